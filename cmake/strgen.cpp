@@ -24,7 +24,8 @@ static std::string Literal(const std::string& text, bool* ok) {
             out += c;
         }
     }
-    if (escaped) *ok = false;
+    if (escaped)
+        *ok = false;
     return out;
 }
 
@@ -45,8 +46,10 @@ int main(int argc, char** argv) {
     int lineno = 0;
     while (std::getline(in, line)) {
         ++lineno;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
         size_t tab = line.find('\t');
         std::string id = line.substr(0, tab);
         bool ok = tab != std::string::npos && !id.empty() &&

@@ -11,7 +11,7 @@
 namespace platform {
 
 class BinaryWriter {
-public:
+  public:
     void WriteInt32(int32_t v);
     void WriteUInt32(uint32_t v);
     void WriteDouble(double v);
@@ -23,14 +23,14 @@ public:
     size_t size() const { return buf_.size(); }
     void clear() { buf_.clear(); }
 
-private:
+  private:
     std::string buf_;
 };
 
 enum class ReadStatus { kOk, kShort, kTooLong, kBad };
 
 class BinaryReader {
-public:
+  public:
     explicit BinaryReader(std::string_view data) : data_(data) {}
 
     bool ReadInt32(int32_t* v);
@@ -48,7 +48,7 @@ public:
     bool at_end() const { return pos_ >= data_.size(); }
     ReadStatus status() const { return status_; }
 
-private:
+  private:
     bool Need(size_t n);
     std::string_view data_;
     size_t pos_ = 0;

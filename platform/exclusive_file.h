@@ -6,7 +6,7 @@
 namespace platform {
 
 class ExclusiveFile {
-public:
+  public:
     ExclusiveFile() = default;
     ~ExclusiveFile() { Close(); }
     ExclusiveFile(ExclusiveFile&& other) noexcept;
@@ -21,7 +21,7 @@ public:
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -6,7 +6,7 @@
 namespace platform {
 
 class MsRand {
-public:
+  public:
     explicit MsRand(uint32_t seed = 1) : state_(seed) {}
     void Seed(uint32_t seed) { state_ = seed; }
     // 0 .. 32767
@@ -15,7 +15,7 @@ public:
         return static_cast<int>((state_ >> 16) & 0x7FFF);
     }
 
-private:
+  private:
     uint32_t state_;
 };
 

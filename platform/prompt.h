@@ -14,7 +14,7 @@ enum class Icon { None, Information, Question, Warning, Error };
 enum class Answer { Ok, Cancel, Yes, No };
 
 class Prompt {
-public:
+  public:
     virtual ~Prompt() = default;
     // Shows `text` with a caption and returns the button chosen. May be called
     // from any thread; it blocks the caller until answered.
@@ -25,13 +25,13 @@ public:
 // Console prompt: prints the text; questions are answered by a fixed answer
 // (from --yes / --no) or, when interactive, read from the input stream.
 class ConsolePrompt : public Prompt {
-public:
+  public:
     enum class Mode { Ask, AlwaysYes, AlwaysNo };
     ConsolePrompt(std::ostream& out, std::istream& in, Mode mode = Mode::Ask);
     Answer MessageBox(const std::u16string& text, Buttons buttons, Icon icon,
                       const std::u16string& caption) override;
 
-private:
+  private:
     std::ostream& out_;
     std::istream& in_;
     Mode mode_;
@@ -41,7 +41,7 @@ private:
 // Scripted prompt for tests: records every message and answers from a queue
 // (Ok / Yes when the queue is empty, unless a default is set).
 class ScriptedPrompt : public Prompt {
-public:
+  public:
     struct Shown {
         std::u16string text;
         Buttons buttons;
@@ -56,7 +56,7 @@ public:
     std::vector<std::u16string> texts() const;
     void Clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::deque<Answer> answers_;
     bool has_default_ = false;

@@ -32,12 +32,12 @@ enum class RegType { String, Dword };
 struct RegValue {
     std::string name;
     RegType type = RegType::String;
-    std::string str;      // REG_SZ data (without the terminating zero)
-    uint32_t dword = 0;   // REG_DWORD data
+    std::string str;     // REG_SZ data (without the terminating zero)
+    uint32_t dword = 0;  // REG_DWORD data
 };
 
 class Registry {
-public:
+  public:
     // A registry stored in `file`.
     explicit Registry(std::filesystem::path file);
 
@@ -77,7 +77,7 @@ public:
     // False when the value did not exist or the file could not be written.
     bool DeleteValue(Hive hive, const std::string& key, const std::string& name);
 
-private:
+  private:
     std::filesystem::path file_;
 };
 

@@ -13,14 +13,14 @@ struct StringEntry {
 };
 
 class StringTable {
-public:
+  public:
     StringTable(const StringEntry* entries, size_t count);
     // The text of `id`, or an empty string when the table has none.
     std::u16string Load(unsigned id) const;
     bool Has(unsigned id) const;
     size_t size() const { return count_; }
 
-private:
+  private:
     const StringEntry* Find(unsigned id) const;
     const StringEntry* entries_;  // sorted by id on construction
     size_t count_;

@@ -13,7 +13,7 @@ class Prompt;
 namespace cli {
 
 struct Context {
-    std::vector<std::string> args;  // the words after the sub-command
+    std::vector<std::string> args;   // the words after the sub-command
     std::filesystem::path data_dir;  // the installation directory of this run
     bool yes = false;                // --yes: answer every question with Yes/OK
     bool no = false;                 // --no: answer every question with No/Cancel

@@ -22,8 +22,10 @@ void PrintHelp(std::ostream& out) {
     for (const cli::Command& c : cli::Commands()) {
         std::string usage = c.usage;
         out << "  " << usage;
-        if (usage.size() < 34) out << std::string(34 - usage.size(), ' ');
-        else out << "\n  " << std::string(34, ' ');
+        if (usage.size() < 34)
+            out << std::string(34 - usage.size(), ' ');
+        else
+            out << "\n  " << std::string(34, ' ');
         out << c.summary << "\n";
     }
 }
@@ -61,13 +63,14 @@ int main(int argc, char** argv) {
     }
     std::string name = argv[i++];
     for (const cli::Command& c : cli::Commands()) {
-        if (name != c.name) continue;
+        if (name != c.name)
+            continue;
         platform::ConsolePrompt prompt(std::cout, std::cin,
                                        yes  ? platform::ConsolePrompt::Mode::AlwaysYes
                                        : no ? platform::ConsolePrompt::Mode::AlwaysNo
                                             : platform::ConsolePrompt::Mode::Ask);
-        cli::Context ctx{{argv + i, argv + argc}, platform::InstallDir(), yes, no,
-                         std::cout, std::cerr, prompt};
+        cli::Context ctx{
+            {argv + i, argv + argc}, platform::InstallDir(), yes, no, std::cout, std::cerr, prompt};
         return c.run(ctx);
     }
     std::cerr << "parlo-cli: unknown command '" << name << "' (see --help)\n";

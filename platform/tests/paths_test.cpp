@@ -1,0 +1,50 @@
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/registry.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+TEST(Paths, HomeVariableWinsAndIsCreated) {
+    TempDir dir;
+    ScopedEnv home("SKYVANE_HOME", (dir / "inst").string());
+    ScopedEnv root("SKYVANE_ROOT", "");
+    unsetenv("SKYVANE_ROOT");
+    EXPECT_EQ(platform::InstallDir(), dir / "inst");
+    EXPECT_TRUE(fs::is_directory(dir / "inst"));
+    EXPECT_EQ(platform::DeviceRoot(), dir / "inst");
+}
+
+TEST(Paths, RegistryInstallDirIsUsedWithoutTheHomeVariable) {
+    TempDir dir;
+    ScopedEnv root("SKYVANE_ROOT", (dir / "root").string());
+    ScopedEnv home("SKYVANE_HOME", "");
+    unsetenv("SKYVANE_HOME");
+    platform::Registry reg(dir / "root" / "registry.reg");
+    ASSERT_TRUE(reg.SetString(platform::Hive::LocalMachine, platform::kInstallKey, "InstlDir",
+                              (dir / "apps" / "skyvane").string() + "\\"));
+    EXPECT_EQ(platform::InstallDir(), dir / "apps" / "skyvane");
+    EXPECT_EQ(platform::DeviceRoot(), dir / "root");
+}
+
+TEST(Paths, DefaultIsUnderXdgDataHome) {
+    TempDir dir;
+    ScopedEnv xdg("XDG_DATA_HOME", dir.path().string());
+    ScopedEnv home("SKYVANE_HOME", "");
+    unsetenv("SKYVANE_HOME");
+    ScopedEnv root("SKYVANE_ROOT", (dir / "root").string());
+    EXPECT_EQ(platform::InstallDir(), dir / "skyvane");
+}
+
+TEST(Paths, HandheldPathsMapBelowTheirRoots) {
+    TempDir dir;
+    ScopedEnv home("SKYVANE_HOME", (dir / "inst").string());
+    ScopedEnv root("SKYVANE_ROOT", (dir / "root").string());
+    EXPECT_EQ(platform::DevicePath("\\windows\\temp\\a.txt"), dir / "root/windows/temp/a.txt");
+    EXPECT_EQ(platform::DevicePath("\\comm.log"), dir / "root/comm.log");
+    EXPECT_EQ(platform::DevicePath("groups\\x.grp"), dir / "inst/groups/x.grp");
+    EXPECT_EQ(platform::DevicePath("\\a\\..\\..\\etc\\passwd"), dir / "root/a/etc/passwd")
+        << "no climbing out of the root";
+}

@@ -1,0 +1,111 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "platform/exclusive_file.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+void MakeScript(const fs::path& p, const std::string& body) {
+    std::ofstream(p) << "#!/bin/sh\n" << body << "\n";
+    chmod(p.c_str(), 0755);
+}
+}  // namespace
+
+TEST(Programs, ResolveTriesExeNameThenBareNameThenBinDir) {
+    TempDir dir;
+    ScopedEnv bin("SKYVANE_BIN_DIR", (dir / "bin").string());
+    fs::create_directories(dir / "bin");
+    MakeScript(dir / "connect", "exit 0");
+    MakeScript(dir / "bin" / "dialer", "exit 0");
+    EXPECT_EQ(platform::ResolveProgram(dir.path(), "connect.exe"), dir / "connect");
+    MakeScript(dir / "connect.exe", "exit 0");
+    EXPECT_EQ(platform::ResolveProgram(dir.path(), "connect.exe"), dir / "connect.exe");
+    EXPECT_EQ(platform::ResolveProgram(dir.path(), "dialer.exe"), dir / "bin" / "dialer");
+    EXPECT_EQ(platform::ResolveProgram(dir.path(), "sh.exe").filename(), "sh") << "PATH";
+    EXPECT_TRUE(platform::ResolveProgram(dir.path(), "no-such-program.exe").empty());
+    std::ofstream(dir / "plain.exe") << "not executable";
+    EXPECT_TRUE(platform::ResolveProgram(dir.path(), "plain.exe").empty());
+}
+
+TEST(Programs, StartDetachedRunsWithArgumentsAndReportsFailure) {
+    TempDir dir;
+    auto script = dir / "prog";
+    auto out = dir / "out.txt";
+    MakeScript(script, "echo \"$1|$2\" > " + out.string() + ".tmp && mv " + out.string() + ".tmp " +
+                           out.string());
+    ASSERT_TRUE(platform::StartDetached(script, {"s", "two words"}));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(out) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string line;
+    std::getline(std::ifstream(out) >> std::ws, line);
+    EXPECT_EQ(line, "s|two words");
+    EXPECT_FALSE(platform::StartDetached(dir / "missing", {}));
+    EXPECT_FALSE(platform::StartDetached("", {}));
+}
+
+TEST(Programs, TestsCanRecordStartsInsteadOfLaunching) {
+    std::vector<std::string> seen;
+    platform::SetProgramStarterForTesting(
+        [&](const fs::path& p, const std::vector<std::string>& a) {
+            seen.push_back(p.string() + " " + (a.empty() ? "" : a[0]));
+            return true;
+        });
+    EXPECT_TRUE(platform::StartDetached("/nowhere/Parlo", {"c"}));
+    platform::SetProgramStarterForTesting(nullptr);
+    EXPECT_EQ(seen, std::vector<std::string>{"/nowhere/Parlo c"});
+}
+
+TEST(Programs, CommandLineSplitting) {
+    EXPECT_EQ(platform::SplitCommandLine(""), std::vector<std::string>{});
+    EXPECT_EQ(platform::SplitCommandLine("s"), std::vector<std::string>{"s"});
+    EXPECT_EQ(platform::SplitCommandLine(" -a  \"b c\" d"),
+              (std::vector<std::string>{"-a", "b c", "d"}));
+}
+
+TEST(Programs, RunningProgramsIncludeThisTest) {
+    auto names = platform::RunningProgramNames();
+    EXPECT_NE(std::find(names.begin(), names.end(), "platform_tests"), names.end());
+}
+
+TEST(Programs, RebootRunsTheConfiguredCommand) {
+    TempDir dir;
+    auto marker = dir / "rebooted";
+    ScopedEnv cmd("SKYVANE_REBOOT_CMD", "touch " + marker.string());
+    ASSERT_TRUE(platform::RebootDevice());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(marker) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(fs::exists(marker));
+}
+
+TEST(ExclusiveFile, SecondOpenFailsUntilTheFirstCloses) {
+    TempDir dir;
+    auto lock = dir / "vok.lock";
+    platform::ExclusiveFile a, b;
+    ASSERT_TRUE(a.Open(lock));
+    EXPECT_FALSE(b.Open(lock)) << "same process, another open";
+    pid_t pid = fork();
+    if (pid == 0) {
+        platform::ExclusiveFile c;
+        _exit(c.Open(lock) ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "another process";
+    a.Close();
+    EXPECT_TRUE(b.Open(lock));
+    platform::ExclusiveFile moved = std::move(b);
+    EXPECT_TRUE(moved.is_open());
+    EXPECT_FALSE(b.is_open());
+    EXPECT_FALSE(a.Open(dir / "missing" / "x", false));
+}
