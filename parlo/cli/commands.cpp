@@ -4,6 +4,8 @@
 
 namespace cli {
 
+int CmdPdu(Context& ctx);  // cmd_pdu.cpp
+
 // Sub-commands, in the order --help lists them. Add new ones here.
 static const Command kCommands[] = {
     {"version", "version", "print the version",
@@ -11,6 +13,8 @@ static const Command kCommands[] = {
          ctx.out << "parlo-cli " SKYVANE_VERSION "\n";
          return kOk;
      }},
+    {"pdu", "pdu decode HEX|encode NUMBER TEXT",
+     "decode a PDU, or build one (encode: --smsc N, --push)", CmdPdu},
 };
 
 std::span<const Command> Commands() {
