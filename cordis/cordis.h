@@ -39,7 +39,7 @@ struct LinkState;
 }  // namespace cordis
 
 class CCordis {
-public:
+  public:
     // Logs to "comm.log" in the device's root folder (platform::DevicePath).
     CCordis();
     // Logs to `log_file` instead (tests, benchmarks, tools).
@@ -101,7 +101,7 @@ public:
     int DisablePIN(const std::u16string& port, const std::u16string& pin, int baud, int parity,
                    int byte_size, int stop_bits);
 
-private:
+  private:
     void StartListener();
     void CancelListener();
     void Log(const std::u16string& text);

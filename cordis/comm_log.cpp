@@ -1,0 +1,91 @@
+#include "cordis/comm_log.h"
+
+#include <fcntl.h>
+#include <locale.h>
+#include <unistd.h>
+
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace cordis {
+
+namespace {
+
+// Date and time in the user's locale format ("%x %X" of LC_TIME).
+std::u16string FormatLocalTime(time_t t) {
+    static locale_t user_locale = [] {
+        locale_t l = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
+        if (l == static_cast<locale_t>(0))
+            l = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
+        return l;
+    }();
+    tm local;
+    localtime_r(&t, &local);
+    char buf[128];
+    size_t n = user_locale != static_cast<locale_t>(0)
+                   ? strftime_l(buf, sizeof buf, "%x %X", &local, user_locale)
+                   : strftime(buf, sizeof buf, "%x %X", &local);
+    return platform::FromUtf8(std::string_view(buf, n));
+}
+
+}  // namespace
+
+std::string EncodeLogLine(std::u16string_view stamp, std::u16string_view text) {
+    std::string out;
+    out.reserve((stamp.size() + text.size() + 3) * 2);
+    auto put = [&out](char16_t c) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>(c >> 8));
+    };
+    for (char16_t c : stamp)
+        put(c);
+    put(u':');
+    put(u' ');
+    for (char16_t c : text)
+        put(c);
+    put(u'\n');
+    return out;
+}
+
+CommLog::CommLog(std::filesystem::path file) : file_(std::move(file)), resolved_(!file_.empty()) {}
+
+const std::filesystem::path& CommLog::file() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!resolved_) {
+        file_ = platform::DevicePath("\\comm.log");
+        resolved_ = true;
+    }
+    return file_;
+}
+
+std::u16string CommLog::Stamp() {
+    time_t now = time(nullptr);
+    if (now != stamp_time_) {
+        stamp_ = FormatLocalTime(now);
+        stamp_time_ = now;
+    }
+    return stamp_;
+}
+
+void CommLog::Write(std::u16string_view text) {
+    std::string line;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!resolved_) {
+            file_ = platform::DevicePath("\\comm.log");
+            resolved_ = true;
+        }
+        path = file_.string();
+        line = EncodeLogLine(Stamp(), text);
+    }
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    // One write per line: lines of two threads never interleave.
+    ssize_t n = write(fd, line.data(), line.size());
+    (void)n;
+    close(fd);
+}
+
+}  // namespace cordis

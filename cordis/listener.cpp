@@ -1,0 +1,166 @@
+#include "cordis/listener.h"
+
+#include <array>
+
+#include "cordis/comm_log.h"
+#include "cordis/cordis.h"
+#include "cordis/reply_rules.h"
+#include "cordis/serial_port.h"
+#include "platform/text.h"
+
+namespace cordis {
+
+namespace {
+
+// Each byte of the port as its Windows-1252 character (a zero byte as none).
+const std::array<char16_t, 256>& ByteChars() {
+    static const std::array<char16_t, 256> table = [] {
+        std::array<char16_t, 256> t{};
+        for (int b = 1; b < 256; ++b) {
+            std::u16string c = platform::Cp1252ToUtf16(std::string(1, static_cast<char>(b)));
+            t[b] = c.size() == 1 ? c[0] : u'?';
+        }
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace
+
+Listener::Listener(LinkState& state, CommLog& log) : state_(state), log_(log) {}
+
+Listener::~Listener() {
+    Cancel();
+    Join();
+}
+
+void Listener::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
+
+void Listener::Cancel() {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    cancel_.Set();
+    state_.changed.notify_all();
+}
+
+void Listener::Join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Listener::Log(const std::u16string& text) {
+    log_.Write(text);
+}
+
+void Listener::Run() {
+    Log(u"starting thread");
+    {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        state_.job_signal = 0;
+        ++state_.thread_alive;
+        state_.changed.notify_all();
+    }
+    for (;;) {
+        Log(u"waiting for AT...");
+        int signal;
+        std::string command;
+        std::u16string* reply;
+        int mode;
+        std::shared_ptr<SerialPort> port;
+        {
+            std::unique_lock<std::mutex> lock(state_.mutex);
+            state_.changed.wait(lock, [this] { return state_.job_signal != 0 || cancel_.IsSet(); });
+            if (cancel_.IsSet())
+                return;
+            signal = state_.job_signal;
+            command = state_.job_command;
+            reply = state_.job_reply;
+            mode = state_.job_mode;
+            port = std::move(state_.job_port);
+        }
+        Log(u"got something (in:" + platform::Cp1252ToUtf16(command) +
+            (signal > 2 ? u") thread end." : u")"));
+        if (signal > 2) {
+            // A stop request: the signal stays as it is; the next listener
+            // resets it.
+            std::lock_guard<std::mutex> lock(state_.mutex);
+            --state_.thread_alive;
+            state_.changed.notify_all();
+            return;
+        }
+        if (!RunJob(command, reply, mode, std::move(port)))
+            return;
+    }
+}
+
+void Listener::Finish(int status) {
+    std::lock_guard<std::mutex> lock(state_.mutex);
+    // A cancelled listener or an abandoned job reports nothing: the caller
+    // has moved on.
+    if (cancel_.IsSet() || state_.job_abandoned)
+        return;
+    --state_.job_signal;
+    state_.job_status = status;
+    state_.changed.notify_all();
+}
+
+bool Listener::RunJob(const std::string& command, std::u16string* reply, int mode,
+                      std::shared_ptr<SerialPort> port) {
+    Log(u"IN: " + platform::Cp1252ToUtf16(command));
+    // The command, its carriage return and a terminator fill at most the
+    // output buffer; a longer command is refused rather than cut.
+    bool fits = command.size() + 2 <= static_cast<size_t>(SAR_BUFFER_SIZE);
+    std::string bytes = command + '\r';
+    reply->clear();
+    Log(u"writing to port");
+    if (!fits || !port) {
+        Finish(SAR_FAILED);
+        return true;
+    }
+    SerialPort::Io io = port->WriteAll(bytes, cancel_);
+    if (io == SerialPort::Io::Cancelled)
+        return false;
+    if (io == SerialPort::Io::Failed) {
+        Finish(SAR_FAILED);
+        return true;
+    }
+    Log(u"write done");
+
+    const auto& chars = ByteChars();
+    int status = SAR_PENDING;
+    for (;;) {
+        if (EndsWithErrorResult(*reply)) {
+            Log(u"ERROR: " + *reply);
+            reply->clear();
+            status = SAR_DONE;
+            break;
+        }
+        uint8_t byte = 0;
+        io = port->ReadByte(&byte, cancel_);
+        if (io == SerialPort::Io::Cancelled)
+            return false;
+        if (io == SerialPort::Io::Failed) {
+            status = SAR_FAILED;
+            break;
+        }
+        std::u16string text;
+        if (byte != 0)
+            text.push_back(chars[byte]);
+        Log(u"reading: <s>" + text + u"</s>");
+        *reply += text;
+        Completion done = CheckComplete(*reply, mode);
+        if (done == Completion::Prompt)
+            port->SkipBlankAfterPrompt();
+        if (done != Completion::Incomplete)
+            break;
+    }
+    Log(u"OUT: " + *reply);
+    if (status == SAR_PENDING) {
+        status = PostProcess(*reply, command, [this](const std::u16string& t) { Log(t); });
+    }
+    Finish(status);
+    return true;
+}
+
+}  // namespace cordis
