@@ -87,7 +87,7 @@ int PostProcess(std::u16string& reply, const std::string& command, const LogFn& 
     }
     if (!reply.empty() && reply.back() == u'>') {
         log(u"is '>' msg");
-        reply = u">";
+        reply.assign(1, u'>');
         return SAR_DONE;
     }
     log(u"creating output str");
