@@ -5,6 +5,7 @@
 namespace cli {
 
 int CmdPdu(Context& ctx);  // cmd_pdu.cpp
+int CmdAt(Context& ctx);   // cmd_at.cpp
 
 // Sub-commands, in the order --help lists them. Add new ones here.
 static const Command kCommands[] = {
@@ -15,6 +16,8 @@ static const Command kCommands[] = {
      }},
     {"pdu", "pdu decode HEX|encode NUMBER TEXT",
      "decode a PDU, or build one (encode: --smsc N, --push)", CmdPdu},
+    {"at", "at [--port NAME] [COMMAND...]",
+     "send AT commands to the phone and print each reply (stdin without COMMANDs)", CmdAt},
 };
 
 std::span<const Command> Commands() {
