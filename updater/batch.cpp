@@ -1,0 +1,102 @@
+#include "updater/batch.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/text.h"
+
+namespace updater {
+
+namespace {
+
+// Runs the download on a worker thread and ticks the progress every 500 ms,
+// as the progress dialog does.
+int Download(Engine& engine, std::ostream& out) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    int result = 2;
+    std::thread worker([&] {
+        int r = engine.RunDownload();
+        std::lock_guard<std::mutex> lock(mutex);
+        result = r;
+        done = true;
+        cv.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!cv.wait_for(lock, std::chrono::milliseconds(500), [&] { return done; })) {
+        int percent = engine.ProgressTick();
+        out << "Download: " << engine.progress_label() << " " << percent << "%\n";
+    }
+    lock.unlock();
+    worker.join();
+    return result;
+}
+
+int Fail(Engine& engine, std::ostream& out) {
+    out << platform::ToUtf8(engine.error_text()) << "\n";
+    return BATCH_ERROR;
+}
+
+}  // namespace
+
+int RunBatch(const std::string& command_line, Config config, std::ostream& out) {
+    config.batch = true;
+    config.pause_ms = 0;
+    Engine engine(config);
+    engine.on_status = [&out](const std::u16string& text) {
+        out << platform::ToUtf8(text) << "\n";
+    };
+    if (engine.StartUp(command_line) == StartResult::kQuit) {
+        out << "self.tmp is empty\n";
+        return BATCH_ERROR;
+    }
+    out << "Product to update: " << engine.app_name() << "\n";
+    engine.RunCheck();
+    switch (engine.CheckOutcome()) {
+        case Outcome::kNone:
+        case Outcome::kCancelled:
+        case Outcome::kError:
+            return Fail(engine, out);
+        case Outcome::kAppRunning:
+            out << "Application is still running\n";
+            return BATCH_APP_RUNNING;
+        case Outcome::kNoUpdates:
+            out << "No available updates\n";
+            return BATCH_NO_UPDATES;
+        case Outcome::kSelfUpdate:
+            engine.BeginSelfUpdate();
+            if (Download(engine, out) != 1) {
+                engine.AbandonDownload();
+                return Fail(engine, out);
+            }
+            engine.Install();
+            if (!engine.HandOver()) {
+                out << "Can not start SelfUpdate\n";
+                return BATCH_ERROR;
+            }
+            out << "The updater's new files were handed to SelfUpdate\n";
+            return BATCH_HANDED_OVER;
+        case Outcome::kFiles:
+            break;
+    }
+    for (size_t g = 0; g < engine.groups().size(); ++g) engine.SetGroupSelected(g, true);
+    engine.PrepareDownload();
+    if (Download(engine, out) != 1) {
+        engine.AbandonDownload();
+        return Fail(engine, out);
+    }
+    engine.Install();
+    engine.log().Write("Switch to Done");
+    if (engine.install_error()) return Fail(engine, out);
+    if (engine.install_mode() == InstallMode::kReset) {
+        out << platform::ToUtf8(Engine::Text(65019)) << "\n";
+        return BATCH_RESTART_NEEDED;
+    }
+    out << platform::ToUtf8(Engine::Text(65016)) << "\n";
+    return BATCH_UPDATED;
+}
+
+}  // namespace updater

@@ -1,0 +1,610 @@
+#include "updater/engine.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/binio.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "updater_strings.h"
+
+namespace fs = std::filesystem;
+
+namespace updater {
+
+namespace {
+
+std::string Narrow(std::u16string_view text) { return platform::NarrowLow8(text); }
+
+std::string Lower(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+std::string EnvOr(const char* name, std::string fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::string(value) : fallback;
+}
+
+// Moves `from` over `to`, across file systems too. The new file keeps the
+// permissions of the one it replaces; a new program file becomes executable.
+bool MoveFile(const fs::path& from, const fs::path& to, bool program) {
+    std::error_code ec;
+    fs::create_directories(to.parent_path(), ec);
+    struct stat old_stat {};
+    bool had_old = ::stat(to.c_str(), &old_stat) == 0 && S_ISREG(old_stat.st_mode);
+    if (had_old) {
+        ::chmod(from.c_str(), old_stat.st_mode & 07777);
+    } else if (program) {
+        ::chmod(from.c_str(), 0755);
+    }
+    fs::remove(to, ec);
+    fs::rename(from, to, ec);
+    if (!ec) return true;
+    ec.clear();
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) return false;
+    if (had_old) ::chmod(to.c_str(), old_stat.st_mode & 07777);
+    if (!had_old && program) ::chmod(to.c_str(), 0755);
+    fs::remove(from, ec);
+    return true;
+}
+
+std::string DesktopExecQuote(const std::string& path) {
+    // Quoted argument of an Exec key: escape ", `, $ and \ inside the quotes,
+    // then the backslashes again for the desktop file's string value.
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '`' || c == '$') {
+            quoted += "\\\\";  // one escaping backslash, itself escaped
+        } else if (c == '\\') {
+            quoted += "\\\\\\\\";  // the backslash escaped twice
+            continue;
+        }
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+}  // namespace
+
+fs::path LocalPath(const std::string& text) {
+    if (!text.empty() && text[0] == '/') {
+        std::string native = text;
+        std::replace(native.begin(), native.end(), '\\', '/');
+        return fs::path(native).lexically_normal();
+    }
+    return platform::DevicePath(text);
+}
+
+fs::path TempDir() { return platform::DevicePath("\\windows\\temp"); }
+
+void EmptyDirectory(const fs::path& dir) {
+    std::error_code ec;
+    std::vector<fs::path> found;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        found.push_back(it->path());
+    }
+    for (const fs::path& p : found) fs::remove(p, ec);
+}
+
+std::string UpdaterDirText() { return EnvOr("SKYVANE_UPDATER_DIR", platform::BinDir().string()); }
+
+fs::path AutostartFile() {
+    std::string home = EnvOr("HOME", "/");
+    fs::path config = EnvOr("XDG_CONFIG_HOME", (fs::path(home) / ".config").string());
+    return config / "autostart" / "skyvane-updater-copy.desktop";
+}
+
+bool CreateAutostartEntry(const fs::path& copy_program) {
+    fs::path file = AutostartFile();
+    std::error_code ec;
+    fs::create_directories(file.parent_path(), ec);
+    std::string text =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Updater copy\n"
+        "Comment=Puts the files of the last update in place\n"
+        "Exec=" +
+        DesktopExecQuote(copy_program.string()) +
+        "\n"
+        "NoDisplay=true\n"
+        "X-GNOME-Autostart-enabled=true\n";
+    return platform::WriteFileAtomic(file, text);
+}
+
+Config DefaultConfig() {
+    const platform::StringTable& table = strings::updater();
+    Config config;
+    config.host = EnvOr("SKYVANE_UPDATE_HOST", Narrow(table.Load(65008)));
+    config.folder = Narrow(table.Load(65009));
+    config.own_version = Narrow(table.Load(65010));
+    config.own_folder = Narrow(table.Load(65022));
+    config.updater_dir = UpdaterDirText();
+    return config;
+}
+
+void ParseCommandLine(const std::string& line, std::string* name, std::string* dir) {
+    name->clear();
+    dir->clear();
+    size_t blank = line.find(' ');
+    std::string first = line.substr(0, blank);
+    if (first.size() > 5) *name = first.substr(5);
+    if (blank == std::string::npos) return;
+    std::string rest;
+    for (char c : line.substr(blank + 1)) {
+        if (c != '"' && c != '\'') rest += c;
+    }
+    if (rest.size() > 6) *dir = rest.substr(6);
+}
+
+void ParseSelfTmp(std::string_view data, std::string* name, std::string* dir) {
+    auto take_line = [&data]() {
+        size_t lf = data.find('\n');
+        std::string line(data.substr(0, lf));
+        data.remove_prefix(lf == std::string_view::npos ? data.size() : lf + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+    };
+    *name = take_line();
+    *dir = take_line();
+}
+
+Engine::Engine(Config config)
+    : config_(std::move(config)),
+      log_(platform::DevicePath("\\updater.log")),
+      debug_log_(platform::DevicePath("\\t.log")),
+      http_(config_.host, &debug_log_) {}
+
+Engine::~Engine() = default;
+
+std::u16string Engine::Text(unsigned id, std::string_view arg1, std::string_view arg2) {
+    std::u16string text = strings::updater().Load(id);
+    for (std::string_view arg : {arg1, arg2}) {
+        size_t at = text.find(u"%s");
+        if (at == std::u16string::npos) break;
+        text.replace(at, 2, platform::WidenBytes(arg));
+    }
+    return text;
+}
+
+StartResult Engine::StartUp(const std::string& command_line) {
+    log_.Write("Testing for self.tmp");
+    fs::path self_tmp = LocalPath(config_.updater_dir) / "self.tmp";
+    std::string data;
+    if (!platform::ReadFileBytes(self_tmp, &data)) {
+        log_.Delete();
+        log_.Write("Parsing command line");
+        ParseCommandLine(command_line, &app_name_, &app_dir_);
+        log_.Write("application name : " + app_name_);
+        log_.Write("path to application : " + app_dir_);
+        log_.Write("Parsing done.");
+    } else {
+        log_.Write("File self.tmp found, parsing");
+        if (data.empty()) {
+            log_.Write("File self.tmp is empty");
+            return StartResult::kQuit;
+        }
+        log_.Write("Read self.tmp");
+        ParseSelfTmp(data, &app_name_, &app_dir_);
+        log_.Write("AppName:" + app_name_);
+        log_.Write("AppPath:" + app_dir_);
+        self_update_mode_ = true;
+    }
+    std::error_code ec;
+    fs::remove(self_tmp, ec);
+    fs::create_directories(TempDir(), ec);
+    EmptyDirectory(TempDir());
+    fs::path copy = platform::ResolveProgram(LocalPath(config_.updater_dir), "copy.exe");
+    if (copy.empty()) copy = LocalPath(config_.updater_dir) / "copy";
+    if (!CreateAutostartEntry(copy)) log_.Write("Can not create the autostart entry");
+    return self_update_mode_ ? StartResult::kSelfUpdate : StartResult::kNormal;
+}
+
+void Engine::Status(std::u16string text) {
+    log_.Write(text);
+    if (on_status) on_status(text);
+}
+
+void Engine::SetError(std::u16string text) {
+    error_ = true;
+    error_text_ = std::move(text);
+}
+
+void Engine::ReportHttpError(HttpError error) {
+    switch (error) {
+        case HttpError::kOk:
+            return;
+        case HttpError::kNoSession:
+            log_.Write("Can not init inetsession.");
+            SetError(Text(65012));
+            return;
+        case HttpError::kNoConnect:
+            log_.Write("Can not connect to server: " + http_.host());
+            SetError(Text(65013));
+            return;
+        case HttpError::kNoRequest:
+            log_.Write("Can not create request.");
+            SetError(Text(65014));
+            return;
+        case HttpError::kSendFailed:
+            log_.Write("Can not connect to server");
+            SetError(Text(65013));
+            return;
+        case HttpError::kNoLength:
+            log_.Write("File not found on server");
+            SetError(Text(65015));
+            return;
+        case HttpError::kShort:
+            log_.Write("Download incomplete");
+            SetError(Text(65013));
+            return;
+        case HttpError::kWriteFailed:
+            log_.Write("Can not write the downloaded file");
+            SetError(Text(65015));
+            return;
+        case HttpError::kCancelled:
+            log_.Write("Cancel");
+            return;
+    }
+}
+
+std::string Engine::Object(const std::string& product, const std::string& file) const {
+    return config_.folder + product + "/" + file;
+}
+
+std::string Engine::product() const {
+    return mode_ == InstallMode::kUpdater ? config_.own_folder : app_name_;
+}
+
+int Engine::RunCheck() {
+    cancel_ = false;
+    error_ = false;
+    error_text_.clear();
+    needs_updater_update_ = false;
+    app_running_ = false;
+    no_updates_ = false;
+    download_started_ = false;
+    download_failed_ = false;
+    mode_ = InstallMode::kDirect;
+    items_.clear();
+    server_ = ServerList();
+    if (!self_update_mode_) {
+        int result = CheckUpdater();
+        if (result != 0) return result;
+    }
+    return CheckApplication();
+}
+
+bool Engine::FetchUpdateInfo(const std::string& product, ServerList* server,
+                             const char* failure_log) {
+    fs::path file = TempDir() / "update.info";
+    std::error_code ec;
+    fs::create_directories(TempDir(), ec);
+    HttpError error = http_.Download(Object(product, "update.info"), file, &cancel_, nullptr);
+    if (error != HttpError::kOk) {
+        if (error != HttpError::kCancelled) log_.Write(failure_log);
+        ReportHttpError(error);
+        return false;
+    }
+    std::string data;
+    std::string bad_line;
+    if (!platform::ReadFileBytes(file, &data) ||
+        ParseUpdateInfo(data, server, &bad_line) != ParseStatus::kOk) {
+        log_.Write("Error, can't parse update.info: " + bad_line);
+        SetError(Text(65013));
+        return false;
+    }
+    return true;
+}
+
+bool Engine::QuerySizes(const std::string& product) {
+    for (UpdateItem& item : items_) {
+        HttpError error;
+        int64_t size =
+            http_.QueryLength(Object(product, item.kind == KIND_CVR ? item.extra : item.name), &error);
+        if (cancel_) return false;
+        if (size < 0) {
+            ReportHttpError(error);
+            SetError(Text(65015));
+            return false;
+        }
+        item.size = size;
+    }
+    return true;
+}
+
+// Phase A: does the updater need a newer version of itself? 0 goes on with
+// the application, 1 or 2 end the check.
+int Engine::CheckUpdater() {
+    const std::string& own = config_.own_folder;
+    Status(Text(65023, own));
+    std::string data;
+    if (!platform::ReadFileBytes(LocalPath(config_.updater_dir) / "version.info", &data)) {
+        SetError(Text(65018, own));
+        return 2;
+    }
+    updater_local_ = ParseVersionInfo(data);
+    if (!FetchUpdateInfo(own, &server_, "Error, can't download updater update.info")) return 2;
+    if (!CompareLists(&server_, updater_local_, &items_)) {
+        items_.clear();
+        server_ = ServerList();
+        return 0;
+    }
+    Status(Text(65024, own, own));
+    mode_ = InstallMode::kUpdater;
+    if (!QuerySizes(own)) return 2;
+    SelectFiles();
+    for (int waited = 0; waited < config_.pause_ms && !cancel_; waited += 50) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (cancel_) return 2;
+    needs_updater_update_ = true;
+    return 1;
+}
+
+// Phase B: the application's own list.
+int Engine::CheckApplication() {
+    mode_ = InstallMode::kDirect;
+    Status(Text(65023, app_name_));
+    std::string data;
+    local_ = platform::ReadFileBytes(LocalPath(app_dir_) / "version.info", &data)
+                 ? ParseVersionInfo(data)
+                 : LocalList();
+    auto updater_too_old = [this](const std::string& required) {
+        if (!VersionLess(config_.own_version, required) || app_name_ == "updater") return false;
+        log_.Write("Updater version " + config_.own_version + " is lower than " + required);
+        needs_updater_update_ = true;
+        SetError(Text(65025));
+        return true;
+    };
+    if (updater_too_old(local_.version_of_file)) return 1;
+    if (!FetchUpdateInfo(app_name_, &server_, "Error, can't download update.info")) return 2;
+    if (cancel_) return 2;
+    if (server_.post_reset_copy) mode_ = InstallMode::kReset;
+    if (!server_.post_reset_copy && ApplicationRunning()) {
+        app_running_ = true;
+        return 2;
+    }
+    if (updater_too_old(server_.required_version)) return 1;
+    CompareLists(&server_, local_, &items_);
+    if (!QuerySizes(app_name_)) return 2;
+    SelectFiles();
+    bool any = std::any_of(server_.groups.begin(), server_.groups.end(),
+                           [](const Group& g) { return !g.items.empty(); });
+    if (any) return 1;
+    no_updates_ = true;
+    return 2;
+}
+
+Outcome Engine::CheckOutcome() const {
+    if (cancel_) return Outcome::kCancelled;
+    if (error_) return Outcome::kError;
+    if (needs_updater_update_) return Outcome::kSelfUpdate;
+    if (app_running_) return Outcome::kAppRunning;
+    if (no_updates_) return Outcome::kNoUpdates;
+    return Outcome::kFiles;
+}
+
+bool Engine::ApplicationRunning() {
+    for (const std::string& running : platform::RunningProgramNames()) {
+        log_.Write(" running proces: " + running);
+        std::string lower = Lower(running);
+        for (const LocalEntry& entry : local_.entries) {
+            if (entry.name == lower) {
+                log_.Write("   Application still runing");
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void Engine::SelectFiles() {
+    bool self = mode_ == InstallMode::kUpdater;
+    updater::SelectFiles(&server_.groups, &items_, self ? updater_local_ : local_, self);
+}
+
+void Engine::SetGroupSelected(size_t group, bool selected) {
+    if (group >= server_.groups.size()) return;
+    server_.groups[group].selected = selected;
+    SelectFiles();
+}
+
+int64_t Engine::TotalSize() const {
+    int64_t total = 0;
+    for (const Group& g : server_.groups) {
+        if (!g.items.empty()) total += g.size;
+    }
+    return total;
+}
+
+bool Engine::AnyGroupSelected() const {
+    return std::any_of(server_.groups.begin(), server_.groups.end(),
+                       [](const Group& g) { return !g.items.empty() && g.selected; });
+}
+
+void Engine::PrepareDownload() {
+    cancel_ = false;
+    for (const UpdateItem& item : items_) {
+        if (!item.download) continue;
+        log_.Write("Budu stahovat:" + item.name + " velikost: " + std::to_string(item.size) +
+                   " ze skupiny: " + server_.groups[item.group].label);
+    }
+}
+
+void Engine::BeginSelfUpdate() {
+    cancel_ = false;
+    mode_ = InstallMode::kUpdater;
+    SelectFiles();
+    log_.Write("Updating updater");
+    for (const UpdateItem& item : items_) {
+        if (!item.download) continue;
+        log_.Write("I will download:" + item.name + " size: " + std::to_string(item.size / 1024) +
+                   " kb from group: " + server_.groups[item.group].label);
+    }
+}
+
+int Engine::RunDownload() {
+    cancel_ = false;
+    download_started_ = true;
+    download_failed_ = false;
+    const std::string prod = product();
+    std::error_code ec;
+    bool any = std::any_of(items_.begin(), items_.end(),
+                           [](const UpdateItem& i) { return i.download; });
+    if (!any) {
+        log_.Write("Nothing found");
+        fs::remove(TempDir() / "update.info", ec);
+        return 2;
+    }
+    fs::create_directories(TempDir(), ec);
+    for (size_t g = 0; g < server_.groups.size(); ++g) {
+        {
+            std::lock_guard<std::mutex> lock(progress_mutex_);
+            current_group_ = static_cast<int>(g);
+            group_done_ = 0;
+        }
+        for (size_t index : server_.groups[g].items) {
+            UpdateItem& item = items_[index];
+            if (!item.download) continue;
+            {
+                std::lock_guard<std::mutex> lock(progress_mutex_);
+                current_item_size_ = item.size;
+                received_ = 0;
+            }
+            HttpError error =
+                http_.Download(Object(prod, item.name), TempDir() / item.name, &cancel_, &received_);
+            if (error == HttpError::kCancelled || cancel_) {
+                log_.Write("Cancel");
+                return 2;
+            }
+            if (error != HttpError::kOk) {
+                download_failed_ = true;
+                ReportHttpError(error);
+                SetError(Text(65015));
+                return 2;
+            }
+            std::lock_guard<std::mutex> lock(progress_mutex_);
+            group_done_ += item.size;
+            received_ = 0;
+        }
+    }
+    fs::remove(TempDir() / "update.info", ec);
+    log_.Write("DownLoadUpgrades done.");
+    return 1;
+}
+
+void Engine::AbandonDownload() {
+    log_.Write(cancel_ ? "cancel" : "error");
+    EmptyDirectory(TempDir());
+    if (cancel_ && mode_ == InstallMode::kUpdater) {
+        items_.clear();
+        server_ = ServerList();
+    }
+}
+
+std::string Engine::progress_label() const {
+    std::lock_guard<std::mutex> lock(progress_mutex_);
+    if (current_group_ < 0 || current_group_ >= static_cast<int>(server_.groups.size())) return {};
+    return server_.groups[current_group_].label;
+}
+
+int Engine::ProgressTick() {
+    std::lock_guard<std::mutex> lock(progress_mutex_);
+    if (current_group_ < 0 || current_group_ >= static_cast<int>(server_.groups.size())) return 0;
+    int64_t size = server_.groups[current_group_].size;
+    int64_t now = received_;
+    int64_t percent = size > 0 ? (group_done_ + now) * 100 / size : 100;
+    percent = std::clamp<int64_t>(percent, 0, 100);
+    char line[160];
+    std::snprintf(line, sizeof line, "File lenght:%lld  downloaded:%lld  actual lenght:%lld   %%:%d",
+                  static_cast<long long>(current_item_size_), static_cast<long long>(group_done_),
+                  static_cast<long long>(now), static_cast<int>(percent));
+    log_.Write(line);
+    return static_cast<int>(percent);
+}
+
+void Engine::Install() {
+    log_.Write("Upgrading files");
+    install_error_ = false;
+    const bool direct = mode_ == InstallMode::kDirect;
+    const std::string dir = mode_ == InstallMode::kUpdater ? config_.updater_dir : app_dir_;
+    const LocalList& local = mode_ == InstallMode::kUpdater ? updater_local_ : local_;
+    std::string list;
+    for (UpdateItem& item : items_) {
+        if (!item.download) continue;
+        log_.Write("file: " + item.name);
+        if (direct) {
+            std::string target;
+            if (item.path.empty()) {
+                target = dir + "\\" + item.name;
+            } else if (item.path[0] == '\\') {
+                target = item.path + item.name;
+            } else {
+                target = dir + "\\" + item.path + item.name;
+            }
+            log_.Write("moving file: " + item.name);
+            if (!MoveFile(TempDir() / item.name, LocalPath(target), item.kind == KIND_BIN)) {
+                // The old version stays listed, so the next check offers it again.
+                log_.Write("can't move file: " + item.name);
+                item.download = false;
+            }
+        } else {
+            std::string destination;
+            if (item.path.empty()) {
+                destination = dir + "\\";
+            } else if (item.path[0] == '\\') {
+                destination = item.path;
+            } else {
+                destination = dir + "\\" + item.path;
+            }
+            list += item.name + "\n" + destination + "\n";
+            log_.Write("Seting file:" + item.name + " " + destination + " for postreset copy");
+        }
+    }
+    if (direct) {
+        EmptyDirectory(TempDir());
+    } else if (!platform::WriteFileAtomic(TempDir() / "postresetcopy.ini", list)) {
+        log_.Write("can't write postresetcopy.ini");
+        install_error_ = true;
+        SetError(Text(65015));
+    }
+    fs::path info = LocalPath(dir) / "version.info";
+    std::error_code ec;
+    fs::create_directories(info.parent_path(), ec);
+    if (!platform::WriteFileAtomic(info, FormatVersionInfo(config_.own_version, items_, local))) {
+        log_.Write("can't open " + info.string());
+        install_error_ = true;
+        SetError(Text(65018, product()));
+    }
+}
+
+bool Engine::HandOver() {
+    fs::path dir = LocalPath(config_.updater_dir);
+    fs::path self_tmp = dir / "self.tmp";
+    log_.Write("Create:" + self_tmp.string());
+    if (!platform::WriteFileAtomic(self_tmp, app_name_ + "\n" + app_dir_ + "\n")) {
+        log_.Write("can't open " + self_tmp.string());
+        return false;
+    }
+    fs::path program = platform::ResolveProgram(dir, "SelfUpdate.exe");
+    std::vector<std::string> args;
+    if (config_.batch) args.push_back("--batch");
+    if (program.empty() || !platform::StartDetached(program, args)) {
+        log_.Write("Can not start SelfUpdate");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace updater

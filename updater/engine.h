@@ -1,0 +1,182 @@
+// The updater's work without windows: start-up, the check, the selection,
+// the downloads, the installation and the self-update hand-over. The windows
+// and the batch mode drive it; the long steps run on a worker thread while
+// the caller waits and polls the progress.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "updater/http.h"
+#include "updater/info.h"
+#include "updater/log.h"
+
+namespace updater {
+
+// A directory text as the updater keeps it (command line, "self.tmp",
+// "postresetcopy.ini") to a file path: a text beginning with "/" is a path of
+// this machine, anything else a handheld path ("\a\b" below the device root,
+// "a\b" below the installation directory).
+std::filesystem::path LocalPath(const std::string& text);
+
+// "\windows\temp" below the device root.
+std::filesystem::path TempDir();
+
+// Deletes every file in `dir` (failures are ignored).
+void EmptyDirectory(const std::filesystem::path& dir);
+
+// The directory of the updater and its companions: $SKYVANE_UPDATER_DIR,
+// else the suite's bin directory.
+std::string UpdaterDirText();
+
+// The XDG autostart entry that runs "copy" at the next log-in.
+std::filesystem::path AutostartFile();
+bool CreateAutostartEntry(const std::filesystem::path& copy_program);
+
+struct Config {
+    std::string host;            // string 65008, or $SKYVANE_UPDATE_HOST
+    std::string folder;          // string 65009, "/auto_update/"
+    std::string own_version;     // string 65010
+    std::string own_folder;      // string 65022, "updaterEng"
+    std::string updater_dir;     // UpdaterDirText()
+    int pause_ms = 3000;         // pause after "Find new ... version."
+    bool batch = false;          // started as "updater --batch"
+};
+Config DefaultConfig();
+
+// The command line "<5 chars>NAME <6 chars>DIRECTORY" (quotes removed).
+void ParseCommandLine(const std::string& line, std::string* name, std::string* dir);
+// "self.tmp": name LF directory [LF].
+void ParseSelfTmp(std::string_view data, std::string* name, std::string* dir);
+
+enum class Outcome {
+    kNone,
+    kCancelled,
+    kError,
+    kSelfUpdate,  // the updater itself must be updated first
+    kAppRunning,
+    kNoUpdates,
+    kFiles,
+};
+
+enum class InstallMode { kDirect, kReset, kUpdater };
+
+enum class StartResult { kNormal, kSelfUpdate, kQuit };
+
+class Engine {
+public:
+    explicit Engine(Config config);
+    ~Engine();
+
+    const Config& config() const { return config_; }
+    Log& log() { return log_; }
+
+    // Start-up: "self.tmp" or the command line, "\windows\temp", the
+    // autostart entry. kQuit: "self.tmp" was empty and the program must end.
+    StartResult StartUp(const std::string& command_line);
+    bool self_update_mode() const { return self_update_mode_; }
+    const std::string& app_name() const { return app_name_; }
+    const std::string& app_dir() const { return app_dir_; }
+
+    // Status texts of the check ("Checking for new ... version."); called on
+    // the worker thread.
+    std::function<void(const std::u16string&)> on_status;
+
+    // The check thread's body: returns 1 or 2, the waiting dialog's result.
+    int RunCheck();
+    Outcome CheckOutcome() const;
+
+    // Cancel buttons. Safe from any thread.
+    void Cancel() { cancel_ = true; }
+    bool cancelled() const { return cancel_; }
+
+    const std::u16string& error_text() const { return error_text_; }
+    bool download_started() const { return download_started_; }
+
+    // The files view.
+    const std::vector<Group>& groups() const { return server_.groups; }
+    const std::vector<UpdateItem>& items() const { return items_; }
+    void SetGroupSelected(size_t group, bool selected);
+    void SelectFiles();
+    int64_t TotalSize() const;  // of the groups that have items
+    bool AnyGroupSelected() const;
+
+    // "Update": logs the plan. BeginSelfUpdate does the same for the updater's
+    // own files and switches to updater mode.
+    void PrepareDownload();
+    void BeginSelfUpdate();
+
+    // The download thread's body: 1 when every file arrived, else 2.
+    int RunDownload();
+    bool download_failed() const { return download_failed_; }
+    // After a cancelled or failed download: log and empty "\windows\temp".
+    void AbandonDownload();
+    // Progress of the current group, 0-100, with its label; logs a line.
+    int ProgressTick();
+    std::string progress_label() const;
+    std::string product() const;
+
+    // Puts the downloaded files in place (or lists them for the restart)
+    // and rewrites "version.info".
+    void Install();
+    InstallMode install_mode() const { return mode_; }
+    bool install_error() const { return install_error_; }
+
+    // Writes "self.tmp" and starts "SelfUpdate"; the caller then ends.
+    bool HandOver();
+
+    // The texts of the string table, with "%s" filled in.
+    static std::u16string Text(unsigned id, std::string_view arg1 = {},
+                               std::string_view arg2 = {});
+
+private:
+    int CheckUpdater();
+    int CheckApplication();
+    bool FetchUpdateInfo(const std::string& product, ServerList* server, const char* failure_log);
+    bool QuerySizes(const std::string& product);
+    bool ApplicationRunning();
+    void Status(std::u16string text);
+    void SetError(std::u16string text);
+    void ReportHttpError(HttpError error);
+    std::string Object(const std::string& product, const std::string& file) const;
+
+    Config config_;
+    Log log_;
+    Log debug_log_;
+    HttpClient http_;
+
+    std::string app_name_;
+    std::string app_dir_;
+    bool self_update_mode_ = false;
+
+    std::atomic<bool> cancel_{false};
+    bool error_ = false;
+    std::u16string error_text_;
+    bool needs_updater_update_ = false;
+    bool app_running_ = false;
+    bool no_updates_ = false;
+
+    LocalList local_;          // the application's "version.info"
+    LocalList updater_local_;  // the updater's own
+    ServerList server_;
+    std::vector<UpdateItem> items_;
+    InstallMode mode_ = InstallMode::kDirect;
+    bool install_error_ = false;
+
+    // Download state, read by the progress tick from another thread.
+    bool download_started_ = false;
+    bool download_failed_ = false;
+    mutable std::mutex progress_mutex_;
+    int current_group_ = -1;
+    int64_t current_item_size_ = 0;
+    int64_t group_done_ = 0;
+    std::atomic<int64_t> received_{0};
+};
+
+}  // namespace updater

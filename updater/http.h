@@ -1,0 +1,52 @@
+// HTTP/1.0 GET against the update server, through libcurl.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "updater/log.h"
+
+namespace updater {
+
+enum class HttpError {
+    kOk,
+    kNoSession,    // the client library could not be set up
+    kNoConnect,    // the server could not be reached
+    kNoRequest,    // the request could not be made (bad address)
+    kSendFailed,   // the request failed before an answer came
+    kNoLength,     // no content length, or the server has no such file
+    kShort,        // the body ended before the announced length
+    kWriteFailed,  // the local file could not be written
+    kCancelled,
+};
+
+class HttpClient {
+public:
+    // `host` is a host name ("example.org", "127.0.0.1:8080") or a base URL
+    // ("https://example.org"). `debug` is "\t.log", deleted at every request.
+    HttpClient(std::string host, Log* debug) : host_(std::move(host)), debug_(debug) {}
+
+    const std::string& host() const { return host_; }
+    std::string Url(const std::string& object) const;
+
+    // Asks for the content length of `object` (a path such as
+    // "/auto_update/app/file"): the length, or -1 and the error.
+    int64_t QueryLength(const std::string& object, HttpError* error);
+
+    // Fetches `object` into `file`. `received` counts the bytes of the body
+    // written so far; `cancel` stops the transfer. A body shorter than its
+    // announced length is a failure. A failed download leaves no file behind.
+    HttpError Download(const std::string& object, const std::filesystem::path& file,
+                       const std::atomic<bool>* cancel, std::atomic<int64_t>* received);
+
+private:
+    struct Transfer;
+    HttpError Run(const std::string& object, Transfer* t);
+
+    std::string host_;
+    Log* debug_;
+};
+
+}  // namespace updater
