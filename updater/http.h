@@ -41,8 +41,10 @@ public:
     HttpError Download(const std::string& object, const std::filesystem::path& file,
                        const std::atomic<bool>* cancel, std::atomic<int64_t>* received);
 
-private:
+    // The state of one transfer, shared with the library's callbacks.
     struct Transfer;
+
+private:
     HttpError Run(const std::string& object, Transfer* t);
 
     std::string host_;
