@@ -82,7 +82,8 @@ int RunBatch(const std::string& command_line, Config config, std::ostream& out) 
         case Outcome::kFiles:
             break;
     }
-    for (size_t g = 0; g < engine.groups().size(); ++g) engine.SetGroupSelected(g, true);
+    for (size_t g = 0; g < engine.groups().size(); ++g)
+        engine.SetGroupSelected(g, true);
     engine.PrepareDownload();
     if (Download(engine, out) != 1) {
         engine.AbandonDownload();
@@ -90,7 +91,8 @@ int RunBatch(const std::string& command_line, Config config, std::ostream& out) 
     }
     engine.Install();
     engine.log().Write("Switch to Done");
-    if (engine.install_error()) return Fail(engine, out);
+    if (engine.install_error())
+        return Fail(engine, out);
     if (engine.install_mode() == InstallMode::kReset) {
         out << platform::ToUtf8(Engine::Text(65019)) << "\n";
         return BATCH_RESTART_NEEDED;

@@ -10,12 +10,12 @@ namespace updater {
 
 // Exit statuses of the batch mode.
 enum BatchStatus {
-    BATCH_UPDATED = 0,          // files installed
-    BATCH_ERROR = 1,            // network, server list, download or file error
-    BATCH_NO_UPDATES = 2,       // nothing newer on the server
-    BATCH_APP_RUNNING = 3,      // the application is still running
-    BATCH_RESTART_NEEDED = 4,   // files wait in \windows\temp for "copy" at the next start
-    BATCH_HANDED_OVER = 5,      // the updater's own files went to "SelfUpdate"
+    BATCH_UPDATED = 0,         // files installed
+    BATCH_ERROR = 1,           // network, server list, download or file error
+    BATCH_NO_UPDATES = 2,      // nothing newer on the server
+    BATCH_APP_RUNNING = 3,     // the application is still running
+    BATCH_RESTART_NEEDED = 4,  // files wait in \windows\temp for "copy" at the next start
+    BATCH_HANDED_OVER = 5,     // the updater's own files went to "SelfUpdate"
     BATCH_USAGE = 64,
 };
 

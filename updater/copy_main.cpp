@@ -12,7 +12,8 @@ int main() {
     updater::Log log(platform::DevicePath("\\updater.log"));
     log.Write("copy: start");
     int failed = updater::WorkOffPostResetList(&log);
-    if (failed < 0) log.Write("copy: no postresetcopy.ini");
+    if (failed < 0)
+        log.Write("copy: no postresetcopy.ini");
     std::error_code ec;
     std::filesystem::remove(updater::AutostartFile(), ec);
     log.Write("copy: done");

@@ -20,11 +20,14 @@ namespace updater {
 
 namespace {
 
-std::string Narrow(std::u16string_view text) { return platform::NarrowLow8(text); }
+std::string Narrow(std::u16string_view text) {
+    return platform::NarrowLow8(text);
+}
 
 std::string Lower(std::string s) {
     for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     }
     return s;
 }
@@ -48,12 +51,16 @@ bool MoveFile(const fs::path& from, const fs::path& to, bool program) {
     }
     fs::remove(to, ec);
     fs::rename(from, to, ec);
-    if (!ec) return true;
+    if (!ec)
+        return true;
     ec.clear();
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec) return false;
-    if (had_old) ::chmod(to.c_str(), old_stat.st_mode & 07777);
-    if (!had_old && program) ::chmod(to.c_str(), 0755);
+    if (ec)
+        return false;
+    if (had_old)
+        ::chmod(to.c_str(), old_stat.st_mode & 07777);
+    if (!had_old && program)
+        ::chmod(to.c_str(), 0755);
     fs::remove(from, ec);
     return true;
 }
@@ -86,7 +93,9 @@ fs::path LocalPath(const std::string& text) {
     return platform::DevicePath(text);
 }
 
-fs::path TempDir() { return platform::DevicePath("\\windows\\temp"); }
+fs::path TempDir() {
+    return platform::DevicePath("\\windows\\temp");
+}
 
 void EmptyDirectory(const fs::path& dir) {
     std::error_code ec;
@@ -94,10 +103,13 @@ void EmptyDirectory(const fs::path& dir) {
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         found.push_back(it->path());
     }
-    for (const fs::path& p : found) fs::remove(p, ec);
+    for (const fs::path& p : found)
+        fs::remove(p, ec);
 }
 
-std::string UpdaterDirText() { return EnvOr("SKYVANE_UPDATER_DIR", platform::BinDir().string()); }
+std::string UpdaterDirText() {
+    return EnvOr("SKYVANE_UPDATER_DIR", platform::BinDir().string());
+}
 
 fs::path AutostartFile() {
     std::string home = EnvOr("HOME", "/");
@@ -138,13 +150,17 @@ void ParseCommandLine(const std::string& line, std::string* name, std::string* d
     dir->clear();
     size_t blank = line.find(' ');
     std::string first = line.substr(0, blank);
-    if (first.size() > 5) *name = first.substr(5);
-    if (blank == std::string::npos) return;
+    if (first.size() > 5)
+        *name = first.substr(5);
+    if (blank == std::string::npos)
+        return;
     std::string rest;
     for (char c : line.substr(blank + 1)) {
-        if (c != '"' && c != '\'') rest += c;
+        if (c != '"' && c != '\'')
+            rest += c;
     }
-    if (rest.size() > 6) *dir = rest.substr(6);
+    if (rest.size() > 6)
+        *dir = rest.substr(6);
 }
 
 void ParseSelfTmp(std::string_view data, std::string* name, std::string* dir) {
@@ -152,7 +168,8 @@ void ParseSelfTmp(std::string_view data, std::string* name, std::string* dir) {
         size_t lf = data.find('\n');
         std::string line(data.substr(0, lf));
         data.remove_prefix(lf == std::string_view::npos ? data.size() : lf + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         return line;
     };
     *name = take_line();
@@ -171,7 +188,8 @@ std::u16string Engine::Text(unsigned id, std::string_view arg1, std::string_view
     std::u16string text = strings::updater().Load(id);
     for (std::string_view arg : {arg1, arg2}) {
         size_t at = text.find(u"%s");
-        if (at == std::u16string::npos) break;
+        if (at == std::u16string::npos)
+            break;
         text.replace(at, 2, platform::WidenBytes(arg));
     }
     return text;
@@ -205,14 +223,17 @@ StartResult Engine::StartUp(const std::string& command_line) {
     fs::create_directories(TempDir(), ec);
     EmptyDirectory(TempDir());
     fs::path copy = platform::ResolveProgram(LocalPath(config_.updater_dir), "copy.exe");
-    if (copy.empty()) copy = LocalPath(config_.updater_dir) / "copy";
-    if (!CreateAutostartEntry(copy)) log_.Write("Can not create the autostart entry");
+    if (copy.empty())
+        copy = LocalPath(config_.updater_dir) / "copy";
+    if (!CreateAutostartEntry(copy))
+        log_.Write("Can not create the autostart entry");
     return self_update_mode_ ? StartResult::kSelfUpdate : StartResult::kNormal;
 }
 
 void Engine::Status(std::u16string text) {
     log_.Write(text);
-    if (on_status) on_status(text);
+    if (on_status)
+        on_status(text);
 }
 
 void Engine::SetError(std::u16string text) {
@@ -280,7 +301,8 @@ int Engine::RunCheck() {
     server_ = ServerList();
     if (!self_update_mode_) {
         int result = CheckUpdater();
-        if (result != 0) return result;
+        if (result != 0)
+            return result;
     }
     return CheckApplication();
 }
@@ -292,7 +314,8 @@ bool Engine::FetchUpdateInfo(const std::string& product, ServerList* server,
     fs::create_directories(TempDir(), ec);
     HttpError error = http_.Download(Object(product, "update.info"), file, &cancel_, nullptr);
     if (error != HttpError::kOk) {
-        if (error != HttpError::kCancelled) log_.Write(failure_log);
+        if (error != HttpError::kCancelled)
+            log_.Write(failure_log);
         ReportHttpError(error);
         return false;
     }
@@ -310,9 +333,10 @@ bool Engine::FetchUpdateInfo(const std::string& product, ServerList* server,
 bool Engine::QuerySizes(const std::string& product) {
     for (UpdateItem& item : items_) {
         HttpError error;
-        int64_t size =
-            http_.QueryLength(Object(product, item.kind == KIND_CVR ? item.extra : item.name), &error);
-        if (cancel_) return false;
+        int64_t size = http_.QueryLength(
+            Object(product, item.kind == KIND_CVR ? item.extra : item.name), &error);
+        if (cancel_)
+            return false;
         if (size < 0) {
             ReportHttpError(error);
             SetError(Text(65015));
@@ -334,7 +358,8 @@ int Engine::CheckUpdater() {
         return 2;
     }
     updater_local_ = ParseVersionInfo(data);
-    if (!FetchUpdateInfo(own, &server_, "Error, can't download updater update.info")) return 2;
+    if (!FetchUpdateInfo(own, &server_, "Error, can't download updater update.info"))
+        return 2;
     if (!CompareLists(&server_, updater_local_, &items_)) {
         items_.clear();
         server_ = ServerList();
@@ -342,12 +367,14 @@ int Engine::CheckUpdater() {
     }
     Status(Text(65024, own, own));
     mode_ = InstallMode::kUpdater;
-    if (!QuerySizes(own)) return 2;
+    if (!QuerySizes(own))
+        return 2;
     SelectFiles();
     for (int waited = 0; waited < config_.pause_ms && !cancel_; waited += 50) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (cancel_) return 2;
+    if (cancel_)
+        return 2;
     needs_updater_update_ = true;
     return 1;
 }
@@ -361,37 +388,50 @@ int Engine::CheckApplication() {
                  ? ParseVersionInfo(data)
                  : LocalList();
     auto updater_too_old = [this](const std::string& required) {
-        if (!VersionLess(config_.own_version, required) || app_name_ == "updater") return false;
+        if (!VersionLess(config_.own_version, required) || app_name_ == "updater")
+            return false;
         log_.Write("Updater version " + config_.own_version + " is lower than " + required);
         needs_updater_update_ = true;
         SetError(Text(65025));
         return true;
     };
-    if (updater_too_old(local_.version_of_file)) return 1;
-    if (!FetchUpdateInfo(app_name_, &server_, "Error, can't download update.info")) return 2;
-    if (cancel_) return 2;
-    if (server_.post_reset_copy) mode_ = InstallMode::kReset;
+    if (updater_too_old(local_.version_of_file))
+        return 1;
+    if (!FetchUpdateInfo(app_name_, &server_, "Error, can't download update.info"))
+        return 2;
+    if (cancel_)
+        return 2;
+    if (server_.post_reset_copy)
+        mode_ = InstallMode::kReset;
     if (!server_.post_reset_copy && ApplicationRunning()) {
         app_running_ = true;
         return 2;
     }
-    if (updater_too_old(server_.required_version)) return 1;
+    if (updater_too_old(server_.required_version))
+        return 1;
     CompareLists(&server_, local_, &items_);
-    if (!QuerySizes(app_name_)) return 2;
+    if (!QuerySizes(app_name_))
+        return 2;
     SelectFiles();
     bool any = std::any_of(server_.groups.begin(), server_.groups.end(),
                            [](const Group& g) { return !g.items.empty(); });
-    if (any) return 1;
+    if (any)
+        return 1;
     no_updates_ = true;
     return 2;
 }
 
 Outcome Engine::CheckOutcome() const {
-    if (cancel_) return Outcome::kCancelled;
-    if (error_) return Outcome::kError;
-    if (needs_updater_update_) return Outcome::kSelfUpdate;
-    if (app_running_) return Outcome::kAppRunning;
-    if (no_updates_) return Outcome::kNoUpdates;
+    if (cancel_)
+        return Outcome::kCancelled;
+    if (error_)
+        return Outcome::kError;
+    if (needs_updater_update_)
+        return Outcome::kSelfUpdate;
+    if (app_running_)
+        return Outcome::kAppRunning;
+    if (no_updates_)
+        return Outcome::kNoUpdates;
     return Outcome::kFiles;
 }
 
@@ -415,7 +455,8 @@ void Engine::SelectFiles() {
 }
 
 void Engine::SetGroupSelected(size_t group, bool selected) {
-    if (group >= server_.groups.size()) return;
+    if (group >= server_.groups.size())
+        return;
     server_.groups[group].selected = selected;
     SelectFiles();
 }
@@ -423,7 +464,8 @@ void Engine::SetGroupSelected(size_t group, bool selected) {
 int64_t Engine::TotalSize() const {
     int64_t total = 0;
     for (const Group& g : server_.groups) {
-        if (!g.items.empty()) total += g.size;
+        if (!g.items.empty())
+            total += g.size;
     }
     return total;
 }
@@ -436,7 +478,8 @@ bool Engine::AnyGroupSelected() const {
 void Engine::PrepareDownload() {
     cancel_ = false;
     for (const UpdateItem& item : items_) {
-        if (!item.download) continue;
+        if (!item.download)
+            continue;
         log_.Write("Budu stahovat:" + item.name + " velikost: " + std::to_string(item.size) +
                    " ze skupiny: " + server_.groups[item.group].label);
     }
@@ -448,7 +491,8 @@ void Engine::BeginSelfUpdate() {
     SelectFiles();
     log_.Write("Updating updater");
     for (const UpdateItem& item : items_) {
-        if (!item.download) continue;
+        if (!item.download)
+            continue;
         log_.Write("I will download:" + item.name + " size: " + std::to_string(item.size / 1024) +
                    " kb from group: " + server_.groups[item.group].label);
     }
@@ -460,8 +504,8 @@ int Engine::RunDownload() {
     download_failed_ = false;
     const std::string prod = product();
     std::error_code ec;
-    bool any = std::any_of(items_.begin(), items_.end(),
-                           [](const UpdateItem& i) { return i.download; });
+    bool any =
+        std::any_of(items_.begin(), items_.end(), [](const UpdateItem& i) { return i.download; });
     if (!any) {
         log_.Write("Nothing found");
         fs::remove(TempDir() / "update.info", ec);
@@ -476,14 +520,15 @@ int Engine::RunDownload() {
         }
         for (size_t index : server_.groups[g].items) {
             UpdateItem& item = items_[index];
-            if (!item.download) continue;
+            if (!item.download)
+                continue;
             {
                 std::lock_guard<std::mutex> lock(progress_mutex_);
                 current_item_size_ = item.size;
                 received_ = 0;
             }
-            HttpError error =
-                http_.Download(Object(prod, item.name), TempDir() / item.name, &cancel_, &received_);
+            HttpError error = http_.Download(Object(prod, item.name), TempDir() / item.name,
+                                             &cancel_, &received_);
             if (error == HttpError::kCancelled || cancel_) {
                 log_.Write("Cancel");
                 return 2;
@@ -515,19 +560,22 @@ void Engine::AbandonDownload() {
 
 std::string Engine::progress_label() const {
     std::lock_guard<std::mutex> lock(progress_mutex_);
-    if (current_group_ < 0 || current_group_ >= static_cast<int>(server_.groups.size())) return {};
+    if (current_group_ < 0 || current_group_ >= static_cast<int>(server_.groups.size()))
+        return {};
     return server_.groups[current_group_].label;
 }
 
 int Engine::ProgressTick() {
     std::lock_guard<std::mutex> lock(progress_mutex_);
-    if (current_group_ < 0 || current_group_ >= static_cast<int>(server_.groups.size())) return 0;
+    if (current_group_ < 0 || current_group_ >= static_cast<int>(server_.groups.size()))
+        return 0;
     int64_t size = server_.groups[current_group_].size;
     int64_t now = received_;
     int64_t percent = size > 0 ? (group_done_ + now) * 100 / size : 100;
     percent = std::clamp<int64_t>(percent, 0, 100);
     char line[160];
-    std::snprintf(line, sizeof line, "File lenght:%lld  downloaded:%lld  actual lenght:%lld   %%:%d",
+    std::snprintf(line, sizeof line,
+                  "File lenght:%lld  downloaded:%lld  actual lenght:%lld   %%:%d",
                   static_cast<long long>(current_item_size_), static_cast<long long>(group_done_),
                   static_cast<long long>(now), static_cast<int>(percent));
     log_.Write(line);
@@ -542,7 +590,8 @@ void Engine::Install() {
     const LocalList& local = mode_ == InstallMode::kUpdater ? updater_local_ : local_;
     std::string list;
     for (UpdateItem& item : items_) {
-        if (!item.download) continue;
+        if (!item.download)
+            continue;
         log_.Write("file: " + item.name);
         if (direct) {
             std::string target;
@@ -599,7 +648,8 @@ bool Engine::HandOver() {
     }
     fs::path program = platform::ResolveProgram(dir, "SelfUpdate.exe");
     std::vector<std::string> args;
-    if (config_.batch) args.push_back("--batch");
+    if (config_.batch)
+        args.push_back("--batch");
     if (program.empty() || !platform::StartDetached(program, args)) {
         log_.Write("Can not start SelfUpdate");
         return false;

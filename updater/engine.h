@@ -40,13 +40,13 @@ std::filesystem::path AutostartFile();
 bool CreateAutostartEntry(const std::filesystem::path& copy_program);
 
 struct Config {
-    std::string host;            // string 65008, or $SKYVANE_UPDATE_HOST
-    std::string folder;          // string 65009, "/auto_update/"
-    std::string own_version;     // string 65010
-    std::string own_folder;      // string 65022, "updaterEng"
-    std::string updater_dir;     // UpdaterDirText()
-    int pause_ms = 3000;         // pause after "Find new ... version."
-    bool batch = false;          // started as "updater --batch"
+    std::string host;         // string 65008, or $SKYVANE_UPDATE_HOST
+    std::string folder;       // string 65009, "/auto_update/"
+    std::string own_version;  // string 65010
+    std::string own_folder;   // string 65022, "updaterEng"
+    std::string updater_dir;  // UpdaterDirText()
+    int pause_ms = 3000;      // pause after "Find new ... version."
+    bool batch = false;       // started as "updater --batch"
 };
 Config DefaultConfig();
 
@@ -70,7 +70,7 @@ enum class InstallMode { kDirect, kReset, kUpdater };
 enum class StartResult { kNormal, kSelfUpdate, kQuit };
 
 class Engine {
-public:
+  public:
     explicit Engine(Config config);
     ~Engine();
 
@@ -132,10 +132,9 @@ public:
     bool HandOver();
 
     // The texts of the string table, with "%s" filled in.
-    static std::u16string Text(unsigned id, std::string_view arg1 = {},
-                               std::string_view arg2 = {});
+    static std::u16string Text(unsigned id, std::string_view arg1 = {}, std::string_view arg2 = {});
 
-private:
+  private:
     int CheckUpdater();
     int CheckApplication();
     bool FetchUpdateInfo(const std::string& product, ServerList* server, const char* failure_log);

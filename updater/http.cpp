@@ -21,7 +21,9 @@ struct HttpClient::Transfer {
 
 namespace {
 
-bool Cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load();
+}
 
 size_t OnHeader(char* data, size_t size, size_t n, void* user) {
     auto* t = static_cast<HttpClient::Transfer*>(user);
@@ -39,14 +41,17 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
 size_t OnBody(char* data, size_t size, size_t n, void* user) {
     auto* t = static_cast<HttpClient::Transfer*>(user);
     size_t len = size * n;
-    if (t->header_only || Cancelled(t->cancel)) return 0;
-    if (!t->out) return 0;
+    if (t->header_only || Cancelled(t->cancel))
+        return 0;
+    if (!t->out)
+        return 0;
     if (std::fwrite(data, 1, len, t->out) != len) {
         t->write_failed = true;
         return 0;
     }
     t->count += static_cast<int64_t>(len);
-    if (t->received) t->received->store(t->count);
+    if (t->received)
+        t->received->store(t->count);
     return len;
 }
 
@@ -56,15 +61,16 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 bool IsUnreserved(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~' || c == '/';
 }
 
 }  // namespace
 
 std::string HttpClient::Url(const std::string& object) const {
     std::string url = host_.find("://") == std::string::npos ? "http://" + host_ : host_;
-    while (!url.empty() && url.back() == '/') url.pop_back();
+    while (!url.empty() && url.back() == '/')
+        url.pop_back();
     static const char kHex[] = "0123456789ABCDEF";
     for (unsigned char c : object) {
         if (IsUnreserved(c)) {
@@ -82,13 +88,17 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
     static std::once_flag once;
     static CURLcode init_result = CURLE_OK;
     std::call_once(once, [] { init_result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-    if (debug_) debug_->Delete();
-    if (init_result != CURLE_OK) return HttpError::kNoSession;
+    if (debug_)
+        debug_->Delete();
+    if (init_result != CURLE_OK)
+        return HttpError::kNoSession;
     CURL* curl = curl_easy_init();
-    if (!curl) return HttpError::kNoSession;
+    if (!curl)
+        return HttpError::kNoSession;
 
     std::string url = Url(object);
-    if (debug_) debug_->Write("GET " + url);
+    if (debug_)
+        debug_->Write("GET " + url);
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Accept: */*");
     headers = curl_slist_append(headers, "Pragma: no-cache");
@@ -126,7 +136,8 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
                       ", length " + std::to_string(t->length) + ", received " +
                       std::to_string(t->count));
     }
-    if (Cancelled(t->cancel)) return HttpError::kCancelled;
+    if (Cancelled(t->cancel))
+        return HttpError::kCancelled;
     if (!t->headers_done) {
         switch (rc) {
             case CURLE_URL_MALFORMAT:
@@ -142,10 +153,14 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
         }
     }
     // An error page is no file, whatever its length.
-    if (t->status >= 400 || t->length < 0) return HttpError::kNoLength;
-    if (t->header_only) return HttpError::kOk;
-    if (t->write_failed) return HttpError::kWriteFailed;
-    if (rc != CURLE_OK || t->count != t->length) return HttpError::kShort;
+    if (t->status >= 400 || t->length < 0)
+        return HttpError::kNoLength;
+    if (t->header_only)
+        return HttpError::kOk;
+    if (t->write_failed)
+        return HttpError::kWriteFailed;
+    if (rc != CURLE_OK || t->count != t->length)
+        return HttpError::kShort;
     return HttpError::kOk;
 }
 
@@ -161,14 +176,17 @@ HttpError HttpClient::Download(const std::string& object, const std::filesystem:
     Transfer t;
     t.cancel = cancel;
     t.received = received;
-    if (received) received->store(0);
+    if (received)
+        received->store(0);
     t.out = std::fopen(file.c_str(), "wb");
     if (!t.out) {
-        if (debug_) debug_->Delete();
+        if (debug_)
+            debug_->Delete();
         return HttpError::kWriteFailed;
     }
     HttpError error = Run(object, &t);
-    if (std::fclose(t.out) != 0 && error == HttpError::kOk) error = HttpError::kWriteFailed;
+    if (std::fclose(t.out) != 0 && error == HttpError::kOk)
+        error = HttpError::kWriteFailed;
     if (error != HttpError::kOk) {
         std::error_code ec;
         std::filesystem::remove(file, ec);

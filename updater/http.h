@@ -23,7 +23,7 @@ enum class HttpError {
 };
 
 class HttpClient {
-public:
+  public:
     // `host` is a host name ("example.org", "127.0.0.1:8080") or a base URL
     // ("https://example.org"). `debug` is "\t.log", deleted at every request.
     HttpClient(std::string host, Log* debug) : host_(std::move(host)), debug_(debug) {}
@@ -44,7 +44,7 @@ public:
     // The state of one transfer, shared with the library's callbacks.
     struct Transfer;
 
-private:
+  private:
     HttpError Run(const std::string& object, Transfer* t);
 
     std::string host_;

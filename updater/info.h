@@ -83,7 +83,9 @@ bool IsSafeFileName(std::string_view name);
 bool IsSafeDirectory(std::string_view path);
 
 // Plain text comparison, code unit by code unit: "1.10" < "1.9".
-inline bool VersionLess(std::string_view a, std::string_view b) { return a < b; }
+inline bool VersionLess(std::string_view a, std::string_view b) {
+    return a < b;
+}
 
 // Creates an update item for every server entry that is missing locally or
 // newer there, appended to the first group of its kind. Entries of a kind that
@@ -93,8 +95,8 @@ bool CompareLists(ServerList* server, const LocalList& local, std::vector<Update
 // Flags the items to download: all of them when `all`, else those of selected
 // groups, then every item that a flagged item depends on (when the device's
 // copy is older or missing), and recomputes the group sizes.
-void SelectFiles(std::vector<Group>* groups, std::vector<UpdateItem>* items,
-                 const LocalList& local, bool all);
+void SelectFiles(std::vector<Group>* groups, std::vector<UpdateItem>* items, const LocalList& local,
+                 bool all);
 
 // The new "version.info" after an installation: downloaded items with their
 // new version, everything else as it was.

@@ -16,7 +16,9 @@ std::u16string Log::FormatLine(int hour, int minute, int second, std::u16string_
     return line;
 }
 
-void Log::Write(std::string_view text) { Write(platform::WidenBytes(text)); }
+void Log::Write(std::string_view text) {
+    Write(platform::WidenBytes(text));
+}
 
 void Log::Write(std::u16string_view text) {
     std::time_t now = std::time(nullptr);

@@ -11,7 +11,7 @@
 namespace updater {
 
 class Log {
-public:
+  public:
     explicit Log(std::filesystem::path file) : file_(std::move(file)) {}
 
     // Appends one line; the file is created when missing. Byte texts are
@@ -24,7 +24,7 @@ public:
     // The line as it is written, without the encoding.
     static std::u16string FormatLine(int hour, int minute, int second, std::u16string_view text);
 
-private:
+  private:
     std::filesystem::path file_;
     std::mutex mutex_;
 };

@@ -15,7 +15,8 @@ namespace {
 std::string JoinArguments(int argc, char** argv, int first) {
     std::string line;
     for (int i = first; i < argc; ++i) {
-        if (i > first) line += ' ';
+        if (i > first)
+            line += ' ';
         line += argv[i];
     }
     return line;
@@ -25,8 +26,7 @@ std::string JoinArguments(int argc, char** argv, int first) {
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--batch") == 0) {
-        return updater::RunBatch(JoinArguments(argc, argv, 2), updater::DefaultConfig(),
-                                 std::cout);
+        return updater::RunBatch(JoinArguments(argc, argv, 2), updater::DefaultConfig(), std::cout);
     }
     if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
         std::cout << "usage: updater [-app:NAME -path:DIRECTORY]\n"
@@ -36,9 +36,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     updater::Engine engine(updater::DefaultConfig());
     updater::StartResult start = engine.StartUp(JoinArguments(argc, argv, 1));
-    if (start == updater::StartResult::kQuit) return 0;
+    if (start == updater::StartResult::kQuit)
+        return 0;
     updater::UpdaterWindow window(&engine);
     window.show();
-    if (start == updater::StartResult::kSelfUpdate) window.CheckSoon();
+    if (start == updater::StartResult::kSelfUpdate)
+        window.CheckSoon();
     return app.exec();
 }

@@ -15,15 +15,18 @@ std::vector<PendingFile> ParsePostResetList(std::string_view data) {
     size_t pos = 0;
     while (pos < data.size()) {
         size_t lf = data.find('\n', pos);
-        if (lf == std::string_view::npos) lf = data.size();
+        if (lf == std::string_view::npos)
+            lf = data.size();
         std::string line(data.substr(pos, lf - pos));
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(std::move(line));
         pos = lf + 1;
     }
     std::vector<PendingFile> files;
     for (size_t i = 0; i + 1 < lines.size(); i += 2) {
-        if (!IsSafeFileName(lines[i]) || lines[i + 1].empty()) continue;
+        if (!IsSafeFileName(lines[i]) || lines[i + 1].empty())
+            continue;
         files.push_back({lines[i], lines[i + 1]});
     }
     return files;
@@ -32,7 +35,8 @@ std::vector<PendingFile> ParsePostResetList(std::string_view data) {
 int WorkOffPostResetList(Log* log) {
     fs::path list = TempDir() / "postresetcopy.ini";
     std::string data;
-    if (!platform::ReadFileBytes(list, &data)) return -1;
+    if (!platform::ReadFileBytes(list, &data))
+        return -1;
     int failed = 0;
     for (const PendingFile& file : ParsePostResetList(data)) {
         fs::path from = TempDir() / file.name;
@@ -47,11 +51,13 @@ int WorkOffPostResetList(Log* log) {
         if (ec) {
             ec.clear();
             fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-            if (!ec) fs::remove(from, ec);
+            if (!ec)
+                fs::remove(from, ec);
         }
         if (ec) {
             ++failed;
-            if (log) log->Write("can't move file: " + file.name + " to " + to.string());
+            if (log)
+                log->Write("can't move file: " + file.name + " to " + to.string());
         } else if (log) {
             log->Write("moving file: " + file.name + " to " + to.string());
         }

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     updater::Log log(platform::DevicePath("\\updater.log"));
     log.Write("SelfUpdate: start");
     int failed = updater::WorkOffPostResetList(&log);
-    if (failed < 0) log.Write("SelfUpdate: no postresetcopy.ini");
+    if (failed < 0)
+        log.Write("SelfUpdate: no postresetcopy.ini");
     // "--batch" passes on to the restarted updater.
     std::vector<std::string> args(argv + 1, argv + argc);
     std::filesystem::path dir = updater::LocalPath(updater::UpdaterDirText());

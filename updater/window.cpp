@@ -22,14 +22,17 @@ namespace updater {
 
 namespace {
 
-QString Q(const std::string& bytes) { return QString::fromLatin1(bytes.data(), bytes.size()); }
+QString Q(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), bytes.size());
+}
 QString Q(const std::u16string& text) {
     return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QPushButton* Button(const QString& text, const char* id = nullptr) {
     auto* button = new QPushButton(text);
-    if (id) button->setObjectName(id);
+    if (id)
+        button->setObjectName(id);
     return button;
 }
 
@@ -43,26 +46,30 @@ QHBoxLayout* ButtonRow(QPushButton* left, QPushButton* right) {
     auto* row = new QHBoxLayout;
     row->addWidget(left);
     row->addStretch();
-    if (right) row->addWidget(right);
+    if (right)
+        row->addWidget(right);
     return row;
 }
 
-QString Kb(int64_t bytes) { return QString::asprintf("%d kb", static_cast<int>(bytes / 1024)); }
+QString Kb(int64_t bytes) {
+    return QString::asprintf("%d kb", static_cast<int>(bytes / 1024));
+}
 
 // A modal dialog whose Cancel (button, Escape, close box) only raises the
 // engine's cancel flag; the worker closes the dialog when it has stopped.
 class WorkDialog : public QDialog {
-public:
+  public:
     WorkDialog(Engine* engine, QWidget* parent) : QDialog(parent), engine_(engine) {
         setModal(true);
     }
     QPushButton* cancel = nullptr;
     void reject() override {
         engine_->Cancel();
-        if (cancel) cancel->setEnabled(false);
+        if (cancel)
+            cancel->setEnabled(false);
     }
 
-private:
+  private:
     Engine* engine_;
 };
 
@@ -81,7 +88,8 @@ int RunBehind(QDialog* dialog, Work work) {
         QMetaObject::invokeMethod(
             qApp,
             [target, r]() {
-                if (target) target->done(r);
+                if (target)
+                    target->done(r);
             },
             Qt::QueuedConnection);
         result = r;
@@ -145,7 +153,8 @@ QWidget* UpdaterWindow::MakeErrorView() {
     auto* retry = Button("Retry", "1015");
     connect(quit, &QPushButton::clicked, this, &QWidget::close);
     connect(retry, &QPushButton::clicked, this, [this] {
-        bool files = engine_->download_started() && engine_->install_mode() != InstallMode::kUpdater;
+        bool files =
+            engine_->download_started() && engine_->install_mode() != InstallMode::kUpdater;
         Show(files ? kFilesView : kMainView);
     });
     auto* layout = new QVBoxLayout(view);
@@ -234,11 +243,14 @@ QWidget* UpdaterWindow::MakeNoUpdatesView() {
 
 void UpdaterWindow::Show(const char* view) {
     for (int i = 0; i < stack_->count(); ++i) {
-        if (stack_->widget(i)->objectName() == view) stack_->setCurrentIndex(i);
+        if (stack_->widget(i)->objectName() == view)
+            stack_->setCurrentIndex(i);
     }
 }
 
-QString UpdaterWindow::CurrentView() const { return stack_->currentWidget()->objectName(); }
+QString UpdaterWindow::CurrentView() const {
+    return stack_->currentWidget()->objectName();
+}
 
 void UpdaterWindow::CheckSoon() {
     QTimer::singleShot(500, this, [this] { Check(); });
@@ -268,7 +280,8 @@ void UpdaterWindow::Check() {
         QMetaObject::invokeMethod(
             qApp,
             [status, s]() {
-                if (status) status->setText(s);
+                if (status)
+                    status->setText(s);
             },
             Qt::QueuedConnection);
     };
@@ -304,7 +317,8 @@ void UpdaterWindow::FillFiles() {
     files_->clear();
     const std::vector<Group>& groups = engine_->groups();
     for (size_t g = 0; g < groups.size(); ++g) {
-        if (groups[g].items.empty()) continue;
+        if (groups[g].items.empty())
+            continue;
         auto* row = new QTreeWidgetItem(files_);
         row->setText(0, Q(groups[g].label));
         row->setData(0, Qt::UserRole, static_cast<int>(g));
@@ -316,7 +330,8 @@ void UpdaterWindow::FillFiles() {
 }
 
 void UpdaterWindow::RowChanged(QTreeWidgetItem* item) {
-    if (filling_ || !item) return;
+    if (filling_ || !item)
+        return;
     // Store every row's state, then choose the files again.
     for (int i = 0; i < files_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = files_->topLevelItem(i);
@@ -381,7 +396,8 @@ void UpdaterWindow::Update() {
         ShowError();
         return;
     }
-    if (result != 1) return;
+    if (result != 1)
+        return;
     InstallAndFinish();
 }
 

@@ -23,7 +23,7 @@ inline constexpr const char* kDoneView = "134";
 inline constexpr const char* kNoUpdatesView = "140";
 
 class UpdaterWindow : public QWidget {
-public:
+  public:
     explicit UpdaterWindow(Engine* engine, QWidget* parent = nullptr);
 
     // Starts "Check updates" after 500 ms (self-update mode).
@@ -35,7 +35,7 @@ public:
     void Check();
     void Update();
 
-private:
+  private:
     QWidget* MakeMainView();
     QWidget* MakeErrorView();
     QWidget* MakeFilesView();
