@@ -17,7 +17,9 @@
 // of a parsed message is Unicode already: do not run FromGsmAlphabet on it.
 //
 // Every parser takes the length of its input and never reads past it; malformed
-// input gives a negative result.
+// input gives a negative result. The hexadecimal text is the PDU line alone: the
+// caller cuts off the "+CMGR:" line and any line end or "OK" after the PDU. The
+// PDU starts with the service-centre field, as "AT+CMGR" returns it.
 #pragma once
 
 #include <cstddef>
