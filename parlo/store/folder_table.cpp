@@ -1,0 +1,232 @@
+#include "parlo/store/folder_table.h"
+
+#include <string_view>
+#include <unordered_map>
+
+#include "parlo/store/text_util.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/strings.h"
+#include "platform/text.h"
+
+namespace parlo {
+
+namespace {
+
+constexpr size_t kMaxValueName = 999;
+constexpr size_t kMaxValueData = 999;
+
+bool IsIdValue(const std::string& name) {
+    return !name.empty() && name[0] == 'I';
+}
+bool IsNameValue(const std::string& name) {
+    return !name.empty() && name[0] == 'N';
+}
+
+}  // namespace
+
+int32_t StateForFolder(int32_t id) {
+    if (id >= 1 && id <= kMaxUserFolderId)
+        return 20;
+    switch (id) {
+        case FOLDER_OUTBOX:
+            return 5;
+        case FOLDER_INBOX:
+            return 1;
+        case FOLDER_DRAFT:
+            return 6;
+        case FOLDER_SENT:
+            return 8;
+        case FOLDER_RECYCLE:
+            return 9;
+        case FOLDER_TEMPLATES:
+            return 7;
+        default:
+            return -1;
+    }
+}
+
+int ViewOfFolder(int32_t id) {
+    if (id >= 1 && id <= kMaxUserFolderId)
+        return 6;
+    switch (id) {
+        case FOLDER_OUTBOX:
+            return 2;
+        case FOLDER_INBOX:
+            return 1;
+        case FOLDER_DRAFT:
+            return 4;
+        case FOLDER_SENT:
+            return 3;
+        case FOLDER_RECYCLE:
+            return 7;
+        case FOLDER_TEMPLATES:
+            return 5;
+        default:
+            return 0;
+    }
+}
+
+void CFolderTable::Clear() {
+    by_name_.clear();
+    by_id_.clear();
+}
+
+void CFolderTable::Insert(std::unique_ptr<CSmsFolder> folder) {
+    uint16_t key = static_cast<uint16_t>(folder->m_nId);
+    auto old = by_id_.find(key);
+    if (old != by_id_.end()) {
+        auto n = by_name_.find(old->second->m_strName);
+        if (n != by_name_.end() && n->second == old->second.get())
+            by_name_.erase(n);
+    }
+    by_name_[folder->m_strName] = folder.get();
+    by_id_[key] = std::move(folder);
+}
+
+FolderResult CFolderTable::Load(const platform::Registry& registry,
+                                const platform::StringTable& strings) {
+    Clear();
+    if (!registry.KeyExists(platform::Hive::CurrentUser, platform::kProfileKey)) {
+        return FolderResult::kOk;
+    }
+    std::vector<platform::RegValue> values =
+        registry.Values(platform::Hive::CurrentUser, platform::kProfileKey);
+    // Names by suffix: "N7" names the folder whose id is in "I7".
+    std::unordered_map<std::string, const platform::RegValue*> names;
+    for (const auto& v : values) {
+        if (v.type == platform::RegType::String && IsNameValue(v.name)) {
+            names[v.name.substr(1)] = &v;
+        }
+    }
+    std::u16string pending;
+    for (const auto& v : values) {
+        if (v.type != platform::RegType::String)
+            continue;
+        if (v.name.size() > kMaxValueName || v.str.size() + 1 > kMaxValueData)
+            continue;
+        if (!IsIdValue(v.name)) {
+            pending = platform::FromUtf8(v.str);
+            continue;
+        }
+        int32_t id = WToL(platform::FromUtf8(v.str));
+        if (id < 1 || id > kMaxUserFolderId)
+            continue;  // not a user folder id
+        std::u16string name = pending;
+        auto n = names.find(v.name.substr(1));
+        if (n != names.end())
+            name = platform::FromUtf8(n->second->str);
+        Insert(std::make_unique<CSmsFolder>(id, name));
+        if (id > last_id_)
+            last_id_ = id;
+    }
+    struct Fixed {
+        int32_t id;
+        unsigned ids;
+    };
+    static const Fixed kFixed[] = {
+        {FOLDER_OUTBOX, IDS_OUTBOX},   {FOLDER_INBOX, IDS_INBOX},
+        {FOLDER_DRAFT, IDS_DRAFT},     {FOLDER_SENT, IDS_SENT},
+        {FOLDER_RECYCLE, IDS_RECYCLE}, {FOLDER_TEMPLATES, IDS_TEMPLATES}};
+    for (const Fixed& f : kFixed)
+        Insert(std::make_unique<CSmsFolder>(f.id, strings.Load(f.ids)));
+    return FolderResult::kOk;
+}
+
+FolderResult CFolderTable::Save(platform::Registry& registry) const {
+    const auto hive = platform::Hive::CurrentUser;
+    const std::string key = platform::kProfileKey;
+    if (!registry.KeyExists(hive, key) && !registry.CreateKey(hive, key)) {
+        return FolderResult::kRegistryError;
+    }
+    // Delete every "I" and "N" value; the next value takes the index of a
+    // deleted one, so the enumeration goes on at the same index.
+    size_t index = 0;
+    platform::RegValue v;
+    while (registry.EnumValue(hive, key, index, &v)) {
+        if (v.type == platform::RegType::String && (IsIdValue(v.name) || IsNameValue(v.name))) {
+            if (!registry.DeleteValue(hive, key, v.name))
+                return FolderResult::kRegistryError;
+        } else {
+            ++index;
+        }
+    }
+    int k = 0;
+    for (const auto& [id, folder] : by_id_) {
+        if (folder->m_nId >= FOLDER_OUTBOX)
+            continue;
+        std::string suffix = std::to_string(k);
+        if (!registry.SetString(hive, key, "I" + suffix, std::to_string(folder->m_nId)) ||
+            !registry.SetString(hive, key, "N" + suffix, platform::ToUtf8(folder->m_strName))) {
+            return FolderResult::kRegistryError;
+        }
+        ++k;
+    }
+    return FolderResult::kOk;
+}
+
+CSmsFolder* CFolderTable::Add(const std::u16string& name) {
+    int32_t id = last_id_ + 1;
+    if (id > kMaxUserFolderId) {
+        // The counter has run out: take the lowest free user folder id rather
+        // than collide with the fixed folders.
+        id = 0;
+        for (int32_t i = 1; i <= kMaxUserFolderId; ++i) {
+            if (!ById(i)) {
+                id = i;
+                break;
+            }
+        }
+        if (id == 0)
+            return nullptr;
+    } else {
+        last_id_ = id;
+    }
+    auto folder = std::make_unique<CSmsFolder>(id, name);
+    CSmsFolder* p = folder.get();
+    Insert(std::move(folder));
+    return p;
+}
+
+void CFolderTable::Rename(CSmsFolder* folder, const std::u16string& name) {
+    auto n = by_name_.find(folder->m_strName);
+    if (n != by_name_.end() && n->second == folder)
+        by_name_.erase(n);
+    folder->m_strName = name;
+    by_name_[name] = folder;
+}
+
+void CFolderTable::Remove(CSmsFolder* folder) {
+    auto n = by_name_.find(folder->m_strName);
+    if (n != by_name_.end() && n->second == folder)
+        by_name_.erase(n);
+    by_id_.erase(static_cast<uint16_t>(folder->m_nId));
+}
+
+CSmsFolder* CFolderTable::ById(int32_t id) const {
+    auto it = by_id_.find(static_cast<uint16_t>(id));
+    return it == by_id_.end() ? nullptr : it->second.get();
+}
+
+CSmsFolder* CFolderTable::ByName(const std::u16string& name) const {
+    auto it = by_name_.find(name);
+    return it == by_name_.end() ? nullptr : it->second;
+}
+
+std::vector<CSmsFolder*> CFolderTable::All() const {
+    std::vector<CSmsFolder*> out;
+    for (const auto& [id, f] : by_id_)
+        out.push_back(f.get());
+    return out;
+}
+
+std::vector<CSmsFolder*> CFolderTable::UserFolders() const {
+    std::vector<CSmsFolder*> out;
+    for (const auto& [id, f] : by_id_) {
+        if (f->IsUserFolder())
+            out.push_back(f.get());
+    }
+    return out;
+}
+
+}  // namespace parlo

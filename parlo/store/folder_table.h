@@ -1,0 +1,96 @@
+// The folder table: six fixed folders and the user's own folders.
+//
+// User folders live in the registry under HKEY_CURRENT_USER\Software\Tarnwell
+// Skyvane pro, two REG_SZ values each: "I<k>" holds the id as decimal text and
+// "N<k>" the name, k = 0, 1, 2, ... in id order.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+class Registry;
+class StringTable;
+}  // namespace platform
+
+namespace parlo {
+
+inline constexpr int32_t FOLDER_OUTBOX = 2000;
+inline constexpr int32_t FOLDER_INBOX = 2001;
+inline constexpr int32_t FOLDER_DRAFT = 2002;
+inline constexpr int32_t FOLDER_SENT = 2003;
+inline constexpr int32_t FOLDER_RECYCLE = 2004;
+inline constexpr int32_t FOLDER_TEMPLATES = 2005;
+inline constexpr int32_t kMaxUserFolderId = 1999;
+
+// String ids of the fixed folders' names.
+inline constexpr unsigned IDS_INBOX = 65010;
+inline constexpr unsigned IDS_OUTBOX = 65011;
+inline constexpr unsigned IDS_SENT = 65012;
+inline constexpr unsigned IDS_DRAFT = 65013;
+inline constexpr unsigned IDS_TEMPLATES = 65014;
+inline constexpr unsigned IDS_RECYCLE = 65059;
+
+class CSmsFolder {
+  public:
+    CSmsFolder(int32_t id, std::u16string name) : m_nId(id), m_strName(std::move(name)) {}
+    virtual ~CSmsFolder() = default;
+    bool IsUserFolder() const { return m_nId >= 1 && m_nId <= kMaxUserFolderId; }
+
+    int32_t m_nId;
+    std::u16string m_strName;
+};
+
+// The state a record gets when it is moved to folder `id`; -1 for an id of
+// 2006 or more, which leaves the state as it is.
+int32_t StateForFolder(int32_t id);
+// The folder view code (1..7) of a folder id.
+int ViewOfFolder(int32_t id);
+
+enum class FolderResult {
+    kOk,
+    kRegistryError,  // "Access to registers failed." (65009)
+};
+
+class CFolderTable {
+  public:
+    CFolderTable() = default;
+    CFolderTable(const CFolderTable&) = delete;
+    CFolderTable& operator=(const CFolderTable&) = delete;
+
+    // Builds the table from the registry; when the profile key is missing the
+    // table stays empty (not even the fixed folders). "I" and "N" values are
+    // paired by their common suffix.
+    FolderResult Load(const platform::Registry& registry, const platform::StringTable& strings);
+    // Rewrites the "I" and "N" values of the profile key.
+    FolderResult Save(platform::Registry& registry) const;
+
+    // A new user folder with the next id (last used + 1). Null when no user
+    // folder id is left.
+    CSmsFolder* Add(const std::u16string& name);
+    void Rename(CSmsFolder* folder, const std::u16string& name);
+    // Removes the folder from both indexes and destroys it.
+    void Remove(CSmsFolder* folder);
+    void Clear();
+
+    CSmsFolder* ById(int32_t id) const;
+    CSmsFolder* ByName(const std::u16string& name) const;
+    // Every folder in id order (user folders first, then the fixed ones).
+    std::vector<CSmsFolder*> All() const;
+    std::vector<CSmsFolder*> UserFolders() const;
+    int32_t LastUsedId() const { return last_id_; }
+    size_t size() const { return by_id_.size(); }
+
+  private:
+    void Insert(std::unique_ptr<CSmsFolder> folder);
+
+    // Keys of the id index are taken as 16-bit values.
+    std::map<uint16_t, std::unique_ptr<CSmsFolder>> by_id_;
+    std::map<std::u16string, CSmsFolder*> by_name_;
+    int32_t last_id_ = 0;
+};
+
+}  // namespace parlo

@@ -1,0 +1,121 @@
+// The message store "vok.sms": the in-memory message list and its file.
+//
+// The file is a plain sequence of records (no header, no count):
+//   int32 state, record string number, record string text,
+//   double time, int32 time status, int32 marked, int32 storage,
+//   int32 folder id, int32 phone index
+// The folder id comes before the phone index. A record takes
+// 44 + 2 * (number length + text length) bytes.
+//
+// The list is shared by the user-interface thread and the synchronisation
+// worker: every member takes the store's mutex. Records are owned by the list
+// and keep their address until compaction destroys the purged ones.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parlo/store/sms_message.h"
+
+namespace platform {
+class BinaryReader;
+}
+
+namespace parlo {
+
+enum class StoreResult {
+    kOk,
+    kReadError,   // "Error reading datafile." (65023)
+    kSaveFailed,  // "Save failed." (57346)
+};
+
+// Longest number or text (in UTF-16 code units) that the store writes and
+// reads back. Longer texts are refused by the writer, so every record written
+// can be read again.
+inline constexpr int32_t kMaxStoredUnits = 65535;
+
+// Serialises one record in file order and appends it to `out`.
+void AppendRecordBytes(const CSmsMessage& rec, std::string* out);
+// Parses one record at the reader's position. On failure the reader's
+// position is undefined and `out` may be partly filled.
+bool ParseRecord(platform::BinaryReader& reader, CSmsMessage* out);
+// Size of the record on disk.
+size_t RecordSize(const CSmsMessage& rec);
+
+struct LoadReport {
+    size_t records = 0;
+    uint64_t file_length = 0;
+    // Length of the readable part. When it is less than file_length the tail
+    // could not be read (a record cut off by a crash, or damage): it was
+    // copied to "vok.sms.torn" and cut from the store.
+    uint64_t good_length = 0;
+    bool tail_saved = false;
+};
+
+class CMessageStore {
+  public:
+    using List = std::vector<std::unique_ptr<CSmsMessage>>;
+
+    explicit CMessageStore(std::filesystem::path dir = {});
+    CMessageStore(const CMessageStore&) = delete;
+    CMessageStore& operator=(const CMessageStore&) = delete;
+
+    void SetDirectory(const std::filesystem::path& dir);
+    std::filesystem::path StorePath() const;  // dir/vok.sms
+    std::filesystem::path TmpPath() const;    // dir/vok.tmp
+    std::filesystem::path TornPath() const;   // dir/vok.sms.torn
+
+    // --- the file ---------------------------------------------------------
+    // Reads the whole store into the list (records of every state). An absent
+    // store is created empty.
+    StoreResult LoadMessages(LoadReport* report = nullptr);
+    // Appends the record or rewrites it in place. When the stored copy's
+    // number or text differs, that copy is first marked deleted (state 9) and
+    // the record is appended.
+    StoreResult StoreMessage(CSmsMessage* rec);
+    // Reads the stored copy of `rec` from its file offset into `out`; kOk and
+    // nothing read when the offset is -1.
+    StoreResult ReloadMessage(const CSmsMessage& rec, CSmsMessage* out) const;
+    // Drops purged records (state 11) and rewrites the store through
+    // "vok.tmp". On failure nothing changes, in memory or on disk.
+    StoreResult CompactStore(size_t* dropped = nullptr);
+
+    // --- the list ---------------------------------------------------------
+    size_t Count() const;
+    // Pointers to the records in list order, taken under the lock. They stay
+    // valid until the next load or compaction.
+    std::vector<CSmsMessage*> Snapshot() const;
+    // Calls `fn` for each record in list order while holding the lock; `fn`
+    // must not call back into the store.
+    void ForEach(const std::function<void(CSmsMessage&)>& fn) const;
+    // Index of the record in the list, or -1.
+    int IndexOf(const CSmsMessage* rec) const;
+    CSmsMessage* At(size_t index) const;
+
+    // --- record operations --------------------------------------------------
+    // Appends a new record to the list and stores it. The record stays in the
+    // list when it cannot be stored (result in `result`).
+    CSmsMessage* Add(std::unique_ptr<CSmsMessage> rec, StoreResult* result = nullptr);
+    // Applies `change` to the record under the lock, then stores it.
+    StoreResult Change(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change);
+    // Sets the state of every record in state `from` to `to` and stores each;
+    // returns the records changed. `folder_id` >= 0 limits it to that folder.
+    std::vector<CSmsMessage*> ChangeAllInState(int32_t from, int32_t to, int32_t folder_id,
+                                               StoreResult* result = nullptr);
+
+  private:
+    StoreResult StoreLocked(CSmsMessage* rec);
+    StoreResult LoadLocked(LoadReport* report);
+
+    std::filesystem::path dir_;
+    mutable std::mutex mutex_;
+    List list_;
+};
+
+}  // namespace parlo

@@ -1,0 +1,148 @@
+#include "parlo/store/folder_table.h"
+
+#include <gtest/gtest.h>
+
+#include "parlo/store/sms_message.h"
+#include "parlo/store/tests/test_util.h"
+#include "parlo_strings.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+
+namespace parlo {
+namespace {
+
+using platform::Hive;
+
+class FolderTableTest : public ::testing::Test {
+  protected:
+    testing::TempDir dir;
+    platform::Registry reg{dir / "registry.reg"};
+    const platform::StringTable& strings = strings::parlo();
+};
+
+TEST_F(FolderTableTest, MissingProfileKeyGivesAnEmptyTable) {
+    CFolderTable t;
+    EXPECT_EQ(t.Load(reg, strings), FolderResult::kOk);
+    EXPECT_EQ(t.size(), 0u);
+}
+
+TEST_F(FolderTableTest, FixedFoldersAreNamedFromTheStringTable) {
+    reg.CreateKey(Hive::CurrentUser, platform::kProfileKey);
+    CFolderTable t;
+    ASSERT_EQ(t.Load(reg, strings), FolderResult::kOk);
+    ASSERT_EQ(t.size(), 6u);
+    EXPECT_EQ(t.ById(FOLDER_INBOX)->m_strName, u"Inbox");
+    EXPECT_EQ(t.ById(FOLDER_RECYCLE)->m_strName, u"Recycle Bin");
+    EXPECT_EQ(t.ByName(u"Sent Messages")->m_nId, FOLDER_SENT);
+    EXPECT_TRUE(t.UserFolders().empty());
+    EXPECT_EQ(StateForFolder(FOLDER_INBOX), STATE_READ);
+    EXPECT_EQ(StateForFolder(FOLDER_RECYCLE), STATE_DELETED);
+    EXPECT_EQ(StateForFolder(17), STATE_IN_FOLDER);
+    EXPECT_EQ(StateForFolder(2006), -1);
+}
+
+TEST_F(FolderTableTest, SaveWritesIdThenNameAndLoadReadsItBack) {
+    reg.CreateKey(Hive::CurrentUser, platform::kProfileKey);
+    reg.SetString(Hive::CurrentUser, platform::kProfileKey, "Other", "kept");
+    CFolderTable t;
+    t.Load(reg, strings);
+    t.Add(u"Work");
+    t.Add(u"Family \u00e9");
+    t.Add(u"Old");
+    ASSERT_EQ(t.Save(reg), FolderResult::kOk);
+    auto values = reg.Values(Hive::CurrentUser, platform::kProfileKey);
+    ASSERT_EQ(values.size(), 7u);
+    EXPECT_EQ(values[0].name, "Other");
+    EXPECT_EQ(values[1].name, "I0");
+    EXPECT_EQ(values[1].str, "1");
+    EXPECT_EQ(values[2].name, "N0");
+    EXPECT_EQ(values[2].str, "Work");
+    EXPECT_EQ(values[5].name, "I2");
+    EXPECT_EQ(values[6].str, "Old");
+
+    CFolderTable back;
+    back.Load(reg, strings);
+    ASSERT_EQ(back.UserFolders().size(), 3u);
+    EXPECT_EQ(back.ById(1)->m_strName, u"Work");
+    EXPECT_EQ(back.ById(2)->m_strName, u"Family \u00e9");
+    EXPECT_EQ(back.ById(3)->m_strName, u"Old");
+    EXPECT_EQ(back.LastUsedId(), 3);
+}
+
+TEST_F(FolderTableTest, PairsIdAndNameBySuffixWhateverTheOrder) {
+    const std::string key = platform::kProfileKey;
+    // Names first, ids in another order: pairing by the previous value would
+    // give the wrong names.
+    reg.SetString(Hive::CurrentUser, key, "N1", "Second");
+    reg.SetString(Hive::CurrentUser, key, "N0", "First");
+    reg.SetString(Hive::CurrentUser, key, "I0", "5");
+    reg.SetString(Hive::CurrentUser, key, "I1", "9");
+    reg.SetDword(Hive::CurrentUser, key, "I2", 3);  // not REG_SZ: ignored
+    CFolderTable t;
+    t.Load(reg, strings);
+    ASSERT_EQ(t.UserFolders().size(), 2u);
+    EXPECT_EQ(t.ById(5)->m_strName, u"First");
+    EXPECT_EQ(t.ById(9)->m_strName, u"Second");
+    EXPECT_EQ(t.LastUsedId(), 9);
+}
+
+TEST_F(FolderTableTest, IdWithoutItsNameTakesThePrecedingValueAndBadIdsAreSkipped) {
+    const std::string key = platform::kProfileKey;
+    reg.SetString(Hive::CurrentUser, key, "Nx", "Lonely");
+    reg.SetString(Hive::CurrentUser, key, "I7", "4");
+    reg.SetString(Hive::CurrentUser, key, "I8", "2001");  // would shadow the Inbox
+    reg.SetString(Hive::CurrentUser, key, "I9", "0");
+    reg.SetString(Hive::CurrentUser, key, "I10", "junk");
+    CFolderTable t;
+    t.Load(reg, strings);
+    ASSERT_EQ(t.UserFolders().size(), 1u);
+    EXPECT_EQ(t.ById(4)->m_strName, u"Lonely");
+    EXPECT_EQ(t.ById(FOLDER_INBOX)->m_strName, u"Inbox");
+}
+
+TEST_F(FolderTableTest, NewFolderIdIsAboveEveryIdInUseAfterADelete) {
+    reg.CreateKey(Hive::CurrentUser, platform::kProfileKey);
+    CFolderTable t;
+    t.Load(reg, strings);
+    t.Add(u"1");
+    t.Add(u"2");
+    t.Add(u"3");
+    t.Remove(t.ById(1));
+    t.Save(reg);
+    EXPECT_EQ(t.Add(u"4")->m_nId, 4);
+    EXPECT_EQ(t.ByName(u"1"), nullptr);
+
+    // Renaming re-keys the name index; duplicate names are accepted.
+    CSmsFolder* f = t.ById(2);
+    t.Rename(f, u"3");
+    EXPECT_EQ(t.ByName(u"2"), nullptr);
+    EXPECT_EQ(t.ById(2)->m_strName, u"3");
+}
+
+TEST_F(FolderTableTest, ExhaustedCounterReusesAFreeIdInsteadOfAFixedOne) {
+    const std::string key = platform::kProfileKey;
+    reg.SetString(Hive::CurrentUser, key, "I0", "1999");
+    reg.SetString(Hive::CurrentUser, key, "N0", "Last");
+    CFolderTable t;
+    t.Load(reg, strings);
+    CSmsFolder* f = t.Add(u"Next");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->m_nId, 1);
+    EXPECT_EQ(t.ById(FOLDER_OUTBOX)->m_strName, u"Outbox");
+}
+
+TEST_F(FolderTableTest, SaveRemovesValuesOfDeletedFolders) {
+    reg.CreateKey(Hive::CurrentUser, platform::kProfileKey);
+    CFolderTable t;
+    t.Load(reg, strings);
+    t.Add(u"a");
+    t.Add(u"b");
+    t.Save(reg);
+    t.Remove(t.ById(1));
+    t.Remove(t.ById(2));
+    ASSERT_EQ(t.Save(reg), FolderResult::kOk);
+    EXPECT_TRUE(reg.Values(Hive::CurrentUser, platform::kProfileKey).empty());
+}
+
+}  // namespace
+}  // namespace parlo

@@ -1,0 +1,58 @@
+#include "parlo/store/sync_lock.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "parlo/store/tests/test_util.h"
+#include "platform/exclusive_file.h"
+
+namespace parlo {
+namespace {
+
+TEST(SyncLock, OnlyOneHolderAtATimeAndALeftoverFileDoesNotBlock) {
+    testing::TempDir dir;
+    testing::WriteFile(dir / "vok.lock", "left behind");
+    CSyncLock a, b;
+    ASSERT_TRUE(a.Acquire(dir.path()));
+    EXPECT_TRUE(a.held());
+    EXPECT_FALSE(b.Acquire(dir.path()));
+    EXPECT_FALSE(b.held());
+    a.Release();
+    EXPECT_TRUE(std::filesystem::exists(dir / "vok.lock"));  // never deleted
+    EXPECT_TRUE(b.Acquire(dir.path()));
+}
+
+TEST(SyncLock, AnotherProgramHoldingTheFileBlocksTheSynchronisation) {
+    testing::TempDir dir;
+    int ready[2], stop[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(stop), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The dial-up program: holds the lock while it uses the phone.
+        platform::ExclusiveFile f;
+        char c = f.Open(dir / "vok.lock") ? 'y' : 'n';
+        if (write(ready[1], &c, 1) != 1)
+            _exit(1);
+        if (read(stop[0], &c, 1) < 0)
+            _exit(1);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    CSyncLock lock;
+    EXPECT_FALSE(lock.Acquire(dir.path()));
+    c = 'x';
+    ASSERT_EQ(write(stop[1], &c, 1), 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(lock.Acquire(dir.path()));
+    for (int fd : {ready[0], ready[1], stop[0], stop[1]})
+        close(fd);
+}
+
+}  // namespace
+}  // namespace parlo

@@ -1,0 +1,39 @@
+// Helpers of the store tests: a scratch directory and little-endian builders.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace parlo::testing {
+
+// A fresh directory below the system's temporary directory, removed on
+// destruction.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Builds files byte by byte, independently of the code under test.
+struct Bytes {
+    std::string data;
+    Bytes& I32(int32_t v);
+    Bytes& F64(double v);
+    Bytes& U8(uint8_t v);
+    // int32 n, then n code units and a zero unit.
+    Bytes& Str(std::u16string_view s);
+    // A record string with an explicit length and terminator.
+    Bytes& RawStr(int32_t n, std::u16string_view units, char16_t terminator);
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, std::string_view data);
+
+}  // namespace parlo::testing
