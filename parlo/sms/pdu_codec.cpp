@@ -42,8 +42,8 @@ void AppendSemiOctets(Str* out, const uint8_t* p, int n) {
     }
 }
 
-// Reads `count` septets starting `bit` bits into `data` (`len` octets); the caller
-// has checked that they fit.
+// Reads `count` septets starting `bit` bits into `data`, least significant bit
+// first; the caller has checked that they lie within the data.
 void ReadSeptets(uint8_t* out, const uint8_t* data, size_t bit, int count) {
     for (int i = 0; i < count; ++i, bit += 7) {
         size_t byte = bit >> 3;
