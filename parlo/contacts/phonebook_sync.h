@@ -1,0 +1,82 @@
+// Two-way synchronisation of the phonebook copy with the phone, and the
+// voice call, over the phone link with the GSM 07.07 phonebook commands.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "parlo/contacts/phonebook.h"
+
+namespace platform {
+class Prompt;
+class StringTable;
+}  // namespace platform
+
+namespace parlo {
+
+// What the phonebook needs of an open phone: the link's listener and command
+// transaction, the phone session's open and identify steps, and the GSM
+// default alphabet conversions of the PDU codec. Results are 1 or 0.
+class PhoneLink {
+  public:
+    virtual ~PhoneLink() = default;
+    virtual void StartSAR() = 0;
+    virtual int OpenPhone() = 0;
+    virtual int IdentifyPhone() = 0;
+    // One AT command (without line end); `reply` receives the trimmed answer
+    // (each byte as one character), as CCordis::SendAndReceive gives it.
+    virtual int SendAndReceive(const std::string& command, std::u16string& reply,
+                               int timeout_seconds) = 0;
+    virtual void ClosePort() = 0;
+    virtual void StopSAR() = 0;
+    virtual void ToGsmAlphabet(std::u16string& text) = 0;
+    virtual void FromGsmAlphabet(std::u16string& text) = 0;
+};
+
+struct PhonebookSyncContext {
+    std::filesystem::path data_dir;  // holds "vok.lock" and the "pb" folder
+    PhoneLink* link = nullptr;
+    platform::Prompt* prompt = nullptr;
+    const platform::StringTable* strings = nullptr;
+    uint32_t enabled_flags = STORAGE_FLAG_BOTH;
+    // The document's phone identity ("0" = none known yet); the run stores
+    // the phone's identity here and calls save_settings to keep it.
+    std::u16string* identity = nullptr;
+    std::function<bool()> save_settings;
+    // The dialog's status field and list refresh (either may be empty).
+    std::function<void(const std::u16string&)> status;
+    std::function<void()> refresh;
+};
+
+enum class PhonebookSyncResult { kCompleted, kLocked, kFailed };
+
+// The whole run: lock file, open and identify the phone, identity check,
+// GSM character set, read SIM and phone storage, final message.
+PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncContext& ctx);
+
+// Reads one enabled storage into `slot` and reconciles it with the copy.
+// The link must be open. Returns false when an AT step failed.
+bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link);
+
+// Dials the number ("ATD<cleaned number>;") on a connection of its own.
+// Shows 65071 when the phone is in use by a synchronisation.
+bool CallNumber(std::u16string_view number, const std::filesystem::path& data_dir, PhoneLink& link,
+                platform::Prompt& prompt, const platform::StringTable& strings);
+
+// "+CPBR: (first-last),numberlength,textlength" into the descriptor's range
+// and lengths. False for any other reply.
+bool ParsePhonebookRange(std::u16string_view reply, StorageDescriptor* d);
+
+struct PhoneEntryLine {
+    int32_t index = 0;
+    std::u16string number;  // with '+' added for type 145
+    int32_t type = 0;
+    std::u16string text;
+};
+// One "+CPBR: index,"number",type,"text"" line. False when malformed.
+bool ParsePhonebookLine(std::u16string_view line, PhoneEntryLine* out);
+
+}  // namespace parlo

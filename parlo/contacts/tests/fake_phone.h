@@ -1,0 +1,137 @@
+// A phone behind the PhoneLink interface, answering the phonebook commands
+// the way the link's transaction hands answers back (trimmed information
+// text; "OK" and "ERROR" both become an empty reply).
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "parlo/contacts/phonebook_sync.h"
+#include "platform/text.h"
+
+namespace parlo::testing {
+
+struct FakeRecord {
+    std::string number;
+    int type = 129;
+    std::string text;
+};
+
+struct FakeStorage {
+    int first = 1;
+    int last = 20;
+    std::map<int, FakeRecord> records;
+};
+
+class FakePhone : public PhoneLink {
+  public:
+    FakePhone() {
+        storages["SM"] = FakeStorage();
+        storages["ME"] = FakeStorage{1, 100, {}};
+    }
+
+    void StartSAR() override { log.push_back("StartSAR"); }
+    int OpenPhone() override {
+        log.push_back("OpenPhone");
+        return open_ok;
+    }
+    int IdentifyPhone() override {
+        log.push_back("IdentifyPhone");
+        return identify_ok;
+    }
+    void ClosePort() override { log.push_back("ClosePort"); }
+    void StopSAR() override { log.push_back("StopSAR"); }
+    void ToGsmAlphabet(std::u16string&) override {}
+    void FromGsmAlphabet(std::u16string&) override {}
+
+    int SendAndReceive(const std::string& command, std::u16string& reply, int) override {
+        log.push_back(command);
+        commands.push_back(command);
+        std::string out;
+        int result = Answer(command, &out);
+        reply = platform::WidenBytes(out);
+        return result;
+    }
+
+    int CountCommands(const std::string& prefix) const {
+        int n = 0;
+        for (const std::string& c : commands)
+            n += c.rfind(prefix, 0) == 0;
+        return n;
+    }
+
+    std::map<std::string, FakeStorage> storages;
+    std::string selected = "SM";
+    std::string imei = "350000000000001";
+    int open_ok = 1;
+    int identify_ok = 1;
+    int cgsn_ok = 1;
+    int cscs_ok = 1;
+    int failing_reads = 0;  // the next CPBR range reads that fail with a garbage reply
+    bool fail_writes = false;
+    std::vector<std::string> log;
+    std::vector<std::string> commands;
+
+  private:
+    int Answer(const std::string& c, std::string* out) {
+        if (c == "AT+CGSN") {
+            *out = imei;
+            return cgsn_ok;
+        }
+        if (c == "AT+CSCS=\"GSM\"")
+            return cscs_ok;
+        if (c == "AT+CPBS=\"SM\"" || c == "AT+CPBS=\"ME\"") {
+            selected = c.substr(9, 2);
+            return 1;
+        }
+        FakeStorage& s = storages[selected];
+        if (c == "AT+CPBR=?") {
+            *out = "+CPBR: (" + std::to_string(s.first) + "-" + std::to_string(s.last) + "),40,18";
+            return 1;
+        }
+        int a = 0, b = 0;
+        if (std::sscanf(c.c_str(), "AT+CPBR=%d,%d", &a, &b) == 2) {
+            if (failing_reads > 0) {
+                --failing_reads;
+                *out = "garbage";
+                return 0;
+            }
+            for (auto it = s.records.lower_bound(a); it != s.records.end() && it->first <= b;
+                 ++it) {
+                if (!out->empty())
+                    *out += "\r\n";
+                *out += "+CPBR: " + std::to_string(it->first) + ",\"" + it->second.number + "\"," +
+                        std::to_string(it->second.type) + ",\"" + it->second.text + "\"";
+            }
+            return 1;  // an empty range answers with an error: an empty reply
+        }
+        if (c.rfind("AT+CPBW=", 0) == 0) {
+            if (fail_writes) {
+                *out = "";
+                return 0;
+            }
+            int index = std::atoi(c.c_str() + 8);
+            size_t q1 = c.find('"');
+            if (q1 == std::string::npos) {
+                s.records.erase(index);
+                return 1;
+            }
+            size_t q2 = c.find('"', q1 + 1);
+            size_t q3 = c.find('"', q2 + 1);
+            size_t q4 = c.rfind('"');
+            FakeRecord r;
+            r.number = c.substr(q1 + 1, q2 - q1 - 1);
+            r.text = c.substr(q3 + 1, q4 - q3 - 1);
+            r.type = !r.number.empty() && r.number[0] == '+' ? 145 : 129;
+            s.records[index] = r;
+            return 1;
+        }
+        if (c.rfind("ATD", 0) == 0)
+            return 1;
+        return 0;
+    }
+};
+
+}  // namespace parlo::testing

@@ -1,0 +1,306 @@
+#include "parlo/contacts/phonebook_sync.h"
+
+#include <gtest/gtest.h>
+
+#include "parlo/contacts/tests/fake_phone.h"
+#include "parlo/contacts/tests/temp_dir.h"
+#include "parlo_strings.h"
+#include "platform/exclusive_file.h"
+#include "platform/prompt.h"
+
+namespace parlo {
+namespace {
+
+using testing::FakePhone;
+using testing::FakeRecord;
+using testing::FakeStorage;
+using testing::TempDir;
+
+TEST(PhonebookParse, RangeReply) {
+    StorageDescriptor d;
+    ASSERT_TRUE(ParsePhonebookRange(u"+CPBR: (1-250),40,18", &d));
+    EXPECT_EQ(d.first, 1);
+    EXPECT_EQ(d.last, 250);
+    EXPECT_EQ(d.number_length, 40);
+    EXPECT_EQ(d.text_length, 18);
+    ASSERT_TRUE(ParsePhonebookRange(u"+CPBR: (0-99),(20),(14)", &d));
+    EXPECT_EQ(d.first, 0);
+    EXPECT_EQ(d.text_length, 14);
+    EXPECT_FALSE(ParsePhonebookRange(u"", &d));
+    EXPECT_FALSE(ParsePhonebookRange(u"+CPBS: (1-250),40,18", &d));
+    EXPECT_FALSE(ParsePhonebookRange(u"+CPBR: (1-", &d));
+    EXPECT_FALSE(ParsePhonebookRange(u"+CPBR: (9-1),40,18", &d));
+    EXPECT_FALSE(ParsePhonebookRange(u"+CPBR: (1-99999999999),40,18", &d));
+}
+
+TEST(PhonebookParse, EntryLineAndTheInternationalType) {
+    PhoneEntryLine e;
+    ASSERT_TRUE(ParsePhonebookLine(u"+CPBR: 3,\"0301234\",129,\"Office\"", &e));
+    EXPECT_EQ(e.index, 3);
+    EXPECT_EQ(e.number, u"0301234");
+    EXPECT_EQ(e.text, u"Office");
+    ASSERT_TRUE(ParsePhonebookLine(u"+CPBR: 3,\"49301234\",145,\"Office\"", &e));
+    EXPECT_EQ(e.number, u"+49301234");
+    ASSERT_TRUE(ParsePhonebookLine(u"+CPBR: 3,\"+49301234\",145,\"\"", &e));
+    EXPECT_EQ(e.number, u"+49301234");
+    EXPECT_EQ(e.text, u"");
+    ASSERT_TRUE(ParsePhonebookLine(u"+CPBR: 12,\"1\",129,\"A\",0", &e));
+    EXPECT_EQ(e.index, 12);
+    for (std::u16string_view bad :
+         {u"", u"+CPBR:", u"+CPBR: x,\"1\",129,\"A\"", u"+CPBR: 1,\"1", u"+CPBR: 1,\"1\",129,\"A",
+          u"+CPBR: 1,1,1,1", u"+CPBR: 1,\"1\",,\"A\""}) {
+        EXPECT_FALSE(ParsePhonebookLine(bad, &e)) << platform::ToUtf8(bad);
+    }
+}
+
+class PhonebookSyncTest : public ::testing::Test {
+  protected:
+    PhonebookSyncResult Sync(uint32_t enabled = STORAGE_FLAG_BOTH) {
+        PhonebookSyncContext ctx;
+        ctx.data_dir = tmp_.path();
+        ctx.link = &phone_;
+        ctx.prompt = &prompt_;
+        ctx.strings = &strings::parlo();
+        ctx.enabled_flags = enabled;
+        ctx.identity = &identity_;
+        ctx.save_settings = [this] {
+            ++settings_saved_;
+            return true;
+        };
+        return SynchronizePhonebook(&book_, ctx);
+    }
+    CPhonebookEntry* Local(uint32_t id) { return book_.FindById(id); }
+    CPhonebookEntry* AddLocal(uint32_t id, std::u16string name, std::u16string number,
+                              bool synced) {
+        auto e = std::make_unique<CPhonebookEntry>(id, name, number);
+        if (synced) {
+            e->m_strSyncName = name;
+            e->m_strSyncNumber = number;
+        }
+        book_.m_entries.push_back(std::move(e));
+        return book_.m_entries.back().get();
+    }
+    FakeStorage& Sim() { return phone_.storages["SM"]; }
+
+    TempDir tmp_;
+    FakePhone phone_;
+    platform::ScriptedPrompt prompt_;
+    CPhonebook book_;
+    std::u16string identity_ = u"0";
+    int settings_saved_ = 0;
+};
+
+TEST_F(PhonebookSyncTest, NewOnEitherSideTravelsToTheOther) {
+    Sim().records[2] = {"+4930", 145, "Phone side"};
+    AddLocal(STORAGE_FLAG_SIM | 5, u"Handheld side", u"0170", false);
+    ASSERT_EQ(Sync(), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(prompt_.texts().back(), u"Synchronization completed successfully");
+    ASSERT_NE(Local(STORAGE_FLAG_SIM | 2), nullptr);
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 2)->m_strName, u"Phone side");
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 2)->m_strSyncNumber, u"+4930");
+    ASSERT_EQ(Sim().records.count(5), 1u);
+    EXPECT_EQ(Sim().records[5].text, "Handheld side");
+    EXPECT_EQ(Sim().records[5].number, "0170");
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 5)->m_strSyncName, u"Handheld side");
+    EXPECT_EQ(book_.m_nStoragesRead, 2);
+    // The identity was learnt and the copy saved under it.
+    EXPECT_EQ(identity_, u"350000000000001");
+    EXPECT_EQ(settings_saved_, 1);
+    CPhonebook saved;
+    ASSERT_TRUE(saved.Load(PhonebookPath(tmp_.path(), identity_)));
+    EXPECT_EQ(saved.m_entries.size(), 2u);
+    EXPECT_EQ(saved.m_descriptors[1].flag, static_cast<int32_t>(STORAGE_FLAG_PHONE));
+    EXPECT_EQ(saved.m_descriptors[1].last, 100);
+    // The order of a connection.
+    EXPECT_EQ(phone_.log.front(), "StartSAR");
+    EXPECT_EQ(phone_.log[1], "OpenPhone");
+    EXPECT_EQ(phone_.log[2], "IdentifyPhone");
+    EXPECT_EQ(phone_.log[3], "AT+CGSN");
+    EXPECT_EQ(phone_.log[4], "AT+CSCS=\"GSM\"");
+    EXPECT_EQ(phone_.log[phone_.log.size() - 2], "ClosePort");
+    EXPECT_EQ(phone_.log.back(), "StopSAR");
+}
+
+TEST_F(PhonebookSyncTest, ChangedOnEitherSideAndOnBoth) {
+    Sim().records[1] = {"111", 129, "Handheld edits me"};
+    Sim().records[2] = {"222-new", 129, "Phone edited me"};
+    Sim().records[3] = {"333-phone", 129, "Both edited me"};
+    CPhonebookEntry* a = AddLocal(STORAGE_FLAG_SIM | 1, u"Handheld edits me", u"111", true);
+    a->m_strMobile = u"111-new";
+    AddLocal(STORAGE_FLAG_SIM | 2, u"Phone edited me", u"222", true);
+    CPhonebookEntry* c = AddLocal(STORAGE_FLAG_SIM | 3, u"Both edited me", u"333", true);
+    c->m_strName = u"Mine";
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(Sim().records[1].number, "111-new");
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 1)->m_strSyncNumber, u"111-new");
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 2)->m_strMobile, u"222-new");
+    // The phone wins, in the values and in the sync fields.
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 3)->m_strName, u"Both edited me");
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 3)->m_strMobile, u"333-phone");
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 3)->m_strSyncNumber, u"333-phone");
+    EXPECT_EQ(Sim().records[3].number, "333-phone");
+    EXPECT_EQ(book_.m_nStoragesRead, 1);
+    EXPECT_EQ(phone_.CountCommands("AT+CPBS=\"ME\""), 0);
+}
+
+TEST_F(PhonebookSyncTest, DeletedOnEitherSide) {
+    Sim().records[1] = {"1", 129, "Deleted on handheld"};
+    Sim().records[2] = {"2-changed", 129, "Deleted on handheld, changed on phone"};
+    CPhonebookEntry* a = AddLocal(STORAGE_FLAG_SIM | 1, u"Deleted on handheld", u"1", true);
+    CPhonebookEntry* b =
+        AddLocal(STORAGE_FLAG_SIM | 2, u"Deleted on handheld, changed on phone", u"2", true);
+    AddLocal(STORAGE_FLAG_SIM | 3, u"Deleted on phone", u"3", true);
+    AddLocal(STORAGE_FLAG_SIM | 4, u"", u"", false);  // created and deleted on the handheld
+    a->m_strName.clear();
+    a->m_strMobile.clear();
+    b->m_strName.clear();
+    b->m_strMobile.clear();
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_TRUE(Sim().records.empty());
+    EXPECT_TRUE(book_.m_entries.empty());
+    EXPECT_EQ(phone_.CountCommands("AT+CPBW=1"), 1);
+    EXPECT_EQ(phone_.CountCommands("AT+CPBW=2"), 1);
+    EXPECT_EQ(phone_.CountCommands("AT+CPBW=4"), 0);
+}
+
+TEST_F(PhonebookSyncTest, LargeStorageIsReadInBlocksOfTen) {
+    Sim().last = 250;
+    for (int i = 1; i <= 250; i += 9)
+        Sim().records[i] = {std::to_string(i), 129, "n"};
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(phone_.CountCommands("AT+CPBR=") - 1, 25);
+    EXPECT_EQ(phone_.commands.back(), "AT+CPBR=241,250");
+    EXPECT_EQ(book_.m_entries.size(), Sim().records.size());
+
+    // A range of five is one block; the last index of a range of eleven is read.
+    phone_.commands.clear();
+    Sim() = FakeStorage{1, 5, {}};
+    Sync(STORAGE_FLAG_SIM);
+    EXPECT_EQ(phone_.CountCommands("AT+CPBR=1,5"), 1);
+    phone_.commands.clear();
+    Sim() = FakeStorage{1, 11, {{11, {"11", 129, "last"}}}};
+    Sync(STORAGE_FLAG_SIM);
+    EXPECT_EQ(phone_.CountCommands("AT+CPBR=11,11"), 1);
+    EXPECT_NE(Local(STORAGE_FLAG_SIM | 11), nullptr);
+}
+
+TEST_F(PhonebookSyncTest, EmptySimEndsAfterFourEmptyBlocks) {
+    Sim().last = 250;
+    for (int i = 1; i <= 40; ++i) {
+        AddLocal(STORAGE_FLAG_SIM | i, u"n" + platform::FromUtf8(std::to_string(i)), u"1",
+                 i % 2 == 0);
+    }
+    AddLocal(STORAGE_FLAG_SIM | 45, u"new beyond", u"45", false);
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(phone_.CountCommands("AT+CPBR=") - 1, 5);
+    // Created on the handheld: written; synchronised (deleted on the phone): removed.
+    EXPECT_EQ(Sim().records.size(), 20u);
+    EXPECT_EQ(Sim().records.count(1), 1u);
+    EXPECT_EQ(Sim().records.count(2), 0u);
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 2), nullptr);
+    // The fifth block's reply is not used.
+    EXPECT_EQ(Sim().records.count(45), 0u);
+    EXPECT_NE(Local(STORAGE_FLAG_SIM | 45), nullptr);
+}
+
+TEST_F(PhonebookSyncTest, BlockReadsAreTriedThreeTimes) {
+    Sim().records[1] = {"1", 129, "a"};
+    phone_.failing_reads = 2;
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_NE(Local(STORAGE_FLAG_SIM | 1), nullptr);
+    phone_.failing_reads = 3;
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kFailed);
+    EXPECT_EQ(prompt_.texts().back(), u"Synchronization failed.");
+    // The storage still counts as read and the file was written.
+    EXPECT_EQ(book_.m_nStoragesRead, 1);
+}
+
+TEST_F(PhonebookSyncTest, FailedWriteFailsTheRunButKeepsTheCopy) {
+    AddLocal(STORAGE_FLAG_SIM | 1, u"a", u"1", false);
+    phone_.fail_writes = true;
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kFailed);
+    ASSERT_NE(Local(STORAGE_FLAG_SIM | 1), nullptr);
+    EXPECT_TRUE(Local(STORAGE_FLAG_SIM | 1)->IsUnsynced());
+}
+
+TEST_F(PhonebookSyncTest, SwitchingBetweenTwoPhones) {
+    // Entries made before any phone was known go with the first phone.
+    AddLocal(STORAGE_FLAG_SIM | 1, u"early", u"1", false);
+    phone_.imei = "PHONE-A";
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(identity_, u"PHONE-A");
+    EXPECT_EQ(Sim().records[1].text, "early");
+
+    FakePhone a_sim = phone_;
+    phone_.storages["SM"] = FakeStorage{1, 20, {{7, {"7", 129, "on B"}}}};
+    phone_.imei = "PHONE-B";
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(identity_, u"PHONE-B");
+    ASSERT_EQ(book_.m_entries.size(), 1u);
+    EXPECT_EQ(book_.m_entries[0]->m_strName, u"on B");
+    EXPECT_EQ(settings_saved_, 2);
+
+    // Back to the first phone: its own copy returns.
+    phone_.storages = a_sim.storages;
+    phone_.imei = "PHONE-A";
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    ASSERT_EQ(book_.m_entries.size(), 1u);
+    EXPECT_EQ(book_.m_entries[0]->m_strName, u"early");
+    CPhonebook b;
+    ASSERT_TRUE(b.Load(PhonebookPath(tmp_.path(), u"PHONE-B")));
+    EXPECT_EQ(b.m_entries.at(0)->m_strName, u"on B");
+}
+
+TEST_F(PhonebookSyncTest, HostileIdentityStaysInsideThePbFolder) {
+    phone_.imei = "../../evil";
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_FALSE(std::filesystem::exists(tmp_.path().parent_path() / "evil.pb"));
+    int files = 0;
+    for (const auto& f : std::filesystem::directory_iterator(tmp_.path() / "pb")) {
+        (void)f;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+    phone_.imei = "";
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kFailed);
+    EXPECT_EQ(prompt_.texts()[prompt_.texts().size() - 2], u"Error checking IMEI");
+}
+
+TEST_F(PhonebookSyncTest, FailuresOfTheConnection) {
+    phone_.open_ok = 0;
+    EXPECT_EQ(Sync(), PhonebookSyncResult::kFailed);
+    auto texts = prompt_.texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].substr(0, 34), u"Kommunikationsport konnte nicht ge");
+    EXPECT_EQ(texts[1], u"Synchronization failed.");
+    EXPECT_EQ(phone_.log.back(), "StopSAR");
+    EXPECT_EQ(phone_.CountCommands("AT"), 0);
+
+    prompt_.Clear();
+    phone_.open_ok = 1;
+    phone_.identify_ok = 0;
+    EXPECT_EQ(Sync(), PhonebookSyncResult::kFailed);
+    EXPECT_EQ(prompt_.texts()[0], u"Error in configuration");
+
+    prompt_.Clear();
+    phone_.identify_ok = 1;
+    phone_.cscs_ok = 0;
+    EXPECT_EQ(Sync(), PhonebookSyncResult::kFailed);
+    EXPECT_EQ(phone_.CountCommands("AT+CPBS"), 0);
+}
+
+TEST_F(PhonebookSyncTest, LockHeldByAnotherRun) {
+    platform::ExclusiveFile other;
+    ASSERT_TRUE(other.Open(tmp_.path() / "vok.lock"));
+    EXPECT_EQ(Sync(), PhonebookSyncResult::kLocked);
+    EXPECT_EQ(prompt_.texts().back(),
+              u"Please first stop the Internet connection and try to synchronize again.");
+    EXPECT_TRUE(phone_.log.empty());
+    EXPECT_FALSE(CallNumber(u"0170", tmp_.path(), phone_, prompt_, strings::parlo()));
+    other.Close();
+    EXPECT_TRUE(CallNumber(u"+49 (170) 1", tmp_.path(), phone_, prompt_, strings::parlo()));
+    EXPECT_EQ(phone_.CountCommands("ATD+491701;"), 1);
+}
+
+}  // namespace
+}  // namespace parlo
