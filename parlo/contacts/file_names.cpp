@@ -31,8 +31,8 @@ std::string IdentityFileName(std::u16string_view identity) {
             out += kHex[c & 15];
         }
     }
-    if (out.empty())
-        out = "%";  // the empty identity still names one file
+    // The empty identity still names one file of its own.
+    if (out.empty()) return std::string(1, '%');
     return out;
 }
 
