@@ -1,0 +1,383 @@
+#include "parlo/sms/sms_operations.h"
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "cordis/cordis.h"
+#include "parlo/sms/engine_view.h"
+#include "parlo/sms/error_list.h"
+#include "parlo/sms/gsm_alphabet.h"
+#include "parlo/sms/pdu_codec.h"
+#include "parlo/sms/phone_session.h"
+#include "parlo/store/message_store.h"
+#include "platform/oledate.h"
+#include "platform/text.h"
+
+namespace parlo {
+
+namespace {
+
+constexpr size_t kMaxPduChars = 901;
+
+bool IsSpace(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
+
+std::u16string Trim(const std::u16string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsSpace(s[b]))
+        ++b;
+    while (e > b && IsSpace(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+// "YYMMDDhhmmss..." as a local time of this century; the current time when the
+// digits do not make a valid date and time.
+platform::OleDate TimeFromStamp(const std::string& stamp) {
+    int v[6];
+    if (stamp.size() < 12)
+        return platform::OleDate::Now();
+    for (int i = 0; i < 6; ++i) {
+        char a = stamp[2 * i], b = stamp[2 * i + 1];
+        if (a < '0' || a > '9' || b < '0' || b > '9')
+            return platform::OleDate::Now();
+        v[i] = (a - '0') * 10 + (b - '0');
+    }
+    platform::OleDate t = platform::OleDate::FromLocal(2000 + v[0], v[1], v[2], v[3], v[4], v[5]);
+    return t.IsValid() ? t : platform::OleDate::Now();
+}
+
+int32_t StorageCode(const std::string& storage) {
+    return storage == "ME" ? STORAGE_PHONE : STORAGE_SIM;
+}
+
+std::string SelectCommand(const std::string& storage) { return "AT+CPMS=\"" + storage + "\""; }
+
+}  // namespace
+
+std::u16string ExtractField(const std::u16string& text, const std::u16string& start,
+                            const std::u16string& end, int n, int m) {
+    auto nth = [&text](const std::u16string& delim, int count) -> size_t {
+        if (delim.empty() || count < 1)
+            return 0;
+        size_t pos = 0;
+        size_t from = 0;
+        for (int k = 0; k < count; ++k) {
+            pos = text.find(delim, from);
+            if (pos == std::u16string::npos)
+                return 0;
+            from = pos + 1;
+        }
+        return pos;
+    };
+    size_t s = nth(start, n);
+    size_t e = nth(end, m);
+    if (s < 1 || s >= text.size() || e < 1 || e >= text.size())
+        return {};
+    size_t first = s + start.size();
+    if (e < first || e <= s)
+        return {};
+    return text.substr(first, e - first);
+}
+
+const char* StorageName(int32_t storage) {
+    return storage == STORAGE_PHONE ? "ME" : storage == STORAGE_SIM ? "SM" : "XX";
+}
+
+std::string PhoneKey(const std::string& storage, int slot) {
+    return storage + "#" + std::to_string(slot);
+}
+
+int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
+                    std::unique_ptr<CSmsMessage>* out) {
+    out->reset();
+    static const std::u16string kPrefix = u"+CMGR:";
+    if (reply.compare(0, kPrefix.size(), kPrefix) != 0)
+        return CMGR_NOT_CMGR;
+    if (reply.size() < 8)
+        return CMGR_NO_LINE_END;
+    const char16_t status = reply[7];
+    if (status == u'2')
+        return CMGR_DONE;
+    size_t eol = reply.find(u"\r\n");
+    if (eol == std::u16string::npos)
+        return CMGR_NO_LINE_END;
+    std::string pdu = platform::NarrowLow8(std::u16string_view(reply).substr(eol + 2));
+    if (pdu.size() < 3)
+        return CMGR_TOO_SHORT;
+    if (pdu.size() >= kMaxPduChars)
+        return CMGR_PDU_TOO_LONG;
+
+    CPduMessage parsed;
+    int rc = status == u'3' ? CPduCodec::ParseSubmitPdu(pdu, &parsed)
+                            : CPduCodec::ParseDeliverPdu(pdu, &parsed);
+    if (rc < 0)
+        return CMGR_BAD_PDU;
+    // The codec gives Unicode text already. Line ends become CR LF.
+    std::u16string text;
+    text.reserve(parsed.m_strText.size() + 8);
+    for (char16_t c : parsed.m_strText) {
+        if (c == u'\n')
+            text.push_back(u'\r');
+        text.push_back(c);
+    }
+    text = Trim(text);
+    if (text.empty())
+        return CMGR_EMPTY_TEXT;
+    platform::OleDate time =
+        status == u'3' ? platform::OleDate::Now() : TimeFromStamp(parsed.m_strTimestamp);
+
+    int32_t state;
+    switch (status) {
+        case u'0': state = STATE_UNREAD; break;
+        case u'1': state = STATE_READ; break;
+        case u'3': state = STATE_PHONE_SENT; break;
+        default:
+            if (mode == CMGR_MODE_READ)
+                return CMGR_DONE;
+            state = STATE_IN_FOLDER;
+    }
+    *out = std::make_unique<CSmsMessage>(state, parsed.m_strNumber, std::move(text), time, 0,
+                                         StorageCode(storage), slot, -1, 0);
+    return CMGR_DONE;
+}
+
+int CSmsOperations::Command(const std::string& command, std::u16string* reply) {
+    reply->clear();
+    return ctx_.cordis->SendAndReceive(command, *reply, 0, SAR_TIMEOUT_COMMAND);
+}
+
+int CSmsOperations::SendSms(const std::u16string& number, const std::u16string& text, int push) {
+    std::u16string gsm = text;
+    ToGsmAlphabet(gsm);
+    std::string codes = platform::NarrowLow8(gsm);
+    std::string num = platform::NarrowLow8(number);
+    std::string smsc = platform::NarrowLow8(session_->SmsCentre());
+    std::string hex;
+    int length = CPduCodec::BuildSubmitPdu(&hex, codes, num, smsc, push == 1);
+    if (length < 0) {
+        ctx_.errors->Add(IDS_CANNOT_CREATE_SMS);
+        return 0;
+    }
+    std::u16string reply;
+    char command[32];
+    std::snprintf(command, sizeof command, "AT+CMGS=%i", length);
+    Command(command, &reply);
+    if (reply != u">")
+        return 0;
+    reply.clear();
+    hex.push_back('\x1A');
+    ctx_.cordis->SendAndReceive(hex, reply, 1, SAR_TIMEOUT_SMS_BODY);
+    if (reply.find(u"CMGS") != std::u16string::npos)
+        return 1;
+    ctx_.errors->Add(IDS_SEND_ERROR);
+    return 0;
+}
+
+int CSmsOperations::SendLongSms(const std::u16string& number, const std::u16string& text,
+                                int push) {
+    if (text.size() <= kLongSmsPiece)
+        return SendSms(number, text, push);
+    size_t parts = text.size() / kLongSmsPiece + (text.size() % kLongSmsPiece ? 1 : 0);
+    for (size_t k = 1; k <= parts; ++k) {
+        std::string prefix = std::to_string(k) + "/" + std::to_string(parts) + ":";
+        std::u16string part = platform::WidenBytes(prefix);
+        part += text.substr((k - 1) * kLongSmsPiece, kLongSmsPiece);
+        if (!SendSms(number, part, push))
+            return 0;
+    }
+    return 1;
+}
+
+void CSmsOperations::RestoreView() {
+    ctx_.view->ShowProgress(false);
+    ctx_.view->ShowStatusText(true);
+}
+
+void CSmsOperations::FailRead(unsigned id) {
+    ctx_.errors->Add(id);
+    ctx_.cordis->ClosePort();
+    RestoreView();
+}
+
+int CSmsOperations::StorageSize(const std::u16string& reply) {
+    std::u16string used = ExtractField(reply, u":", u",", 1, 1);
+    std::u16string size = ExtractField(reply, u",", u",", 1, 2);
+    if (!used.empty())
+        used.erase(0, 1);
+    if (used.empty() || size.empty()) {
+        FailRead(IDS_BAD_RESPONSE);
+        return 0;
+    }
+    // The integer value of the leading digits, as atoi reads it.
+    long n = 0;
+    size_t i = 0;
+    while (i < size.size() && IsSpace(size[i]))
+        ++i;
+    for (; i < size.size() && size[i] >= u'0' && size[i] <= u'9' && n < 100000; ++i)
+        n = n * 10 + (size[i] - u'0');
+    if (n == 0)
+        n = session_->PhoneModel().m_nStorageSize;
+    if (n <= 0) {
+        FailRead(IDS_NO_MEMORY_SIZE);
+        return 0;
+    }
+    return static_cast<int>(n);
+}
+
+int CSmsOperations::ParseCmgrReply(const std::u16string& reply, const std::string& storage,
+                                   int slot, int mode, std::unique_ptr<CSmsMessage>* out) {
+    std::unique_ptr<CSmsMessage> msg;
+    int rc = DecodeCmgrReply(reply, storage, slot, mode, &msg);
+    if (rc != CMGR_DONE || !msg)
+        return rc;
+    if (mode == CMGR_MODE_READ)
+        m_readMap[{msg->m_nStorage, slot}] = std::move(msg);
+    else if (out)
+        *out = std::move(msg);
+    return CMGR_DONE;
+}
+
+int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_reading) {
+    m_readMap.clear();
+    ctx_.view->ShowProgress(true);
+    ctx_.view->SetProgressPos(0);
+    ctx_.view->ShowStatusText(false);
+
+    for (const std::string storage : {"ME", "SM"}) {
+        std::u16string reply;
+        if (!Command(SelectCommand(storage), &reply)) {
+            FailRead(IDS_COMM_ERROR);
+            return 0;
+        }
+        if (reply.compare(0, 6, u"+CPMS:") != 0)
+            continue;
+        int n = StorageSize(reply);
+        if (n == 0)
+            return 0;
+        if (show_progress) {
+            ctx_.view->SetProgressRange(0, n);
+            ctx_.view->SetProgressPos(0);
+        }
+        for (int i = 1; i <= n; ++i) {
+            if (show_progress)
+                ctx_.view->StepProgress();
+            if (!Command("AT+CMGR=" + std::to_string(i), &reply)) {
+                FailRead(IDS_COMM_ERROR);
+                return 0;
+            }
+            if (!reply.empty())
+                ParseCmgrReply(reply, storage, i, CMGR_MODE_READ);
+        }
+    }
+
+    // Merge: what the store already holds is not added again.
+    std::set<std::pair<int32_t, int>> held;
+    for (CSmsMessage* rec : ctx_.store->Snapshot()) {
+        if (rec->m_nStorage == STORAGE_POCKETPC)
+            continue;
+        std::pair<int32_t, int> key{rec->m_nStorage == STORAGE_SIM ? STORAGE_SIM : STORAGE_PHONE,
+                                    rec->m_nPhoneIndex};
+        auto it = m_readMap.find(key);
+        if (it != m_readMap.end() && SameMessage(*rec, *it->second)) {
+            held.insert(key);
+            m_readMap.erase(it);
+        }
+    }
+    for (auto& [key, msg] : m_readMap) {
+        StoreResult result = StoreResult::kOk;
+        CSmsMessage* rec = ctx_.store->Add(std::make_unique<CSmsMessage>(*msg), &result);
+        if (result == StoreResult::kOk)
+            held.insert(key);
+        if (rec)
+            ctx_.view->MessageAdded(rec);
+    }
+
+    // Deleting after reading removes only the slots whose message the store
+    // now holds: stored-unsent slots, undecodable ones and messages that could
+    // not be saved stay on the phone.
+    if (delete_after_reading && !held.empty()) {
+        int32_t selected = 0;
+        std::u16string reply;
+        for (const auto& [storage, slot] : held) {
+            if (storage != selected) {
+                if (!Command(SelectCommand(StorageName(storage)), &reply))
+                    break;
+                selected = storage;
+            }
+            Command("AT+CMGD=" + std::to_string(slot), &reply);
+        }
+    }
+
+    RestoreView();
+    return 1;
+}
+
+int CSmsOperations::VerifyOnPhone(const CSmsMessage& msg) {
+    std::string storage = msg.m_nStorage == STORAGE_SIM ? "SM" : "ME";
+    std::u16string reply;
+    if (!Command(SelectCommand(storage), &reply)) {
+        ctx_.errors->Add(IDS_READ_ERROR);
+        m_bCommError = true;
+        return 0;
+    }
+    if (!Command("AT+CMGR=" + std::to_string(msg.m_nPhoneIndex), &reply)) {
+        m_bCommError = true;
+        return 0;
+    }
+    if (reply.empty())
+        return 0;
+    std::unique_ptr<CSmsMessage> found;
+    ParseCmgrReply(reply, StorageName(msg.m_nStorage), msg.m_nPhoneIndex, CMGR_MODE_CHECK,
+                   &found);
+    if (!found)
+        return 0;
+    return found->m_strNumber == msg.m_strNumber && found->m_strText == msg.m_strText &&
+           found->m_nStorage == msg.m_nStorage && found->m_nPhoneIndex == msg.m_nPhoneIndex;
+}
+
+int CSmsOperations::DeleteOnPhone(CSmsMessage* msg) {
+    m_bCommError = false;
+    if (VerifyOnPhone(*msg) == 1) {
+        std::string storage = msg->m_nStorage == STORAGE_SIM ? "SM" : "ME";
+        std::u16string reply;
+        if (!Command(SelectCommand(storage), &reply))
+            return 0;
+        if (!Command("AT+CMGD=" + std::to_string(msg->m_nPhoneIndex), &reply))
+            return 0;
+    }
+    ctx_.store->Change(msg, [](CSmsMessage& m) { m.m_nState = STATE_DELETED; });
+    ctx_.view->MessageChanged(msg);
+    return m_bCommError ? 0 : 1;
+}
+
+int CSmsOperations::ClearPhoneStorage(const std::string& storage) {
+    ctx_.view->ShowProgress(true);
+    std::u16string reply;
+    if (!Command(SelectCommand(storage), &reply)) {
+        FailRead(IDS_COMM_ERROR);
+        return 0;
+    }
+    if (reply.compare(0, 6, u"+CPMS:") != 0) {
+        RestoreView();
+        return 1;
+    }
+    int n = StorageSize(reply);
+    if (n == 0)
+        return 0;
+    ctx_.view->SetProgressRange(0, n);
+    ctx_.view->SetProgressPos(0);
+    for (int i = 1; i <= n; ++i) {
+        ctx_.view->StepProgress();
+        if (!Command("AT+CMGD=" + std::to_string(i), &reply)) {
+            ctx_.errors->Add(IDS_COMM_ERROR);
+            break;
+        }
+    }
+    RestoreView();
+    return 1;
+}
+
+}  // namespace parlo

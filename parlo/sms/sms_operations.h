@@ -1,0 +1,108 @@
+// The message operations of a synchronisation run on an open phone
+// connection: sending one message or a long text in numbered parts, reading
+// every slot of phone memory ("ME") and SIM ("SM") into the store, deleting
+// one message's phone copy after checking the slot, and wiping a storage.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "parlo/sms/engine_context.h"
+#include "parlo/store/sms_message.h"
+
+namespace parlo {
+
+class CPhoneSession;
+
+// String ids of the operations' errors.
+inline constexpr unsigned IDS_COMM_ERROR = 65031;
+inline constexpr unsigned IDS_BAD_RESPONSE = 65032;
+inline constexpr unsigned IDS_NO_MEMORY_SIZE = 65033;
+inline constexpr unsigned IDS_CANNOT_CREATE_SMS = 65036;
+inline constexpr unsigned IDS_SEND_ERROR = 65037;
+inline constexpr unsigned IDS_READ_ERROR = 65038;
+inline constexpr unsigned IDS_CLEAR_PHONE_QUESTION = 65044;
+inline constexpr unsigned IDS_CLEAR_SIM_QUESTION = 65045;
+inline constexpr unsigned IDS_CLEAR_ORDERED = 65046;
+
+// Results of ParseCmgrReply.
+inline constexpr int CMGR_DONE = 0;
+inline constexpr int CMGR_NOT_CMGR = 1;
+inline constexpr int CMGR_NO_LINE_END = 2;
+inline constexpr int CMGR_TOO_SHORT = 3;
+inline constexpr int CMGR_PDU_TOO_LONG = 4;
+inline constexpr int CMGR_BAD_PDU = 5;
+inline constexpr int CMGR_EMPTY_TEXT = 6;
+
+// Modes of ParseCmgrReply.
+inline constexpr int CMGR_MODE_READ = 0;
+inline constexpr int CMGR_MODE_CHECK = 1;
+
+// The longest text sent as one message, and the piece size of a long text.
+inline constexpr size_t kLongSmsPiece = 154;
+
+// The characters strictly between the n-th occurrence of `start` and the m-th
+// occurrence of `end` in `text` (both counted from the beginning, n and m from
+// 1). Empty when either is missing or found at the very first character, or
+// when the end does not come after the start.
+std::u16string ExtractField(const std::u16string& text, const std::u16string& start,
+                            const std::u16string& end, int n, int m);
+
+// "ME" for STORAGE_PHONE, "SM" for STORAGE_SIM, "XX" for anything else.
+const char* StorageName(int32_t storage);
+// The read map's key, "%s#%i": e.g. "ME#3".
+std::string PhoneKey(const std::string& storage, int slot);
+
+// Decodes one "AT+CMGR" answer. On success (CMGR_DONE) `out` receives the
+// message, or stays empty for a message that is ignored (stored unsent, and in
+// reading mode any status other than unread, read and stored sent). See the
+// CMGR_* codes for the failures.
+int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
+                    std::unique_ptr<CSmsMessage>* out);
+
+class CSmsOperations {
+public:
+    CSmsOperations(const CEngineContext& ctx, CPhoneSession* session)
+        : ctx_(ctx), session_(session) {}
+
+    // Each returns 1 or 0.
+    int SendSms(const std::u16string& number, const std::u16string& text, int push);
+    int SendLongSms(const std::u16string& number, const std::u16string& text, int push);
+    int ReadPhoneMessages(int show_progress, int delete_after_reading);
+    // Reading mode stores the message in the read map; checking mode hands it
+    // to the caller through `out`. Returns a CMGR_* code.
+    int ParseCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
+                       std::unique_ptr<CSmsMessage>* out = nullptr);
+    int VerifyOnPhone(const CSmsMessage& msg);
+    int DeleteOnPhone(CSmsMessage* msg);
+    int ClearPhoneStorage(const std::string& storage);
+
+    // The read map of the last read (storage code and slot, in phone order).
+    using ReadMap = std::map<std::pair<int32_t, int>, std::unique_ptr<CSmsMessage>>;
+    const ReadMap& Read() const { return m_readMap; }
+
+    bool CommError() const { return m_bCommError; }
+
+    // Wipe orders, carried out by the next run that reaches the phone.
+    std::atomic<int> m_bClearPhonePending{0};
+    std::atomic<int> m_bClearSimPending{0};
+
+private:
+    int Command(const std::string& command, std::u16string* reply);
+    // Reads the size of a storage from its "+CPMS" answer; 0 on failure after
+    // adding the error.
+    int StorageSize(const std::u16string& reply);
+    void RestoreView();
+    void FailRead(unsigned id);
+
+    CEngineContext ctx_;
+    CPhoneSession* session_;
+    ReadMap m_readMap;
+    bool m_bCommError = false;
+};
+
+}  // namespace parlo
