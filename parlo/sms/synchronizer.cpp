@@ -249,6 +249,7 @@ void CSynchronizer::AutoSyncThread() {
         }
         if (m_bSyncIdle)
             ctx_.view->SetStatusText(Countdown(0));
+        ++m_nCountdowns;
         if (m_bRestartCountdown.exchange(0))
             continue;  // the interval changed: count down again, no run
         int expected = 0;

@@ -73,6 +73,8 @@ public:
     std::atomic<int> m_bAutoSyncRunning{0};
     // Runs completed since construction (automatic and manual).
     std::atomic<int> m_nRuns{0};
+    // Countdowns of the automatic thread that ran out.
+    std::atomic<int> m_nCountdowns{0};
 
 private:
     void AutoSyncThread();

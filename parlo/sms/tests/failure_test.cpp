@@ -1,0 +1,210 @@
+// Every way a synchronisation run can fail, against the simulated phone:
+// what is listed, what is shown, and what the run leaves behind.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "parlo/sms/tests/engine_fixture.h"
+#include "parlo/store/sync_lock.h"
+
+extern char** environ;
+
+namespace parlo::testing {
+namespace {
+
+// Command lines the phone receives in a run without configured names: AT,
+// AT, AT+CGMI, AT+CGMM, AT+COPS?, AT+CSCA?, then the work.
+constexpr int kFirstWorkCommand = 7;
+// With one long message first: AT+CMGS, the PDU, then the second part's
+// AT+CMGS.
+constexpr int kSecondPartCommand = kFirstWorkCommand + 2;
+// Without Outbox messages: AT+CPMS="ME", then AT+CMGR=1.
+constexpr int kFirstReadCommand = kFirstWorkCommand;
+
+class FailureTest : public EngineTest {
+protected:
+    // The listed texts, in order.
+    std::vector<std::u16string> Listed() {
+        std::vector<std::u16string> out;
+        std::u16string text = Engine().m_errors.Text();
+        size_t start = 0;
+        while (!text.empty()) {
+            size_t sep = text.find(kErrorSeparator, start);
+            out.push_back(text.substr(start, sep == std::u16string::npos ? sep : sep - start));
+            if (sep == std::u16string::npos)
+                break;
+            start = sep + 5;
+        }
+        return out;
+    }
+    std::vector<std::u16string> Texts(std::initializer_list<unsigned> ids) {
+        std::vector<std::u16string> out;
+        for (unsigned id : ids)
+            out.push_back(Error(id));
+        return out;
+    }
+};
+
+TEST_F(FailureTest, UnknownConnectionShowsItsMessageAndFails) {
+    settings_.m_strConnection = u"Nowhere";
+    ports_ = {ModemEntry{u"Phonesim", u"COM3:", 0}};
+    Engine().m_operations.m_bClearPhonePending = 1;
+    Engine().m_sync.SynchronizeMessages();
+    ASSERT_EQ(prompt_.texts().size(), 1u);
+    EXPECT_EQ(prompt_.texts()[0], Error(IDS_UNKNOWN_CONNECTION));
+    EXPECT_EQ(Listed(), Texts({IDS_SYNC_FAILED}));
+    EXPECT_TRUE(view_.indicator());
+    // The wipe order waits for a run that reaches the phone.
+    EXPECT_EQ(Engine().m_operations.m_bClearPhonePending, 1);
+}
+
+TEST_F(FailureTest, NoConfiguredConnectionAndNoCom3Entry) {
+    settings_.m_strConnection.clear();
+    ports_ = {ModemEntry{u"Phonesim", u"COM4:", 0}};
+    Engine().m_sync.SynchronizeMessages();
+    ASSERT_EQ(prompt_.texts().size(), 1u);
+    EXPECT_EQ(prompt_.texts()[0], Error(IDS_UNKNOWN_CONNECTION));
+}
+
+TEST_F(FailureTest, PortThatCannotBeOpened) {
+    ports_ = {ModemEntry{u"Phonesim", u"/nonexistent/ttyX", 0}};
+    AddRecord(STATE_OUTBOX, u"+491709999999", u"stays");
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), Texts({IDS_NO_PORT, IDS_SYNC_FAILED}));
+    EXPECT_EQ(InState(STATE_OUTBOX).size(), 1u);
+    EXPECT_EQ(view_.last_status(), u"");
+}
+
+TEST_F(FailureTest, UsePortOpensTheUsersPort) {
+    StartPhone();
+    settings_.m_bUsePort = 1;
+    settings_.m_strUserPort = platform::WidenBytes(phone_->device());
+    ports_ = {ModemEntry{u"Phonesim", u"/nonexistent/ttyX", 0}};
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+}
+
+TEST_F(FailureTest, SilentPhoneIsReportedAndThePortClosed) {
+    StartPhone({"--silence", "1:0"});
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), Texts({IDS_NO_ANSWER, IDS_SYNC_FAILED}));
+    // The port was closed: it can be opened again at once.
+    EXPECT_EQ(cordis_->OpenPort(platform::WidenBytes(phone_->device())), 1);
+    cordis_->ClosePort();
+}
+
+TEST_F(FailureTest, ConfiguredModelNotInDatabase) {
+    StartPhone();
+    settings_.m_strPhoneModel = u"Nokia 9999";
+    settings_.m_strProvider = u"T-Mobile D1";
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), Texts({IDS_MODEL_NOT_FOUND}));
+}
+
+TEST_F(FailureTest, ConfiguredOperatorNotInDatabase) {
+    StartPhone();
+    settings_.m_strProvider = u"Nowhere Mobile";
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), Texts({IDS_UNKNOWN_ISP}));
+    EXPECT_TRUE(prompt_.texts().empty());
+}
+
+TEST_F(FailureTest, DetectedOperatorNotInDatabase) {
+    state_["operator"]["name"] = "Faraway Net";
+    state_["smsc"]["number"] = "+10000000";
+    StartPhone();
+    Engine().m_sync.SynchronizeMessages();
+    ASSERT_EQ(prompt_.texts().size(), 1u);
+    EXPECT_EQ(prompt_.texts()[0], Error(IDS_ISP_NOT_FOUND));
+    EXPECT_EQ(Listed(), Texts({IDS_UNKNOWN_ISP}));
+}
+
+TEST_F(FailureTest, ConfiguredModelAndOperatorSkipTheInquiries) {
+    StartPhone();
+    PhoneModelRecord model;
+    model.m_strName = u"Generic GSM AT modem";
+    model.m_nStorageSize = 20;
+    phones_.push_back(model);
+    settings_.m_strPhoneModel = model.m_strName;
+    settings_.m_strProvider = u"T-Mobile D1";
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(Engine().m_session.PhoneModel().m_strName, model.m_strName);
+    EXPECT_EQ(Engine().m_session.SmsCentre(), u"+491710760000");
+}
+
+TEST_F(FailureTest, OwnSmsCentreNumberIsUsed) {
+    StartPhone();
+    settings_.m_bOwnSmsCentre = 1;
+    settings_.m_strSmsCentre = u"+4912345";
+    AddRecord(STATE_OUTBOX, u"+491709999999", u"own centre");
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    CPduMessage sent;
+    ASSERT_GE(CPduCodec::ParseSubmitPdu(PhoneState()["sms"]["sent"][0]["pdu"].get<std::string>(),
+                                        &sent),
+              0);
+    EXPECT_EQ(sent.m_strSmsc, "+4912345");
+}
+
+TEST_F(FailureTest, LockHeldByTheDialUpProgram) {
+    StartPhone();
+    const char* bin = std::getenv("SKYVANE_BIN_DIR");
+    std::filesystem::path connect = std::filesystem::path(bin ? bin : ".") / "connect";
+    ASSERT_TRUE(std::filesystem::exists(connect)) << connect;
+    std::string program = connect.string();
+    char arg_s[] = "s", arg_secs[] = "--seconds", arg_n[] = "60";
+    char* argv[] = {program.data(), arg_s, arg_secs, arg_n, nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+    // Wait until it holds the lock.
+    bool held = false;
+    for (int i = 0; i < 600 && !held; ++i) {
+        CSyncLock probe;
+        if (probe.Acquire(dir_))
+            probe.Release(), std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        else
+            held = true;
+    }
+    ASSERT_TRUE(held);
+    AddRecord(STATE_OUTBOX, u"+491709999999", u"not now");
+    Engine().m_sync.SynchronizeMessages();
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(Listed(), Texts({IDS_CONNECTION_ACTIVE}));
+    EXPECT_EQ(SentCount(), 0u);
+    EXPECT_EQ(InState(STATE_OUTBOX).size(), 1u);
+}
+
+TEST_F(FailureTest, FailedPartKeepsTheLongMessageInTheOutbox) {
+    // The answer to the second part's "AT+CMGS" is replaced by ERROR.
+    StartPhone({"--garbage", std::to_string(kSecondPartCommand) + ":0D0A4552524F520D0A:replace"});
+    std::u16string long_text(200, u'x');
+    CSmsMessage* first = AddRecord(STATE_OUTBOX, u"+491708888888", long_text);
+    CSmsMessage* second = AddRecord(STATE_OUTBOX, u"+491709999999", u"after it");
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), Texts({IDS_SEND_FAILED}));
+    EXPECT_EQ(first->m_nState, STATE_OUTBOX);
+    EXPECT_EQ(second->m_nState, STATE_SENT);
+    EXPECT_EQ(SentCount(), 2u);  // part 1 and the short message
+
+    // The next run sends the whole text again.
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(first->m_nState, STATE_SENT);
+    EXPECT_EQ(SentCount(), 4u);
+}
+
+TEST_F(FailureTest, LineDroppedWhileReading) {
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{1, 0, DeliverPdu("+491701111111", "Hello")}});
+    StartPhone({"--drop", std::to_string(kFirstReadCommand + 2)});
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), Texts({IDS_COMM_ERROR, IDS_SYNC_FAILED}));
+    EXPECT_EQ(store_->Count(), 0u);
+}
+
+}  // namespace
+}  // namespace parlo::testing

@@ -1,0 +1,157 @@
+// Synchronisation runs against the simulated phone through the real serial
+// code: sending, ordered deletions, wipes, reading both storages and merging.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "parlo/sms/tests/engine_fixture.h"
+#include "parlo/store/sync_lock.h"
+#include "platform/ports.h"
+#include "platform/registry.h"
+
+namespace parlo::testing {
+namespace {
+
+const std::string kBadPdu = "07911326040000F0040B911346610089F6000020";  // cut short
+
+class SyncTest : public EngineTest {
+protected:
+    // ME: unread, stored sent, stored unsent. SM: read, undecodable, and one
+    // that a deletion order refers to.
+    void PreloadPhone() {
+        state_["sms"]["storages"]["ME"] =
+            StorageJson(10, {{1, 0, DeliverPdu("+491701111111", "Hello from Anna")},
+                             {2, 3, SubmitPdu("+491702222222", "I sent this from the phone")},
+                             {3, 2, SubmitPdu("+491703333333", "Draft on the phone")}});
+        state_["sms"]["storages"]["SM"] =
+            StorageJson(5, {{1, 1, DeliverPdu("+491704444444", "Old news")},
+                            {2, 1, kBadPdu},
+                            {3, 1, DeliverPdu("+491705555555", "Delete me")},
+                            {4, 1, DeliverPdu("+491706666666", "Keep me")}});
+    }
+};
+
+TEST_F(SyncTest, FullRunSendsDeletesReadsAndMergesWithoutDuplicates) {
+    PreloadPhone();
+    StartPhone();
+    std::u16string long_text;
+    for (int i = 0; i < 320; ++i)
+        long_text.push_back(static_cast<char16_t>(u'a' + i % 26));
+    CSmsMessage* short_msg = AddRecord(STATE_OUTBOX, u"+491709999999", u"Short one");
+    CSmsMessage* long_msg = AddRecord(STATE_OUTBOX_PUSH, u"+491708888888", long_text);
+    // A deletion order whose slot still holds the message, and one whose slot
+    // now holds another text.
+    CSmsMessage* del_ok =
+        AddRecord(STATE_PHONE_DELETE, u"+491705555555", u"Delete me", STORAGE_SIM, 3);
+    CSmsMessage* del_other =
+        AddRecord(STATE_PHONE_DELETE, u"+491706666666", u"Changed", STORAGE_SIM, 4);
+
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+
+    EXPECT_EQ(short_msg->m_nState, STATE_SENT);
+    EXPECT_EQ(long_msg->m_nState, STATE_SENT);
+    EXPECT_EQ(del_ok->m_nState, STATE_DELETED);
+    EXPECT_EQ(del_other->m_nState, STATE_DELETED);
+    // 1 + 3 parts went out, the long text as numbered parts with the push
+    // coding.
+    nlohmann::json state = PhoneState();
+    ASSERT_EQ(state["sms"]["sent"].size(), 4u);
+    for (int k = 1; k <= 3; ++k) {
+        CPduMessage part;
+        ASSERT_GE(CPduCodec::ParseSubmitPdu(state["sms"]["sent"][k]["pdu"].get<std::string>(),
+                                            &part),
+                  0);
+        std::u16string prefix = platform::WidenBytes(std::to_string(k) + "/3:");
+        EXPECT_EQ(part.m_strText.substr(0, 4), prefix);
+        EXPECT_EQ(part.m_nDcs, PDU_DCS_PUSH);
+        EXPECT_EQ(part.m_strSmsc, kSmsCentre);
+    }
+    EXPECT_EQ(SlotIndexes("SM"), (std::vector<int>{1, 2, 4}));
+
+    // Read: the unread and the phone-sent of ME, and two of SM; the unsent
+    // draft and the broken PDU stay out of the store.
+    auto unread = InState(STATE_UNREAD);
+    ASSERT_EQ(unread.size(), 1u);
+    EXPECT_EQ(unread[0]->m_strText, u"Hello from Anna");
+    EXPECT_EQ(unread[0]->m_nStorage, STORAGE_PHONE);
+    EXPECT_EQ(unread[0]->m_nPhoneIndex, 1);
+    auto phone_sent = InState(STATE_PHONE_SENT);
+    ASSERT_EQ(phone_sent.size(), 1u);
+    EXPECT_EQ(phone_sent[0]->m_strNumber, u"+491702222222");
+    EXPECT_EQ(InState(STATE_READ).size(), 2u);  // Old news, Keep me
+    size_t count = store_->Count();
+    EXPECT_EQ(count, 4u + 4u);
+    EXPECT_EQ(view_.added(), 4u);
+    EXPECT_FALSE(view_.indicator());
+
+    // A second run sends nothing again and adds nothing; a message read on
+    // the handheld and still unread on the phone is the same message.
+    store_->Change(unread[0], [](CSmsMessage& m) { m.m_nState = STATE_READ; });
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(SentCount(), 4u);
+    EXPECT_EQ(store_->Count(), count);
+
+    // The store on disk holds the same.
+    CMessageStore reloaded(dir_);
+    ASSERT_EQ(reloaded.LoadMessages(), StoreResult::kOk);
+    EXPECT_EQ(reloaded.Count(), count);
+}
+
+TEST_F(SyncTest, DeleteAfterReadingRemovesOnlyWhatTheStoreHolds) {
+    PreloadPhone();
+    StartPhone();
+    settings_.m_bDeleteAfterSync = 1;
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    // The unsent draft (ME 3) and the undecodable slot (SM 2) are still there.
+    EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{3}));
+    EXPECT_EQ(SlotIndexes("SM"), (std::vector<int>{2}));
+    EXPECT_EQ(store_->Count(), 5u);
+}
+
+TEST_F(SyncTest, WipeOrdersEmptyBothStoragesAndAreCleared) {
+    PreloadPhone();
+    StartPhone();
+    prompt_.Push(platform::Answer::Ok);
+    prompt_.Push(platform::Answer::Ok);
+    prompt_.Push(platform::Answer::Ok);
+    prompt_.Push(platform::Answer::Ok);
+    EXPECT_EQ(Engine().ClearPhoneCommand(), 1);
+    EXPECT_EQ(Engine().ClearSimCommand(), 1);
+    ASSERT_EQ(prompt_.texts().size(), 4u);
+    EXPECT_EQ(prompt_.texts()[0], Error(IDS_CLEAR_PHONE_QUESTION));
+    EXPECT_EQ(prompt_.texts()[1], Error(IDS_CLEAR_ORDERED));
+
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_TRUE(SlotIndexes("ME").empty());
+    EXPECT_TRUE(SlotIndexes("SM").empty());
+    EXPECT_EQ(Engine().m_operations.m_bClearPhonePending, 0);
+    EXPECT_EQ(Engine().m_operations.m_bClearSimPending, 0);
+    EXPECT_EQ(store_->Count(), 0u);
+}
+
+TEST_F(SyncTest, CancelledWipeQuestionPlacesNoOrder) {
+    prompt_.Push(platform::Answer::Cancel);
+    EXPECT_EQ(Engine().ClearSimCommand(), 0);
+    EXPECT_EQ(Engine().m_operations.m_bClearSimPending, 0);
+    EXPECT_EQ(prompt_.texts().size(), 1u);
+}
+
+TEST_F(SyncTest, ConnectionListedUnderCom3IsTakenWithoutConfiguration) {
+    StartPhone();
+    platform::Registry registry = platform::Registry::Device();
+    ASSERT_EQ(platform::AddPortAlias(registry, phone_->device(), "COM3:"), "COM3:");
+    settings_.m_strConnection.clear();
+    ports_ = {ModemEntry{u"Other", u"COM1:", 0}, ModemEntry{u"Phonesim", u"COM3:", 1}};
+    AddRecord(STATE_OUTBOX, u"+491709999999", u"via COM3");
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(SentCount(), 1u);
+    EXPECT_EQ(Engine().m_session.Connection().m_strName, u"Phonesim");
+}
+
+}  // namespace
+}  // namespace parlo::testing
