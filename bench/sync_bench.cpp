@@ -1,0 +1,181 @@
+// A synchronisation that sends 20 messages and reads 250 filled slots
+// (200 in phone memory, 50 on the SIM) from the simulated phone, at full speed
+// and with the phone's output paced at 115200 baud.
+//
+// The wire-time lower bound is the number of bytes exchanged (both
+// directions, counted once from the phone's transcript) divided by baud/10.
+// Reported counters: bytes, bound_s (at the paced rate), ratio = time / bound.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cordis/cordis.h"
+#include "parlo/sms/sms_engine.h"
+#include "parlo/store/message_store.h"
+#include "tools/phonesim/testing/phonesim_process.h"
+#include "tools/phonesim/transcript.h"
+
+namespace {
+
+using namespace parlo;
+
+constexpr int kPhoneSlots = 200;
+constexpr int kSimSlots = 50;
+constexpr int kOutbox = 20;
+
+std::filesystem::path ScratchDir(const std::string& name) {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("sync_bench_" + std::to_string(getpid()) + "_" + name);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+nlohmann::json PhoneState() {
+    nlohmann::json state = phonesim::testing::DefaultState();
+    state["echo"] = true;
+    state["operator"]["name"] = "T-Mobile D";
+    auto storage = [](int size, const std::string& prefix) {
+        nlohmann::json slots = nlohmann::json::array();
+        for (int i = 1; i <= size; ++i) {
+            std::string text = prefix + " message " + std::to_string(i) +
+                               ": the quick brown fox jumps over the lazy dog, twice over.";
+            slots.push_back({{"index", i},
+                             {"status", i % 2},
+                             {"pdu", phonesim::testing::MakeDeliverPdu("+4917012345" +
+                                                                           std::to_string(i % 100),
+                                                                       text)}});
+        }
+        return nlohmann::json{{"size", size}, {"slots", slots}};
+    };
+    state["sms"]["storages"] = {{"ME", storage(kPhoneSlots, "Phone")},
+                                {"SM", storage(kSimSlots, "SIM")}};
+    return state;
+}
+
+struct Run {
+    std::filesystem::path dir;
+    std::unique_ptr<phonesim::testing::PhonesimProcess> phone;
+    std::unique_ptr<CCordis> link;
+    std::unique_ptr<CMessageStore> store;
+    CSettings settings;
+    std::vector<ModemEntry> ports;
+    std::vector<PhoneModelRecord> phones;
+    std::vector<OperatorRecord> operators;
+    std::unique_ptr<CSmsEngine> engine;
+
+    bool Start(const std::string& name, std::vector<std::string> args) {
+        dir = ScratchDir(name);
+        setenv("SKYVANE_HOME", dir.c_str(), 1);
+        setenv("SKYVANE_ROOT", dir.c_str(), 1);
+        if (!phonesim::testing::WriteState(dir / "phone.json", PhoneState()))
+            return false;
+        args.insert(args.end(), {"--send-ms", "0"});
+        phone = std::make_unique<phonesim::testing::PhonesimProcess>();
+        if (!phone->Start(dir / "phone.json", args))
+            return false;
+        link = std::make_unique<CCordis>(dir / "comm.log");
+        store = std::make_unique<CMessageStore>(dir);
+        store->LoadMessages();
+        for (int i = 0; i < kOutbox; ++i) {
+            std::u16string text = u"Outgoing message number ";
+            text += static_cast<char16_t>(u'A' + i);
+            text += u", a text of ordinary length for a short message.";
+            store->Add(std::make_unique<CSmsMessage>(STATE_OUTBOX, u"+491701112233", text,
+                                                     platform::OleDate::Now(), 0,
+                                                     STORAGE_POCKETPC, -1, -1, 0));
+        }
+        settings.SetDefaults();
+        settings.m_strConnection = u"Phonesim";
+        std::string device = phone->device();
+        ports = {ModemEntry{u"Phonesim", std::u16string(device.begin(), device.end()), 0}};
+        OperatorRecord op;
+        op.m_strName = u"T-Mobile D1";
+        op.m_strOperatorNames[0] = u"T-MOBILED";
+        op.m_strSmsCentre = u"+491710760000";
+        operators = {op};
+        CEngineContext ctx;
+        ctx.cordis = link.get();
+        ctx.store = store.get();
+        ctx.settings = &settings;
+        ctx.ports = &ports;
+        ctx.phones = &phones;
+        ctx.operators = &operators;
+        ctx.dir = dir;
+        engine = std::make_unique<CSmsEngine>(ctx);
+        return true;
+    }
+
+    ~Run() {
+        engine.reset();
+        link.reset();
+        phone.reset();
+        std::filesystem::remove_all(dir);
+    }
+};
+
+// Bytes on the line in one run, from the phone's transcript.
+size_t CountWireBytes() {
+    Run run;
+    std::filesystem::path transcript = ScratchDir("transcript") / "transcript.txt";
+    if (!run.Start("count", {"--transcript", transcript.string()}))
+        return 0;
+    run.engine->m_sync.SynchronizeMessages();
+    run.phone->Stop();
+    std::ifstream in(transcript);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<phonesim::TranscriptLine> lines;
+    size_t bytes = 0;
+    if (phonesim::ParseTranscript(text.str(), &lines)) {
+        for (const auto& l : lines)
+            if (!l.note)
+                bytes += l.bytes.size();
+    }
+    std::filesystem::remove_all(transcript.parent_path());
+    return bytes;
+}
+
+void BM_Synchronize(benchmark::State& state) {
+    const int baud = static_cast<int>(state.range(0));
+    static const size_t bytes = CountWireBytes();
+    for (auto _ : state) {
+        state.PauseTiming();
+        Run run;
+        std::vector<std::string> args;
+        if (baud)
+            args = {"--baud", std::to_string(baud)};
+        if (!run.Start("run", args)) {
+            state.SkipWithError("phonesim did not start");
+            break;
+        }
+        state.ResumeTiming();
+        run.engine->m_sync.SynchronizeMessages();
+        state.PauseTiming();
+        if (!run.engine->m_errors.Empty() || run.store->Count() != kOutbox + kPhoneSlots + kSimSlots)
+            state.SkipWithError("the run did not complete");
+        state.ResumeTiming();
+    }
+    const double rate = (baud ? baud : 115200) / 10.0;
+    state.counters["bytes"] = static_cast<double>(bytes);
+    state.counters["bound_s"] = bytes / rate;
+    state.counters["ratio"] = benchmark::Counter(static_cast<double>(state.iterations()) *
+                                                     (bytes / rate),
+                                                 benchmark::Counter::kIsRate |
+                                                     benchmark::Counter::kInvert);
+}
+
+BENCHMARK(BM_Synchronize)->Arg(0)->Arg(115200)->Unit(benchmark::kMillisecond)->Iterations(3)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
