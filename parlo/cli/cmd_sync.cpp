@@ -1,0 +1,243 @@
+// parlo-cli sync, send, clear-phone, clear-sim and autosync: the SMS engine
+// on the console.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "parlo/app/parlo_doc.h"
+#include "parlo/cli/cli.h"
+#include "platform/text.h"
+
+namespace cli {
+
+namespace {
+
+using parlo::CParloDoc;
+using parlo::CSmsMessage;
+
+const char* StateName(int32_t state) {
+    switch (state) {
+        case parlo::STATE_UNREAD: return "Inbox (unread)";
+        case parlo::STATE_READ: return "Inbox";
+        case parlo::STATE_PHONE_SENT:
+        case parlo::STATE_SENT: return "Sent Messages";
+        case parlo::STATE_OUTBOX:
+        case parlo::STATE_OUTBOX_PUSH: return "Outbox";
+        case parlo::STATE_DELETED: return "Recycle Bin";
+        default: return "store";
+    }
+}
+
+// The view of the console: status texts as lines (the countdown rewrites one
+// line on a terminal), list changes as short lines.
+class ConsoleView : public parlo::CEngineView {
+public:
+    explicit ConsoleView(std::ostream& out) : out_(out), tty_(isatty(STDOUT_FILENO)) {}
+
+    void SetStatusText(const std::u16string& text) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (text == status_)
+            return;
+        bool countdown = text.rfind(u"AS: ", 0) == 0;
+        if (countdown && tty_) {
+            out_ << "\r" << platform::ToUtf8(text) << std::flush;
+            open_line_ = true;
+        } else if (!countdown || status_.rfind(u"AS: ", 0) != 0) {
+            EndLine();
+            if (!text.empty())
+                out_ << platform::ToUtf8(text) << "\n" << std::flush;
+        }
+        status_ = text;
+    }
+    void MessageAdded(CSmsMessage* rec) override { Line("new", rec); }
+    void MessageChanged(CSmsMessage* rec) override {
+        Line(rec->m_nState == parlo::STATE_SENT ? "sent" : "changed", rec);
+    }
+
+private:
+    void EndLine() {
+        if (open_line_)
+            out_ << "\n";
+        open_line_ = false;
+    }
+    void Line(const char* what, CSmsMessage* rec) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        EndLine();
+        std::string text = platform::ToUtf8(rec->m_strText);
+        for (char& c : text)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        if (text.size() > 60)
+            text = text.substr(0, 57) + "...";
+        out_ << "  " << what << " [" << StateName(rec->m_nState) << "] "
+             << platform::ToUtf8(rec->m_strNumber) << ": " << text << "\n";
+    }
+
+    std::ostream& out_;
+    bool tty_;
+    std::mutex mutex_;
+    std::u16string status_;
+    bool open_line_ = false;
+};
+
+// Starts the document as every front end does; false (with the reason shown)
+// when the client cannot start.
+bool Start(CParloDoc& doc) { return doc.OnNewDocument(); }
+
+int ReportErrors(Context& ctx, CParloDoc& doc) {
+    std::u16string errors = doc.Errors().Take();
+    if (errors.empty()) {
+        ctx.out << "Synchronisation finished.\n";
+        return kOk;
+    }
+    ctx.err << "Errors:\n" << platform::ToUtf8(errors) << "\n";
+    return kFailed;
+}
+
+int RunSync(Context& ctx, CParloDoc& doc) {
+    if (!doc.SyncNow()) {
+        ctx.err << "parlo-cli: a synchronisation is already running\n";
+        return kFailed;
+    }
+    return ReportErrors(ctx, doc);
+}
+
+std::atomic<bool> g_interrupted{false};
+
+void OnInterrupt(int) { g_interrupted = true; }
+
+}  // namespace
+
+int CmdSync(Context& ctx) {
+    if (!ctx.args.empty()) {
+        ctx.err << "usage: parlo-cli sync\n";
+        return kUsage;
+    }
+    ConsoleView view(ctx.out);
+    CParloDoc doc(&view, &ctx.prompt);
+    if (!Start(doc))
+        return kFailed;
+    return RunSync(ctx, doc);
+}
+
+int CmdSend(Context& ctx) {
+    bool push = false, sync = false;
+    std::vector<std::string> words;
+    for (const std::string& a : ctx.args) {
+        if (a == "--push")
+            push = true;
+        else if (a == "--sync")
+            sync = true;
+        else
+            words.push_back(a);
+    }
+    if (words.size() != 2 || words[1].empty()) {
+        ctx.err << "usage: parlo-cli send NUMBER[;NUMBER...] TEXT [--push] [--sync]\n";
+        return kUsage;
+    }
+    ConsoleView view(ctx.out);
+    CParloDoc doc(&view, &ctx.prompt);
+    if (sync) {
+        if (!Start(doc))
+            return kFailed;
+    } else if (doc.LoadMessagesOnly() != parlo::StoreResult::kOk) {
+        ctx.err << "parlo-cli: the message store cannot be read\n";
+        return kFailed;
+    }
+    // One Outbox message per number, as the compose dialog's Send does.
+    std::u16string numbers = platform::FromUtf8(words[0]);
+    std::u16string text = platform::FromUtf8(words[1]);
+    int queued = 0;
+    size_t start = 0;
+    while (start <= numbers.size()) {
+        size_t end = numbers.find(u';', start);
+        if (end == std::u16string::npos)
+            end = numbers.size();
+        std::u16string number = numbers.substr(start, end - start);
+        if (!number.empty()) {
+            if (!doc.AddOutgoing(number, text, push)) {
+                ctx.err << "parlo-cli: the message cannot be stored\n";
+                return kFailed;
+            }
+            ++queued;
+        }
+        start = end + 1;
+    }
+    if (queued == 0) {
+        ctx.err << "parlo-cli: no number given\n";
+        return kUsage;
+    }
+    ctx.out << "Queued " << queued << (queued == 1 ? " message" : " messages")
+            << " in the Outbox.\n";
+    return sync ? RunSync(ctx, doc) : kOk;
+}
+
+// The wipe orders live only as long as the program: the command-line client
+// places the order and carries it out with a synchronisation at once.
+static int ClearCommand(Context& ctx, bool sim) {
+    if (!ctx.args.empty()) {
+        ctx.err << "usage: parlo-cli " << (sim ? "clear-sim" : "clear-phone") << "\n";
+        return kUsage;
+    }
+    ConsoleView view(ctx.out);
+    CParloDoc doc(&view, &ctx.prompt);
+    if (!Start(doc))
+        return kFailed;
+    if (!(sim ? doc.ClearSimMemory() : doc.ClearPhoneMemory()))
+        return kOk;  // not confirmed
+    return RunSync(ctx, doc);
+}
+
+int CmdClearPhone(Context& ctx) { return ClearCommand(ctx, false); }
+int CmdClearSim(Context& ctx) { return ClearCommand(ctx, true); }
+
+int CmdAutoSync(Context& ctx) {
+    int interval = 0;
+    for (size_t i = 0; i < ctx.args.size(); ++i) {
+        if (ctx.args[i] == "--interval" && i + 1 < ctx.args.size()) {
+            interval = std::atoi(ctx.args[++i].c_str());
+            if (interval <= 0) {
+                ctx.err << "parlo-cli: --interval takes a number of minutes\n";
+                return kUsage;
+            }
+        } else {
+            ctx.err << "usage: parlo-cli autosync [--interval MINUTES]\n";
+            return kUsage;
+        }
+    }
+    ConsoleView view(ctx.out);
+    CParloDoc doc(&view, &ctx.prompt);
+    if (!Start(doc))
+        return kFailed;
+    if (interval > 0)
+        doc.m_settings.m_nAutoSyncInterval = interval;
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    ctx.out << "Automatic synchronisation every " << doc.m_settings.m_nAutoSyncInterval
+            << " minutes; interrupt to stop.\n";
+    doc.StartAutoSync();
+    int seen = 0;
+    while (!g_interrupted) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        int runs = doc.Engine().m_sync.m_nRuns;
+        if (runs != seen) {
+            seen = runs;
+            std::u16string errors = doc.Errors().Text();
+            if (!errors.empty())
+                ctx.err << "Errors:\n" << platform::ToUtf8(errors) << "\n";
+        }
+    }
+    ctx.out << "\nStopping...\n";
+    doc.OnCloseDocument();
+    return kOk;
+}
+
+}  // namespace cli
