@@ -17,9 +17,9 @@ namespace {
 // Command lines the phone receives in a run without configured names: AT,
 // AT, AT+CGMI, AT+CGMM, AT+COPS?, AT+CSCA?, then the work.
 constexpr int kFirstWorkCommand = 7;
-// With one long message first: AT+CMGS, the PDU, then the second part's
-// AT+CMGS.
-constexpr int kSecondPartCommand = kFirstWorkCommand + 2;
+// With one long message first: the first part's AT+CMGS with its PDU (the
+// phone counts the two as one command), then the second part's AT+CMGS.
+constexpr int kSecondPartCommand = kFirstWorkCommand + 1;
 // Without Outbox messages: AT+CPMS="ME", then AT+CMGR=1.
 constexpr int kFirstReadCommand = kFirstWorkCommand;
 
