@@ -6,7 +6,6 @@
 // directions, counted once from the phone's transcript) divided by baud/10.
 // Reported counters: bytes, bound_s (at the paced rate), ratio = time / bound.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -50,9 +49,8 @@ nlohmann::json PhoneState() {
                                ": the quick brown fox jumps over the lazy dog, twice over.";
             slots.push_back({{"index", i},
                              {"status", i % 2},
-                             {"pdu", phonesim::testing::MakeDeliverPdu("+4917012345" +
-                                                                           std::to_string(i % 100),
-                                                                       text)}});
+                             {"pdu", phonesim::testing::MakeDeliverPdu(
+                                         "+4917012345" + std::to_string(i % 100), text)}});
         }
         return nlohmann::json{{"size", size}, {"slots", slots}};
     };
@@ -90,8 +88,8 @@ struct Run {
             text += static_cast<char16_t>(u'A' + i);
             text += u", a text of ordinary length for a short message.";
             store->Add(std::make_unique<CSmsMessage>(STATE_OUTBOX, u"+491701112233", text,
-                                                     platform::OleDate::Now(), 0,
-                                                     STORAGE_POCKETPC, -1, -1, 0));
+                                                     platform::OleDate::Now(), 0, STORAGE_POCKETPC,
+                                                     -1, -1, 0));
         }
         settings.SetDefaults();
         settings.m_strConnection = u"Phonesim";
@@ -160,20 +158,24 @@ void BM_Synchronize(benchmark::State& state) {
         state.ResumeTiming();
         run.engine->m_sync.SynchronizeMessages();
         state.PauseTiming();
-        if (!run.engine->m_errors.Empty() || run.store->Count() != kOutbox + kPhoneSlots + kSimSlots)
+        if (!run.engine->m_errors.Empty() ||
+            run.store->Count() != kOutbox + kPhoneSlots + kSimSlots)
             state.SkipWithError("the run did not complete");
         state.ResumeTiming();
     }
     const double rate = (baud ? baud : 115200) / 10.0;
     state.counters["bytes"] = static_cast<double>(bytes);
     state.counters["bound_s"] = bytes / rate;
-    state.counters["ratio"] = benchmark::Counter(static_cast<double>(state.iterations()) *
-                                                     (bytes / rate),
-                                                 benchmark::Counter::kIsRate |
-                                                     benchmark::Counter::kInvert);
+    state.counters["ratio"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * (bytes / rate),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK(BM_Synchronize)->Arg(0)->Arg(115200)->Unit(benchmark::kMillisecond)->Iterations(3)
+BENCHMARK(BM_Synchronize)
+    ->Arg(0)
+    ->Arg(115200)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
     ->UseRealTime();
 
 }  // namespace

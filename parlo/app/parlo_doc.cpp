@@ -32,7 +32,9 @@ CParloDoc::CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordi
     m_engine = std::make_unique<CSmsEngine>(ctx);
 }
 
-CParloDoc::~CParloDoc() { OnCloseDocument(); }
+CParloDoc::~CParloDoc() {
+    OnCloseDocument();
+}
 
 void CParloDoc::Message(const std::u16string& text) {
     if (m_pPrompt && !text.empty())
@@ -74,7 +76,8 @@ bool CParloDoc::OnNewDocument(CStartProgress* progress) {
     // The installation's own copy, else the one shipped beside the programs.
     std::filesystem::path db_path = m_dataDir / "vok.dat";
     std::error_code ec;
-    if (!std::filesystem::exists(db_path, ec) && std::filesystem::exists(platform::BinDir() / "vok.dat", ec))
+    if (!std::filesystem::exists(db_path, ec) &&
+        std::filesystem::exists(platform::BinDir() / "vok.dat", ec))
         db_path = platform::BinDir() / "vok.dat";
     DeviceDbResult db = LoadDeviceDb(db_path, &m_phoneModels, &m_operators);
     if (!db.ok)
@@ -99,11 +102,20 @@ bool CParloDoc::BuildPorts() {
                                      platform::Icon::Warning, u"Warning") == platform::Answer::Ok;
     };
     switch (BuildPortList(m_registry, &m_ports, options)) {
-        case PortListResult::kOk: return true;
-        case PortListResult::kRegistryError: Message(table.Load(IDS_REGISTRY_FAILED)); break;
-        case PortListResult::kTelephonyError: Message(table.Load(IDS_INIT_ERROR)); break;
-        case PortListResult::kNoLines: Message(table.Load(IDS_NO_MODEM_DEVICES)); break;
-        case PortListResult::kNoModem: Message(NoModemMessage()); break;
+        case PortListResult::kOk:
+            return true;
+        case PortListResult::kRegistryError:
+            Message(table.Load(IDS_REGISTRY_FAILED));
+            break;
+        case PortListResult::kTelephonyError:
+            Message(table.Load(IDS_INIT_ERROR));
+            break;
+        case PortListResult::kNoLines:
+            Message(table.Load(IDS_NO_MODEM_DEVICES));
+            break;
+        case PortListResult::kNoModem:
+            Message(NoModemMessage());
+            break;
     }
     return false;
 }
@@ -115,9 +127,9 @@ void CParloDoc::OnCloseDocument() {
 
 CSmsMessage* CParloDoc::AddOutgoing(const std::u16string& number, const std::u16string& text,
                                     bool push) {
-    CSmsMessage* rec = m_store.Add(std::make_unique<CSmsMessage>(
-        push ? STATE_OUTBOX_PUSH : STATE_OUTBOX, number, text, platform::OleDate::Now(), 0,
-        STORAGE_POCKETPC, -1, -1, 0));
+    CSmsMessage* rec = m_store.Add(
+        std::make_unique<CSmsMessage>(push ? STATE_OUTBOX_PUSH : STATE_OUTBOX, number, text,
+                                      platform::OleDate::Now(), 0, STORAGE_POCKETPC, -1, -1, 0));
     if (rec && m_pView)
         m_pView->MessageAdded(rec);
     return rec;

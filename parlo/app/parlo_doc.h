@@ -40,7 +40,7 @@ inline constexpr int kStartSteps = 5;
 
 // What a front end shows while the document starts (the progress window).
 class CStartProgress {
-public:
+  public:
     virtual ~CStartProgress() = default;
     virtual void SetRange(int steps) { (void)steps; }
     virtual void SetStatus(const std::u16string& text) { (void)text; }
@@ -48,7 +48,7 @@ public:
 };
 
 class CParloDoc {
-public:
+  public:
     // `view` and `prompt` belong to the front end and outlive the document;
     // `cordis` is the process's phone link (GetCordis() when null).
     CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordis = nullptr);
@@ -107,7 +107,7 @@ public:
     std::function<void(CParloDoc&)> m_loadPhonebook;
     std::function<void(CParloDoc&)> m_loadContacts;
 
-private:
+  private:
     void Message(const std::u16string& text);
     bool BuildPorts();
 

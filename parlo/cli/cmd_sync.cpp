@@ -23,21 +23,27 @@ using parlo::CSmsMessage;
 
 const char* StateName(int32_t state) {
     switch (state) {
-        case parlo::STATE_UNREAD: return "Inbox (unread)";
-        case parlo::STATE_READ: return "Inbox";
+        case parlo::STATE_UNREAD:
+            return "Inbox (unread)";
+        case parlo::STATE_READ:
+            return "Inbox";
         case parlo::STATE_PHONE_SENT:
-        case parlo::STATE_SENT: return "Sent Messages";
+        case parlo::STATE_SENT:
+            return "Sent Messages";
         case parlo::STATE_OUTBOX:
-        case parlo::STATE_OUTBOX_PUSH: return "Outbox";
-        case parlo::STATE_DELETED: return "Recycle Bin";
-        default: return "store";
+        case parlo::STATE_OUTBOX_PUSH:
+            return "Outbox";
+        case parlo::STATE_DELETED:
+            return "Recycle Bin";
+        default:
+            return "store";
     }
 }
 
 // The view of the console: status texts as lines (the countdown rewrites one
 // line on a terminal), list changes as short lines.
 class ConsoleView : public parlo::CEngineView {
-public:
+  public:
     explicit ConsoleView(std::ostream& out) : out_(out), tty_(isatty(STDOUT_FILENO)) {}
 
     void SetStatusText(const std::u16string& text) override {
@@ -60,7 +66,7 @@ public:
         Line(rec->m_nState == parlo::STATE_SENT ? "sent" : "changed", rec);
     }
 
-private:
+  private:
     void EndLine() {
         if (open_line_)
             out_ << "\n";
@@ -88,7 +94,9 @@ private:
 
 // Starts the document as every front end does; false (with the reason shown)
 // when the client cannot start.
-bool Start(CParloDoc& doc) { return doc.OnNewDocument(); }
+bool Start(CParloDoc& doc) {
+    return doc.OnNewDocument();
+}
 
 int ReportErrors(Context& ctx, CParloDoc& doc) {
     std::u16string errors = doc.Errors().Take();
@@ -110,7 +118,9 @@ int RunSync(Context& ctx, CParloDoc& doc) {
 
 std::atomic<bool> g_interrupted{false};
 
-void OnInterrupt(int) { g_interrupted = true; }
+void OnInterrupt(int) {
+    g_interrupted = true;
+}
 
 }  // namespace
 
@@ -194,8 +204,12 @@ static int ClearCommand(Context& ctx, bool sim) {
     return RunSync(ctx, doc);
 }
 
-int CmdClearPhone(Context& ctx) { return ClearCommand(ctx, false); }
-int CmdClearSim(Context& ctx) { return ClearCommand(ctx, true); }
+int CmdClearPhone(Context& ctx) {
+    return ClearCommand(ctx, false);
+}
+int CmdClearSim(Context& ctx) {
+    return ClearCommand(ctx, true);
+}
 
 int CmdAutoSync(Context& ctx) {
     int interval = 0;

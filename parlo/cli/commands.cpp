@@ -4,8 +4,8 @@
 
 namespace cli {
 
-int CmdPdu(Context& ctx);  // cmd_pdu.cpp
-int CmdAt(Context& ctx);   // cmd_at.cpp
+int CmdPdu(Context& ctx);         // cmd_pdu.cpp
+int CmdAt(Context& ctx);          // cmd_at.cpp
 int CmdSync(Context& ctx);        // cmd_sync.cpp
 int CmdSend(Context& ctx);        // cmd_sync.cpp
 int CmdClearPhone(Context& ctx);  // cmd_sync.cpp

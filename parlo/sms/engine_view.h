@@ -10,7 +10,7 @@ namespace parlo {
 class CSmsMessage;
 
 class CEngineView {
-public:
+  public:
     virtual ~CEngineView() = default;
 
     // The status text of the main view: its text, and whether it is shown.

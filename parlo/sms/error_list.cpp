@@ -14,7 +14,9 @@ void CErrorList::SetView(CEngineView* view) {
     view_ = view;
 }
 
-void CErrorList::Add(unsigned id) { Add(strings_.Load(id)); }
+void CErrorList::Add(unsigned id) {
+    Add(strings_.Load(id));
+}
 
 void CErrorList::Add(const std::u16string& text) {
     CEngineView* first = nullptr;
@@ -32,7 +34,9 @@ void CErrorList::Add(const std::u16string& text) {
         first->SetErrorIndicator(true);
 }
 
-void CErrorList::Clear() { Take(); }
+void CErrorList::Clear() {
+    Take();
+}
 
 std::u16string CErrorList::Take() {
     std::u16string taken;

@@ -17,9 +17,10 @@ class CEngineView;
 inline constexpr const char16_t* kErrorSeparator = u"\n---\n";
 
 class CErrorList {
-public:
+  public:
     // `view` may be null; `strings` defaults to the client's string table.
-    explicit CErrorList(CEngineView* view = nullptr, const platform::StringTable* strings = nullptr);
+    explicit CErrorList(CEngineView* view = nullptr,
+                        const platform::StringTable* strings = nullptr);
 
     void SetView(CEngineView* view);
 
@@ -40,7 +41,7 @@ public:
     // True when the text of string `id` is listed.
     bool Contains(unsigned id) const;
 
-private:
+  private:
     const platform::StringTable& strings_;
     mutable std::mutex mutex_;
     CEngineView* view_;

@@ -32,8 +32,8 @@ void NormaliseOperatorAnswer(std::u16string* answer) {
     size_t first = s.find(u'"');
     if (first != std::u16string::npos) {
         size_t next = s.find(u'"', first + 1);
-        s = s.substr(first + 1, next == std::u16string::npos ? std::u16string::npos
-                                                             : next - first - 1);
+        s = s.substr(first + 1,
+                     next == std::u16string::npos ? std::u16string::npos : next - first - 1);
     }
     *answer = std::move(s);
 }
@@ -50,13 +50,16 @@ int CPhoneSession::Command(const char* command, std::u16string* reply) {
     return ctx_.cordis->SendAndReceive(command, *reply, 0, SAR_TIMEOUT_COMMAND);
 }
 
-void CPhoneSession::ClosePort() { ctx_.cordis->ClosePort(); }
+void CPhoneSession::ClosePort() {
+    ctx_.cordis->ClosePort();
+}
 
 int CPhoneSession::SelectConnection() {
     const CSettings& s = *ctx_.settings;
     const ModemEntry* found = nullptr;
     for (const ModemEntry& e : *ctx_.ports) {
-        if (s.m_strConnection.empty() ? e.m_strPort == u"COM3:" : e.m_strName == s.m_strConnection) {
+        if (s.m_strConnection.empty() ? e.m_strPort == u"COM3:"
+                                      : e.m_strName == s.m_strConnection) {
             found = &e;
             break;
         }

@@ -35,7 +35,7 @@ struct LineSettings {
 };
 
 class CPhoneSession {
-public:
+  public:
     explicit CPhoneSession(const CEngineContext& ctx) : ctx_(ctx) {}
 
     // Each returns 1 or 0.
@@ -62,7 +62,7 @@ public:
     std::u16string& OperatorAnswer() { return m_strOperatorAnswer; }
     std::u16string& SmsCentreAnswer() { return m_strSmsCentreAnswer; }
 
-private:
+  private:
     void ShowModal(unsigned id);
     int Command(const char* command, std::u16string* reply);
     int TryIdentify();

@@ -12,7 +12,7 @@
 namespace parlo {
 
 class CSmsEngine {
-public:
+  public:
     // `ctx.errors` is replaced by the engine's own list; a null view is
     // replaced by one that shows nothing.
     explicit CSmsEngine(const CEngineContext& ctx);
@@ -29,16 +29,16 @@ public:
     // returns 1 when it was shown.
     int ShowErrors();
 
-private:
+  private:
     CEngineView m_nullView;  // first: the context below may point at it
 
-public:
+  public:
     CErrorList m_errors;
     CPhoneSession m_session;
     CSmsOperations m_operations;
     CSynchronizer m_sync;  // last: its threads use the members above
 
-private:
+  private:
     CEngineContext Wire(CEngineContext ctx);
     int ClearCommand(unsigned question, std::atomic<int>* order);
 

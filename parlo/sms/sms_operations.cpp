@@ -53,7 +53,9 @@ int32_t StorageCode(const std::string& storage) {
     return storage == "ME" ? STORAGE_PHONE : STORAGE_SIM;
 }
 
-std::string SelectCommand(const std::string& storage) { return "AT+CPMS=\"" + storage + "\""; }
+std::string SelectCommand(const std::string& storage) {
+    return "AT+CPMS=\"" + storage + "\"";
+}
 
 }  // namespace
 
@@ -131,9 +133,15 @@ int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int
 
     int32_t state;
     switch (status) {
-        case u'0': state = STATE_UNREAD; break;
-        case u'1': state = STATE_READ; break;
-        case u'3': state = STATE_PHONE_SENT; break;
+        case u'0':
+            state = STATE_UNREAD;
+            break;
+        case u'1':
+            state = STATE_READ;
+            break;
+        case u'3':
+            state = STATE_PHONE_SENT;
+            break;
         default:
             if (mode == CMGR_MODE_READ)
                 return CMGR_DONE;
@@ -330,8 +338,7 @@ int CSmsOperations::VerifyOnPhone(const CSmsMessage& msg) {
     if (reply.empty())
         return 0;
     std::unique_ptr<CSmsMessage> found;
-    ParseCmgrReply(reply, StorageName(msg.m_nStorage), msg.m_nPhoneIndex, CMGR_MODE_CHECK,
-                   &found);
+    ParseCmgrReply(reply, StorageName(msg.m_nStorage), msg.m_nPhoneIndex, CMGR_MODE_CHECK, &found);
     if (!found)
         return 0;
     return found->m_strNumber == msg.m_strNumber && found->m_strText == msg.m_strText &&

@@ -65,7 +65,7 @@ int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int
                     std::unique_ptr<CSmsMessage>* out);
 
 class CSmsOperations {
-public:
+  public:
     CSmsOperations(const CEngineContext& ctx, CPhoneSession* session)
         : ctx_(ctx), session_(session) {}
 
@@ -91,7 +91,7 @@ public:
     std::atomic<int> m_bClearPhonePending{0};
     std::atomic<int> m_bClearSimPending{0};
 
-private:
+  private:
     int Command(const std::string& command, std::u16string* reply);
     // Reads the size of a storage from its "+CPMS" answer; 0 on failure after
     // adding the error.

@@ -42,11 +42,12 @@ struct OutboxItem {
 
 }  // namespace
 
-CSynchronizer::CSynchronizer(const CEngineContext& ctx, CPhoneSession* session,
-                             CSmsOperations* ops)
+CSynchronizer::CSynchronizer(const CEngineContext& ctx, CPhoneSession* session, CSmsOperations* ops)
     : ctx_(ctx), session_(session), ops_(ops) {}
 
-CSynchronizer::~CSynchronizer() { Shutdown(); }
+CSynchronizer::~CSynchronizer() {
+    Shutdown();
+}
 
 std::u16string CSynchronizer::Load(unsigned id) const {
     return (ctx_.strings ? *ctx_.strings : strings::parlo()).Load(id);
@@ -221,8 +222,8 @@ void CSynchronizer::AutoSyncThread() {
     for (;;) {
         // The countdown. Unlike a plain flag reset, m_bSyncBusy is left alone
         // here: a manual run in progress keeps it set.
-        long long interval_ms = static_cast<long long>(ctx_.settings->m_nAutoSyncInterval) *
-                                minute_ms_.load();
+        long long interval_ms =
+            static_cast<long long>(ctx_.settings->m_nAutoSyncInterval) * minute_ms_.load();
         Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(interval_ms);
         while (m_bAutoSyncRunning && !m_bRestartCountdown) {
             Clock::time_point now = Clock::now();

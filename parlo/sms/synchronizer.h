@@ -31,7 +31,7 @@ inline constexpr unsigned IDS_SYNCHRONIZING = 65051;
 inline constexpr unsigned IDS_CONNECTION_ACTIVE = 65071;
 
 class CSynchronizer {
-public:
+  public:
     CSynchronizer(const CEngineContext& ctx, CPhoneSession* session, CSmsOperations* ops);
     // Stops the automatic thread and waits for every run (Shutdown).
     ~CSynchronizer();
@@ -76,7 +76,7 @@ public:
     // Countdowns of the automatic thread that ran out.
     std::atomic<int> m_nCountdowns{0};
 
-private:
+  private:
     void AutoSyncThread();
     void ManualWorker();
     // Sleeps one countdown step, waking early when a flag changes.

@@ -1,14 +1,14 @@
 // The document's start sequence and its synchronisation operations, against
 // the simulated phone registered as a modem of a scratch installation.
-#include <gtest/gtest.h>
+#include "parlo/app/parlo_doc.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
 #include "cordis/cordis.h"
-#include "parlo/app/parlo_doc.h"
 #include "parlo/store/modems.h"
 #include "parlo/store/settings.h"
 #include "platform/prompt.h"
@@ -19,7 +19,7 @@ namespace parlo {
 namespace {
 
 class CountingProgress : public CStartProgress {
-public:
+  public:
     void SetRange(int steps) override { range = steps; }
     void SetStatus(const std::u16string& text) override { statuses.push_back(text); }
     void Step() override { ++steps; }
@@ -29,7 +29,7 @@ public:
 };
 
 class ParloDocTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
                ("parlo_doc_test_" + std::to_string(getpid()) + "_" +
@@ -51,8 +51,8 @@ protected:
         state["operator"]["name"] = "T-Mobile D";
         ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", state));
         phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
-        ASSERT_TRUE(phone_->Start(dir_ / "phone.json", {"--register", "Phonesim", "--alias",
-                                                        "COM3:", "--send-ms", "0"}));
+        ASSERT_TRUE(phone_->Start(
+            dir_ / "phone.json", {"--register", "Phonesim", "--alias", "COM3:", "--send-ms", "0"}));
     }
 
     std::filesystem::path dir_;

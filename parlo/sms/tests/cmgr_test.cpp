@@ -14,7 +14,9 @@ namespace {
 using testing::DeliverPdu;
 using testing::SubmitPdu;
 
-std::u16string U(const std::string& s) { return platform::WidenBytes(s); }
+std::u16string U(const std::string& s) {
+    return platform::WidenBytes(s);
+}
 
 TEST(ExtractField, ReadsTheSizesOfAStorageAnswer) {
     std::u16string reply = u"+CPMS: 3,20,3,20,3,20";
@@ -24,11 +26,11 @@ TEST(ExtractField, ReadsTheSizesOfAStorageAnswer) {
 }
 
 TEST(ExtractField, MissingOrMisplacedDelimitersGiveEmpty) {
-    EXPECT_EQ(ExtractField(u"+CPMS: 3", u",", u",", 1, 2), u"");   // no comma
+    EXPECT_EQ(ExtractField(u"+CPMS: 3", u",", u",", 1, 2), u"");     // no comma
     EXPECT_EQ(ExtractField(u"+CPMS: 3,20", u",", u",", 1, 2), u"");  // one comma only
-    EXPECT_EQ(ExtractField(u",abc,", u",", u",", 1, 2), u"");  // start at position 0
-    EXPECT_EQ(ExtractField(u"a,b:c", u":", u",", 1, 1), u"");  // end before start
-    EXPECT_EQ(ExtractField(u"a:,b", u":", u",", 1, 1), u"");   // nothing between
+    EXPECT_EQ(ExtractField(u",abc,", u",", u",", 1, 2), u"");        // start at position 0
+    EXPECT_EQ(ExtractField(u"a,b:c", u":", u",", 1, 1), u"");        // end before start
+    EXPECT_EQ(ExtractField(u"a:,b", u":", u",", 1, 1), u"");         // nothing between
     EXPECT_EQ(ExtractField(u"", u":", u",", 1, 1), u"");
     EXPECT_EQ(ExtractField(u"a:b,c", u":", u",", 0, 1), u"");
     EXPECT_EQ(ExtractField(u"a:b,c", u":", u",", 1, 1), u"b");
@@ -44,9 +46,9 @@ TEST(DecodeCmgrReply, RejectsMalformedReplies) {
     EXPECT_EQ(DecodeCmgrReply(u"+CMGR: 1,,2\r\n" + std::u16string(901, u'0'), "ME", 1, 0, &m),
               CMGR_PDU_TOO_LONG);
     EXPECT_EQ(DecodeCmgrReply(u"+CMGR: 1,,2\r\nZZZZZZ", "ME", 1, 0, &m), CMGR_BAD_PDU);
-    EXPECT_EQ(DecodeCmgrReply(u"+CMGR: 1,,2\r\n" + U(DeliverPdu("+4917012", "   ")), "ME", 1, 0,
-                              &m),
-              CMGR_EMPTY_TEXT);
+    EXPECT_EQ(
+        DecodeCmgrReply(u"+CMGR: 1,,2\r\n" + U(DeliverPdu("+4917012", "   ")), "ME", 1, 0, &m),
+        CMGR_EMPTY_TEXT);
     EXPECT_FALSE(m);
 }
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -11,11 +11,10 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "cordis/cordis.h"
 #include "parlo/sms/sms_engine.h"
@@ -30,7 +29,7 @@ namespace parlo::testing {
 
 // Remembers what the engine showed.
 class RecordingView : public CEngineView {
-public:
+  public:
     void SetStatusText(const std::u16string& text) override {
         std::lock_guard<std::mutex> lock(mutex_);
         status_.push_back(text);
@@ -73,7 +72,7 @@ public:
         return steps_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::u16string> status_;
     bool indicator_ = false;
@@ -101,7 +100,7 @@ inline constexpr const char* kOperatorName = "T-Mobile D";
 inline constexpr const char* kSmsCentre = "+491710760000";
 
 class EngineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
                ("engine_test_" + std::to_string(::getpid()) + "_" +
@@ -176,9 +175,8 @@ protected:
 
     CSmsMessage* AddRecord(int32_t state, const std::u16string& number, const std::u16string& text,
                            int32_t storage = STORAGE_POCKETPC, int32_t index = -1) {
-        return store_->Add(std::make_unique<CSmsMessage>(state, number, text,
-                                                         platform::OleDate::Now(), 0, storage,
-                                                         index, -1, 0));
+        return store_->Add(std::make_unique<CSmsMessage>(
+            state, number, text, platform::OleDate::Now(), 0, storage, index, -1, 0));
     }
 
     std::vector<CSmsMessage*> InState(int32_t state) const {

@@ -1,7 +1,6 @@
 // Every way a synchronisation run can fail, against the simulated phone:
 // what is listed, what is shown, and what the run leaves behind.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -24,7 +23,7 @@ constexpr int kSecondPartCommand = kFirstWorkCommand + 1;
 constexpr int kFirstReadCommand = kFirstWorkCommand;
 
 class FailureTest : public EngineTest {
-protected:
+  protected:
     // The listed texts, in order.
     std::vector<std::u16string> Listed() {
         std::vector<std::u16string> out;
@@ -143,9 +142,9 @@ TEST_F(FailureTest, OwnSmsCentreNumberIsUsed) {
     Engine().m_sync.SynchronizeMessages();
     EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
     CPduMessage sent;
-    ASSERT_GE(CPduCodec::ParseSubmitPdu(PhoneState()["sms"]["sent"][0]["pdu"].get<std::string>(),
-                                        &sent),
-              0);
+    ASSERT_GE(
+        CPduCodec::ParseSubmitPdu(PhoneState()["sms"]["sent"][0]["pdu"].get<std::string>(), &sent),
+        0);
     EXPECT_EQ(sent.m_strSmsc, "+4912345");
 }
 

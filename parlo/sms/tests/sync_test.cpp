@@ -15,7 +15,7 @@ namespace {
 const std::string kBadPdu = "07911326040000F0040B911346610089F6000020";  // cut short
 
 class SyncTest : public EngineTest {
-protected:
+  protected:
     // ME: unread, stored sent, stored unsent. SM: read, undecodable, and one
     // that a deletion order refers to.
     void PreloadPhone() {
@@ -59,9 +59,8 @@ TEST_F(SyncTest, FullRunSendsDeletesReadsAndMergesWithoutDuplicates) {
     ASSERT_EQ(state["sms"]["sent"].size(), 4u);
     for (int k = 1; k <= 3; ++k) {
         CPduMessage part;
-        ASSERT_GE(CPduCodec::ParseSubmitPdu(state["sms"]["sent"][k]["pdu"].get<std::string>(),
-                                            &part),
-                  0);
+        ASSERT_GE(
+            CPduCodec::ParseSubmitPdu(state["sms"]["sent"][k]["pdu"].get<std::string>(), &part), 0);
         std::u16string prefix = platform::WidenBytes(std::to_string(k) + "/3:");
         EXPECT_EQ(part.m_strText.substr(0, 4), prefix);
         EXPECT_EQ(part.m_nDcs, PDU_DCS_PUSH);
