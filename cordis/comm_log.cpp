@@ -67,25 +67,33 @@ std::u16string CommLog::Stamp() {
     return stamp_;
 }
 
-void CommLog::Write(std::u16string_view text) {
-    std::string line;
-    std::string path;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!resolved_) {
-            file_ = platform::DevicePath("\\comm.log");
-            resolved_ = true;
-        }
-        path = file_.string();
-        line = EncodeLogLine(Stamp(), text);
-    }
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
+void CommLog::Write(std::u16string_view text, bool defer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_ += EncodeLogLine(Stamp(), text);
+    if (!defer)
+        WriteOut();
+}
+
+void CommLog::Flush() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    WriteOut();
+}
+
+void CommLog::WriteOut() {
+    if (pending_.empty())
         return;
-    // One write per line: lines of two threads never interleave.
-    ssize_t n = write(fd, line.data(), line.size());
-    (void)n;
-    close(fd);
+    if (!resolved_) {
+        file_ = platform::DevicePath("\\comm.log");
+        resolved_ = true;
+    }
+    int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        // One write: lines of two threads or two programs never interleave.
+        ssize_t n = write(fd, pending_.data(), pending_.size());
+        (void)n;
+        close(fd);
+    }
+    pending_.clear();
 }
 
 }  // namespace cordis

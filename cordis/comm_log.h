@@ -18,12 +18,23 @@ class CommLog {
     // order mark. The file is opened and closed for every line, so another
     // program may move or delete it at any time; a line that cannot be
     // written is dropped.
-    void Write(std::u16string_view text);
+    //
+    // With `defer`, the line (time-stamped now) waits in memory and goes to
+    // the file with the next line written without `defer`, in one write; the
+    // listener defers the lines of bytes it already holds, so a burst of
+    // bytes costs one file access instead of one per byte. The file's content
+    // and order are the same.
+    void Write(std::u16string_view text, bool defer = false);
+    // Writes the lines that wait.
+    void Flush();
 
     const std::filesystem::path& file();
 
   private:
     std::u16string Stamp();
+    void WriteOut();  // with mutex_ held
+
+    std::string pending_;
 
     std::mutex mutex_;
     std::filesystem::path file_;

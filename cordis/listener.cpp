@@ -49,8 +49,12 @@ void Listener::Join() {
         thread_.join();
 }
 
+// The listener's lines wait in memory while it works and go to the file,
+// in order and in one write, before it waits for anything: a job, the port
+// or the end of a write. So a burst of bytes costs one file access, not one
+// per line, and the file's content is the same.
 void Listener::Log(const std::u16string& text) {
-    log_.Write(text);
+    log_.Write(text, true);
 }
 
 void Listener::Run() {
@@ -63,6 +67,7 @@ void Listener::Run() {
     }
     for (;;) {
         Log(u"waiting for AT...");
+        log_.Flush();
         int signal;
         std::string command;
         std::u16string* reply;
@@ -84,17 +89,21 @@ void Listener::Run() {
         if (signal > 2) {
             // A stop request: the signal stays as it is; the next listener
             // resets it.
+            log_.Flush();
             std::lock_guard<std::mutex> lock(state_.mutex);
             --state_.thread_alive;
             state_.changed.notify_all();
             return;
         }
-        if (!RunJob(command, reply, mode, std::move(port)))
+        if (!RunJob(command, reply, mode, std::move(port))) {
+            log_.Flush();
             return;
+        }
     }
 }
 
 void Listener::Finish(int status) {
+    log_.Flush();
     std::lock_guard<std::mutex> lock(state_.mutex);
     // A cancelled listener or an abandoned job reports nothing: the caller
     // has moved on.
@@ -118,6 +127,7 @@ bool Listener::RunJob(const std::string& command, std::u16string* reply, int mod
         Finish(SAR_FAILED);
         return true;
     }
+    log_.Flush();
     SerialPort::Io io = port->WriteAll(bytes, cancel_);
     if (io == SerialPort::Io::Cancelled)
         return false;
@@ -137,6 +147,8 @@ bool Listener::RunJob(const std::string& command, std::u16string* reply, int mod
             break;
         }
         uint8_t byte = 0;
+        if (!port->HasBuffered())
+            log_.Flush();
         io = port->ReadByte(&byte, cancel_);
         if (io == SerialPort::Io::Cancelled)
             return false;

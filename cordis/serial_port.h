@@ -49,6 +49,9 @@ class SerialPort {
     // the port fails (hang-up, error) or `cancel` is set.
     Io ReadByte(uint8_t* byte, const WakeEvent& cancel);
 
+    // Bytes taken from the port that ReadByte hands out without waiting.
+    bool HasBuffered() const { return begin_ < end_; }
+
     // The phone sends "> " as the SMS prompt; the answer ends at the '>'.
     // Marks the blank to be dropped when it is the next byte.
     void SkipBlankAfterPrompt() { skip_blank_ = true; }
