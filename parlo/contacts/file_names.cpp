@@ -32,7 +32,8 @@ std::string IdentityFileName(std::u16string_view identity) {
         }
     }
     // The empty identity still names one file of its own.
-    if (out.empty()) return std::string(1, '%');
+    if (out.empty())
+        return std::string(1, '%');
     return out;
 }
 

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "parlo/contacts/contact_entry.h"
-#include "platform/exclusive_file.h"
+#include "parlo/sms/gsm_alphabet.h"
+#include "parlo/store/sync_lock.h"
 #include "platform/prompt.h"
 #include "platform/strings.h"
 #include "platform/text.h"
@@ -51,7 +52,7 @@ bool SendExpectEmpty(PhoneLink& link, const std::string& command) {
 
 bool WriteEntry(PhoneLink& link, int32_t index, const CPhonebookEntry& entry) {
     std::u16string name = entry.m_strName;
-    link.ToGsmAlphabet(name);
+    ToGsmAlphabet(name);
     std::string text = platform::NarrowLow8(std::u16string_view(name).substr(0, kMaxNarrow));
     std::string number =
         platform::NarrowLow8(std::u16string_view(entry.m_strMobile).substr(0, kMaxNarrow));
@@ -195,7 +196,7 @@ bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link) {
             return true;
 
         std::u16string text = block;
-        link.FromGsmAlphabet(text);
+        FromGsmAlphabet(text);
         int found = 0;
         for (std::u16string_view line : Lines(text)) {
             PhoneEntryLine phone;
@@ -263,8 +264,8 @@ PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncCo
     const platform::StringTable& strings = *ctx.strings;
     PhoneLink& link = *ctx.link;
 
-    platform::ExclusiveFile lock;
-    if (!lock.Open(ctx.data_dir / "vok.lock")) {
+    CSyncLock lock;
+    if (!lock.Acquire(ctx.data_dir)) {
         prompt.MessageBox(strings.Load(65071));
         return PhonebookSyncResult::kLocked;
     }
@@ -333,7 +334,7 @@ PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncCo
     if (ctx.status)
         ctx.status(u"");
     prompt.MessageBox(strings.Load(ok ? 65085 : 65024));
-    lock.Close();
+    lock.Release();
     return ok ? PhonebookSyncResult::kCompleted : PhonebookSyncResult::kFailed;
 }
 
@@ -345,8 +346,8 @@ bool CallNumber(std::u16string_view number, const std::filesystem::path& data_di
         return false;
     }
     // The port belongs to one user at a time, as for a synchronisation.
-    platform::ExclusiveFile lock;
-    if (!lock.Open(data_dir / "vok.lock")) {
+    CSyncLock lock;
+    if (!lock.Acquire(data_dir)) {
         prompt.MessageBox(strings.Load(65071));
         return false;
     }

@@ -18,8 +18,8 @@ class StringTable;
 namespace parlo {
 
 // What the phonebook needs of an open phone: the link's listener and command
-// transaction, the phone session's open and identify steps, and the GSM
-// default alphabet conversions of the PDU codec. Results are 1 or 0.
+// transaction and the phone session's open and identify steps. Results are
+// 1 or 0.
 class PhoneLink {
   public:
     virtual ~PhoneLink() = default;
@@ -32,8 +32,6 @@ class PhoneLink {
                                int timeout_seconds) = 0;
     virtual void ClosePort() = 0;
     virtual void StopSAR() = 0;
-    virtual void ToGsmAlphabet(std::u16string& text) = 0;
-    virtual void FromGsmAlphabet(std::u16string& text) = 0;
 };
 
 struct PhonebookSyncContext {

@@ -43,8 +43,6 @@ class FakePhone : public PhoneLink {
     }
     void ClosePort() override { log.push_back("ClosePort"); }
     void StopSAR() override { log.push_back("StopSAR"); }
-    void ToGsmAlphabet(std::u16string&) override {}
-    void FromGsmAlphabet(std::u16string&) override {}
 
     int SendAndReceive(const std::string& command, std::u16string& reply, int) override {
         log.push_back(command);

@@ -163,6 +163,14 @@ TEST_F(PhonebookSyncTest, DeletedOnEitherSide) {
     EXPECT_EQ(phone_.CountCommands("AT+CPBW=4"), 0);
 }
 
+TEST_F(PhonebookSyncTest, NamesTravelInTheGsmAlphabet) {
+    Sim().records[1] = {"1", 129, "[rger"};  // 0x5B is 'Ä' in the GSM alphabet
+    AddLocal(STORAGE_FLAG_SIM | 2, u"\u00d6l@Home", u"2", false);
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 1)->m_strName, u"\u00c4rger");
+    EXPECT_EQ(Sim().records[2].text, std::string("\x5Cl\x00Home", 7));
+}
+
 TEST_F(PhonebookSyncTest, LargeStorageIsReadInBlocksOfTen) {
     Sim().last = 250;
     for (int i = 1; i <= 250; i += 9)
