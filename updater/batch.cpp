@@ -53,6 +53,10 @@ int RunBatch(const std::string& command_line, Config config, std::ostream& out) 
         out << "self.tmp is empty\n";
         return BATCH_ERROR;
     }
+    if (engine.app_name().empty()) {
+        out << "usage: updater --batch -app:NAME -path:DIRECTORY\n";
+        return BATCH_USAGE;
+    }
     out << "Product to update: " << engine.app_name() << "\n";
     engine.RunCheck();
     switch (engine.CheckOutcome()) {

@@ -320,6 +320,12 @@ TEST_F(EngineTest, TooOldUpdaterIsAnError) {
     EXPECT_EQ(engine.CheckOutcome(), Outcome::kError);
 }
 
+TEST_F(EngineTest, BatchWithoutApplicationIsBadUsage) {
+    std::ostringstream out;
+    EXPECT_EQ(updater::RunBatch("", MakeConfig(), out), updater::BATCH_USAGE);
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
 TEST_F(EngineTest, MissingOwnVersionInfoStopsPhaseA) {
     fs::remove(updater_dir_ / "version.info");
     Engine engine(MakeConfig());
