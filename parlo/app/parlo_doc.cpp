@@ -5,20 +5,60 @@
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "platform/strings.h"
+#include "platform/text.h"
 
 namespace parlo {
+
+namespace {
+
+constexpr unsigned IDS_SAVE_FAILED = 57346;
+constexpr unsigned IDS_PLACE_PHONE = 57348;
+constexpr unsigned IDS_PLACE_BOTH = 57349;
+constexpr unsigned IDS_PLACE_POCKETPC = 57350;
+constexpr unsigned IDS_SELECT_FIRST = 57351;
+constexpr unsigned IDS_READ_DATAFILE = 65023;
+constexpr unsigned IDS_DELETE_FOLDER = 65056;
+constexpr unsigned IDS_PURGE_MARKED = 65060;
+constexpr unsigned IDS_PURGE_ONE = 65061;
+constexpr unsigned IDS_EMPTY_BIN = 65062;
+
+unsigned PlaceOf(int mode) {
+    switch (mode) {
+        case DELETE_BOTH:
+            return IDS_PLACE_BOTH;
+        case DELETE_PHONE_ONLY:
+            return IDS_PLACE_PHONE;
+        default:
+            return IDS_PLACE_POCKETPC;
+    }
+}
+
+}  // namespace
 
 std::u16string NoModemMessage() {
     return u"No modem is registered. Register the phone's serial port with "
            u"'parlo-cli modem add NAME PORT', or let 'parlo-cli modem detect' find it.";
 }
 
+std::u16string FormatCountText(std::u16string format, int count, const std::u16string& text) {
+    size_t i = format.find(u"%i");
+    if (i != std::u16string::npos)
+        format.replace(i, 2, platform::FromUtf8(std::to_string(count)));
+    size_t s = format.find(u"%s");
+    if (s != std::u16string::npos)
+        format.replace(s, 2, text);
+    return format;
+}
+
 CParloDoc::CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordis)
     : m_dataDir(platform::InstallDir()),
       m_registry(platform::Registry::Device()),
+      m_pParloView(dynamic_cast<IParloView*>(view)),
       m_pView(view),
       m_pPrompt(prompt),
       m_pCordis(cordis ? cordis : GetCordis()) {
+    if (!m_pParloView)
+        m_pParloView = &m_nullParloView;
     CEngineContext ctx;
     ctx.cordis = m_pCordis;
     ctx.store = &m_store;
@@ -41,7 +81,7 @@ void CParloDoc::Message(const std::u16string& text) {
         m_pPrompt->MessageBox(text, platform::Buttons::Ok, platform::Icon::Warning);
 }
 
-bool CParloDoc::OnNewDocument(CStartProgress* progress) {
+bool CParloDoc::OnNewDocument(CStartProgress* progress, const StartOptions& options) {
     CStartProgress none;
     CStartProgress& p = progress ? *progress : none;
     const platform::StringTable& table = strings::parlo();
@@ -50,8 +90,8 @@ bool CParloDoc::OnNewDocument(CStartProgress* progress) {
     m_store.SetDirectory(m_dataDir);
 
     p.SetStatus(table.Load(IDS_LOAD_SETTINGS));
-    LoadSettings(m_dataDir, m_registry, &m_settings);
-    LoadPhonebookSettings(m_dataDir, &m_settings);
+    LoadSettings();
+    LoadPhonebookSettings();
     p.Step();
 
     p.SetStatus(table.Load(IDS_LOAD_PHONEBOOK));
@@ -66,44 +106,51 @@ bool CParloDoc::OnNewDocument(CStartProgress* progress) {
 
     p.SetStatus(table.Load(IDS_LOAD_MESSAGES));
     m_nCurrentFolder = VIEW_INBOX;
-    if (m_store.LoadMessages() == StoreResult::kReadError)
-        Message(table.Load(65023));
+    LoadMessages();
     p.Step();
 
     p.SetStatus(table.Load(IDS_INITIALISATION));
-    m_phoneModels.clear();
-    m_operators.clear();
-    // The installation's own copy, else the one shipped beside the programs.
-    std::filesystem::path db_path = m_dataDir / "vok.dat";
-    std::error_code ec;
-    if (!std::filesystem::exists(db_path, ec) &&
-        std::filesystem::exists(platform::BinDir() / "vok.dat", ec))
-        db_path = platform::BinDir() / "vok.dat";
-    DeviceDbResult db = LoadDeviceDb(db_path, &m_phoneModels, &m_operators);
-    if (!db.ok)
-        Message(db.failure == 1 ? table.Load(IDS_CANNOT_OPEN_DATA_FILE) : db.CheckMessage());
+    LoadDeviceDatabase();
     p.Step();
 
-    if (!BuildPorts())
+    if (!BuildPortList(/*quiet=*/!options.require_ports, options.ports) && options.require_ports)
         return false;
-    if (m_settings.m_bAutoSync)
+    if (options.auto_sync && m_settings.m_bAutoSync)
         m_engine->m_sync.StartAutoSync();
     return true;
 }
 
-bool CParloDoc::BuildPorts() {
+bool CParloDoc::Start(CStartProgress* progress, const StartOptions& options) {
+    WriteStartStamp();
+    LoadFolderTable();
+    return OnNewDocument(progress, options);
+}
+
+void CParloDoc::WriteStartStamp() {
+    m_registry.SetDword(platform::Hive::CurrentUser, kProfileDataKey, "stamp", 0);
+}
+
+int CParloDoc::BuildPortList(bool quiet, const PortListOptions& options) {
     const platform::StringTable& table = strings::parlo();
     m_ports.clear();
-    PortListOptions options;
-    options.ask_stop_retrying = [this, &table]() {
-        if (!m_pPrompt)
-            return true;
-        return m_pPrompt->MessageBox(table.Load(57361), platform::Buttons::OkCancel,
-                                     platform::Icon::Warning, u"Warning") == platform::Answer::Ok;
-    };
-    switch (BuildPortList(m_registry, &m_ports, options)) {
+    PortListOptions opt = options;
+    if (!opt.ask_stop_retrying) {
+        opt.ask_stop_retrying = [this, &table]() {
+            if (!m_pPrompt)
+                return true;
+            return m_pPrompt->MessageBox(table.Load(57361), platform::Buttons::OkCancel,
+                                         platform::Icon::Warning,
+                                         u"Warning") == platform::Answer::Ok;
+        };
+    }
+    m_portListResult = parlo::BuildPortList(m_registry, &m_ports, opt);
+    if (m_portListResult == PortListResult::kOk)
+        return 1;
+    if (quiet)
+        return 0;
+    switch (m_portListResult) {
         case PortListResult::kOk:
-            return true;
+            break;
         case PortListResult::kRegistryError:
             Message(table.Load(IDS_REGISTRY_FAILED));
             break;
@@ -117,7 +164,7 @@ bool CParloDoc::BuildPorts() {
             Message(NoModemMessage());
             break;
     }
-    return false;
+    return 0;
 }
 
 void CParloDoc::OnCloseDocument() {
@@ -125,14 +172,282 @@ void CParloDoc::OnCloseDocument() {
         m_engine->m_sync.Shutdown();
 }
 
+platform::Answer CParloDoc::Ask(unsigned id, platform::Buttons buttons, platform::Icon icon) {
+    if (!m_pPrompt)
+        return buttons == platform::Buttons::YesNo ? platform::Answer::No
+                                                   : platform::Answer::Cancel;
+    return m_pPrompt->MessageBox(strings::parlo().Load(id), buttons, icon);
+}
+
+// --- message store -------------------------------------------------------------
+
+void CParloDoc::ReportStore(StoreResult r) {
+    if (r == StoreResult::kSaveFailed)
+        Ask(IDS_SAVE_FAILED);
+    else if (r == StoreResult::kReadError)
+        Ask(IDS_READ_DATAFILE);
+}
+
+void CParloDoc::LoadMessages() {
+    m_store.SetDirectory(m_dataDir);
+    ReportStore(m_store.LoadMessages());
+    m_pParloView->RefillLists();
+}
+
+int CParloDoc::StoreMessage(CSmsMessage* rec) {
+    StoreResult r = m_store.StoreMessage(rec);
+    ReportStore(r);
+    return r == StoreResult::kOk;
+}
+
+int CParloDoc::ReloadMessage(const CSmsMessage& rec, CSmsMessage* out) {
+    StoreResult r = m_store.ReloadMessage(rec, out);
+    ReportStore(r);
+    return r == StoreResult::kOk;
+}
+
+int CParloDoc::CompactStore() {
+    StoreResult r = m_store.CompactStore();
+    ReportStore(r);
+    if (r == StoreResult::kOk)
+        m_pParloView->StoreCompacted();
+    return r == StoreResult::kOk;
+}
+
+CSmsMessage* CParloDoc::AddNew(int32_t state, const std::u16string& number,
+                               const std::u16string& text, platform::OleDate time, int32_t storage,
+                               int32_t phone_index) {
+    StoreResult r;
+    CSmsMessage* rec = m_store.Add(
+        std::make_unique<CSmsMessage>(state, number, text, time, 0, storage, phone_index, -1, 0),
+        &r);
+    ReportStore(r);
+    m_pParloView->MessageAdded(rec);
+    return rec;
+}
+
 CSmsMessage* CParloDoc::AddOutgoing(const std::u16string& number, const std::u16string& text,
                                     bool push) {
-    CSmsMessage* rec = m_store.Add(
-        std::make_unique<CSmsMessage>(push ? STATE_OUTBOX_PUSH : STATE_OUTBOX, number, text,
-                                      platform::OleDate::Now(), 0, STORAGE_POCKETPC, -1, -1, 0));
-    if (rec && m_pView)
-        m_pView->MessageAdded(rec);
+    return AddNew(push ? STATE_OUTBOX_PUSH : STATE_OUTBOX, number, text, platform::OleDate::Now(),
+                  STORAGE_POCKETPC, -1);
+}
+
+CSmsMessage* CParloDoc::AddDraft(const std::u16string& number, const std::u16string& text) {
+    return AddNew(STATE_DRAFT, number, text, platform::OleDate::Now(), STORAGE_POCKETPC, -1);
+}
+
+CSmsMessage* CParloDoc::SaveDraft(CSmsMessage* rec, const std::u16string& number,
+                                  const std::u16string& text) {
+    if (!rec)
+        return AddDraft(number, text);
+    ReportStore(m_store.Change(rec, [&](CSmsMessage& m) {
+        m.m_strNumber = number;
+        m.m_strText = text;
+    }));
+    m_pParloView->MessageUpdated(rec);
     return rec;
+}
+
+CSmsMessage* CParloDoc::AddTemplate(const std::u16string& text) {
+    return AddNew(STATE_TEMPLATE, u"", text, platform::OleDate::Now(), STORAGE_POCKETPC, -1);
+}
+
+CSmsMessage* CParloDoc::AddReceived(int32_t state, const std::u16string& number,
+                                    const std::u16string& text, platform::OleDate time,
+                                    int32_t storage, int32_t phone_index) {
+    return AddNew(state, number, text, time, storage, phone_index);
+}
+
+void CParloDoc::MarkRead(CSmsMessage* rec) {
+    ReportStore(m_store.Change(rec, [](CSmsMessage& m) { m.m_nState = STATE_READ; }));
+    m_pParloView->MessageChanged(rec);
+}
+
+void CParloDoc::DeleteMessage(CSmsMessage* rec) {
+    ReportStore(m_store.Change(rec, [](CSmsMessage& m) {
+        m.m_nState = m.m_nState == STATE_DELETED ? STATE_PURGED : STATE_DELETED;
+    }));
+    m_pParloView->MessageChanged(rec);
+}
+
+CSmsMessage* CParloDoc::OrderPhoneDeletion(CSmsMessage* rec) {
+    auto copy = std::make_unique<CSmsMessage>(*rec);
+    copy->m_nState = STATE_PHONE_DELETE;
+    copy->m_bMarked = 0;
+    copy->m_nFileOffset = -1;
+    StoreResult r;
+    CSmsMessage* p = m_store.Add(std::move(copy), &r);
+    ReportStore(r);
+    return p;
+}
+
+void CParloDoc::MoveToFolder(CSmsMessage* rec, int32_t folder_id) {
+    const int32_t state = StateForFolder(folder_id);
+    ReportStore(m_store.Change(rec, [&](CSmsMessage& m) {
+        if (state < 0)
+            return;  // not a folder: the state stays
+        m.m_nState = state;
+        m.m_nFolderId = state == STATE_IN_FOLDER ? folder_id : 0;
+    }));
+    m_pParloView->MessageChanged(rec);
+}
+
+int CParloDoc::EmptyRecycleBin() {
+    if (Ask(IDS_EMPTY_BIN, platform::Buttons::YesNo, platform::Icon::Question) !=
+        platform::Answer::Yes)
+        return 0;
+    StoreResult r;
+    std::vector<CSmsMessage*> purged =
+        m_store.ChangeAllInState(STATE_DELETED, STATE_PURGED, -1, &r);
+    ReportStore(r);
+    for (CSmsMessage* rec : purged)
+        m_pParloView->MessageRemoved(rec);
+    m_pParloView->ClearList(VIEW_RECYCLE);
+    CompactStore();
+    return 1;
+}
+
+void CParloDoc::DeleteOne(int mode, CSmsMessage* rec) {
+    m_store.Change(rec, [](CSmsMessage& m) { m.m_bMarked = 0; });
+    if (mode == DELETE_BOTH || mode == DELETE_PHONE_ONLY)
+        OrderPhoneDeletion(rec);
+    if (mode == DELETE_BOTH || mode == DELETE_POCKETPC_ONLY)
+        DeleteMessage(rec);  // to the Recycle Bin, or nowhere when purged
+    else
+        m_pParloView->MessageUpdated(rec);  // the row stays, unmarked
+}
+
+int CParloDoc::DeleteMarked(int mode, const std::vector<CSmsMessage*>& list,
+                            CSmsMessage* selected) {
+    std::vector<CSmsMessage*> marked;
+    for (CSmsMessage* rec : list) {
+        if (rec->m_bMarked)
+            marked.push_back(rec);
+    }
+    const bool in_bin = m_nCurrentFolder == VIEW_RECYCLE;
+    auto confirm = [&](unsigned id, int count) {
+        std::u16string text =
+            FormatCountText(strings::parlo().Load(id), count, strings::parlo().Load(PlaceOf(mode)));
+        return m_pPrompt && m_pPrompt->MessageBox(text, platform::Buttons::OkCancel,
+                                                  platform::Icon::Question) == platform::Answer::Ok;
+    };
+    if (!marked.empty()) {
+        if (in_bin && !confirm(IDS_PURGE_MARKED, static_cast<int>(marked.size())))
+            return 0;
+        for (CSmsMessage* rec : marked)
+            DeleteOne(mode, rec);
+        return 1;
+    }
+    if (!selected) {
+        Ask(IDS_SELECT_FIRST);
+        return 0;
+    }
+    if (in_bin && !confirm(IDS_PURGE_ONE, 1))
+        return 0;
+    DeleteOne(mode, selected);
+    return 1;
+}
+
+// --- folders ---------------------------------------------------------------------
+
+int CParloDoc::LoadFolderTable() {
+    if (m_folders.Load(m_registry, strings::parlo()) != FolderResult::kOk) {
+        Ask(IDS_REGISTRY_FAILED);
+        return 0;
+    }
+    return 1;
+}
+
+int CParloDoc::SaveFolderTable() {
+    if (m_folders.Save(m_registry) != FolderResult::kOk) {
+        Ask(IDS_REGISTRY_FAILED);
+        return 0;
+    }
+    return 1;
+}
+
+CSmsFolder* CParloDoc::AddFolder(const std::u16string& name) {
+    CSmsFolder* folder = m_folders.Add(name);
+    if (!folder) {
+        Ask(IDS_SAVE_FAILED);
+        return nullptr;
+    }
+    m_pParloView->FolderAdded(*folder);
+    SaveFolderTable();
+    return folder;
+}
+
+void CParloDoc::RenameFolder(CSmsFolder* folder, const std::u16string& name) {
+    std::u16string old = folder->m_strName;
+    m_folders.Rename(folder, name);
+    m_pParloView->FolderRenamed(*folder, old);
+    SaveFolderTable();
+}
+
+int CParloDoc::DeleteFolder(CSmsFolder* folder) {
+    if (Ask(IDS_DELETE_FOLDER, platform::Buttons::YesNo, platform::Icon::Question) !=
+        platform::Answer::Yes)
+        return 0;
+    m_pParloView->FolderRemoved(*folder);
+    StoreResult r;
+    std::vector<CSmsMessage*> purged =
+        m_store.ChangeAllInState(STATE_IN_FOLDER, STATE_PURGED, folder->m_nId, &r);
+    ReportStore(r);
+    for (CSmsMessage* rec : purged)
+        m_pParloView->MessageRemoved(rec);
+    m_folders.Remove(folder);
+    SaveFolderTable();
+    return 1;
+}
+
+std::vector<CSmsMessage*> CParloDoc::FolderRecords(int32_t id) const {
+    std::vector<CSmsMessage*> out;
+    m_store.ForEach([&](CSmsMessage& m) {
+        if (m.m_nState == STATE_IN_FOLDER && m.m_nFolderId == id)
+            out.push_back(&m);
+    });
+    return out;
+}
+
+// --- settings, device database, lock ------------------------------------------------
+
+int CParloDoc::LoadSettings() {
+    return parlo::LoadSettings(m_dataDir, m_registry, &m_settings);
+}
+
+int CParloDoc::LoadPhonebookSettings() {
+    return parlo::LoadPhonebookSettings(m_dataDir, &m_settings);
+}
+
+int CParloDoc::SaveSettings() {
+    return parlo::SaveSettings(m_dataDir, m_registry, m_settings);
+}
+
+std::filesystem::path CParloDoc::DeviceDatabasePath() const {
+    std::filesystem::path own = m_dataDir / "vok.dat";
+    std::error_code ec;
+    if (!std::filesystem::exists(own, ec) &&
+        std::filesystem::exists(platform::BinDir() / "vok.dat", ec))
+        return platform::BinDir() / "vok.dat";
+    return own;
+}
+
+int CParloDoc::LoadDeviceDatabase() {
+    m_phoneModels.clear();
+    m_operators.clear();
+    DeviceDbResult db = LoadDeviceDb(DeviceDatabasePath(), &m_phoneModels, &m_operators);
+    if (!db.ok)
+        Message(db.failure == 1 ? strings::parlo().Load(IDS_CANNOT_OPEN_DATA_FILE)
+                                : db.CheckMessage());
+    return db.ok ? 1 : 0;
+}
+
+int CParloDoc::AcquireSyncLock() {
+    return m_syncLock.Acquire(m_dataDir) ? 1 : 0;
+}
+
+void CParloDoc::ReleaseSyncLock() {
+    m_syncLock.Release();
 }
 
 }  // namespace parlo

@@ -1,8 +1,12 @@
-// CParloDoc: the single document of the SMS client. It owns the message
-// store, the settings, the port list, the device database, the error list and
-// the SMS engine, and offers the operations that the front ends call. It
-// never includes a user-interface toolkit: it talks to its front end through
-// the engine's view interface and the prompt interface.
+// CParloDoc: the single document of the SMS client. It owns the components
+// (message store, folder table, settings, port list, device database, the SMS
+// engine with its error list) and offers the operations that the front ends
+// call as thin members. It never includes a user-interface toolkit: it talks
+// to its front end through the view interface (parlo/app/view.h) and the
+// prompt interface.
+//
+// Adding a component: a member in the state section, its operations as thin
+// members, and its loading as a step of OnNewDocument().
 #pragma once
 
 #include <filesystem>
@@ -11,18 +15,19 @@
 #include <string>
 #include <vector>
 
+#include "parlo/app/view.h"
 #include "parlo/sms/sms_engine.h"
 #include "parlo/store/device_db.h"
+#include "parlo/store/folder_table.h"
 #include "parlo/store/message_store.h"
 #include "parlo/store/port_list.h"
 #include "parlo/store/settings.h"
+#include "parlo/store/sync_lock.h"
+#include "platform/oledate.h"
+#include "platform/prompt.h"
 #include "platform/registry.h"
 
 class CCordis;
-
-namespace platform {
-class Prompt;
-}
 
 namespace parlo {
 
@@ -38,6 +43,22 @@ inline constexpr unsigned IDS_INIT_ERROR = 65108;
 inline constexpr unsigned IDS_NO_MODEM_DEVICES = 65109;
 inline constexpr int kStartSteps = 5;
 
+// Delete modes of "Delete SMS".
+inline constexpr int DELETE_BOTH = 97;
+inline constexpr int DELETE_PHONE_ONLY = 98;
+inline constexpr int DELETE_POCKETPC_ONLY = 99;
+
+struct StartOptions {
+    // The port list must be built for the program to run (the windowed client
+    // and the commands that talk to the phone). When it is not required, a
+    // failure is kept in m_portListResult without a message, and start-up
+    // goes on: commands that do not touch the phone work without a modem.
+    bool require_ports = true;
+    // Start the automatic synchronisation when the settings switch it on.
+    bool auto_sync = true;
+    PortListOptions ports;  // tests replace the telephony interface
+};
+
 // What a front end shows while the document starts (the progress window).
 class CStartProgress {
   public:
@@ -50,7 +71,9 @@ class CStartProgress {
 class CParloDoc {
   public:
     // `view` and `prompt` belong to the front end and outlive the document;
-    // `cordis` is the process's phone link (GetCordis() when null).
+    // `cordis` is the process's phone link (GetCordis() when null). A view
+    // that is an IParloView also gets the calls of the message lists and the
+    // folders.
     CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordis = nullptr);
     // Closes the document: see OnCloseDocument.
     ~CParloDoc();
@@ -61,7 +84,13 @@ class CParloDoc {
     // device database (five steps), the port list, and the automatic
     // synchronisation when it is on. False when the port list cannot be
     // built: the program ends.
-    bool OnNewDocument(CStartProgress* progress = nullptr);
+    bool OnNewDocument(CStartProgress* progress = nullptr, const StartOptions& options = {});
+    // What a front end runs to start: the profile value "stamp" = 0 (the
+    // application's initialisation; it also creates the profile key), the
+    // folder table (as the main view does when it is built), then
+    // OnNewDocument.
+    bool Start(CStartProgress* progress = nullptr, const StartOptions& options = {});
+    void WriteStartStamp();
     // Stops the automatic synchronisation and waits until no run is busy.
     void OnCloseDocument();
 
@@ -72,8 +101,67 @@ class CParloDoc {
     }
 
     // --- messages -------------------------------------------------------------
+    // Each operation stores the record before it returns ("Save failed." when
+    // it cannot) and then tells the view.
+    void LoadMessages();
+    int StoreMessage(CSmsMessage* rec);
+    int ReloadMessage(const CSmsMessage& rec, CSmsMessage* out);
+    int CompactStore();
     // A new Outbox record (state 12 with `push`, else 5), stored at once.
     CSmsMessage* AddOutgoing(const std::u16string& number, const std::u16string& text, bool push);
+    CSmsMessage* AddDraft(const std::u16string& number, const std::u16string& text);
+    // No record: as AddDraft; else the record's number and text are replaced.
+    CSmsMessage* SaveDraft(CSmsMessage* rec, const std::u16string& number,
+                           const std::u16string& text);
+    CSmsMessage* AddTemplate(const std::u16string& text);
+    CSmsMessage* AddReceived(int32_t state, const std::u16string& number,
+                             const std::u16string& text, platform::OleDate time, int32_t storage,
+                             int32_t phone_index);
+    void MarkRead(CSmsMessage* rec);
+    // To the Recycle Bin (state 9); a record already there is purged (11).
+    void DeleteMessage(CSmsMessage* rec);
+    // A hidden copy in state 10: the phone's copy goes at the next run.
+    CSmsMessage* OrderPhoneDeletion(CSmsMessage* rec);
+    void MoveToFolder(CSmsMessage* rec, int32_t folder_id);
+    // Asks first; 1 when the bin was emptied (and the store compacted).
+    int EmptyRecycleBin();
+    static bool SameMessage(const CSmsMessage& a, const CSmsMessage& b) {
+        return parlo::SameMessage(a, b);
+    }
+    // "Delete SMS" on the current list (folder m_nCurrentFolder): the marked
+    // records of `list`, or `selected` when none is marked. 1 when something
+    // was deleted.
+    int DeleteMarked(int mode, const std::vector<CSmsMessage*>& list, CSmsMessage* selected);
+
+    // --- folders ----------------------------------------------------------------
+    int LoadFolderTable();
+    int SaveFolderTable();
+    CSmsFolder* AddFolder(const std::u16string& name);
+    void RenameFolder(CSmsFolder* folder, const std::u16string& name);
+    // Asks first; on Yes the folder's records are purged. 1 when deleted.
+    int DeleteFolder(CSmsFolder* folder);
+    // The records filed in user folder `id`, in list order.
+    std::vector<CSmsMessage*> FolderRecords(int32_t id) const;
+
+    // --- settings, device database, port list, lock ---------------------------
+    int LoadSettings();
+    int LoadPhonebookSettings();
+    int SaveSettings();
+    // dir/vok.dat, else the one shipped beside the programs; shows its
+    // message on failure.
+    int LoadDeviceDatabase();
+    std::filesystem::path DeviceDatabasePath() const;
+    // Shows the failure's message unless `quiet`.
+    int BuildPortList(bool quiet = false, const PortListOptions& options = {});
+    // "vok.lock" for a phonebook synchronisation (the message run takes its
+    // own).
+    int AcquireSyncLock();
+    void ReleaseSyncLock();
+
+    // Shows string `id` in a message box.
+    platform::Answer Ask(unsigned id, platform::Buttons buttons = platform::Buttons::Ok,
+                         platform::Icon icon = platform::Icon::None);
+    IParloView& View() { return *m_pParloView; }
 
     // --- synchronisation -------------------------------------------------------
     void SynchronizeMessages() { m_engine->m_sync.SynchronizeMessages(); }
@@ -97,7 +185,9 @@ class CParloDoc {
     platform::Registry m_registry;
     CSettings m_settings;
     CMessageStore m_store;
+    CFolderTable m_folders;
     std::vector<ModemEntry> m_ports;
+    PortListResult m_portListResult = PortListResult::kNoModem;
     std::vector<PhoneModelRecord> m_phoneModels;
     std::vector<OperatorRecord> m_operators;
     int m_nCurrentFolder = 0;  // folder view code; Inbox after start
@@ -109,8 +199,14 @@ class CParloDoc {
 
   private:
     void Message(const std::u16string& text);
-    bool BuildPorts();
+    void ReportStore(StoreResult r);
+    CSmsMessage* AddNew(int32_t state, const std::u16string& number, const std::u16string& text,
+                        platform::OleDate time, int32_t storage, int32_t phone_index);
+    void DeleteOne(int mode, CSmsMessage* rec);
 
+    IParloView m_nullParloView;
+    IParloView* m_pParloView;
+    CSyncLock m_syncLock;
     CEngineView* m_pView;
     platform::Prompt* m_pPrompt;
     CCordis* m_pCordis;
@@ -120,5 +216,8 @@ class CParloDoc {
 // The message shown when no modem is registered: it names the commands that
 // register one.
 std::u16string NoModemMessage();
+
+// Fills the first "%i" with `count` and the first "%s" with `text`.
+std::u16string FormatCountText(std::u16string format, int count, const std::u16string& text);
 
 }  // namespace parlo

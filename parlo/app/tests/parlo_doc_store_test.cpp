@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "parlo/app/parlo_doc.h"
+#include "parlo/store/tests/test_util.h"
+#include "platform/exclusive_file.h"
+#include "platform/text.h"
+
+namespace parlo {
+namespace {
+
+using platform::Answer;
+
+// Records what the document tells its view.
+class RecordingView : public IParloView {
+  public:
+    std::vector<std::string> calls;
+    void MessageAdded(CSmsMessage* rec) override {
+        calls.push_back("add " + std::to_string(rec->m_nState));
+    }
+    void MessageChanged(CSmsMessage* rec) override {
+        calls.push_back("show " + std::to_string(rec->m_nState));
+    }
+    void MessageUpdated(CSmsMessage*) override { calls.push_back("refresh"); }
+    void MessageRemoved(CSmsMessage*) override { calls.push_back("remove"); }
+    void ClearList(int code) override { calls.push_back("clear " + std::to_string(code)); }
+    void RefillLists() override { calls.push_back("refill"); }
+    void FolderAdded(const CSmsFolder&) override { calls.push_back("folder+"); }
+    void FolderRemoved(const CSmsFolder&) override { calls.push_back("folder-"); }
+    void SetErrorIndicator(bool on) override { calls.push_back(on ? "blink" : "quiet"); }
+};
+
+class CountingProgress : public CStartProgress {
+  public:
+    void SetRange(int n) override { range = n; }
+    void SetStatus(const std::u16string& text) override { statuses.push_back(text); }
+    void Step() override { ++steps; }
+    int range = 0;
+    int steps = 0;
+    std::vector<std::u16string> statuses;
+};
+
+class DocTest : public ::testing::Test {
+  protected:
+    testing::TempDir dir;
+    testing::TempDir bin;
+    platform::ScriptedPrompt prompt;
+    RecordingView view;
+    platform::Registry reg{dir / "registry.reg"};
+    std::unique_ptr<CParloDoc> doc;
+
+    void SetUp() override {
+        setenv("SKYVANE_HOME", dir.path().c_str(), 1);
+        setenv("SKYVANE_ROOT", dir.path().c_str(), 1);
+        setenv("SKYVANE_BIN_DIR", bin.path().c_str(), 1);
+        doc = std::make_unique<CParloDoc>(&view, &prompt);
+    }
+
+    void Restart() {
+        doc.reset();
+        doc = std::make_unique<CParloDoc>(&view, &prompt);
+        StartOptions opt;
+        opt.require_ports = false;
+        ASSERT_TRUE(doc->Start(nullptr, opt));
+        prompt.Clear();  // no vok.dat here: its message is tested on its own
+    }
+
+    void AddModem() {
+        reg.SetDword(platform::Hive::LocalMachine, "ExtModems\\cable", "DeviceType", 1);
+        reg.SetString(platform::Hive::LocalMachine, "ExtModems\\cable", "FriendlyName", "Cable");
+        reg.SetString(platform::Hive::LocalMachine, "ExtModems\\cable", "Port", "COM3:");
+    }
+
+    std::vector<CSmsMessage*> InState(int32_t state) {
+        std::vector<CSmsMessage*> out;
+        doc->m_store.ForEach([&](CSmsMessage& m) {
+            if (m.m_nState == state)
+                out.push_back(&m);
+        });
+        return out;
+    }
+};
+
+TEST_F(DocTest, StartWithoutModemFailsWithAClearMessageOnlyWhenPortsAreRequired) {
+    EXPECT_FALSE(doc->Start());
+    ASSERT_FALSE(prompt.texts().empty());
+    EXPECT_NE(prompt.texts().back().find(u"parlo-cli modem detect"), std::u16string::npos);
+    EXPECT_EQ(doc->m_portListResult, PortListResult::kNoModem);
+
+    prompt.Clear();
+    StartOptions quiet;
+    quiet.require_ports = false;
+    EXPECT_TRUE(doc->Start(nullptr, quiet));
+    for (const auto& t : prompt.texts())
+        EXPECT_EQ(t.find(u"modem"), std::u16string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir / "vok.sms"));  // created empty
+}
+
+TEST_F(DocTest, StartSequenceRunsFiveStepsAndBuildsThePortList) {
+    AddModem();
+    CountingProgress progress;
+    ASSERT_TRUE(doc->Start(&progress));
+    EXPECT_EQ(progress.range, 5);
+    EXPECT_EQ(progress.steps, 5);
+    ASSERT_EQ(progress.statuses.size(), 5u);
+    EXPECT_EQ(progress.statuses[0], u"Load Settings");
+    EXPECT_EQ(progress.statuses[3], u"Load SMS Messages");
+    EXPECT_EQ(progress.statuses[4], u"Initialisation...");
+    EXPECT_EQ(view.calls, std::vector<std::string>{"refill"});
+    ASSERT_EQ(doc->m_ports.size(), 1u);
+    EXPECT_EQ(doc->m_ports[0].m_strPort, u"COM3:");
+    EXPECT_EQ(doc->m_folders.size(), 6u);  // the stamp created the profile key
+    EXPECT_EQ(reg.QueryDword(platform::Hive::CurrentUser, kProfileDataKey, "stamp"), 0u);
+    // No vok.dat anywhere: its message, and start-up goes on.
+    EXPECT_EQ(prompt.texts(), std::vector<std::u16string>{u"Can not open data file. (vok.dat)"});
+}
+
+TEST_F(DocTest, DeviceDatabaseMessagesAndTheShippedFallback) {
+    std::string text = "*h\r\n#cut";
+    ScrambleDeviceDb(&text);
+    testing::WriteFile(bin / "vok.dat", text);
+    EXPECT_EQ(doc->DeviceDatabasePath(), bin / "vok.dat");
+    EXPECT_EQ(doc->LoadDeviceDatabase(), 0);
+    EXPECT_EQ(prompt.texts().back(), u"Corrupted data file. -4-");
+    std::string good = "*h\r\n#a#b#9600#8#0#0#16#Z#Z#####M#N#0####\r\n*p#";
+    ScrambleDeviceDb(&good);
+    testing::WriteFile(dir / "vok.dat", good);  // the data directory's own wins
+    EXPECT_EQ(doc->DeviceDatabasePath(), dir / "vok.dat");
+    EXPECT_EQ(doc->LoadDeviceDatabase(), 0);
+    EXPECT_EQ(prompt.texts().back(), u"Corrupted data file. -27-");
+    EXPECT_EQ(doc->m_phoneModels.size(), 1u);
+}
+
+TEST_F(DocTest, RecordOperationsSetStatesAndShowTheRecord) {
+    Restart();
+    CSmsMessage* out = doc->AddOutgoing(u"+4917", u"hello", false);
+    CSmsMessage* push = doc->AddOutgoing(u"+4917", u"push", true);
+    CSmsMessage* tpl = doc->AddTemplate(u"template");
+    EXPECT_EQ(out->m_nState, STATE_OUTBOX);
+    EXPECT_EQ(push->m_nState, STATE_OUTBOX_PUSH);
+    EXPECT_EQ(out->m_nStorage, STORAGE_POCKETPC);
+    EXPECT_EQ(out->m_nPhoneIndex, -1);
+    EXPECT_TRUE(out->m_time.IsValid());
+    EXPECT_EQ(tpl->m_nState, STATE_TEMPLATE);
+    EXPECT_TRUE(tpl->m_strNumber.empty());
+    EXPECT_EQ(view.calls.back(), "add 7");
+
+    doc->DeleteMessage(out);
+    EXPECT_EQ(out->m_nState, STATE_DELETED);
+    doc->DeleteMessage(out);
+    EXPECT_EQ(out->m_nState, STATE_PURGED);
+
+    doc->MoveToFolder(push, FOLDER_RECYCLE);
+    EXPECT_EQ(push->m_nState, STATE_DELETED);
+    doc->MoveToFolder(push, FOLDER_INBOX);
+    EXPECT_EQ(push->m_nState, STATE_READ);
+    CSmsFolder* work = doc->AddFolder(u"Work");
+    doc->MoveToFolder(push, work->m_nId);
+    EXPECT_EQ(push->m_nState, STATE_IN_FOLDER);
+    EXPECT_EQ(push->m_nFolderId, work->m_nId);
+    doc->MoveToFolder(push, 2006);
+    EXPECT_EQ(push->m_nState, STATE_IN_FOLDER);
+    doc->MoveToFolder(push, FOLDER_OUTBOX);
+    EXPECT_EQ(push->m_nState, STATE_OUTBOX);
+    EXPECT_EQ(push->m_nFolderId, 0);
+
+    CSmsMessage* rx =
+        doc->AddReceived(STATE_UNREAD, u"+4930", u"in", platform::OleDate{1.0, 0}, STORAGE_SIM, 4);
+    doc->MarkRead(rx);
+    EXPECT_EQ(rx->m_nState, STATE_READ);
+    CSmsMessage* order = doc->OrderPhoneDeletion(rx);
+    EXPECT_EQ(order->m_nState, STATE_PHONE_DELETE);
+    EXPECT_EQ(order->m_nPhoneIndex, 4);
+    EXPECT_EQ(rx->m_nState, STATE_READ);
+    EXPECT_TRUE(prompt.texts().empty());
+    const int32_t work_id = work->m_nId;
+
+    // Everything is on disk already.
+    Restart();
+    EXPECT_EQ(doc->m_store.Count(), 5u);
+    EXPECT_EQ(InState(STATE_PHONE_DELETE).size(), 1u);
+    EXPECT_EQ(doc->m_folders.ById(work_id)->m_strName, u"Work");
+}
+
+TEST_F(DocTest, EditedDraftLeavesItsOldVersionInTheRecycleBin) {
+    Restart();
+    CSmsMessage* d = doc->SaveDraft(nullptr, u"1", u"first");
+    EXPECT_EQ(d->m_nState, STATE_DRAFT);
+    doc->SaveDraft(d, u"1", u"second");
+    doc->SaveDraft(d, u"1", u"second");  // unchanged: rewritten in place
+    Restart();
+    ASSERT_EQ(doc->m_store.Count(), 2u);
+    EXPECT_EQ(doc->m_store.At(0)->m_nState, STATE_DELETED);
+    EXPECT_EQ(doc->m_store.At(0)->m_strText, u"first");
+    EXPECT_EQ(doc->m_store.At(1)->m_strText, u"second");
+}
+
+TEST_F(DocTest, DeleteMarkedModesAndQuestions) {
+    Restart();
+    CSmsMessage* a = doc->AddReceived(1, u"1", u"a", {}, STORAGE_PHONE, 1);
+    CSmsMessage* b = doc->AddReceived(1, u"2", u"b", {}, STORAGE_PHONE, 2);
+    CSmsMessage* c = doc->AddReceived(1, u"3", u"c", {}, STORAGE_PHONE, 3);
+    std::vector<CSmsMessage*> inbox = {a, b, c};
+
+    // Nothing marked, nothing selected.
+    EXPECT_EQ(doc->DeleteMarked(DELETE_BOTH, inbox, nullptr), 0);
+    EXPECT_EQ(prompt.texts().back(),
+              u"First, you have to select a message by clicking first column.");
+
+    // Phone only: rows stay, one hidden order each.
+    a->m_bMarked = b->m_bMarked = 1;
+    EXPECT_EQ(doc->DeleteMarked(DELETE_PHONE_ONLY, inbox, c), 1);
+    EXPECT_EQ(a->m_nState, STATE_READ);
+    EXPECT_EQ(a->m_bMarked, 0);
+    EXPECT_EQ(InState(STATE_PHONE_DELETE).size(), 2u);
+
+    // Both, on the selected row: an order and the Recycle Bin.
+    EXPECT_EQ(doc->DeleteMarked(DELETE_BOTH, inbox, c), 1);
+    EXPECT_EQ(c->m_nState, STATE_DELETED);
+    EXPECT_EQ(InState(STATE_PHONE_DELETE).size(), 3u);
+
+    // In the Recycle Bin: asked first; Cancel changes nothing, OK purges.
+    doc->DeleteMessage(a);
+    doc->DeleteMessage(b);
+    doc->m_nCurrentFolder = VIEW_RECYCLE;
+    std::vector<CSmsMessage*> bin = {a, b, c};
+    a->m_bMarked = c->m_bMarked = 1;
+    prompt.Clear();
+    prompt.Push(Answer::Cancel);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, bin, nullptr), 0);
+    EXPECT_EQ(prompt.texts().back(),
+              u"You are going to purge 2 selected message(s) from Pocket PC.");
+    EXPECT_EQ(a->m_nState, STATE_DELETED);
+    prompt.Push(Answer::Ok);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, bin, nullptr), 1);
+    EXPECT_EQ(a->m_nState, STATE_PURGED);
+    EXPECT_EQ(c->m_nState, STATE_PURGED);
+    EXPECT_EQ(b->m_nState, STATE_DELETED);
+    prompt.Push(Answer::Ok);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, bin, b), 1);
+    EXPECT_EQ(prompt.texts().back(), u"Purge the message from Pocket PC?");
+    EXPECT_EQ(b->m_nState, STATE_PURGED);
+}
+
+TEST_F(DocTest, EmptyRecycleBinAsksThenPurgesAndCompacts) {
+    Restart();
+    CSmsMessage* keep = doc->AddDraft(u"1", u"keep");
+    CSmsMessage* gone = doc->AddDraft(u"2", u"gone");
+    doc->DeleteMessage(gone);
+    prompt.Push(Answer::No);
+    EXPECT_EQ(doc->EmptyRecycleBin(), 0);
+    EXPECT_EQ(gone->m_nState, STATE_DELETED);
+    prompt.Push(Answer::Yes);
+    EXPECT_EQ(doc->EmptyRecycleBin(), 1);
+    EXPECT_EQ(prompt.texts().back(), u"Purge all deleted messages from the Pocket PC?");
+    EXPECT_EQ(doc->m_store.Count(), 1u);
+    EXPECT_EQ(keep->m_nFileOffset, 0);
+    EXPECT_EQ(std::filesystem::file_size(dir / "vok.sms"), 44u + 2 * 5);
+    EXPECT_NE(std::find(view.calls.begin(), view.calls.end(), "clear 7"), view.calls.end());
+}
+
+TEST_F(DocTest, DeletingAFolderPurgesItsMessages) {
+    Restart();
+    CSmsFolder* f1 = doc->AddFolder(u"One");
+    CSmsFolder* f2 = doc->AddFolder(u"Two");
+    CSmsMessage* m = doc->AddDraft(u"1", u"filed");
+    CSmsMessage* other = doc->AddDraft(u"1", u"other");
+    doc->MoveToFolder(m, f1->m_nId);
+    doc->MoveToFolder(other, f2->m_nId);
+    EXPECT_EQ(doc->FolderRecords(f1->m_nId), std::vector<CSmsMessage*>{m});
+    prompt.Push(Answer::No);
+    EXPECT_EQ(doc->DeleteFolder(f1), 0);
+    EXPECT_EQ(doc->m_folders.ById(1), f1);
+    prompt.Push(Answer::Yes);
+    EXPECT_EQ(doc->DeleteFolder(f1), 1);
+    EXPECT_EQ(m->m_nState, STATE_PURGED);  // not to the Recycle Bin
+    EXPECT_EQ(other->m_nState, STATE_IN_FOLDER);
+    EXPECT_EQ(doc->m_folders.ById(1), nullptr);
+    EXPECT_EQ(doc->AddFolder(u"Three")->m_nId, 3);
+    Restart();
+    EXPECT_EQ(doc->m_folders.UserFolders().size(), 2u);
+    EXPECT_EQ(doc->m_folders.ById(2)->m_strName, u"Two");
+}
+
+TEST_F(DocTest, SyncLockIsExclusive) {
+    platform::ExclusiveFile other;
+    ASSERT_TRUE(other.Open(dir / "vok.lock"));
+    EXPECT_EQ(doc->AcquireSyncLock(), 0);
+    other.Close();
+    EXPECT_EQ(doc->AcquireSyncLock(), 1);
+    doc->ReleaseSyncLock();
+}
+
+TEST_F(DocTest, SettingsRoundTripThroughTheDocument) {
+    doc->m_settings.m_bAutoSync = 1;
+    doc->m_settings.m_nAutoSyncInterval = 15;
+    doc->m_settings.m_bUsePort = 1;
+    doc->m_settings.m_strUserPort = u"COM4:";
+    ASSERT_EQ(doc->SaveSettings(), 1);
+    Restart();
+    EXPECT_EQ(doc->m_settings.m_bAutoSync, 1);
+    EXPECT_EQ(doc->m_settings.m_nAutoSyncInterval, 15);
+    EXPECT_EQ(doc->m_settings.m_strUserPort, u"COM4:");
+}
+
+TEST_F(DocTest, WorkerAndInterfaceThreadsShareTheList) {
+    Restart();
+    std::thread worker([&] {
+        for (int i = 0; i < 100; ++i) {
+            doc->AddReceived(STATE_UNREAD, u"+1", u"rx " + std::u16string(1, u'a' + i % 26), {},
+                             STORAGE_PHONE, i);
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
+        CSmsMessage* d = doc->AddDraft(u"2", u"d");
+        doc->DeleteMessage(d);
+        for (CSmsMessage* m : doc->m_store.Snapshot())
+            (void)m->m_nState;
+    }
+    worker.join();
+    EXPECT_EQ(doc->m_store.Count(), 200u);
+}
+
+}  // namespace
+}  // namespace parlo

@@ -1,0 +1,50 @@
+// The view interface of the document: every call that the document, or one
+// of its worker threads, makes into its front end. The calls of the SMS
+// engine (status text, progress bar, error indicator, records added or moved
+// by a synchronisation, folder chooser) come from CEngineView; the message
+// lists and the folders add theirs here. The Qt client implements it with its
+// main window (marshalling to the GUI thread); parlo-cli and tests use their
+// own. Every member has a default that does nothing.
+//
+// Calls may come from any thread, and never while the document holds the
+// message list's lock.
+#pragma once
+
+#include <string>
+
+#include "parlo/sms/engine_view.h"
+
+namespace parlo {
+
+class CSmsFolder;
+
+class IParloView : public CEngineView {
+  public:
+    // Inherited: MessageAdded (a new record: show it in the list of its
+    // state), MessageChanged (its state changed: take its row out of the list
+    // that shows it and insert it in the list of its new state, none for the
+    // hidden states 10 and 11), EmptyOutboxList, and the status line,
+    // progress bar, error indicator and folder chooser.
+
+    // The record's number, text or marked flag changed; its list did not.
+    virtual void MessageUpdated(CSmsMessage* rec) { (void)rec; }
+    // Take the record's row out of every list.
+    virtual void MessageRemoved(CSmsMessage* rec) { (void)rec; }
+    // Empty one list (folder view code 1..7).
+    virtual void ClearList(int view_code) { (void)view_code; }
+    // The message list was replaced (a load): rebuild every list.
+    virtual void RefillLists() {}
+    // Compaction destroyed the purged records (none of them was shown).
+    virtual void StoreCompacted() {}
+
+    // Folders: a user folder was added or renamed; a folder is about to be
+    // destroyed (when it is on show, switch to the Inbox and set the
+    // document's current folder to 1).
+    virtual void FolderAdded(const CSmsFolder& folder) { (void)folder; }
+    virtual void FolderRenamed(const CSmsFolder& folder, const std::u16string& old_name) {
+        (void)folder, (void)old_name;
+    }
+    virtual void FolderRemoved(const CSmsFolder& folder) { (void)folder; }
+};
+
+}  // namespace parlo
