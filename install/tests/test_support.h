@@ -1,0 +1,91 @@
+// Helpers shared by the installer's tests.
+#pragma once
+
+#include <signal.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace install_test {
+
+inline QApplication* App() {
+    static int argc = 1;
+    static char name[] = "install_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return app;
+}
+
+// Runs the event loop until `done` holds; false after `ms` milliseconds.
+inline bool WaitUntil(const std::function<bool()>& done, int ms = 30000) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "install-test-XXXXXX").string();
+        path_ = mkdtemp(tmpl.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A package program that notes its start and end in `log` and works for
+// `seconds`. Its work runs in a child whose id it notes too ("NAME sleeper PID").
+inline void WritePackage(const std::filesystem::path& file, const std::filesystem::path& log,
+                         int seconds) {
+    {
+        std::ofstream out(file);
+        out << "#!/bin/sh\n"
+            << "name=$(basename \"$0\")\n"
+            << "echo \"$name start $$\" >> '" << log.string() << "'\n"
+            << "sleep " << seconds << " &\n"
+            << "echo \"$name sleeper $!\" >> '" << log.string() << "'\n"
+            << "wait $!\n"
+            << "echo \"$name end\" >> '" << log.string() << "'\n";
+    }
+    std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+}
+
+// Ends the working children of the packages that noted themselves in `log`.
+inline void KillSleepers(const std::filesystem::path& log) {
+    std::istringstream lines(ReadFile(log));
+    std::string name, word;
+    while (lines >> name >> word) {
+        long pid = 0;
+        if (word == "start" || word == "sleeper")
+            lines >> pid;
+        if (word == "sleeper" && pid > 0)
+            kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+}
+
+}  // namespace install_test
