@@ -12,11 +12,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     updater::LocalList local = updater::ParseVersionInfo(text.substr(0, size / 2));
     updater::ServerList server;
     std::string bad;
-    if (updater::ParseUpdateInfo(text, &server, &bad) != updater::ParseStatus::kOk) return 0;
+    if (updater::ParseUpdateInfo(text, &server, &bad) != updater::ParseStatus::kOk)
+        return 0;
     std::vector<updater::UpdateItem> items;
     updater::CompareLists(&server, local, &items);
-    for (size_t i = 0; i < items.size(); ++i) items[i].size = static_cast<int64_t>(i) * 1024;
-    if (!server.groups.empty()) server.groups[0].selected = false;
+    for (size_t i = 0; i < items.size(); ++i)
+        items[i].size = static_cast<int64_t>(i) * 1024;
+    if (!server.groups.empty())
+        server.groups[0].selected = false;
     updater::SelectFiles(&server.groups, &items, local, false);
     updater::LocalList again =
         updater::ParseVersionInfo(updater::FormatVersionInfo("0.01", items, local));
