@@ -114,7 +114,7 @@ std::string UnpackSeptets(std::string_view octets, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         size_t bit = i * 7;
         size_t byte = bit / 8;
-        if (byte >= octets.size())
+        if ((bit + 6) / 8 >= octets.size())
             break;
         unsigned int v = static_cast<unsigned char>(octets[byte]);
         if (byte + 1 < octets.size())

@@ -227,12 +227,12 @@ void Modem::ProcessLine(const std::string& line) {
         return;
     }
     int delay = state_->timing.delay_ms;
+    bool replace = false;
     for (const auto& g : faults().garbage) {
         if (g.command != n)
             continue;
         host_->Answer(g.bytes, delay);
-        if (g.replace)
-            return;
+        replace |= g.replace;
     }
     SendUnsolicitedFor(n, true);
 
@@ -255,13 +255,15 @@ void Modem::ProcessLine(const std::string& line) {
                 break;
         }
     }
-    if (r.kind == ResultKind::kPrompt) {
-        // 27.005: the four characters CR, LF, '>', blank.
+    // With the garbage fault in "replace" form the command is carried out but
+    // its answer is lost in the noise.
+    if (!replace && r.kind == ResultKind::kPrompt) {
+        // The prompt is the four characters CR, LF, '>', blank.
         host_->Answer(info + "\r\n> ", delay);
         if (const auto& extra = faults().prompt_extra) {
             host_->Answer(extra->text, extra->delay_ms);
         }
-    } else {
+    } else if (!replace) {
         host_->Answer(info + FinalText(r), delay);
     }
     SendUnsolicitedFor(n, false);

@@ -172,6 +172,19 @@ void Phone::WriteOutput() {
     output_.Consume(static_cast<size_t>(n), now);
 }
 
+void Phone::DrainLine() {
+    // The terminal driver hands written bytes to the reading side a moment
+    // later, so the count of unread bytes only means something after a pause.
+    int64_t start = MonotonicUs();
+    int64_t deadline = start + 2'000'000;
+    while (MonotonicUs() < deadline) {
+        WriteOutput();
+        if (output_.empty() && MonotonicUs() - start > 100'000 && pty_.Unread() == 0)
+            return;
+        usleep(10'000);
+    }
+}
+
 void Phone::ReadInput() {
     char buf[4096];
     ssize_t n = read(pty_.fd(), buf, sizeof buf);
@@ -266,12 +279,14 @@ int Phone::Run() {
         SaveIfDirty();
         WriteOutput();
         if (drop_) {
+            DrainLine();
             transcript_.Note("line dropped");
             pty_.Close();
             break;
         }
         if (options_.exit_after_commands > 0 &&
             modem_->commands_seen() >= options_.exit_after_commands && output_.empty()) {
+            DrainLine();
             transcript_.Note("exit after " + std::to_string(options_.exit_after_commands) +
                              " commands");
             break;

@@ -39,6 +39,9 @@ class Phone : public ModemHost {
     void RebuildFaults();
     void SaveIfDirty();
     void WriteOutput();
+    // Before the line goes away: lets the terminal read what was sent, for up
+    // to two seconds.
+    void DrainLine();
     void ReadInput();
     void FireTimedFaults();
     std::string HandleControl(const std::string& line);

@@ -1,6 +1,7 @@
 #include "tools/phonesim/pty.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -50,6 +51,13 @@ bool Pty::Open(std::string* error) {
     int flags = fcntl(master_, F_GETFL);
     fcntl(master_, F_SETFL, flags | O_NONBLOCK);
     return true;
+}
+
+int Pty::Unread() const {
+    int n = 0;
+    if (slave_ < 0 || ioctl(slave_, FIONREAD, &n) != 0)
+        return 0;
+    return n;
 }
 
 void Pty::Close() {

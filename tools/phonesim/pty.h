@@ -20,6 +20,8 @@ class Pty {
     void Close();
 
     int fd() const { return master_; }
+    // Bytes the phone sent that the terminal side has not read yet.
+    int Unread() const;
     const std::string& device() const { return device_; }
     bool is_open() const { return master_ >= 0; }
 
