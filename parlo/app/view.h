@@ -47,4 +47,7 @@ class IParloView : public CEngineView {
     virtual void FolderRemoved(const CSmsFolder& folder) { (void)folder; }
 };
 
+// A view that shows nothing.
+class NullParloView : public IParloView {};
+
 }  // namespace parlo

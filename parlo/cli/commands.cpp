@@ -4,13 +4,23 @@
 
 namespace cli {
 
-int CmdPdu(Context& ctx);         // cmd_pdu.cpp
-int CmdAt(Context& ctx);          // cmd_at.cpp
-int CmdSync(Context& ctx);        // cmd_sync.cpp
-int CmdSend(Context& ctx);        // cmd_sync.cpp
-int CmdClearPhone(Context& ctx);  // cmd_sync.cpp
-int CmdClearSim(Context& ctx);    // cmd_sync.cpp
-int CmdAutoSync(Context& ctx);    // cmd_sync.cpp
+int CmdPdu(Context& ctx);              // cmd_pdu.cpp
+int CmdAt(Context& ctx);               // cmd_at.cpp
+int CmdSync(Context& ctx);             // cmd_sync.cpp
+int CmdSend(Context& ctx);             // cmd_sync.cpp
+int CmdClearPhone(Context& ctx);       // cmd_sync.cpp
+int CmdClearSim(Context& ctx);         // cmd_sync.cpp
+int CmdAutoSync(Context& ctx);         // cmd_sync.cpp
+int CmdList(Context& ctx);             // cmd_store.cpp
+int CmdShow(Context& ctx);             // cmd_store.cpp
+int CmdRead(Context& ctx);             // cmd_store.cpp
+int CmdDelete(Context& ctx);           // cmd_store.cpp
+int CmdMove(Context& ctx);             // cmd_store.cpp
+int CmdEmptyRecycleBin(Context& ctx);  // cmd_store.cpp
+int CmdFolders(Context& ctx);          // cmd_store.cpp
+int CmdDeviceDb(Context& ctx);         // cmd_devicedb.cpp
+int CmdModem(Context& ctx);            // cmd_modem.cpp
+int CmdOptions(Context& ctx);          // cmd_modem.cpp
 
 // Sub-commands, in the order --help lists them. Add new ones here.
 static const Command kCommands[] = {
@@ -31,6 +41,22 @@ static const Command kCommands[] = {
     {"clear-sim", "clear-sim", "delete ALL messages on the SIM (with a sync)", CmdClearSim},
     {"autosync", "autosync [--interval MINUTES]",
      "synchronise automatically with a countdown until interrupted", CmdAutoSync},
+    {"list", "list [FOLDER|all]", "list the messages of a folder, or all, with their ids", CmdList},
+    {"show", "show ID...", "show messages in full", CmdShow},
+    {"read", "read ID...", "mark unread messages read", CmdRead},
+    {"delete", "delete [--pc|--phone|--both] ID...",
+     "delete messages here (default), on the phone at the next sync, or both", CmdDelete},
+    {"move", "move FOLDER ID...", "move messages to a folder", CmdMove},
+    {"empty-recycle-bin", "empty-recycle-bin", "purge every message of the Recycle Bin",
+     CmdEmptyRecycleBin},
+    {"folders", "folders [list|add|rename|delete]", "list, add, rename or delete folders",
+     CmdFolders},
+    {"devicedb", "devicedb pack|unpack|check", "build, read or check the device database vok.dat",
+     CmdDeviceDb},
+    {"modem", "modem [list|add|remove|detect]",
+     "list, register, remove or find the modems (phones) to use", CmdModem},
+    {"options", "options [KEY VALUE]...", "show or change the settings (see 'options --help')",
+     CmdOptions},
 };
 
 std::span<const Command> Commands() {

@@ -1,0 +1,115 @@
+#include "parlo/cli/store_cli.h"
+
+#include <cstdlib>
+
+#include "platform/text.h"
+
+namespace cli {
+
+using parlo::CParloDoc;
+using parlo::CSmsMessage;
+
+bool OpenStoreDoc(Context& ctx, CParloDoc& doc) {
+    (void)ctx;
+    parlo::StartOptions options;
+    options.require_ports = false;
+    options.auto_sync = false;
+    return doc.Start(nullptr, options);
+}
+
+CSmsMessage* FindRecord(CParloDoc& doc, const std::string& id) {
+    std::string digits = !id.empty() && id[0] == '#' ? id.substr(1) : id;
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return nullptr;
+    }
+    long n = std::strtol(digits.c_str(), nullptr, 10);
+    if (n < 1)
+        return nullptr;
+    return doc.m_store.At(static_cast<size_t>(n - 1));
+}
+
+int RecordId(CParloDoc& doc, const CSmsMessage* rec) {
+    return doc.m_store.IndexOf(rec) + 1;
+}
+
+parlo::CSmsFolder* FindFolder(CParloDoc& doc, const std::string& name) {
+    std::u16string wide = platform::FromUtf8(name);
+    if (parlo::CSmsFolder* f = doc.m_folders.ByName(wide))
+        return f;
+    for (parlo::CSmsFolder* f : doc.m_folders.All()) {
+        if (platform::EqualsNoCase(platform::ToUtf8(f->m_strName), name))
+            return f;
+    }
+    if (!name.empty() && name.size() < 6 &&
+        name.find_first_not_of("0123456789") == std::string::npos) {
+        return doc.m_folders.ById(std::atoi(name.c_str()));
+    }
+    return nullptr;
+}
+
+std::string StateName(CParloDoc& doc, const CSmsMessage& rec) {
+    switch (rec.m_nState) {
+        case parlo::STATE_UNREAD:
+            return "unread";
+        case parlo::STATE_READ:
+            return "read";
+        case parlo::STATE_PHONE_SENT:
+            return "phone-sent";
+        case parlo::STATE_OUTBOX:
+            return "outbox";
+        case parlo::STATE_DRAFT:
+            return "draft";
+        case parlo::STATE_TEMPLATE:
+            return "template";
+        case parlo::STATE_SENT:
+            return "sent";
+        case parlo::STATE_DELETED:
+            return "deleted";
+        case parlo::STATE_PHONE_DELETE:
+            return "phone-delete";
+        case parlo::STATE_PURGED:
+            return "purged";
+        case parlo::STATE_OUTBOX_PUSH:
+            return "outbox-push";
+        case parlo::STATE_IN_FOLDER: {
+            parlo::CSmsFolder* f = doc.m_folders.ById(rec.m_nFolderId);
+            return "folder " +
+                   (f ? platform::ToUtf8(f->m_strName) : std::to_string(rec.m_nFolderId));
+        }
+        default:
+            return "state " + std::to_string(rec.m_nState);
+    }
+}
+
+std::string OneLine(const std::u16string& text, size_t max) {
+    std::u16string line;
+    for (char16_t c : text) {
+        if (c == u'\n') {
+            if (line.empty() || line.back() != u' ')
+                line += u' ';
+        } else if (c != u'\r') {
+            line += c;
+        }
+        if (max && line.size() > max) {
+            line.resize(max - 3);
+            line += u"...";
+            break;
+        }
+    }
+    return platform::ToUtf8(line);
+}
+
+bool ParseOnOff(const std::string& word, int* out) {
+    if (word == "on" || word == "yes" || word == "1") {
+        *out = 1;
+        return true;
+    }
+    if (word == "off" || word == "no" || word == "0") {
+        *out = 0;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace cli

@@ -1,0 +1,224 @@
+// The store, folder, device database, modem and options commands on a
+// scratch installation without a modem.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "parlo/app/parlo_doc.h"
+#include "parlo/cli/cli.h"
+#include "parlo/store/device_db.h"
+#include "parlo/store/tests/test_util.h"
+#include "platform/paths.h"
+#include "platform/prompt.h"
+#include "platform/registry.h"
+
+namespace cli {
+int CmdList(Context& ctx);
+int CmdShow(Context& ctx);
+int CmdRead(Context& ctx);
+int CmdDelete(Context& ctx);
+int CmdMove(Context& ctx);
+int CmdEmptyRecycleBin(Context& ctx);
+int CmdFolders(Context& ctx);
+int CmdDeviceDb(Context& ctx);
+int CmdModem(Context& ctx);
+int CmdOptions(Context& ctx);
+}  // namespace cli
+
+namespace {
+
+using platform::Answer;
+
+struct CmdRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class CliStoreTest : public ::testing::Test {
+  protected:
+    parlo::testing::TempDir dir;
+    parlo::testing::TempDir bin;
+    platform::ScriptedPrompt prompt;
+
+    void SetUp() override {
+        setenv("SKYVANE_HOME", dir.path().c_str(), 1);
+        setenv("SKYVANE_ROOT", dir.path().c_str(), 1);
+        setenv("SKYVANE_BIN_DIR", bin.path().c_str(), 1);
+        std::string db =
+            "*h\r\n#Nokia#6310i#9600#8#0#0#16#Z#Z#####Nokia#6310i#0####\r\n*p\r\n"
+            "#Net#############+49#######\r\n*";
+        parlo::ScrambleDeviceDb(&db);
+        parlo::testing::WriteFile(bin / "vok.dat", db);
+    }
+
+    CmdRun Do(int (*fn)(cli::Context&), std::vector<std::string> args) {
+        std::ostringstream out, err;
+        cli::Context ctx{std::move(args), dir.path(), false, false, out, err, prompt};
+        int status = fn(ctx);
+        return {status, out.str(), err.str()};
+    }
+
+    // Three Inbox messages, a draft and a template, written by the document.
+    void Fill() {
+        parlo::NullParloView view;
+        parlo::CParloDoc doc(&view, &prompt);
+        parlo::StartOptions opt;
+        opt.require_ports = false;
+        ASSERT_TRUE(doc.Start(nullptr, opt));
+        doc.AddReceived(parlo::STATE_UNREAD, u"+491701", u"first\r\nline two", {45000.5, 0},
+                        parlo::STORAGE_PHONE, 1);
+        doc.AddReceived(parlo::STATE_READ, u"+491702", u"second", {45001.5, 0}, parlo::STORAGE_SIM,
+                        2);
+        doc.AddReceived(parlo::STATE_READ, u"+491703", u"third", {45002.5, 0}, parlo::STORAGE_SIM,
+                        3);
+        doc.AddDraft(u"+4930", u"a draft");
+        doc.AddTemplate(u"a template");
+    }
+
+    std::vector<int32_t> States() {
+        parlo::CMessageStore store(dir.path());
+        store.LoadMessages();
+        std::vector<int32_t> out;
+        for (auto* m : store.Snapshot())
+            out.push_back(m->m_nState);
+        return out;
+    }
+};
+
+TEST_F(CliStoreTest, StoreCommandsWorkWithoutAModem) {
+    CmdRun r = Do(cli::CmdList, {});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_TRUE(prompt.texts().empty());
+    Fill();
+    r = Do(cli::CmdList, {"inbox"});
+    EXPECT_EQ(r.status, cli::kOk);
+    EXPECT_NE(r.out.find("    1  unread"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("first line two"), std::string::npos);
+    EXPECT_NE(r.out.find("+491703"), std::string::npos);
+    EXPECT_EQ(r.out.find("a draft"), std::string::npos);
+    r = Do(cli::CmdList, {"Templates"});
+    EXPECT_NE(r.out.find("    5  template"), std::string::npos) << r.out;
+    EXPECT_EQ(Do(cli::CmdList, {"nowhere"}).status, cli::kFailed);
+
+    r = Do(cli::CmdShow, {"1"});
+    EXPECT_NE(r.out.find("first\r\nline two"), std::string::npos);
+    EXPECT_NE(r.out.find("phone memory (ME)"), std::string::npos);
+    EXPECT_EQ(Do(cli::CmdShow, {"99"}).status, cli::kFailed);
+
+    EXPECT_EQ(Do(cli::CmdRead, {"1"}).status, cli::kOk);
+    EXPECT_EQ(States()[0], parlo::STATE_READ);
+}
+
+TEST_F(CliStoreTest, DeleteModesAndTheRecycleBin) {
+    Fill();
+    EXPECT_EQ(Do(cli::CmdDelete, {"--phone", "1"}).status, cli::kOk);
+    EXPECT_EQ(States(), (std::vector<int32_t>{0, 1, 1, 6, 7, 10}));
+    EXPECT_EQ(Do(cli::CmdDelete, {"2", "4"}).status, cli::kOk);
+    EXPECT_EQ(States(), (std::vector<int32_t>{0, 1 + 8, 1, 9, 7, 10}));
+
+    // In the Recycle Bin: the question decides.
+    prompt.Push(Answer::Cancel);
+    EXPECT_EQ(Do(cli::CmdDelete, {"2"}).status, cli::kFailed);
+    EXPECT_EQ(prompt.texts().back(),
+              u"You are going to purge 1 selected message(s) from Pocket PC.");
+    EXPECT_EQ(States()[1], parlo::STATE_DELETED);
+    prompt.Push(Answer::Ok);
+    EXPECT_EQ(Do(cli::CmdDelete, {"2"}).status, cli::kOk);
+    EXPECT_EQ(States()[1], parlo::STATE_PURGED);
+
+    prompt.Push(Answer::No);
+    EXPECT_EQ(Do(cli::CmdEmptyRecycleBin, {}).status, cli::kFailed);
+    prompt.Push(Answer::Yes);
+    EXPECT_EQ(Do(cli::CmdEmptyRecycleBin, {}).status, cli::kOk);
+    EXPECT_EQ(States(), (std::vector<int32_t>{0, 1, 7, 10}));
+    EXPECT_EQ(Do(cli::CmdDelete, {"4"}).status, cli::kFailed);  // a hidden order
+}
+
+TEST_F(CliStoreTest, FoldersAndMoving) {
+    Fill();
+    EXPECT_EQ(Do(cli::CmdFolders, {"add", "  Work  "}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdFolders, {"add", "Inbox"}).status, cli::kFailed);
+    EXPECT_EQ(prompt.texts().back(), u"The folder already exists.");
+    EXPECT_EQ(Do(cli::CmdMove, {"Work", "2", "3"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdMove, {"Inbox", "4"}).status, cli::kOk);
+    EXPECT_EQ(States(), (std::vector<int32_t>{0, 20, 20, 1, 7}));
+    CmdRun r = Do(cli::CmdFolders, {"list"});
+    EXPECT_NE(r.out.find("    1         2  Work"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" 2001         2  Inbox"), std::string::npos) << r.out;
+    r = Do(cli::CmdList, {"work"});
+    EXPECT_NE(r.out.find("folder Work"), std::string::npos);
+
+    EXPECT_EQ(Do(cli::CmdFolders, {"rename", "Work", "Job"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdFolders, {"rename", "Inbox", "x"}).status, cli::kFailed);
+    prompt.Push(Answer::Yes);
+    EXPECT_EQ(Do(cli::CmdFolders, {"delete", "Job"}).status, cli::kOk);
+    EXPECT_EQ(States(), (std::vector<int32_t>{0, 11, 11, 1, 7}));
+    platform::Registry reg = platform::Registry::Device();
+    EXPECT_FALSE(reg.QueryString(platform::Hive::CurrentUser, platform::kProfileKey, "I0"));
+}
+
+TEST_F(CliStoreTest, DeviceDatabasePackUnpackCheck) {
+    parlo::testing::WriteFile(dir / "src.txt",
+                              "; comment\n*Phones\n#A#B#9600#8#0#0#16#Z#Z#####A#B#0####\n"
+                              "*Providers\n#Net#############+49#######\n*\n");
+    CmdRun r = Do(cli::CmdDeviceDb, {"pack", (dir / "src.txt").string(), (dir / "x.dat").string()});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_NE(r.out.find("1 phone models, 1 providers"), std::string::npos);
+    r = Do(cli::CmdDeviceDb, {"check", (dir / "x.dat").string()});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    r = Do(cli::CmdDeviceDb, {"unpack", (dir / "x.dat").string(), "-"});
+    EXPECT_NE(r.out.find("#A#B#9600#"), std::string::npos);
+
+    std::string bytes = parlo::testing::ReadFile(dir / "x.dat");
+    parlo::testing::WriteFile(dir / "cut.dat", bytes.substr(0, 20));
+    r = Do(cli::CmdDeviceDb, {"check", (dir / "cut.dat").string()});
+    EXPECT_EQ(r.status, cli::kFailed);
+    EXPECT_NE(r.err.find("Corrupted data file. -"), std::string::npos) << r.err;
+    r = Do(cli::CmdDeviceDb, {"check", (dir / "none.dat").string()});
+    EXPECT_NE(r.err.find("Can not open data file. (vok.dat)"), std::string::npos);
+    // Without a file: the one the client reads (here the shipped one).
+    EXPECT_EQ(Do(cli::CmdDeviceDb, {"check"}).status, cli::kOk);
+    parlo::testing::WriteFile(dir / "bad.txt", "*h\n#x");
+    EXPECT_EQ(
+        Do(cli::CmdDeviceDb, {"pack", (dir / "bad.txt").string(), (dir / "y").string()}).status,
+        cli::kFailed);
+}
+
+TEST_F(CliStoreTest, ModemsAndOptions) {
+    CmdRun r = Do(cli::CmdModem, {"list"});
+    EXPECT_NE(r.out.find("parlo-cli modem add"), std::string::npos);
+    EXPECT_EQ(Do(cli::CmdModem, {"add", "Cable", "COM3:"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdModem, {"add", "Cable", "COM4:"}).status, cli::kFailed);
+    r = Do(cli::CmdModem, {"list"});
+    EXPECT_NE(r.out.find("Cable"), std::string::npos);
+    EXPECT_NE(r.out.find("(offered as a port)"), std::string::npos) << r.out;
+    EXPECT_EQ(Do(cli::CmdModem, {"remove", "Cable"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdModem, {"remove", "Cable"}).status, cli::kFailed);
+
+    r = Do(cli::CmdOptions, {});
+    EXPECT_NE(r.out.find("auto-sync          off"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("interval           10"), std::string::npos);
+    r = Do(cli::CmdOptions, {"auto-sync", "on", "interval", "30", "use-port", "on", "port",
+                             "com5:", "phonebook", "sim", "delete-after-sync", "on"});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    parlo::NullParloView view;
+    parlo::CParloDoc doc(&view, &prompt);
+    doc.LoadSettings();
+    doc.LoadPhonebookSettings();
+    EXPECT_EQ(doc.m_settings.m_bAutoSync, 1);
+    EXPECT_EQ(doc.m_settings.m_nAutoSyncInterval, 30);
+    EXPECT_EQ(doc.m_settings.m_strUserPort, u"COM5:");
+    EXPECT_EQ(doc.m_settings.m_nPhonebookFlags, parlo::PB_SIM);
+    EXPECT_EQ(doc.m_settings.m_bDeleteAfterSync, 1);
+    EXPECT_EQ(Do(cli::CmdOptions, {"interval", "1"}).status, cli::kFailed);
+    EXPECT_EQ(prompt.texts().back(), u"Please enter a number between %1 and %2.");
+    EXPECT_EQ(Do(cli::CmdOptions, {"use-smsc", "on"}).status, cli::kFailed);
+    EXPECT_EQ(Do(cli::CmdOptions, {"use-smsc", "on", "smsc", "+491722270333"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdOptions, {"colour", "red"}).status, cli::kUsage);
+}
+
+}  // namespace
