@@ -69,6 +69,10 @@ Screen::Screen(int width) {
 
 Screen::~Screen() {
     refresh_.stop();
+    // The item leaves the list: it drops what it cached, then its window goes.
+    if (item_.hwndCustom != nullptr) {
+        SendMessage(item_.hwndCustom, WM_TODAYCUSTOM_CLEARCACHE, 0, 0);
+    }
     delete window_;  // destroys the item's window with it
     if (library_ != nullptr)
         dlclose(library_);
