@@ -58,12 +58,6 @@ TEST(InstallerStrings, FrenchAndItalianShowTheEnglishTexts) {
     EXPECT_NE(table.Load(german[10]), table.Load(english[10]));
 }
 
-TEST(InstallerStrings, SuccessMessage) {
-    EXPECT_EQ(strings::install().Load(TextsOf(Language::English).success),
-              u"Congratulation! You have successfully installed Skyvane pro 2.5.\n"
-              u"For further steps look on the display of your Pocket PC.");
-}
-
 TEST(InstallerLanguage, GlobalsRoundTripAndUnknownIsEnglish) {
     for (Language language : kAll) {
         EXPECT_EQ(LanguageFromGlobal(GlobalOfLanguage(language)), language);
@@ -71,14 +65,6 @@ TEST(InstallerLanguage, GlobalsRoundTripAndUnknownIsEnglish) {
     EXPECT_EQ(GlobalOfLanguage(Language::German), u"german");
     EXPECT_EQ(LanguageFromGlobal(u"German"), Language::English);
     EXPECT_EQ(LanguageFromGlobal(u""), Language::English);
-}
-
-TEST(InstallerPackages, NamesPerLanguage) {
-    EXPECT_STREQ(PackagesOf(Language::German).updater, "updater_ger.bin");
-    EXPECT_STREQ(PackagesOf(Language::English).suite, "app_eng.bin");
-    EXPECT_STREQ(PackagesOf(Language::French).updater, "updater_fra.bin");
-    EXPECT_STREQ(PackagesOf(Language::Italian).updater, "updater_ita.bin");
-    EXPECT_STREQ(PackagesOf(Language::Italian).suite, "app_ita.bin");
 }
 
 TEST(InstallerAgreement, TextByLanguageAndVariant) {
