@@ -21,6 +21,12 @@
 
 #include "cordis/cordis.h"
 #include "platform/text.h"
+#ifdef CORDIS_BENCH_PHONESIM
+#include <fstream>
+#include <iterator>
+
+#include "tools/phonesim/testing/phonesim_process.h"
+#endif
 
 namespace {
 
@@ -299,6 +305,192 @@ void BM_SlotReads250(benchmark::State& state) {
     std::filesystem::remove(l.dir / "comm.log");
 }
 BENCHMARK(BM_SlotReads250)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+#ifdef CORDIS_BENCH_PHONESIM
+// The same against the simulated phone (echo on, as phones start).
+
+nlohmann::json FilledPhone(int slots) {
+    nlohmann::json state = phonesim::testing::DefaultState();
+    state["echo"] = true;
+    nlohmann::json list = nlohmann::json::array();
+    for (int i = 1; i <= slots; ++i) {
+        list.push_back({{"index", i},
+                        {"status", 1},
+                        {"pdu", phonesim::testing::MakeDeliverPdu(
+                                    "+491701234567", "Slot " + std::to_string(i) +
+                                                         ": the quick brown fox jumps over the "
+                                                         "lazy dog.")}});
+    }
+    state["sms"]["storages"] = {{"ME", {{"size", slots}, {"slots", list}}},
+                                {"SM", {{"size", slots}, {"slots", list}}}};
+    return state;
+}
+
+struct SimLink {
+    SimLink(int baud, int slots)
+        : dir(std::filesystem::temp_directory_path() /
+              ("cordis_bench_sim_" + std::to_string(getpid()))),
+          link((std::filesystem::create_directories(dir), dir / "comm.log")) {
+        phonesim::testing::WriteState(dir / "phone.json", FilledPhone(slots));
+        std::vector<std::string> args;
+        if (baud > 0)
+            args = {"--baud", std::to_string(baud)};
+        ok = phone.Start(dir / "phone.json", args);
+        link.StartSAR();
+        ok = ok && link.OpenPort(platform::FromUtf8(phone.device())) &&
+             link.SetParams(baud > 0 ? baud : 115200, 0, 8, 0);
+    }
+    ~SimLink() {
+        link.ClosePort();
+        link.StopSAR();
+        phone.Stop();
+        std::filesystem::remove_all(dir);
+    }
+    // Bytes the link has read so far: one "reading" log line each.
+    size_t BytesRead() {
+        std::ifstream in(dir / "comm.log", std::ios::binary);
+        std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string needle;
+        for (char c : std::string(": reading: <s>")) {
+            needle += c;
+            needle += '\0';
+        }
+        size_t n = 0;
+        for (size_t at = log.find(needle); at != std::string::npos;
+             at = log.find(needle, at + needle.size()))
+            ++n;
+        return n;
+    }
+    std::filesystem::path dir;
+    phonesim::testing::PhonesimProcess phone;
+    CCordis link;
+    bool ok = false;
+};
+
+// One command against the simulated phone at full speed.
+void BM_PhonesimCommandOverhead(benchmark::State& state) {
+    SimLink l(0, 1);
+    if (!l.ok) {
+        state.SkipWithError("phonesim did not start");
+        return;
+    }
+    std::u16string reply;
+    std::vector<double> times;
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        int ok = l.link.SendAndReceive("AT+CGMI", reply, 0, 10);
+        times.push_back(Micros(Clock::now() - t0));
+        if (!ok || reply.empty())
+            state.SkipWithError("bad answer");
+    }
+    std::sort(times.begin(), times.end());
+    state.counters["median_us"] = times[times.size() / 2];
+    state.counters["p90_us"] = times[times.size() * 9 / 10];
+}
+BENCHMARK(BM_PhonesimCommandOverhead)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
+
+// 100 commands with the phone's output paced at 115200 baud. The phone
+// paces what it sends (echo included), not what it receives, so the line
+// time is that of the bytes the link read.
+void BM_PhonesimSession100At115200(benchmark::State& state) {
+    SimLink l(115200, 92);
+    if (!l.ok) {
+        state.SkipWithError("phonesim did not start");
+        return;
+    }
+    std::vector<std::string> session = {"AT",       "AT+CGMI",        "AT+CGMM", "AT+COPS?",
+                                        "AT+CSCA?", "AT+CPMS=\"ME\"", "AT",      "AT+CPMS=\"SM\""};
+    for (int i = 1; session.size() < 100; ++i)
+        session.push_back("AT+CMGR=" + std::to_string(i));
+    std::u16string reply;
+    double ratio_sum = 0, wire_ms = 0;
+    for (auto _ : state) {
+        size_t before = l.BytesRead();
+        auto t0 = Clock::now();
+        for (const std::string& c : session) {
+            if (!l.link.SendAndReceive(c, reply, 0, 10))
+                state.SkipWithError("command failed");
+        }
+        auto took = Clock::now() - t0;
+        state.PauseTiming();
+        wire_ms = Micros(WireTime(l.BytesRead() - before, 115200)) / 1000;
+        ratio_sum += Micros(took) / 1000 / wire_ms;
+        state.ResumeTiming();
+    }
+    state.counters["wire_ms"] = wire_ms;
+    state.counters["time_over_wire"] = ratio_sum / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_PhonesimSession100At115200)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The same session without the link: a bare reader that writes each command
+// and reads until the final "OK". Its time is the phone's and the line's;
+// what the link adds is the difference to the session above.
+void BM_PhonesimSession100RawAt115200(benchmark::State& state) {
+    SimLink l(115200, 92);
+    l.link.ClosePort();
+    int fd = open(l.phone.device().c_str(), O_RDWR | O_NOCTTY);
+    if (!l.ok || fd < 0) {
+        state.SkipWithError("phonesim did not start");
+        return;
+    }
+    std::vector<std::string> session = {"AT",       "AT+CGMI",        "AT+CGMM", "AT+COPS?",
+                                        "AT+CSCA?", "AT+CPMS=\"ME\"", "AT",      "AT+CPMS=\"SM\""};
+    for (int i = 1; session.size() < 100; ++i)
+        session.push_back("AT+CMGR=" + std::to_string(i));
+    double ratio_sum = 0, wire_ms = 0;
+    for (auto _ : state) {
+        size_t bytes = 0;
+        auto t0 = Clock::now();
+        for (const std::string& c : session) {
+            std::string line = c + "\r";
+            if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+                state.SkipWithError("write failed");
+            std::string answer;
+            char buf[512];
+            while (answer.size() < 4 || answer.compare(answer.size() - 4, 4, "OK\r\n") != 0) {
+                pollfd p = {fd, POLLIN, 0};
+                ssize_t n = poll(&p, 1, 10000) == 1 ? read(fd, buf, sizeof buf) : -1;
+                if (n < 0) {
+                    state.SkipWithError("read failed");
+                    break;
+                }
+                answer.append(buf, static_cast<size_t>(n));
+            }
+            bytes += answer.size();
+        }
+        auto took = Clock::now() - t0;
+        wire_ms = Micros(WireTime(bytes, 115200)) / 1000;
+        ratio_sum += Micros(took) / 1000 / wire_ms;
+    }
+    close(fd);
+    state.counters["wire_ms"] = wire_ms;
+    state.counters["time_over_wire"] = ratio_sum / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_PhonesimSession100RawAt115200)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// 250 slot reads (with the log on) from the simulated phone at full speed.
+void BM_PhonesimSlotReads250(benchmark::State& state) {
+    SimLink l(0, 250);
+    if (!l.ok) {
+        state.SkipWithError("phonesim did not start");
+        return;
+    }
+    std::u16string reply;
+    l.link.SendAndReceive("AT+CPMS=\"ME\"", reply, 0, 10);
+    size_t before = l.BytesRead();
+    for (auto _ : state) {
+        for (int i = 1; i <= 250; ++i) {
+            if (!l.link.SendAndReceive("AT+CMGR=" + std::to_string(i), reply, 0, 10) ||
+                reply.empty())
+                state.SkipWithError("read failed");
+        }
+    }
+    size_t bytes = (l.BytesRead() - before) / static_cast<size_t>(state.iterations());
+    state.counters["wire_ms_9600"] = Micros(WireTime(bytes, 9600)) / 1000;
+    state.counters["wire_ms_115200"] = Micros(WireTime(bytes, 115200)) / 1000;
+}
+BENCHMARK(BM_PhonesimSlotReads250)->Unit(benchmark::kMillisecond)->Iterations(3);
+#endif
 
 }  // namespace
 
