@@ -92,6 +92,23 @@ bool ParseRecord(platform::BinaryReader& r, CSmsMessage* out) {
            r.ReadInt32(&out->m_nPhoneIndex);
 }
 
+size_t ParseStoreBytes(std::string_view data, std::vector<std::unique_ptr<CSmsMessage>>* out) {
+    platform::BinaryReader reader(data);
+    size_t good = 0;
+    // Offsets are 32-bit in the record; a store never grows past that.
+    const size_t limit = std::min<size_t>(data.size(), INT32_MAX);
+    while (good < limit) {
+        auto rec = std::make_unique<CSmsMessage>();
+        reader.Seek(good);
+        if (!ParseRecord(reader, rec.get()))
+            break;
+        rec->m_nFileOffset = static_cast<int32_t>(good);
+        good = reader.position();
+        out->push_back(std::move(rec));
+    }
+    return good;
+}
+
 size_t RecordSize(const CSmsMessage& rec) {
     return kFixedRecordBytes + 2 * (rec.m_strNumber.size() + rec.m_strText.size());
 }
@@ -141,19 +158,7 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
     fd.Close();
     rep.file_length = data.size();
 
-    platform::BinaryReader reader(data);
-    size_t good = 0;
-    // Offsets are 32-bit in the record; a store never grows past that.
-    const size_t limit = std::min<size_t>(data.size(), INT32_MAX);
-    while (good < limit) {
-        auto rec = std::make_unique<CSmsMessage>();
-        reader.Seek(good);
-        if (!ParseRecord(reader, rec.get()))
-            break;
-        rec->m_nFileOffset = static_cast<int32_t>(good);
-        good = reader.position();
-        list_.push_back(std::move(rec));
-    }
+    size_t good = ParseStoreBytes(data, &list_);
     rep.records = list_.size();
     rep.good_length = good;
 

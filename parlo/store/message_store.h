@@ -45,6 +45,10 @@ void AppendRecordBytes(const CSmsMessage& rec, std::string* out);
 // Parses one record at the reader's position. On failure the reader's
 // position is undefined and `out` may be partly filled.
 bool ParseRecord(platform::BinaryReader& reader, CSmsMessage* out);
+// Parses a whole store file: appends every record up to the first one that
+// cannot be read (its file offset set) and returns the length of the
+// readable part.
+size_t ParseStoreBytes(std::string_view data, std::vector<std::unique_ptr<CSmsMessage>>* out);
 // Size of the record on disk.
 size_t RecordSize(const CSmsMessage& rec);
 

@@ -1,0 +1,126 @@
+// The message store: loading a large store, changing one record in it, and
+// compaction. A typical record: a 13-digit number and a 100 to 160 character
+// text (about 290 bytes on disk).
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "parlo/store/message_store.h"
+#include "platform/binio.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using parlo::CMessageStore;
+using parlo::CSmsMessage;
+
+// A scratch directory holding a store of `n` typical records.
+class StoreFixture {
+  public:
+    explicit StoreFixture(int n) {
+        std::string tmpl = (fs::temp_directory_path() / "parlo-bench-XXXXXX").string();
+        dir_ = mkdtemp(tmpl.data());
+        std::string bytes;
+        for (int i = 0; i < n; ++i) {
+            CSmsMessage m(i % 13 == 0 ? parlo::STATE_DELETED : parlo::STATE_READ,
+                          u"+49170" + std::u16string(7, static_cast<char16_t>(u'0' + i % 10)),
+                          std::u16string(100 + i % 61, static_cast<char16_t>(u'a' + i % 26)),
+                          platform::OleDate{45000.0 + i / 1000.0, 0}, 0, parlo::STORAGE_PHONE,
+                          i % 250, -1, 0);
+            parlo::AppendRecordBytes(m, &bytes);
+        }
+        bytes_ = bytes;
+        Reset();
+    }
+    // Writes the store afresh.
+    void Reset() { platform::WriteFileAtomic(dir_ / "vok.sms", bytes_); }
+    ~StoreFixture() { fs::remove_all(dir_); }
+    const fs::path& dir() const { return dir_; }
+    size_t size() const { return bytes_.size(); }
+
+  private:
+    fs::path dir_;
+    std::string bytes_;
+};
+
+// Reading the bytes alone: the floor that loading is measured against.
+void BM_ReadStoreFile(benchmark::State& state) {
+    StoreFixture f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        std::string bytes;
+        platform::ReadFileBytes(f.dir() / "vok.sms", &bytes);
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.size()));
+}
+BENCHMARK(BM_ReadStoreFile)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_LoadMessages(benchmark::State& state) {
+    StoreFixture f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        CMessageStore store(f.dir());
+        store.LoadMessages();
+        benchmark::DoNotOptimize(store.Count());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.size()));
+}
+BENCHMARK(BM_LoadMessages)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// One state change of one record: one read and one write of that record,
+// whatever the size of the store.
+void BM_ChangeOneRecord(benchmark::State& state) {
+    StoreFixture f(static_cast<int>(state.range(0)));
+    CMessageStore store(f.dir());
+    store.LoadMessages();
+    CSmsMessage* rec = store.At(store.Count() / 2);
+    int flip = 0;
+    for (auto _ : state) {
+        store.Change(rec, [&](CSmsMessage& m) { m.m_bMarked = flip ^= 1; });
+    }
+}
+BENCHMARK(BM_ChangeOneRecord)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// An edited text: the old copy is marked deleted and the new one appended.
+void BM_EditOneRecord(benchmark::State& state) {
+    StoreFixture f(static_cast<int>(state.range(0)));
+    CMessageStore store(f.dir());
+    store.LoadMessages();
+    CSmsMessage* rec = store.At(0);
+    int n = 0;
+    for (auto _ : state) {
+        store.Change(
+            rec, [&](CSmsMessage& m) { m.m_strText = u"edit " + std::u16string(n++ % 50, u'x'); });
+    }
+}
+BENCHMARK(BM_EditOneRecord)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// Compaction drops the purged records (every 13th) and rewrites the store
+// through vok.tmp, with both files synced.
+void BM_CompactStore(benchmark::State& state) {
+    StoreFixture f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.Reset();
+        CMessageStore store(f.dir());
+        store.LoadMessages();
+        store.ForEach([](CSmsMessage& m) {
+            if (m.m_nState == parlo::STATE_DELETED)
+                m.m_nState = parlo::STATE_PURGED;
+        });
+        state.ResumeTiming();
+        store.CompactStore();
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_CompactStore)
+    ->Arg(10000)
+    ->Arg(30000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+}  // namespace
+
+BENCHMARK_MAIN();
