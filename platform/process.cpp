@@ -43,6 +43,10 @@ fs::path SearchPath(const std::string& name) {
     return {};
 }
 
+const std::vector<const char*> kBrowsers = {"x-www-browser", "sensible-browser", "firefox",
+                                            "chromium"};
+const std::vector<const char*> kMailers = {"thunderbird", "evolution", "kmail", "claws-mail"};
+
 std::string Lower(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z')

@@ -10,7 +10,9 @@ namespace platform {
 
 // Finds a program named on the handheld as "X.exe": dir/X.exe, dir/X, the
 // suite's bin directory /X, then X on PATH. "\Windows\iexplore.exe" and
-// "\Windows\tmail.exe" resolve to xdg-open. Returns an empty path when nothing
+// "\Windows\tmail.exe" resolve to the desktop's web browser and mail client
+// (x-www-browser, sensible-browser, ...; thunderbird, evolution, ...), else
+// xdg-open. Returns an empty path when nothing
 // is found.
 std::filesystem::path ResolveProgram(const std::filesystem::path& dir, const std::string& name);
 
