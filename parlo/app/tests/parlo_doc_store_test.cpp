@@ -1,4 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
@@ -12,6 +18,11 @@ namespace parlo {
 namespace {
 
 using platform::Answer;
+
+// The suite's bin directory as the test runner gives it (the tests below
+// point SKYVANE_BIN_DIR elsewhere).
+const std::string kRealBinDir =
+    std::getenv("SKYVANE_BIN_DIR") ? std::getenv("SKYVANE_BIN_DIR") : "";
 
 // Records what the document tells its view.
 class RecordingView : public IParloView {
@@ -289,6 +300,52 @@ TEST_F(DocTest, SyncLockIsExclusive) {
     ASSERT_TRUE(other.Open(dir / "vok.lock"));
     EXPECT_EQ(doc->AcquireSyncLock(), 0);
     other.Close();
+    EXPECT_EQ(doc->AcquireSyncLock(), 1);
+    doc->ReleaseSyncLock();
+}
+
+// The dial-up stand-in holds "vok.lock" while it uses the phone: a
+// synchronisation started meanwhile ends with 65071 alone.
+TEST_F(DocTest, SynchronisationSeesTheDialUpProgramHoldingTheLock) {
+    std::filesystem::path connect = std::filesystem::path(kRealBinDir) / "connect";
+    if (kRealBinDir.empty() || !std::filesystem::exists(connect))
+        GTEST_SKIP() << "the connect stand-in is not built";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    std::string path = connect.string();
+    char* argv[] = {path.data(), const_cast<char*>("s"), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, path.c_str(), &fa, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    // It says so once it holds the lock.
+    std::string said;
+    struct pollfd p = {out[0], POLLIN, 0};
+    while (said.find("using the phone") == std::string::npos && poll(&p, 1, 30000) > 0) {
+        char buf[256];
+        ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        said.append(buf, static_cast<size_t>(n));
+    }
+    ASSERT_NE(said.find("using the phone"), std::string::npos) << said;
+
+    Restart();
+    CSmsMessage* queued = doc->AddOutgoing(u"+4917", u"waits", false);
+    EXPECT_TRUE(doc->SyncNow());
+    EXPECT_EQ(doc->Errors().Text(),
+              u"Please first stop the Internet connection and try to synchronize again.");
+    EXPECT_EQ(queued->m_nState, STATE_OUTBOX);
+    EXPECT_EQ(doc->AcquireSyncLock(), 0);
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(out[0]);
     EXPECT_EQ(doc->AcquireSyncLock(), 1);
     doc->ReleaseSyncLock();
 }
