@@ -19,6 +19,7 @@
 #include "cordis/cordis.h"
 #include "parlo/sms/sms_engine.h"
 #include "parlo/store/message_store.h"
+#include "platform/text.h"
 #include "tools/phonesim/testing/phonesim_process.h"
 #include "tools/phonesim/transcript.h"
 
@@ -116,7 +117,7 @@ struct Run {
         engine.reset();
         link.reset();
         phone.reset();
-        std::filesystem::remove_all(dir);
+        if (!getenv("KEEP")) std::filesystem::remove_all(dir);
     }
 };
 
@@ -158,9 +159,14 @@ void BM_Synchronize(benchmark::State& state) {
         state.ResumeTiming();
         run.engine->m_sync.SynchronizeMessages();
         state.PauseTiming();
-        if (!run.engine->m_errors.Empty() ||
-            run.store->Count() != kOutbox + kPhoneSlots + kSimSlots)
-            state.SkipWithError("the run did not complete");
+        std::u16string errors = run.engine->m_errors.Text();
+        size_t count = run.store->Count();
+        if (!errors.empty() || count != kOutbox + kPhoneSlots + kSimSlots) {
+            state.SkipWithError(("the run did not complete: " + std::to_string(count) +
+                                 " records; " + platform::ToUtf8(errors))
+                                    .c_str());
+            break;
+        }
         state.ResumeTiming();
     }
     const double rate = (baud ? baud : 115200) / 10.0;

@@ -154,7 +154,15 @@ int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int
 
 int CSmsOperations::Command(const std::string& command, std::u16string* reply) {
     reply->clear();
-    return ctx_.cordis->SendAndReceive(command, *reply, 0, SAR_TIMEOUT_COMMAND);
+    int rc = ctx_.cordis->SendAndReceive(command, *reply, 0, SAR_TIMEOUT_COMMAND);
+    // A phone that echoes the carriage return after a message body's Ctrl-Z
+    // leaves that byte in front of the next answer, which then starts with a
+    // stray line end: the answer is read without it.
+    size_t lead = 0;
+    while (lead < reply->size() && ((*reply)[lead] == u'\r' || (*reply)[lead] == u'\n'))
+        ++lead;
+    reply->erase(0, lead);
+    return rc;
 }
 
 int CSmsOperations::SendSms(const std::u16string& number, const std::u16string& text, int push) {

@@ -98,6 +98,18 @@ TEST_F(SyncTest, FullRunSendsDeletesReadsAndMergesWithoutDuplicates) {
     EXPECT_EQ(reloaded.Count(), count);
 }
 
+TEST_F(SyncTest, BothStoragesAreReadRightAfterSending) {
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{1, 0, DeliverPdu("+491701111111", "Hello from Anna")}});
+    StartPhone();
+    AddRecord(STATE_OUTBOX, u"+491709999999", u"first");
+    AddRecord(STATE_OUTBOX, u"+491709999998", u"second");
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(InState(STATE_SENT).size(), 2u);
+    EXPECT_EQ(InState(STATE_UNREAD).size(), 1u);
+}
+
 TEST_F(SyncTest, DeleteAfterReadingRemovesOnlyWhatTheStoreHolds) {
     PreloadPhone();
     StartPhone();
