@@ -4,10 +4,14 @@
 //
 // The wire-time lower bound is the number of bytes exchanged (both
 // directions, counted once from the phone's transcript) divided by baud/10.
-// Reported counters: bytes, bound_s (at the paced rate), ratio = time / bound.
+// Reported counters: bytes, bound_s (at 115200 baud), ratio = time / bound, and
+// the phases of a run in seconds: send_s (connection, identification and the
+// Outbox), read_s (both storages), merge_s (into the store), close_s.
+// SYNC_BENCH_KEEP=1 keeps the scratch directories (comm.log, phone state).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +64,32 @@ nlohmann::json PhoneState() {
     return state;
 }
 
+// Marks the phases of a run as the engine reports them to its view.
+class PhaseView : public CEngineView {
+  public:
+    using Clock = std::chrono::steady_clock;
+    void SetStatusText(const std::u16string& text) override {
+        if (!text.empty() && start.time_since_epoch().count() == 0)
+            start = Clock::now();
+        if (text.empty())
+            done = Clock::now();
+    }
+    void ShowProgress(bool shown) override {
+        if (shown && read.time_since_epoch().count() == 0)
+            read = Clock::now();
+        if (!shown)
+            read_end = Clock::now();
+    }
+    void MessageAdded(CSmsMessage*) override {
+        if (merge.time_since_epoch().count() == 0)
+            merge = Clock::now();
+    }
+    static double Seconds(Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double>(b - a).count();
+    }
+    Clock::time_point start, read, merge, read_end, done;
+};
+
 struct Run {
     std::filesystem::path dir;
     std::unique_ptr<phonesim::testing::PhonesimProcess> phone;
@@ -70,6 +100,7 @@ struct Run {
     std::vector<PhoneModelRecord> phones;
     std::vector<OperatorRecord> operators;
     std::unique_ptr<CSmsEngine> engine;
+    PhaseView view;
 
     bool Start(const std::string& name, std::vector<std::string> args) {
         dir = ScratchDir(name);
@@ -109,6 +140,7 @@ struct Run {
         ctx.phones = &phones;
         ctx.operators = &operators;
         ctx.dir = dir;
+        ctx.view = &view;
         engine = std::make_unique<CSmsEngine>(ctx);
         return true;
     }
@@ -117,7 +149,8 @@ struct Run {
         engine.reset();
         link.reset();
         phone.reset();
-        if (!getenv("KEEP")) std::filesystem::remove_all(dir);
+        if (!std::getenv("SYNC_BENCH_KEEP"))
+            std::filesystem::remove_all(dir);
     }
 };
 
@@ -146,6 +179,7 @@ size_t CountWireBytes() {
 void BM_Synchronize(benchmark::State& state) {
     const int baud = static_cast<int>(state.range(0));
     static const size_t bytes = CountWireBytes();
+    double send_s = 0, read_s = 0, merge_s = 0, rest_s = 0;
     for (auto _ : state) {
         state.PauseTiming();
         Run run;
@@ -167,8 +201,17 @@ void BM_Synchronize(benchmark::State& state) {
                                     .c_str());
             break;
         }
+        send_s += PhaseView::Seconds(run.view.start, run.view.read);
+        read_s += PhaseView::Seconds(run.view.read, run.view.merge);
+        merge_s += PhaseView::Seconds(run.view.merge, run.view.read_end);
+        rest_s += PhaseView::Seconds(run.view.read_end, run.view.done);
         state.ResumeTiming();
     }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["send_s"] = send_s / n;
+    state.counters["read_s"] = read_s / n;
+    state.counters["merge_s"] = merge_s / n;
+    state.counters["close_s"] = rest_s / n;
     const double rate = (baud ? baud : 115200) / 10.0;
     state.counters["bytes"] = static_cast<double>(bytes);
     state.counters["bound_s"] = bytes / rate;
