@@ -44,5 +44,7 @@ fi
 echo "== Synchronising"
 cli sync
 
-echo "== The folders"
-cli list
+for folder in Inbox Outbox "Sent Messages"; do
+  echo "== $folder"
+  cli list "$folder"
+done
