@@ -138,6 +138,7 @@ StoreResult CMessageStore::LoadMessages(LoadReport* report) {
 StoreResult CMessageStore::LoadLocked(LoadReport* report) {
     LoadReport rep;
     list_.clear();
+    append_at_ = -1;
     Fd fd = Fd::Open(StorePath(), O_RDONLY);
     if (!fd.ok()) {
         Fd created = Fd::Open(StorePath(), O_WRONLY | O_CREAT);
@@ -173,11 +174,14 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
                      torn.Sync();
         torn.Close();
         rep.tail_saved = saved;
+        bool cut = false;
         if (saved) {
             Fd w = Fd::Open(StorePath(), O_WRONLY);
-            if (w.ok() && ::ftruncate(w.get(), static_cast<off_t>(good)) == 0)
-                w.Sync();
+            cut = w.ok() && ::ftruncate(w.get(), static_cast<off_t>(good)) == 0 && w.Sync();
         }
+        // Without a copy the bytes stay, but appends go over them.
+        if (!cut)
+            append_at_ = static_cast<int64_t>(good);
     }
     if (report)
         *report = rep;
@@ -229,7 +233,10 @@ StoreResult CMessageStore::StoreLocked(CSmsMessage* rec) {
     std::string bytes;
     bytes.reserve(RecordSize(*rec));
     AppendRecordBytes(*rec, &bytes);
-    if (offset < 0) {
+    const bool append = offset < 0;
+    if (append && append_at_ >= 0) {
+        offset = append_at_;
+    } else if (append) {
         offset = fd.Size();
         if (offset < 0)
             return StoreResult::kSaveFailed;
@@ -241,6 +248,8 @@ StoreResult CMessageStore::StoreLocked(CSmsMessage* rec) {
     }
     if (!fd.Close())
         return StoreResult::kSaveFailed;
+    if (append && append_at_ >= 0)
+        append_at_ = offset + static_cast<int64_t>(bytes.size());
     rec->m_nFileOffset = static_cast<int32_t>(offset);
     return StoreResult::kOk;
 }
@@ -287,6 +296,7 @@ StoreResult CMessageStore::CompactStore(size_t* dropped) {
         kept.push_back(std::move(list_[i]));
     }
     list_.swap(kept);
+    append_at_ = -1;
     if (dropped)
         *dropped = n;
     return StoreResult::kOk;

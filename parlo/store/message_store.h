@@ -118,6 +118,9 @@ class CMessageStore {
     StoreResult LoadLocked(LoadReport* report);
 
     std::filesystem::path dir_;
+    // Where appends go while an unreadable tail could not be cut off the
+    // store (-1: at the end of the file).
+    int64_t append_at_ = -1;
     mutable std::mutex mutex_;
     List list_;
 };

@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "parlo/store/file_io.h"
 #include "parlo/store/port_list.h"
-#include "platform/exclusive_file.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -84,15 +85,16 @@ bool RemoveExtModem(platform::Registry& registry, const std::string& name) {
 }
 
 bool ProbeModem(const std::string& device_path, std::chrono::milliseconds timeout) {
-    platform::ExclusiveFile file;
-    if (!file.Open(device_path, /*create=*/false, /*read_write=*/true))
+    // Opened without waiting for the carrier (O_NONBLOCK) and locked as the
+    // phone link locks its port, so a port in use is not disturbed.
+    Fd file = Fd::Open(device_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (!file.ok() || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
         return false;
-    int fd = file.fd();
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int fd = file.get();
     struct termios tio;
-    if (::tcgetattr(fd, &tio) == 0) {
+    if (::tcgetattr(fd, &tio) != 0)
+        return false;  // not a serial device
+    {
         ::cfmakeraw(&tio);
         ::cfsetispeed(&tio, B9600);
         ::cfsetospeed(&tio, B9600);

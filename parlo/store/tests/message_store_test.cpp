@@ -171,6 +171,28 @@ TEST(MessageStoreFile, TornTailIsDroppedKeptAsideAndNotAppendedBehind) {
     }
 }
 
+TEST(MessageStoreFile, TailThatCannotBeKeptAsideIsOverwrittenByTheNextAppend) {
+    TempDir dir;
+    Bytes b;
+    Record(b, 1, u"+4912", u"kept", 1.0, 0, 0, 1, 0, 3);
+    const size_t good = b.data.size();
+    WriteFile(dir / "vok.sms", b.data + std::string(300, '\x7f'));
+    std::filesystem::create_directory(dir / "vok.sms.torn");  // the copy fails
+    CMessageStore store(dir.path());
+    LoadReport rep;
+    ASSERT_EQ(store.LoadMessages(&rep), StoreResult::kOk);
+    EXPECT_FALSE(rep.tail_saved);
+    EXPECT_EQ(std::filesystem::file_size(dir / "vok.sms"), good + 300);  // not cut
+    CSmsMessage* a = store.Add(Msg(STATE_DRAFT, u"1", u"first after"));
+    CSmsMessage* b2 = store.Add(Msg(STATE_DRAFT, u"2", u"second after"));
+    EXPECT_EQ(a->m_nFileOffset, static_cast<int32_t>(good));
+    EXPECT_EQ(b2->m_nFileOffset, static_cast<int32_t>(good + RecordSize(*a)));
+    CMessageStore again(dir.path());
+    again.LoadMessages();
+    ASSERT_EQ(again.Count(), 3u);
+    EXPECT_EQ(again.At(2)->m_strText, u"second after");
+}
+
 TEST(MessageStoreFile, DamagedLengthsStopTheLoadWithoutReadingPastTheFile) {
     TempDir dir;
     Bytes ok;
