@@ -1,6 +1,8 @@
 #include "parlo/app/parlo_doc.h"
 
 #include "cordis/cordis.h"
+#include "parlo/app/phonebook_link.h"
+#include "parlo/contacts/contacts_dir.h"
 #include "parlo_strings.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
@@ -95,11 +97,13 @@ bool CParloDoc::OnNewDocument(CStartProgress* progress, const StartOptions& opti
     p.Step();
 
     p.SetStatus(table.Load(IDS_LOAD_PHONEBOOK));
+    LoadPhonebook();
     if (m_loadPhonebook)
         m_loadPhonebook(*this);
     p.Step();
 
     p.SetStatus(table.Load(IDS_LOAD_CONTACTS));
+    ReadContacts();
     if (m_loadContacts)
         m_loadContacts(*this);
     p.Step();
@@ -448,6 +452,51 @@ int CParloDoc::AcquireSyncLock() {
 
 void CParloDoc::ReleaseSyncLock() {
     m_syncLock.Release();
+}
+
+// --- contacts, groups and phonebook -------------------------------------------
+
+bool CParloDoc::ReadContacts() {
+    platform::ScriptedPrompt quiet;
+    return parlo::ReadContacts(&m_contacts, m_pPrompt ? *m_pPrompt : quiet);
+}
+
+std::filesystem::path CParloDoc::PhonebookFile() const {
+    return PhonebookPath(m_dataDir, m_settings.m_strPhoneIdentity);
+}
+
+void CParloDoc::EnumerateGroups() {
+    m_groups.clear();
+    parlo::EnumerateGroups(&m_groups, GroupsFolder(m_dataDir));
+}
+
+MemberResolver CParloDoc::Resolver() const {
+    return MemberResolver{&m_contacts, &m_phonebook.m_entries, m_settings.m_strPhoneIdentity,
+                          m_dataDir};
+}
+
+PhonebookSyncResult CParloDoc::SynchronizePhonebook(
+    std::function<void(const std::u16string&)> status, std::function<void()> refresh) {
+    platform::ScriptedPrompt quiet;
+    CDocPhoneLink link(m_pCordis, &m_engine->m_session);
+    PhonebookSyncContext ctx;
+    ctx.data_dir = m_dataDir;
+    ctx.link = &link;
+    ctx.prompt = m_pPrompt ? m_pPrompt : &quiet;
+    ctx.strings = &strings::parlo();
+    ctx.enabled_flags = m_settings.m_nPhonebookFlags;
+    ctx.identity = &m_settings.m_strPhoneIdentity;
+    ctx.save_settings = [this] { return SaveSettings() != 0; };
+    ctx.status = std::move(status);
+    ctx.refresh = std::move(refresh);
+    return parlo::SynchronizePhonebook(&m_phonebook, ctx);
+}
+
+bool CParloDoc::CallNumber(const std::u16string& number) {
+    platform::ScriptedPrompt quiet;
+    CDocPhoneLink link(m_pCordis, &m_engine->m_session);
+    return parlo::CallNumber(number, m_dataDir, link, m_pPrompt ? *m_pPrompt : quiet,
+                             strings::parlo());
 }
 
 }  // namespace parlo

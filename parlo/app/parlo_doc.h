@@ -16,6 +16,10 @@
 #include <vector>
 
 #include "parlo/app/view.h"
+#include "parlo/contacts/contact_entry.h"
+#include "parlo/contacts/groups.h"
+#include "parlo/contacts/phonebook.h"
+#include "parlo/contacts/phonebook_sync.h"
 #include "parlo/sms/sms_engine.h"
 #include "parlo/store/device_db.h"
 #include "parlo/store/folder_table.h"
@@ -177,6 +181,29 @@ class CParloDoc {
     int ShowErrors() { return m_engine->ShowErrors(); }
     bool IsSyncBusy() const { return m_engine->m_sync.m_bSyncBusy != 0; }
 
+    // --- contacts, groups and phonebook ----------------------------------------
+    // Refills the contact list from the contacts (shows the contacts' error
+    // message and returns false when they cannot be read).
+    bool ReadContacts();
+    // The phonebook copy of the current phone identity.
+    std::filesystem::path PhonebookFile() const;
+    bool LoadPhonebook() { return m_phonebook.Load(PhonebookFile()); }
+    bool SavePhonebook() const { return m_phonebook.Save(PhonebookFile()); }
+    // Rebuilds the group list from the groups folder.
+    void EnumerateGroups();
+    // What group members resolve against: the contact list (read it first),
+    // the phonebook copy and the current phone identity.
+    MemberResolver Resolver() const;
+    std::u16string ExpandGroup(const std::u16string& name) const {
+        return parlo::ExpandGroup(name, Resolver());
+    }
+    // The phonebook's Synchronize command; `status` shows the status field.
+    PhonebookSyncResult SynchronizePhonebook(
+        std::function<void(const std::u16string&)> status = nullptr,
+        std::function<void()> refresh = nullptr);
+    // The phonebook's Call command.
+    bool CallNumber(const std::u16string& number);
+
     CSmsEngine& Engine() { return *m_engine; }
     CErrorList& Errors() { return m_engine->m_errors; }
 
@@ -191,9 +218,12 @@ class CParloDoc {
     std::vector<PhoneModelRecord> m_phoneModels;
     std::vector<OperatorRecord> m_operators;
     int m_nCurrentFolder = 0;  // folder view code; Inbox after start
+    ContactList m_contacts;
+    GroupInfoList m_groups;
+    CPhonebook m_phonebook;
 
-    // Loaders of the phonebook copy and the contacts, run by the start
-    // sequence in their steps; empty: nothing to load.
+    // Further loaders run by the start sequence after the phonebook copy and
+    // the contacts; empty: nothing more to load.
     std::function<void(CParloDoc&)> m_loadPhonebook;
     std::function<void(CParloDoc&)> m_loadContacts;
 
