@@ -22,6 +22,10 @@ int CmdDeviceDb(Context& ctx);         // cmd_devicedb.cpp
 int CmdModem(Context& ctx);            // cmd_modem.cpp
 int CmdOptions(Context& ctx);          // cmd_modem.cpp
 
+int CmdContacts(Context& ctx);   // cmd_contacts.cpp
+int CmdGroups(Context& ctx);     // cmd_contacts.cpp
+int CmdPhonebook(Context& ctx);  // cmd_contacts.cpp
+
 // Sub-commands, in the order --help lists them. Add new ones here.
 static const Command kCommands[] = {
     {"version", "version", "print the version",
@@ -57,6 +61,11 @@ static const Command kCommands[] = {
      "list, register, remove or find the modems (phones) to use", CmdModem},
     {"options", "options [KEY VALUE]...", "show or change the settings (see 'options --help')",
      CmdOptions},
+    {"contacts", "contacts list", "list the contacts with their ids and numbers", CmdContacts},
+    {"groups", "groups [list|create|delete|members|add|remove|expand]",
+     "SMS groups: list, create, delete, edit members, expand to numbers", CmdGroups},
+    {"phonebook", "phonebook [list|sync|add|edit|delete|import|export|call]",
+     "the phone's phonebook copy and its synchronisation (see 'phonebook --help')", CmdPhonebook},
 };
 
 std::span<const Command> Commands() {
