@@ -91,9 +91,13 @@ int PostProcess(std::u16string& reply, const std::string& command, const LogFn& 
         return SAR_DONE;
     }
     log(u"creating output str");
+    // The echo of the command and the carriage return after it go, with
+    // whatever came before the echo (a byte the phone sent after the last
+    // answer, such as the echo of the carriage return after an SMS body).
     std::u16string echo = platform::Cp1252ToUtf16(command);
-    if (reply.find(echo) != std::u16string::npos) {
-        reply.erase(0, std::min(reply.size(), echo.size() + 1));
+    size_t at = reply.find(echo);
+    if (at != std::u16string::npos) {
+        reply.erase(0, std::min(reply.size(), at + echo.size() + 1));
     }
     reply.erase(reply.size() - std::min<size_t>(reply.size(), 6));
     log(u"OUT: " + reply);

@@ -112,6 +112,21 @@ TEST_F(PhonesimLink, ErrorAnswersAreEmptySuccesses) {
     EXPECT_EQ(reply, Manufacturer());
 }
 
+TEST_F(PhonesimLink, RejectedSmsBodyLeavesTheNextAnswerIntact) {
+    // The phone answers a bad PDU at once; the echo of the carriage return
+    // after the Ctrl-Z follows that answer and begins the next one.
+    Start({"--echo", "on"});
+    std::u16string reply;
+    ASSERT_EQ(Send("AT+CMGS=5", &reply), 1);
+    ASSERT_EQ(reply, u">");
+    EXPECT_EQ(Send("0011ZZ\x1a", &reply, 1, 15), 1);
+    EXPECT_EQ(reply, u"");  // +CMS ERROR: 304
+    EXPECT_EQ(Send("AT", &reply), 1);
+    EXPECT_EQ(reply, u"");
+    EXPECT_EQ(Send("AT+CGMI", &reply), 1);
+    EXPECT_EQ(reply, Manufacturer());
+}
+
 TEST_F(PhonesimLink, SilenceTimesOutAndTheLinkRecovers) {
     Start({"--echo", "off", "--silence", "2"});
     std::u16string reply;

@@ -79,6 +79,14 @@ TEST(PostProcess, TrimsEchoFinalOkAndLineEnds) {
               u"+CMGR: 1,,5\r\n0791AB");
 }
 
+TEST(PostProcess, BytesBeforeTheEchoGoWithIt) {
+    // The echo of the carriage return that ended an SMS body can come after
+    // that body's result and so start the next answer.
+    EXPECT_EQ(Trim(u"\rAT\r\r\nOK\r\n", "AT").status, SAR_DONE);
+    EXPECT_EQ(Trim(u"\rAT\r\r\nOK\r\n", "AT").reply, u"");
+    EXPECT_EQ(Trim(u"\rAT+CGMI\r\r\nACME\r\n\r\nOK\r\n", "AT+CGMI").reply, u"ACME");
+}
+
 TEST(PostProcess, TooShortFails) {
     // CR LF and one character once the final OK is gone: 3 characters.
     Trimmed t = Trim(u"\r\nX\r\nOK\r\n", "AT+X");
