@@ -59,6 +59,10 @@ bool LoadGroup(GroupMemberList* members, const fs::path& file) {
     std::string bytes;
     if (!platform::ReadFileBytes(file, &bytes))
         return false;
+    return ParseGroup(members, bytes);
+}
+
+bool ParseGroup(GroupMemberList* members, std::string_view bytes) {
     platform::BinaryReader in(bytes);
     int32_t count = 0;
     if (!in.ReadInt32(&count) || count < 0)

@@ -50,6 +50,8 @@ bool EnumerateGroups(GroupInfoList* list, const std::filesystem::path& folder);
 // Appends the records of the file; false on a missing file or a short read
 // (the records read so far stay).
 bool LoadGroup(GroupMemberList* members, const std::filesystem::path& file);
+// The same on the bytes of a group file.
+bool ParseGroup(GroupMemberList* members, std::string_view bytes);
 // Writes the count and every record, atomically.
 bool SaveGroup(const GroupMemberList& members, const std::filesystem::path& file);
 // The first int32 of the file; 0 on any failure.

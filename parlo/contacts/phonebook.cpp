@@ -39,6 +39,11 @@ bool CPhonebook::Load(const fs::path& file) {
     std::string bytes;
     if (!platform::ReadFileBytes(file, &bytes))
         return false;
+    return Parse(bytes);
+}
+
+bool CPhonebook::Parse(std::string_view bytes) {
+    Reset();
     platform::BinaryReader in(bytes);
     int32_t read = 0;
     if (!in.ReadInt32(&read))
@@ -67,6 +72,10 @@ bool CPhonebook::Load(const fs::path& file) {
 bool CPhonebook::Save(const fs::path& file) const {
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
+    return platform::WriteFileAtomic(file, Serialize());
+}
+
+std::string CPhonebook::Serialize() const {
     platform::BinaryWriter out;
     out.WriteInt32(m_nStoragesRead);
     for (const StorageDescriptor& d : m_descriptors) {
@@ -79,7 +88,7 @@ bool CPhonebook::Save(const fs::path& file) const {
     out.WriteInt32(static_cast<int32_t>(m_entries.size()));
     for (const auto& e : m_entries)
         e->Write(out);
-    return platform::WriteFileAtomic(file, out.data());
+    return out.data();
 }
 
 CPhonebookEntry* CPhonebook::FindById(uint32_t id) const {

@@ -74,8 +74,12 @@ class CPhonebook {
     // Loading stops with failure at the first short read; entries read until
     // then stay. A missing file leaves the phonebook reset.
     bool Load(const std::filesystem::path& file);
+    // The same on the bytes of a phonebook file.
+    bool Parse(std::string_view bytes);
     // Creates the folder, then writes the file atomically.
     bool Save(const std::filesystem::path& file) const;
+    // The bytes of the phonebook file.
+    std::string Serialize() const;
 
     CPhonebookEntry* FindById(uint32_t id) const;
     // Removes and destroys the entry.

@@ -1,5 +1,6 @@
 #include "parlo/contacts/vcard.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/text.h"
@@ -205,6 +206,8 @@ std::u16string DecodeText(const Property& p, std::string_view raw, bool unescape
         p.encoding == "QUOTED-PRINTABLE" ? DecodeQuotedPrintable(raw) : std::string(raw);
     if (unescape)
         bytes = Unescape(bytes);
+    // A decoded NUL ends no text of ours.
+    bytes.erase(std::remove(bytes.begin(), bytes.end(), '\0'), bytes.end());
     const std::string& cs = p.charset;
     bool latin = cs == "ISO-8859-1" || cs == "WINDOWS-1252" || cs == "CP1252" ||
                  cs == "ISO-8859-15" || cs == "LATIN1";
@@ -437,7 +440,7 @@ std::string Write30(const Card& card) {
     AppendFolded(&out, "BEGIN:VCARD");
     AppendFolded(&out, "VERSION:3.0");
     if (!card.uid.empty())
-        AppendFolded(&out, "UID:" + platform::ToUtf8(card.uid));
+        AppendFolded(&out, "UID:" + text(card.uid));
     std::u16string fn = card.formatted_name.empty() ? DisplayName(card) : card.formatted_name;
     AppendFolded(&out, "FN:" + text(fn));
     AppendFolded(&out, "N:" + text(card.family) + ";" + text(card.given) + ";;;");
