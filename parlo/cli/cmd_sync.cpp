@@ -61,6 +61,29 @@ class ConsoleView : public parlo::CEngineView {
         }
         status_ = text;
     }
+    // The progress bar: a counter that rewrites its line on a terminal, the
+    // number of steps otherwise.
+    void SetProgressRange(int lower, int upper) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        EndLine();
+        progress_ = 0;
+        steps_ = upper - lower;
+        if (!tty_)
+            out_ << "  " << steps_ << " slots\n" << std::flush;
+    }
+    void StepProgress() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++progress_;
+        if (tty_) {
+            out_ << "\r  slot " << progress_ << "/" << steps_ << std::flush;
+            open_line_ = true;
+        }
+    }
+    void ShowProgress(bool shown) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!shown)
+            EndLine();
+    }
     void MessageAdded(CSmsMessage* rec) override { Line("new", rec); }
     void MessageChanged(CSmsMessage* rec) override {
         Line(rec->m_nState == parlo::STATE_SENT ? "sent" : "changed", rec);
@@ -90,6 +113,8 @@ class ConsoleView : public parlo::CEngineView {
     std::mutex mutex_;
     std::u16string status_;
     bool open_line_ = false;
+    int progress_ = 0;
+    int steps_ = 0;
 };
 
 // Starts the document as every front end does; false (with the reason shown)

@@ -1,0 +1,123 @@
+// parlo-cli sync, send and clear-sim against the simulated phone registered
+// as the modem of a scratch installation.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "parlo/cli/cli.h"
+#include "platform/prompt.h"
+#include "tools/phonesim/testing/phonesim_process.h"
+
+namespace cli {
+int CmdSync(Context& ctx);
+int CmdSend(Context& ctx);
+int CmdClearSim(Context& ctx);
+}  // namespace cli
+
+namespace {
+
+struct CmdRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class CmdSyncTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("cmd_sync_test_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        setenv("SKYVANE_HOME", dir_.c_str(), 1);
+        setenv("SKYVANE_ROOT", dir_.c_str(), 1);
+    }
+    void TearDown() override {
+        phone_.reset();
+        if (!HasFailure())
+            std::filesystem::remove_all(dir_);
+    }
+    void StartPhone(const std::string& operator_name = "T-Mobile D") {
+        nlohmann::json state = phonesim::testing::DefaultState();
+        state["operator"]["name"] = operator_name;
+        state["sms"]["storages"]["SM"]["slots"] = {
+            {{"index", 1},
+             {"status", 1},
+             {"pdu", phonesim::testing::MakeDeliverPdu("+491701234567", "On the SIM")}}};
+        ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", state));
+        phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
+        ASSERT_TRUE(phone_->Start(
+            dir_ / "phone.json", {"--register", "Phonesim", "--alias", "COM3:", "--send-ms", "0"}));
+    }
+    CmdRun Run(int (*fn)(cli::Context&), std::vector<std::string> args, bool yes = true) {
+        std::ostringstream out, err;
+        platform::ScriptedPrompt prompt;
+        prompt.SetDefault(yes ? platform::Answer::Ok : platform::Answer::Cancel);
+        cli::Context ctx{std::move(args), dir_, yes, !yes, out, err, prompt};
+        int status = fn(ctx);
+        return {status, out.str(), err.str()};
+    }
+
+    std::filesystem::path dir_;
+    std::unique_ptr<phonesim::testing::PhonesimProcess> phone_;
+};
+
+TEST_F(CmdSyncTest, SendQueuesOneMessagePerNumberAndSyncSendsThem) {
+    StartPhone();
+    CmdRun send = Run(cli::CmdSend, {"+491701111111;+491702222222", "Hello there"});
+    EXPECT_EQ(send.status, cli::kOk) << send.err;
+    EXPECT_NE(send.out.find("Queued 2 messages"), std::string::npos) << send.out;
+    EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 0u);
+
+    CmdRun sync = Run(cli::CmdSync, {});
+    EXPECT_EQ(sync.status, cli::kOk) << sync.err;
+    EXPECT_NE(sync.out.find("Synchronizing..."), std::string::npos);
+    EXPECT_NE(sync.out.find("new [Inbox] +491701234567: On the SIM"), std::string::npos)
+        << sync.out;
+    EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 2u);
+
+    // Once more: nothing is sent or read twice.
+    sync = Run(cli::CmdSync, {});
+    EXPECT_EQ(sync.status, cli::kOk) << sync.err;
+    EXPECT_EQ(sync.out.find("new ["), std::string::npos) << sync.out;
+    EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 2u);
+}
+
+TEST_F(CmdSyncTest, SendWithSyncAndThePushOption) {
+    StartPhone();
+    CmdRun send = Run(cli::CmdSend, {"+491701111111", "Flash", "--push", "--sync"});
+    EXPECT_EQ(send.status, cli::kOk) << send.err;
+    ASSERT_EQ(phone_->ReadState()["sms"]["sent"].size(), 1u);
+}
+
+TEST_F(CmdSyncTest, ErrorsAreListedAndTheStatusIsNonZero) {
+    StartPhone("Faraway Net");
+    CmdRun sync = Run(cli::CmdSync, {});
+    EXPECT_EQ(sync.status, cli::kFailed);
+    EXPECT_NE(sync.err.find("Unknown ISP."), std::string::npos) << sync.err;
+}
+
+TEST_F(CmdSyncTest, WithoutAModemSyncFailsAndSendStillQueues) {
+    CmdRun sync = Run(cli::CmdSync, {});
+    EXPECT_EQ(sync.status, cli::kFailed);
+    CmdRun send = Run(cli::CmdSend, {"+491701111111", "Later"});
+    EXPECT_EQ(send.status, cli::kOk) << send.err;
+    EXPECT_EQ(Run(cli::CmdSend, {"+491701111111"}).status, cli::kUsage);
+    EXPECT_EQ(Run(cli::CmdSend, {";", "text"}).status, cli::kUsage);
+}
+
+TEST_F(CmdSyncTest, ClearSimWipesOnlyWhenConfirmed) {
+    StartPhone();
+    EXPECT_EQ(Run(cli::CmdClearSim, {}, false).status, cli::kOk);
+    EXPECT_EQ(phone_->ReadState()["sms"]["storages"]["SM"]["slots"].size(), 1u);
+    CmdRun clear = Run(cli::CmdClearSim, {});
+    EXPECT_EQ(clear.status, cli::kOk) << clear.err;
+    EXPECT_EQ(phone_->ReadState()["sms"]["storages"]["SM"]["slots"].size(), 0u);
+}
+
+}  // namespace
