@@ -22,11 +22,7 @@ CCordis::CCordis(std::filesystem::path log_file)
 CCordis::~CCordis() {
     {
         std::lock_guard<std::mutex> lock(m_threadMutex);
-        if (m_pThread) {
-            m_pThread->Cancel();
-            m_pThread->Join();
-            m_pThread.reset();
-        }
+        CancelListener();
     }
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->port.reset();
@@ -120,11 +116,7 @@ int CCordis::SendAndReceive(const std::string& command, std::u16string& reply, i
     // Time-out: the listener is replaced; the new one starts with no job, so
     // the abandoned job is dropped. Bytes not yet taken stay on the port.
     std::lock_guard<std::mutex> lock(m_threadMutex);
-    if (m_pThread) {
-        m_pThread->Cancel();
-        m_pThread->Join();
-        m_pThread.reset();
-    }
+    CancelListener();
     Log("thread terminated - timeout");
     {
         std::lock_guard<std::mutex> state_lock(s.mutex);
@@ -132,6 +124,15 @@ int CCordis::SendAndReceive(const std::string& command, std::u16string& reply, i
     }
     StartListener();
     return 0;
+}
+
+void CCordis::CancelListener() {
+    // Called with m_threadMutex held.
+    if (m_pThread) {
+        m_pThread->Cancel();
+        m_pThread->Join();
+        m_pThread.reset();
+    }
 }
 
 void CCordis::StartListener() {
@@ -151,12 +152,8 @@ void CCordis::StartSAR() {
         m_state->sar_active = 1;
     }
     Log("starting SAR");
-    if (m_pThread) {
-        // A listener that already ended (or was cut off) is only joined.
-        m_pThread->Cancel();
-        m_pThread->Join();
-        m_pThread.reset();
-    }
+    // A listener that already ended (or was cut off) is only joined.
+    CancelListener();
     StartListener();
 }
 
@@ -176,15 +173,10 @@ void CCordis::StopSAR() {
         stopped = s.changed.wait_for(state_lock, std::chrono::seconds(5),
                                      [&s] { return s.thread_alive == 0; });
     }
-    if (!stopped) {
+    if (!stopped)
         Log("timeout while stopping SAR - terminating");
-        if (m_pThread)
-            m_pThread->Cancel();
-    }
-    if (m_pThread) {
-        m_pThread->Join();
-        m_pThread.reset();
-    }
+    // A listener that ended is only joined; one still busy is cut off.
+    CancelListener();
     if (!stopped) {
         std::lock_guard<std::mutex> state_lock(s.mutex);
         s.thread_alive = 0;

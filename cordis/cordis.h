@@ -34,7 +34,6 @@ inline constexpr int SAR_BUFFER_SIZE = 10000;
 namespace cordis {
 class CommLog;
 class Listener;
-class SerialPort;
 struct LinkState;
 }  // namespace cordis
 
@@ -108,10 +107,9 @@ class CCordis {
     void Log(const char* text);
 
     std::unique_ptr<cordis::CommLog> m_log;
-    // The job hand-over between the caller and the listener.
+    // The open port, the job hand-over between the caller and the listener,
+    // and the listener's counters, under one mutex.
     std::unique_ptr<cordis::LinkState> m_state;
-    // The open port (m_hPort); the listener uses the copy taken by each job.
-    std::shared_ptr<cordis::SerialPort> m_hPort;
     // Start, stop and replacement of the listener are serialised by this mutex.
     std::mutex m_threadMutex;
     std::unique_ptr<cordis::Listener> m_pThread;
