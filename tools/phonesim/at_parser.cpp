@@ -111,7 +111,7 @@ bool SplitCommandLine(std::string_view line, std::vector<AtCommand>* commands, b
         } else if (c == 'D') {
             size_t end = FindSeparator(body, p + 1);
             end = end == std::string::npos ? body.size() : end + 1;
-            cmd.name = "D";
+            cmd.name.push_back('D');
             cmd.args = body.substr(p + 1, end - p - 1);
             p = end;
         } else if (c == 'S') {

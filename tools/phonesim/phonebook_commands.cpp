@@ -136,9 +136,12 @@ Modem::Result Modem::CmdPhonebookRead(const AtCommand& c, std::string* info) {
             return Result::Error();
         last = *l;
     }
-    if (*first < pb.first || *first > pb.last || last < *first || last > pb.last) {
+    if (*first < pb.first || *first > pb.last || last < *first) {
         return Result::Cme(kCmeInvalidIndex);
     }
+    bool overrange = last > pb.last;
+    if (overrange && !state_->phonebook_partial_overrange)
+        return Result::Cme(kCmeInvalidIndex);
     std::string text;
     for (const auto& e : pb.entries) {
         if (e.index < *first || e.index > last)
@@ -150,7 +153,7 @@ Modem::Result Modem::CmdPhonebookRead(const AtCommand& c, std::string* info) {
     }
     if (!text.empty())
         AddInfo(info, text);
-    return Result::Ok();
+    return overrange ? Result::Cme(kCmeInvalidIndex) : Result::Ok();
 }
 
 Modem::Result Modem::CmdPhonebookWrite(const AtCommand& c, std::string* info) {

@@ -326,6 +326,12 @@ bool StateFromJson(const std::string& text, State* out, std::string* error) {
         if (auto it = j.find("phonebook"); it != j.end()) {
             const json& pbj = *it;
             Take(pbj, "selected", &s.phonebook_selected);
+            std::string overrange = "error";
+            Take(pbj, "overrange", &overrange);
+            if (overrange != "error" && overrange != "partial") {
+                throw std::runtime_error("phonebook.overrange must be \"error\" or \"partial\"");
+            }
+            s.phonebook_partial_overrange = overrange == "partial";
             if (auto st = pbj.find("storages"); st != pbj.end()) {
                 s.phonebooks.clear();
                 for (const auto& [name, bj] : st->items()) {
@@ -424,7 +430,9 @@ std::string StateToJson(const State& s) {
                        {"text_length", pb.text_length},
                        {"entries", entries}};
     }
-    j["phonebook"] = {{"selected", s.phonebook_selected}, {"storages", books}};
+    j["phonebook"] = {{"selected", s.phonebook_selected},
+                      {"overrange", s.phonebook_partial_overrange ? "partial" : "error"},
+                      {"storages", books}};
     j["timing"] = {{"delay_ms", s.timing.delay_ms}, {"send_ms", s.timing.send_ms}};
     j["faults"] = FaultsToJson(s.faults);
     // Texts from the phonebook may hold any bytes; never fail on them.

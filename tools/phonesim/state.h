@@ -149,6 +149,9 @@ struct State {
 
     std::map<std::string, Phonebook> phonebooks;
     std::string phonebook_selected = "SM";
+    // AT+CPBR with a last index beyond the storage: list the entries up to
+    // its end before "+CME ERROR: 21" (some phones), instead of the error alone.
+    bool phonebook_partial_overrange = false;
 
     Timing timing;
     Faults faults;

@@ -39,6 +39,13 @@ TEST_F(PhonebookTest, ReadsRangesInTheGsmCharacterSet) {
     EXPECT_EQ(Cmd("AT+CPBS=\"XX\""), "\r\n+CME ERROR: 4\r\n");
 }
 
+TEST_F(PhonebookTest, RangeBeyondTheEndCanListWhatExistsFirst) {
+    state_["phonebook"]["overrange"] = "partial";
+    StartPhone();
+    EXPECT_EQ(Cmd("AT+CPBR=5,20"), "\r\n+CPBR: 9,\"112\",129,\"??\"\r\n\r\n+CME ERROR: 21\r\n");
+    EXPECT_EQ(Cmd("AT+CPBR=11,20"), "\r\n+CME ERROR: 21\r\n");
+}
+
 TEST_F(PhonebookTest, OtherCharacterSets) {
     StartPhone();
     EXPECT_EQ(Cmd("AT+CSCS=?"),
