@@ -260,8 +260,9 @@ int CmdAutoSync(Context& ctx) {
     sa.sa_handler = OnInterrupt;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    ctx.out << "Automatic synchronisation every " << doc.m_settings.m_nAutoSyncInterval
-            << " minutes; interrupt to stop.\n";
+    int minutes = doc.m_settings.m_nAutoSyncInterval;
+    ctx.out << "Automatic synchronisation every " << minutes
+            << (minutes == 1 ? " minute" : " minutes") << "; interrupt to stop.\n";
     doc.StartAutoSync();
     int seen = 0;
     while (!g_interrupted) {
