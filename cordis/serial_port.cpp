@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "cordis/wake_event.h"
+#include "platform/exclusive_file.h"
 
 namespace cordis {
 
@@ -38,15 +39,12 @@ bool BaudToSpeed(int baud, unsigned int* speed) {
 
 bool SerialPort::Open(const std::string& device) {
     Close();
-    // O_NOCTTY: a phone's port must never become this process's terminal.
-    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    // Opened without waiting for the carrier, never as this process's
+    // terminal, and locked so that no other program talks to the phone.
+    platform::ExclusiveFile port;
+    if (!port.OpenDevice(device))
         return false;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return false;
-    }
-    fd_ = fd;
+    fd_ = port.Release();
     begin_ = end_ = 0;
     skip_blank_ = false;
     return true;

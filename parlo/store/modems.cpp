@@ -10,6 +10,7 @@
 
 #include "parlo/store/file_io.h"
 #include "parlo/store/port_list.h"
+#include "platform/exclusive_file.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -87,10 +88,10 @@ bool RemoveExtModem(platform::Registry& registry, const std::string& name) {
 bool ProbeModem(const std::string& device_path, std::chrono::milliseconds timeout) {
     // Opened without waiting for the carrier (O_NONBLOCK) and locked as the
     // phone link locks its port, so a port in use is not disturbed.
-    Fd file = Fd::Open(device_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (!file.ok() || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+    platform::ExclusiveFile file;
+    if (!file.OpenDevice(device_path))
         return false;
-    int fd = file.get();
+    int fd = file.fd();
     struct termios tio;
     if (::tcgetattr(fd, &tio) != 0)
         return false;  // not a serial device
