@@ -197,6 +197,13 @@ TEST_F(FailureTest, FailedPartKeepsTheLongMessageInTheOutbox) {
     EXPECT_EQ(SentCount(), 4u);
 }
 
+TEST_F(FailureTest, StorageWithoutASizeNeedsTheModelsSize) {
+    state_["sms"]["storages"]["ME"] = StorageJson(0, {});
+    StartPhone();
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), Texts({IDS_NO_MEMORY_SIZE, IDS_SYNC_FAILED}));
+}
+
 TEST_F(FailureTest, LineDroppedWhileReading) {
     state_["sms"]["storages"]["ME"] =
         StorageJson(10, {{1, 0, DeliverPdu("+491701111111", "Hello")}});
