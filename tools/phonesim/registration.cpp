@@ -1,5 +1,7 @@
 #include "tools/phonesim/registration.h"
 
+#include <filesystem>
+
 #include "platform/ports.h"
 #include "platform/registry.h"
 
@@ -19,9 +21,18 @@ bool RegisterModem(const std::string& friendly_name, const std::string& device,
     }
     *key = std::string(kExtModems) + "\\" + name;
     if (registry.KeyExists(platform::Hive::LocalMachine, *key)) {
-        *error = "an ExtModems entry \"" + name + "\" exists already";
-        key->clear();
-        return false;
+        // An entry left behind by a phone that was killed names a device that
+        // is gone: take its place. One whose device exists belongs to a
+        // running phone.
+        auto port = registry.QueryString(platform::Hive::LocalMachine, *key, "Port");
+        auto path = port ? platform::ResolvePort(registry, *port) : std::nullopt;
+        std::error_code ec;
+        if (path && std::filesystem::exists(*path, ec)) {
+            *error = "an ExtModems entry \"" + name + "\" exists already for " + *path;
+            key->clear();
+            return false;
+        }
+        UnregisterModem(*key, port.value_or(""), path.value_or(""));
     }
     *alias = platform::AddPortAlias(registry, device, alias_wanted);
     if (alias->empty()) {

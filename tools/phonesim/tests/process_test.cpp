@@ -75,7 +75,7 @@ TEST_F(ProcessTest, RegistersAsAModemAndCleansUp) {
               "Phonesim Modem");
     EXPECT_EQ(registry.QueryString(platform::Hive::LocalMachine, key, "Port"), "COM2:");
 
-    // A second phone of the same name is refused.
+    // A second phone of the same name is refused while the first runs.
     PhonesimProcess second;
     EXPECT_FALSE(second.Start(dir_ / "second.json", {"--register", "Phonesim Modem"}));
 
@@ -83,6 +83,23 @@ TEST_F(ProcessTest, RegistersAsAModemAndCleansUp) {
     EXPECT_FALSE(registry.KeyExists(platform::Hive::LocalMachine, key));
     EXPECT_FALSE(platform::ResolvePort(registry, "COM2:").has_value());
     EXPECT_EQ(platform::ResolvePort(registry, "COM1:"), "/dev/null");
+    unsetenv("SKYVANE_ROOT");
+}
+
+TEST_F(ProcessTest, TakesThePlaceOfAnEntryLeftBehind) {
+    std::filesystem::path home = dir_ / "home";
+    std::filesystem::create_directories(home);
+    setenv("SKYVANE_ROOT", home.c_str(), 1);
+    platform::Registry registry(home / "registry.reg");
+    const std::string key = "ExtModems\\Phone";
+    ASSERT_TRUE(registry.SetDword(platform::Hive::LocalMachine, key, "DeviceType", 1));
+    ASSERT_TRUE(registry.SetString(platform::Hive::LocalMachine, key, "FriendlyName", "Phone"));
+    ASSERT_TRUE(registry.SetString(platform::Hive::LocalMachine, key, "Port", "COM3:"));
+    ASSERT_TRUE(registry.SetString(platform::Hive::LocalMachine, "Ports", "COM3:",
+                                   (dir_ / "gone").string()));
+    StartPhone({"--register", "Phone", "--alias", "COM3:"});
+    EXPECT_EQ(phone_.alias(), "COM3:");
+    EXPECT_EQ(platform::ResolvePort(registry, "COM3:"), phone_.device());
     unsetenv("SKYVANE_ROOT");
 }
 
