@@ -108,7 +108,11 @@ bool PhonesimProcess::Start(const std::filesystem::path& state_file,
         return false;
     state_file_ = state_file;
     if (socket_dir_.empty()) {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "phonesim-XXXXXX").string();
+        // A Unix socket path has room for about 100 characters only.
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        if (base.native().size() > 60)
+            base = "/tmp";
+        std::string tmpl = (base / "phonesim-XXXXXX").string();
         if (!mkdtemp(tmpl.data()))
             return false;
         socket_dir_ = tmpl;

@@ -1,7 +1,9 @@
 // Byte-exact dialogues with the phone through its pseudo-terminal.
 #include <chrono>
 
+#include "platform/binio.h"
 #include "tools/phonesim/tests/phonesim_fixture.h"
+#include "tools/phonesim/transcript.h"
 
 namespace phonesim::testing {
 namespace {
@@ -179,6 +181,36 @@ TEST_F(DialogueTest, MessageToOwnNumberComesBackIntoPhoneMemory) {
     EXPECT_EQ(deliver.substr(0, 16), "0791947101670000");
     EXPECT_EQ(deliver.substr(16, 18), "040C91947190785634");
     EXPECT_EQ(deliver.substr(deliver.size() - 10), pdu.substr(pdu.size() - 10));
+}
+
+TEST_F(DialogueTest, ASynchronisationRunIsByteExactInTheTranscript) {
+    state_["sms"]["storages"]["SM"]["slots"] = {
+        {{"index", 1}, {"status", 0}, {"pdu", kDeliverPdu}}};
+    StartPhone();
+    const char* lines[] = {"AT",        "AT+CGMI",   "AT+CPMS=\"SM\"",
+                           "AT+CMGR=1", "AT+CMGR=2", "AT+CMGD=1"};
+    for (const char* line : lines)
+        ASSERT_FALSE(Cmd(line).empty()) << line;
+    phone_.Stop();
+    std::string text;
+    ASSERT_TRUE(platform::ReadFileBytes(transcript_, &text));
+    std::vector<TranscriptLine> parsed;
+    ASSERT_TRUE(ParseTranscript(text, &parsed));
+    std::string in, out;
+    for (const auto& l : parsed) {
+        if (!l.note)
+            (l.in ? in : out) += l.bytes;
+    }
+    EXPECT_EQ(in, "AT\rAT+CGMI\rAT+CPMS=\"SM\"\rAT+CMGR=1\rAT+CMGR=2\rAT+CMGD=1\r");
+    EXPECT_EQ(out, std::string("AT\r\r\nOK\r\n"
+                               "AT+CGMI\r\r\nPhonesim\r\n\r\nOK\r\n"
+                               "AT+CPMS=\"SM\"\r\r\n+CPMS: 1,20,1,20,1,20\r\n\r\nOK\r\n"
+                               "AT+CMGR=1\r\r\n+CMGR: 0,,20\r\n") +
+                       kDeliverPdu +
+                       "\r\n\r\nOK\r\n"
+                       "AT+CMGR=2\r\r\nOK\r\n"
+                       "AT+CMGD=1\r\r\nOK\r\n");
+    EXPECT_TRUE(phone_.ReadState()["sms"]["storages"]["SM"]["slots"].empty());
 }
 
 TEST_F(DialogueTest, BaudRatePacesTheOutput) {

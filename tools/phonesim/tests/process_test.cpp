@@ -95,8 +95,8 @@ TEST_F(ProcessTest, TakesThePlaceOfAnEntryLeftBehind) {
     ASSERT_TRUE(registry.SetDword(platform::Hive::LocalMachine, key, "DeviceType", 1));
     ASSERT_TRUE(registry.SetString(platform::Hive::LocalMachine, key, "FriendlyName", "Phone"));
     ASSERT_TRUE(registry.SetString(platform::Hive::LocalMachine, key, "Port", "COM3:"));
-    ASSERT_TRUE(registry.SetString(platform::Hive::LocalMachine, "Ports", "COM3:",
-                                   (dir_ / "gone").string()));
+    ASSERT_TRUE(registry.SetString(platform::Hive::LocalMachine, "Ports",
+                                   "COM3:", (dir_ / "gone").string()));
     StartPhone({"--register", "Phone", "--alias", "COM3:"});
     EXPECT_EQ(phone_.alias(), "COM3:");
     EXPECT_EQ(platform::ResolvePort(registry, "COM3:"), phone_.device());
