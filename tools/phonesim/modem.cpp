@@ -77,6 +77,9 @@ Modem::Modem(State* state, ModemHost* host) : state_(state), host_(host) {
         {"+CREG", &Modem::CmdRegistration},
         {"+CSQ", &Modem::CmdSignal},
         {"+CMEE", &Modem::CmdErrorMode},
+        {"+CNUM", &Modem::CmdSubscriberNumber},
+        {"+CPAS", &Modem::CmdActivityStatus},
+        {"+CFUN", &Modem::CmdFunctionality},
         {"+CSCS", &Modem::CmdCharset},
         {"+CSMS", &Modem::CmdSmsService},
         {"+CMGF", &Modem::CmdMessageFormat},
@@ -551,6 +554,52 @@ Modem::Result Modem::CmdErrorMode(const AtCommand& c, std::string* info) {
                 return Result::Error();
             cmee_ = *n;
             return Result::Ok();
+        }
+        default:
+            return Result::Error();
+    }
+}
+
+Modem::Result Modem::CmdSubscriberNumber(const AtCommand& c, std::string* info) {
+    if (c.op == CmdOp::kTest)
+        return Result::Ok();
+    if (c.op != CmdOp::kExec)
+        return Result::Error();
+    Result sim = SimCheckCme();
+    if (sim.kind != ResultKind::kOk)
+        return sim;
+    const std::string& own = state_->own_number;
+    if (!own.empty()) {
+        AddInfo(info, "+CNUM: ,\"" + own + "\"," + (own[0] == '+' ? "145" : "129"));
+    }
+    return Result::Ok();
+}
+
+Modem::Result Modem::CmdActivityStatus(const AtCommand& c, std::string* info) {
+    if (c.op == CmdOp::kTest) {
+        AddInfo(info, "+CPAS: (0-5)");
+        return Result::Ok();
+    }
+    if (c.op != CmdOp::kExec)
+        return Result::Error();
+    AddInfo(info, "+CPAS: 0");  // ready
+    return Result::Ok();
+}
+
+Modem::Result Modem::CmdFunctionality(const AtCommand& c, std::string* info) {
+    switch (c.op) {
+        case CmdOp::kRead:
+            AddInfo(info, "+CFUN: 1");
+            return Result::Ok();
+        case CmdOp::kTest:
+            AddInfo(info, "+CFUN: (1),(0)");
+            return Result::Ok();
+        case CmdOp::kSet: {
+            std::vector<AtArg> args;
+            if (!ParseArgs(c.args, &args) || args.size() > 2)
+                return Result::Error();
+            auto fun = ArgNumber(args[0]);
+            return fun && *fun == 1 ? Result::Ok() : Result::Cme(4);
         }
         default:
             return Result::Error();

@@ -113,6 +113,9 @@ class Modem {
     Result CmdRegistration(const AtCommand& c, std::string* info);
     Result CmdSignal(const AtCommand& c, std::string* info);
     Result CmdErrorMode(const AtCommand& c, std::string* info);
+    Result CmdSubscriberNumber(const AtCommand& c, std::string* info);
+    Result CmdActivityStatus(const AtCommand& c, std::string* info);
+    Result CmdFunctionality(const AtCommand& c, std::string* info);
     Result CmdCharset(const AtCommand& c, std::string* info);
     Result IdentityAnswer(const AtCommand& c, std::string* info, const std::string& value);
 

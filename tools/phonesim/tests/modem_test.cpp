@@ -73,6 +73,13 @@ TEST_F(ModemTest, LineEditingAndRegisters) {
     EXPECT_EQ(Send("\n\x01xyAT"), "\r\nOK\r\n");
 }
 
+TEST_F(ModemTest, SubscriberNumberAndStatus) {
+    EXPECT_EQ(Send("AT+CNUM"), "\r\n+CNUM: ,\"+491709876543\",145\r\n\r\nOK\r\n");
+    EXPECT_EQ(Send("AT+CPAS"), "\r\n+CPAS: 0\r\n\r\nOK\r\n");
+    EXPECT_EQ(Send("AT+CFUN?"), "\r\n+CFUN: 1\r\n\r\nOK\r\n");
+    EXPECT_EQ(Send("AT+CFUN=0"), "\r\n+CME ERROR: 4\r\n");
+}
+
 TEST_F(ModemTest, ErrorStopsTheRestOfTheLine) {
     EXPECT_EQ(Send("AT+CGMI;+BAD;+CGMM"), "\r\nPhonesim\r\n\r\nERROR\r\n");
 }
