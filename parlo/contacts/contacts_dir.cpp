@@ -20,6 +20,8 @@ namespace parlo {
 
 namespace {
 
+constexpr uintmax_t kMaxCardFileSize = 16u << 20;
+
 bool EndsWith(const std::string& s, std::string_view suffix) {
     return s.size() >= suffix.size() &&
            s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -205,6 +207,9 @@ ContactsStatus ContactsDir::Load(std::vector<StoredContact>* out) const {
     }
     std::vector<StoredContact> contacts;
     for (const auto& [file, rel] : files) {
+        // No contact card is this large (photos included): skipped unread.
+        if (fs::file_size(file, ec) > kMaxCardFileSize && !ec)
+            continue;
         std::string bytes;
         if (!platform::ReadFileBytes(file, &bytes)) {
             // A file that vanished meanwhile is no failure; an unreadable one is.

@@ -45,6 +45,9 @@ TEST_F(ContactsDirTest, ReadsBooksAndBuildsEntries) {
     WriteText(root() / "private" / "junk.vcf", "not a vcard at all");
     WriteText(root() / "private" / "c.vcf.tmp", Card("C", "Tmp;T;;;", "1"));
     WriteText(root() / "private" / "notes.txt", Card("D", "Txt;T;;;", "1"));
+    // A huge file is no contact card: skipped without being read.
+    WriteText(root() / "private" / "huge.vcf", Card("E", "Huge;H;;;", "1"));
+    fs::resize_file(root() / "private" / "huge.vcf", 17u << 20);
     ContactList list;
     list.push_back(std::make_unique<CContactEntry>());  // emptied first
     ASSERT_TRUE(ReadContacts(&list, prompt_, dir()));
