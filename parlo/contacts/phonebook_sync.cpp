@@ -50,24 +50,6 @@ bool SendExpectEmpty(PhoneLink& link, const std::string& command) {
     return link.SendAndReceive(command, reply, kCommandTimeout) == 1 && reply.empty();
 }
 
-bool WriteEntry(PhoneLink& link, int32_t index, const CPhonebookEntry& entry) {
-    std::u16string name = entry.m_strName;
-    ToGsmAlphabet(name);
-    std::string text = platform::NarrowLow8(std::u16string_view(name).substr(0, kMaxNarrow));
-    std::string number =
-        platform::NarrowLow8(std::u16string_view(entry.m_strMobile).substr(0, kMaxNarrow));
-    // The phone cannot take a double quote inside a quoted field.
-    std::replace(text.begin(), text.end(), '"', '\'');
-    number.erase(std::remove(number.begin(), number.end(), '"'), number.end());
-    std::string command =
-        "AT+CPBW=" + std::to_string(index) + ",\"" + number + "\",,\"" + text + "\"";
-    return SendExpectEmpty(link, command);
-}
-
-bool DeleteOnPhone(PhoneLink& link, int32_t index) {
-    return SendExpectEmpty(link, "AT+CPBW=" + std::to_string(index));
-}
-
 // Splits a reply into its lines.
 std::vector<std::u16string_view> Lines(std::u16string_view text) {
     std::vector<std::u16string_view> out;
@@ -80,6 +62,40 @@ std::vector<std::u16string_view> Lines(std::u16string_view text) {
         }
     }
     return out;
+}
+
+bool WriteEntry(PhoneLink& link, int32_t index, const CPhonebookEntry& entry) {
+    std::u16string name = entry.m_strName;
+    ToGsmAlphabet(name);
+    std::string text = platform::NarrowLow8(std::u16string_view(name).substr(0, kMaxNarrow));
+    std::string number =
+        platform::NarrowLow8(std::u16string_view(entry.m_strMobile).substr(0, kMaxNarrow));
+    // The phone cannot take a double quote inside a quoted field.
+    std::replace(text.begin(), text.end(), '"', '\'');
+    number.erase(std::remove(number.begin(), number.end(), '"'), number.end());
+    std::string command =
+        "AT+CPBW=" + std::to_string(index) + ",\"" + number + "\",,\"" + text + "\"";
+    if (!SendExpectEmpty(link, command))
+        return false;
+    // The link hands back an "ERROR" as an empty reply, just like an "OK": a
+    // write the phone refused (text too long, a character it does not take)
+    // would pass for a success and the entry would later be taken as deleted
+    // on the phone. Reading the index back tells the two apart.
+    std::u16string reply;
+    if (link.SendAndReceive("AT+CPBR=" + std::to_string(index), reply, kReadTimeout) != 1)
+        return false;
+    FromGsmAlphabet(reply);
+    const std::u16string sent = platform::WidenBytes(number);
+    for (std::u16string_view line : Lines(reply)) {
+        PhoneEntryLine e;
+        if (ParsePhonebookLine(line, &e) && e.index == index && e.number == sent)
+            return true;
+    }
+    return false;
+}
+
+bool DeleteOnPhone(PhoneLink& link, int32_t index) {
+    return SendExpectEmpty(link, "AT+CPBW=" + std::to_string(index));
 }
 
 }  // namespace

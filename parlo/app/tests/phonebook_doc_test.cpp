@@ -90,7 +90,7 @@ class PhonebookDocTest : public ::testing::Test {
         doc_->m_phonebook.m_entries.push_back(std::move(e));
         return doc_->m_phonebook.m_entries.back().get();
     }
-    // The range reads the link sent, from its log.
+    // The range reads "AT+CPBR=a,b" the link sent, from its log.
     int RangeReads() {
         std::string bytes;
         platform::ReadFileBytes(dir_ / "comm.log", &bytes);
@@ -102,7 +102,8 @@ class PhonebookDocTest : public ::testing::Test {
         int n = 0;
         for (size_t at = log.find(u"SAR - GO: AT+CPBR="); at != std::u16string::npos;
              at = log.find(u"SAR - GO: AT+CPBR=", at + 1)) {
-            n += log[at + 18] != u'?';
+            size_t end = log.find(u'\n', at);
+            n += log.substr(at, end - at).find(u',') != std::u16string::npos;
         }
         return n;
     }
@@ -204,6 +205,17 @@ TEST_F(PhonebookDocTest, SwitchingBetweenTwoPhones) {
     ASSERT_TRUE(a.Load(PhonebookPath(dir_, u"PHONE-A")));
     ASSERT_EQ(a.m_entries.size(), 1u);
     EXPECT_EQ(a.m_entries[0]->m_strName, u"On phone A");
+}
+
+TEST_F(PhonebookDocTest, NameTooLongForThePhoneStaysUnsynchronised) {
+    Start(Storage(20));
+    AddLocal(1, u"A name longer than fourteen", u"1");
+    EXPECT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kFailed);
+    json entries = SimEntries();
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kFailed);
+    ASSERT_NE(Local(1), nullptr);
+    EXPECT_TRUE(Local(1)->IsUnsynced());
 }
 
 TEST_F(PhonebookDocTest, CallDialsTheCleanedNumber) {

@@ -53,6 +53,14 @@ class FakePhone : public PhoneLink {
         return result;
     }
 
+    // The range reads "AT+CPBR=a,b".
+    int CountRangeReads() const {
+        int n = 0;
+        for (const std::string& c : commands)
+            n += c.rfind("AT+CPBR=", 0) == 0 && c.find(',') != std::string::npos;
+        return n;
+    }
+
     int CountCommands(const std::string& prefix) const {
         int n = 0;
         for (const std::string& c : commands)
@@ -69,6 +77,7 @@ class FakePhone : public PhoneLink {
     int cscs_ok = 1;
     int failing_reads = 0;  // the next CPBR range reads that fail with a garbage reply
     bool fail_writes = false;
+    bool refuse_writes = false;
     std::vector<std::string> log;
     std::vector<std::string> commands;
 
@@ -90,7 +99,17 @@ class FakePhone : public PhoneLink {
             return 1;
         }
         int a = 0, b = 0;
-        if (std::sscanf(c.c_str(), "AT+CPBR=%d,%d", &a, &b) == 2) {
+        int fields = std::sscanf(c.c_str(), "AT+CPBR=%d,%d", &a, &b);
+        if (fields == 1) {
+            b = a;  // one index: the read-back after a write
+            auto it = s.records.find(a);
+            if (it != s.records.end()) {
+                *out = "+CPBR: " + std::to_string(a) + ",\"" + it->second.number + "\"," +
+                       std::to_string(it->second.type) + ",\"" + it->second.text + "\"";
+            }
+            return 1;
+        }
+        if (fields == 2) {
             if (failing_reads > 0) {
                 --failing_reads;
                 *out = "garbage";
@@ -110,6 +129,8 @@ class FakePhone : public PhoneLink {
                 *out = "";
                 return 0;
             }
+            if (refuse_writes)
+                return 1;  // "+CME ERROR": an empty reply with success
             int index = std::atoi(c.c_str() + 8);
             size_t q1 = c.find('"');
             if (q1 == std::string::npos) {

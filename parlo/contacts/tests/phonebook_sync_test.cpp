@@ -176,7 +176,7 @@ TEST_F(PhonebookSyncTest, LargeStorageIsReadInBlocksOfTen) {
     for (int i = 1; i <= 250; i += 9)
         Sim().records[i] = {std::to_string(i), 129, "n"};
     ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
-    EXPECT_EQ(phone_.CountCommands("AT+CPBR=") - 1, 25);
+    EXPECT_EQ(phone_.CountRangeReads(), 25);
     EXPECT_EQ(phone_.commands.back(), "AT+CPBR=241,250");
     EXPECT_EQ(book_.m_entries.size(), Sim().records.size());
 
@@ -200,7 +200,7 @@ TEST_F(PhonebookSyncTest, EmptySimEndsAfterFourEmptyBlocks) {
     }
     AddLocal(STORAGE_FLAG_SIM | 45, u"new beyond", u"45", false);
     ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
-    EXPECT_EQ(phone_.CountCommands("AT+CPBR=") - 1, 5);
+    EXPECT_EQ(phone_.CountRangeReads(), 5);
     // Created on the handheld: written; synchronised (deleted on the phone): removed.
     EXPECT_EQ(Sim().records.size(), 20u);
     EXPECT_EQ(Sim().records.count(1), 1u);
@@ -229,6 +229,21 @@ TEST_F(PhonebookSyncTest, FailedWriteFailsTheRunButKeepsTheCopy) {
     EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kFailed);
     ASSERT_NE(Local(STORAGE_FLAG_SIM | 1), nullptr);
     EXPECT_TRUE(Local(STORAGE_FLAG_SIM | 1)->IsUnsynced());
+}
+
+TEST_F(PhonebookSyncTest, WriteThePhoneRefusedIsAFailureNotADeletion) {
+    // The phone answers "+CME ERROR", which the link hands back like an "OK".
+    AddLocal(STORAGE_FLAG_SIM | 1, u"Far too long a name", u"1", false);
+    phone_.refuse_writes = true;
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kFailed);
+    ASSERT_NE(Local(STORAGE_FLAG_SIM | 1), nullptr);
+    EXPECT_TRUE(Local(STORAGE_FLAG_SIM | 1)->IsUnsynced());
+    // The next run does not take it for deleted on the phone.
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kFailed);
+    EXPECT_NE(Local(STORAGE_FLAG_SIM | 1), nullptr);
+    phone_.refuse_writes = false;
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(Sim().records[1].text, "Far too long a name");
 }
 
 TEST_F(PhonebookSyncTest, SwitchingBetweenTwoPhones) {
