@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/testing/temp_dir.h"
+
 namespace install_test {
 
 inline QApplication* App() {
@@ -34,28 +36,10 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms = 30000) {
     return true;
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl =
-            (std::filesystem::temp_directory_path() / "install-test-XXXXXX").string();
-        path_ = mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using skyvane::testing::TempDir;
 
 inline std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return skyvane::testing::ReadText(file);
 }
 
 // A package program that notes its start and end in `log` and works for

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "platform/testing/temp_dir.h"
+
+using skyvane::testing::ScopedEnv;
+using skyvane::testing::TempDir;
 
 using platform::BinaryReader;
 using platform::BinaryWriter;

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/registry.h"
-#include "temp_dir.h"
+#include "platform/testing/temp_dir.h"
+
+using skyvane::testing::ScopedEnv;
+using skyvane::testing::TempDir;
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,10 @@
 #include <fstream>
 
 #include "platform/registry.h"
-#include "temp_dir.h"
+#include "platform/testing/temp_dir.h"
+
+using skyvane::testing::ScopedEnv;
+using skyvane::testing::TempDir;
 
 namespace fs = std::filesystem;
 using platform::Registry;

@@ -9,7 +9,10 @@
 #include <thread>
 
 #include "platform/exclusive_file.h"
-#include "temp_dir.h"
+#include "platform/testing/temp_dir.h"
+
+using skyvane::testing::ScopedEnv;
+using skyvane::testing::TempDir;
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include "platform/binio.h"
-#include "temp_dir.h"
+#include "platform/testing/temp_dir.h"
+
+using skyvane::testing::ScopedEnv;
+using skyvane::testing::TempDir;
 
 using platform::Hive;
 using platform::Registry;

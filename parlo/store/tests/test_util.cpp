@@ -9,18 +9,6 @@
 
 namespace parlo::testing {
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "parlo-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data()))
-        throw std::runtime_error("mkdtemp");
-    path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 Bytes& Bytes::I32(int32_t v) {
     uint32_t u = static_cast<uint32_t>(v);
     for (int i = 0; i < 4; ++i)

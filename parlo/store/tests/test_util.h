@@ -6,20 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/testing/temp_dir.h"
+
 namespace parlo::testing {
 
-// A fresh directory below the system's temporary directory, removed on
-// destruction.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
+using skyvane::testing::TempDir;
 
 // Builds files byte by byte, independently of the code under test.
 struct Bytes {
