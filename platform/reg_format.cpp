@@ -55,16 +55,6 @@ bool NeedsHex(std::string_view s) {
     return false;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // hex(1):41,00,42,00,00,00 -> UTF-16LE string with terminating zero.
 bool ParseHexString(std::string_view s, std::string* out) {
     std::string bytes;
@@ -72,7 +62,7 @@ bool ParseHexString(std::string_view s, std::string* out) {
     for (char c : s) {
         if (c == ',' || c == ' ' || c == '\\')
             continue;
-        int d = HexDigit(c);
+        int d = HexDigitValue(c);
         if (d < 0)
             return false;
         if (hi < 0) {
@@ -133,7 +123,7 @@ bool ParseValueLine(std::string_view line, RegValue* value) {
             return false;
         uint32_t v = 0;
         for (char c : digits) {
-            int d = HexDigit(c);
+            int d = HexDigitValue(c);
             if (d < 0)
                 return false;
             v = v * 16 + static_cast<uint32_t>(d);

@@ -19,6 +19,17 @@ std::string NarrowLow8(std::u16string_view text);
 // Widening of each byte to one code unit (0..255).
 std::u16string WidenBytes(std::string_view bytes);
 
+// The value of a hexadecimal digit (either case), or -1.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // ASCII case-insensitive comparison.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 

@@ -276,15 +276,7 @@ void TakeTel(const Property& p, TelSlot (&slots)[4]) {
 }  // namespace
 
 std::string DecodeQuotedPrintable(std::string_view text) {
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        return -1;
-    };
+    auto hex = platform::HexDigitValue;
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {

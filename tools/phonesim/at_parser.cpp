@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/text.h"
+
 namespace phonesim {
 namespace {
 
@@ -45,16 +47,6 @@ size_t FindSeparator(const std::string& s, size_t pos) {
             return i;
     }
     return std::string::npos;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -199,8 +191,8 @@ bool ParseArgs(std::string_view args, std::vector<AtArg>* out) {
                 if (s == '\\') {
                     if (i + 2 >= args.size())
                         return false;
-                    int hi = HexValue(args[i + 1]);
-                    int lo = HexValue(args[i + 2]);
+                    int hi = platform::HexDigitValue(args[i + 1]);
+                    int lo = platform::HexDigitValue(args[i + 2]);
                     if (hi < 0 || lo < 0)
                         return false;
                     cur.text.push_back(static_cast<char>(hi * 16 + lo));

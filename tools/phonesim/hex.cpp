@@ -1,5 +1,7 @@
 #include "tools/phonesim/hex.h"
 
+#include "platform/text.h"
+
 namespace phonesim {
 
 std::string BytesToHex(std::string_view bytes) {
@@ -14,22 +16,13 @@ std::string BytesToHex(std::string_view bytes) {
 }
 
 bool HexToBytes(std::string_view hex, std::string* out) {
-    auto value = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     out->clear();
     if (hex.size() % 2 != 0)
         return false;
     out->reserve(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2) {
-        int hi = value(hex[i]);
-        int lo = value(hex[i + 1]);
+        int hi = platform::HexDigitValue(hex[i]);
+        int lo = platform::HexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0)
             return false;
         out->push_back(static_cast<char>(hi * 16 + lo));

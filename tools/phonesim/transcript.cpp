@@ -1,5 +1,7 @@
 #include "tools/phonesim/transcript.h"
 
+#include "platform/text.h"
+
 namespace phonesim {
 namespace {
 
@@ -13,16 +15,6 @@ std::string Stamp(const timespec& ts) {
     size_t n = strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local);
     snprintf(buf + n, sizeof buf - n, ".%03ld", ts.tv_nsec / 1'000'000);
     return buf;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -67,8 +59,8 @@ bool UnescapeBytes(std::string_view text, std::string* bytes) {
         } else if (e == 'x') {
             if (i + 2 >= text.size())
                 return false;
-            int hi = HexValue(text[i + 1]);
-            int lo = HexValue(text[i + 2]);
+            int hi = platform::HexDigitValue(text[i + 1]);
+            int lo = platform::HexDigitValue(text[i + 2]);
             if (hi < 0 || lo < 0)
                 return false;
             bytes->push_back(static_cast<char>(hi * 16 + lo));
