@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "parlo/app/parlo_doc.h"
@@ -24,23 +25,30 @@ using platform::Answer;
 const std::string kRealBinDir =
     std::getenv("SKYVANE_BIN_DIR") ? std::getenv("SKYVANE_BIN_DIR") : "";
 
-// Records what the document tells its view.
+// Records what the document tells its view. The document calls it from the
+// synchronisation worker too, as it calls the real view (which hands the calls
+// to its own thread).
 class RecordingView : public IParloView {
   public:
     std::vector<std::string> calls;
-    void MessageAdded(CSmsMessage* rec) override {
-        calls.push_back("add " + std::to_string(rec->m_nState));
-    }
+    void MessageAdded(CSmsMessage* rec) override { Note("add " + std::to_string(rec->m_nState)); }
     void MessageChanged(CSmsMessage* rec) override {
-        calls.push_back("show " + std::to_string(rec->m_nState));
+        Note("show " + std::to_string(rec->m_nState));
     }
-    void MessageUpdated(CSmsMessage*) override { calls.push_back("refresh"); }
-    void MessageRemoved(CSmsMessage*) override { calls.push_back("remove"); }
-    void ClearList(int code) override { calls.push_back("clear " + std::to_string(code)); }
-    void RefillLists() override { calls.push_back("refill"); }
-    void FolderAdded(const CSmsFolder&) override { calls.push_back("folder+"); }
-    void FolderRemoved(const CSmsFolder&) override { calls.push_back("folder-"); }
-    void SetErrorIndicator(bool on) override { calls.push_back(on ? "blink" : "quiet"); }
+    void MessageUpdated(CSmsMessage*) override { Note("refresh"); }
+    void MessageRemoved(CSmsMessage*) override { Note("remove"); }
+    void ClearList(int code) override { Note("clear " + std::to_string(code)); }
+    void RefillLists() override { Note("refill"); }
+    void FolderAdded(const CSmsFolder&) override { Note("folder+"); }
+    void FolderRemoved(const CSmsFolder&) override { Note("folder-"); }
+    void SetErrorIndicator(bool on) override { Note(on ? "blink" : "quiet"); }
+
+  private:
+    void Note(std::string call) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls.push_back(std::move(call));
+    }
+    std::mutex mutex_;
 };
 
 class CountingProgress : public CStartProgress {
