@@ -87,6 +87,16 @@ std::u16string CleanedNumber(std::u16string_view number) {
     return copy;
 }
 
+bool IsValidNumber(std::u16string_view number) {
+    if (number.empty())
+        return false;
+    for (char16_t c : number) {
+        if (!((c >= u'0' && c <= u'9') || c == u'+' || c == u';'))
+            return false;
+    }
+    return true;
+}
+
 std::u16string FormatNumberKinds(const CContactEntry& entry, const std::u16string (&letters)[4]) {
     const std::u16string* numbers[4] = {&entry.m_strMobile, &entry.m_strBusiness, &entry.m_strHome,
                                         &entry.m_strCar};

@@ -72,6 +72,9 @@ std::u16string TrimWhite(std::u16string_view s);
 bool CleanNumber(std::u16string& number);
 // The cleaned value of a copy.
 std::u16string CleanedNumber(std::u16string_view number);
+// A recipient text is valid when it is not empty and holds only decimal
+// digits, '+' and ';' (nothing that CleanNumber would remove).
+bool IsValidNumber(std::u16string_view number);
 
 // The kind letters (M, W, H, A) of the numbers the entry has, separated by
 // blanks, from the client's string table.
