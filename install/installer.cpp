@@ -7,10 +7,10 @@ namespace {
 constexpr TextIds kTexts[4] = {
     // next, cancel, welcome, language caption, label, agreement caption, accept,
     // decline, instructions caption, instruction text, success, failure
-    {3, 4, 27, 23, 9, 25, 14, 15, 28, 11, 16, 20},   // English
-    {6, 7, 26, 22, 8, 24, 12, 13, 21, 10, 5, 19},    // German
-    {3, 4, 44, 40, 30, 42, 34, 36, 46, 32, 17, 38},  // French
-    {3, 4, 45, 41, 31, 43, 35, 37, 47, 33, 29, 39},  // Italian
+    {3, 4, 27, 23, 9, 25, 14, 15, 28, 11, 16, 20, 48},   // English
+    {6, 7, 26, 22, 8, 24, 12, 13, 21, 10, 5, 19, 49},    // German
+    {3, 4, 44, 40, 30, 42, 34, 36, 46, 32, 17, 38, 50},  // French
+    {3, 4, 45, 41, 31, 43, 35, 37, 47, 33, 29, 39, 51},  // Italian
 };
 
 constexpr Packages kPackages[4] = {

@@ -35,6 +35,7 @@ struct TextIds {
     unsigned instruction_text;
     unsigned success;
     unsigned failure;
+    unsigned installing;  // "Installing %s ...", shown while a package runs
 };
 const TextIds& TextsOf(Language language);
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSocketNotifier>
@@ -149,8 +150,19 @@ InstallWizard::InstallWizard(const platform::StringTable& strings, Options optio
         inner->addWidget(instruction_text_, 1);
         instructions_next_ = Button(instructions_, "1014");
         instructions_cancel_ = Button(instructions_, "1015");
+        installing_ = new QLabel(instructions_);
+        installing_->setObjectName("installing");
+        installing_->setWordWrap(true);
+        installing_->hide();
+        busy_ = new QProgressBar(instructions_);
+        busy_->setObjectName("busy");
+        busy_->setRange(0, 0);  // no known end: the bar shows that work goes on
+        busy_->setTextVisible(false);
+        busy_->hide();
         auto* layout = new QVBoxLayout(instructions_);
         layout->addWidget(info_frame_, 1);
+        layout->addWidget(installing_);
+        layout->addWidget(busy_);
         layout->addLayout(ButtonRow(instructions_next_, instructions_cancel_));
         connect(instructions_next_, &QPushButton::clicked, this, &InstallWizard::Install);
         connect(instructions_cancel_, &QPushButton::clicked, this, &InstallWizard::Cancel);
@@ -258,6 +270,7 @@ void InstallWizard::Install() {
     instructions_next_->setEnabled(false);
     instructions_cancel_->setEnabled(false);
     setCursor(Qt::WaitCursor);
+    ShowInstalling(0);
     first_ = std::make_unique<PackageProcess>();
     if (!first_->Start(PackagePath(0))) {
         Finish(TextsOf(language_).failure);
@@ -267,6 +280,7 @@ void InstallWizard::Install() {
 }
 
 void InstallWizard::StartSecond() {
+    ShowInstalling(1);
     second_ = std::make_unique<PackageProcess>();
     if (!second_->Start(PackagePath(1))) {
         Finish(TextsOf(language_).failure);
@@ -311,8 +325,18 @@ void InstallWizard::WaitFor(PackageProcess* process, int timeout_ms, std::functi
     }
 }
 
+// Names the package that runs now, under the instructions, with the busy bar.
+void InstallWizard::ShowInstalling(int which) {
+    QString text = Text(TextsOf(language_).installing);
+    text.replace("%s", QString::fromStdString(PackagePath(which).filename().string()));
+    installing_->setText(text);
+    installing_->show();
+    busy_->show();
+}
+
 void InstallWizard::Finish(unsigned message_id) {
     unsetCursor();
+    busy_->hide();
     if (options_.prompt != nullptr) {
         options_.prompt->MessageBox(strings_.Load(message_id), platform::Buttons::Ok,
                                     platform::Icon::None,

@@ -15,6 +15,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStackedWidget;
@@ -65,6 +66,7 @@ class InstallWizard : public QDialog {
     void StartSecond();
     void WaitFor(PackageProcess* process, int timeout_ms, std::function<void()> then);
     void Finish(unsigned message_id);
+    void ShowInstalling(int which);
 
     const platform::StringTable& strings_;
     Options options_;
@@ -95,6 +97,8 @@ class InstallWizard : public QDialog {
     QGroupBox* info_frame_ = nullptr;
     QPushButton* instructions_next_ = nullptr;
     QPushButton* instructions_cancel_ = nullptr;
+    QLabel* installing_ = nullptr;  // "Installing ...", while a package runs
+    QProgressBar* busy_ = nullptr;  // a busy indicator beside it
 };
 
 }  // namespace install

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake pkg-config g++ git
           libgtest-dev libgmock-dev googletest libbenchmark-dev
-          qt6-base-dev libgl-dev libcurl4-openssl-dev nlohmann-json3-dev
+          qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
           python3 fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -37,7 +37,7 @@ int Download(Engine& engine, std::ostream& out) {
 
 int Fail(Engine& engine, std::ostream& out) {
     out << platform::ToUtf8(engine.error_text()) << "\n";
-    return BATCH_ERROR;
+    return engine.refused() ? BATCH_REFUSED : BATCH_ERROR;
 }
 
 }  // namespace
@@ -58,6 +58,8 @@ int RunBatch(const std::string& command_line, Config config, std::ostream& out) 
         return BATCH_USAGE;
     }
     out << "Product to update: " << engine.app_name() << "\n";
+    if (engine.restart_pending())
+        out << platform::ToUtf8(Engine::Text(65039)) << "\n";
     engine.RunCheck();
     switch (engine.CheckOutcome()) {
         case Outcome::kNone:
@@ -77,6 +79,8 @@ int RunBatch(const std::string& command_line, Config config, std::ostream& out) 
                 return Fail(engine, out);
             }
             engine.Install();
+            if (engine.install_error())
+                return Fail(engine, out);
             if (!engine.HandOver()) {
                 out << "Can not start SelfUpdate\n";
                 return BATCH_ERROR;

@@ -16,6 +16,7 @@ enum BatchStatus {
     BATCH_APP_RUNNING = 3,     // the application is still running
     BATCH_RESTART_NEEDED = 4,  // files wait in \windows\temp for "copy" at the next start
     BATCH_HANDED_OVER = 5,     // the updater's own files went to "SelfUpdate"
+    BATCH_REFUSED = 6,         // a list, file or server failed verification: nothing installed
     BATCH_USAGE = 64,
 };
 

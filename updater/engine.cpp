@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <thread>
 
 #include "platform/binio.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "updater/postreset.h"
 #include "updater_strings.h"
 
 namespace fs = std::filesystem;
@@ -107,6 +109,36 @@ void EmptyDirectory(const fs::path& dir) {
         fs::remove(p, ec);
 }
 
+bool CleanTempKeepingPending() {
+    fs::path dir = TempDir();
+    std::string data;
+    std::vector<PendingFile> pending;
+    if (platform::ReadFileBytes(dir / "postresetcopy.ini", &data))
+        pending = ParsePostResetList(data);
+    if (pending.empty()) {
+        EmptyDirectory(dir);
+        return false;
+    }
+    std::error_code ec;
+    std::vector<fs::path> found;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        found.push_back(it->path());
+    }
+    for (const fs::path& p : found) {
+        std::string name = p.filename().string();
+        bool keep = name == "postresetcopy.ini" ||
+                    std::any_of(pending.begin(), pending.end(),
+                                [&](const PendingFile& f) { return f.name == name; });
+        if (!keep)
+            fs::remove(p, ec);
+    }
+    return true;
+}
+
+fs::path PendingSumsFile() {
+    return LocalPath(UpdaterDirText()) / "postresetcopy.sum";
+}
+
 std::string UpdaterDirText() {
     return EnvOr("SKYVANE_UPDATER_DIR", platform::BinDir().string());
 }
@@ -142,6 +174,8 @@ Config DefaultConfig() {
     config.own_version = Narrow(table.Load(65010));
     config.own_folder = Narrow(table.Load(65022));
     config.updater_dir = UpdaterDirText();
+    config.keys_dir = DefaultKeysDir();
+    config.ca_file = EnvOr("SKYVANE_UPDATE_CA_FILE", "");
     return config;
 }
 
@@ -180,7 +214,7 @@ Engine::Engine(Config config)
     : config_(std::move(config)),
       log_(platform::DevicePath("\\updater.log")),
       debug_log_(platform::DevicePath("\\t.log")),
-      http_(config_.host, &debug_log_) {}
+      http_(config_.host, &debug_log_, config_.ca_file) {}
 
 Engine::~Engine() = default;
 
@@ -221,7 +255,10 @@ StartResult Engine::StartUp(const std::string& command_line) {
     std::error_code ec;
     fs::remove(self_tmp, ec);
     fs::create_directories(TempDir(), ec);
-    EmptyDirectory(TempDir());
+    // An update that waits for the restart keeps its files.
+    restart_pending_ = CleanTempKeepingPending();
+    if (restart_pending_)
+        log_.Write("An update waits for the restart: its files in \\windows\\temp are kept");
     fs::path copy = platform::ResolveProgram(LocalPath(config_.updater_dir), "copy.exe");
     if (copy.empty())
         copy = LocalPath(config_.updater_dir) / "copy";
@@ -239,6 +276,12 @@ void Engine::Status(std::u16string text) {
 void Engine::SetError(std::u16string text) {
     error_ = true;
     error_text_ = std::move(text);
+}
+
+void Engine::Refuse(std::u16string text, const std::string& log_line) {
+    log_.Write("Refused: " + log_line);
+    refused_ = true;
+    SetError(std::move(text));
 }
 
 void Engine::ReportHttpError(HttpError error) {
@@ -276,6 +319,12 @@ void Engine::ReportHttpError(HttpError error) {
         case HttpError::kCancelled:
             log_.Write("Cancel");
             return;
+        case HttpError::kUntrusted:
+            Refuse(Text(65037), "the certificate of " + http_.host() + " is not trusted");
+            return;
+        case HttpError::kInsecureRedirect:
+            Refuse(Text(65038), http_.host() + " redirected from https to http");
+            return;
     }
 }
 
@@ -290,6 +339,9 @@ std::string Engine::product() const {
 int Engine::RunCheck() {
     cancel_ = false;
     error_ = false;
+    refused_ = false;
+    verified_ = false;
+    manifest_ = Manifest();
     error_text_.clear();
     needs_updater_update_ = false;
     app_running_ = false;
@@ -307,7 +359,87 @@ int Engine::RunCheck() {
     return CheckApplication();
 }
 
-bool Engine::FetchUpdateInfo(const std::string& product, ServerList* server,
+bool Engine::FetchSmall(const std::string& product, const char* name, std::string* data,
+                        HttpError* error) {
+    fs::path file = TempDir() / name;
+    *error = http_.Download(Object(product, name), file, &cancel_, nullptr);
+    bool ok = *error == HttpError::kOk && platform::ReadFileBytes(file, data);
+    std::error_code ec;
+    fs::remove(file, ec);
+    return ok;
+}
+
+// With trusted keys the list must come with a manifest signed by one of them,
+// for this product, not older than the last one accepted, naming the list's
+// bytes and every file of it. The sequence is kept per directory.
+bool Engine::VerifyList(const std::string& product, const std::string& dir,
+                        std::string_view update_info, const ServerList& list) {
+    manifest_ = Manifest();
+    verified_ = false;
+    std::vector<std::string> skipped;
+    std::vector<TrustedKey> keys = LoadTrustedKeys(config_.keys_dir, &skipped);
+    for (const std::string& name : skipped)
+        log_.Write("Not a public key, skipped: " + name);
+    if (keys.empty()) {
+        log_.Write("The update list of " + product + " was not verified: no trusted key");
+        return true;
+    }
+    std::string manifest_bytes, signature;
+    HttpError error;
+    for (const char* name : {kManifestName, kSignatureName}) {
+        std::string* data = name == kManifestName ? &manifest_bytes : &signature;
+        if (FetchSmall(product, name, data, &error))
+            continue;
+        if (error == HttpError::kNoLength) {
+            Refuse(Text(65030), std::string("no ") + name + " for " + product);
+        } else {
+            ReportHttpError(error);
+        }
+        return false;
+    }
+    if (!VerifySignature(manifest_bytes, signature, keys)) {
+        Refuse(Text(65031), "the signature of the manifest of " + product +
+                                " is not valid for any of the trusted keys");
+        return false;
+    }
+    Manifest manifest;
+    std::string problem;
+    if (!ParseManifest(manifest_bytes, &manifest)) {
+        problem = "the signed manifest can not be read";
+    } else if (manifest.product != Lower(product)) {
+        problem = "the manifest is for " + manifest.product;
+    } else {
+        ManifestCoversList(manifest, update_info, list, &problem);
+    }
+    if (!problem.empty()) {
+        Refuse(Text(65032), "update list of " + product + ": " + problem);
+        return false;
+    }
+    fs::path sequence_file = LocalPath(dir) / "update.sequence";
+    std::string stored;
+    uint64_t last = 0;
+    if (platform::ReadFileBytes(sequence_file, &stored))
+        last = std::strtoull(stored.c_str(), nullptr, 10);
+    if (manifest.sequence < last) {
+        Refuse(Text(65033), "update list of " + product + " has sequence " +
+                                std::to_string(manifest.sequence) + ", lower than " +
+                                std::to_string(last) + " accepted before");
+        return false;
+    }
+    if (manifest.sequence > last) {
+        std::error_code ec;
+        fs::create_directories(sequence_file.parent_path(), ec);
+        if (!platform::WriteFileAtomic(sequence_file, std::to_string(manifest.sequence) + "\n"))
+            log_.Write("can't write " + sequence_file.string());
+    }
+    log_.Write("The update list of " + product + " is verified: sequence " +
+               std::to_string(manifest.sequence));
+    manifest_ = std::move(manifest);
+    verified_ = true;
+    return true;
+}
+
+bool Engine::FetchUpdateInfo(const std::string& product, const std::string& dir, ServerList* server,
                              const char* failure_log) {
     fs::path file = TempDir() / "update.info";
     std::error_code ec;
@@ -321,13 +453,35 @@ bool Engine::FetchUpdateInfo(const std::string& product, ServerList* server,
     }
     std::string data;
     std::string bad_line;
-    if (!platform::ReadFileBytes(file, &data) ||
-        ParseUpdateInfo(data, server, &bad_line) != ParseStatus::kOk) {
-        log_.Write("Error, can't parse update.info: " + bad_line);
-        SetError(Text(65013));
+    if (!platform::ReadFileBytes(file, &data)) {
+        log_.Write("Error, can't read update.info");
+        SetError(Text(65015));
         return false;
     }
-    return true;
+    ParseStatus status = ParseUpdateInfo(data, server, &bad_line);
+    // A list that the publisher did not sign is refused before its contents
+    // are judged.
+    ServerList none;
+    if (!VerifyList(product, dir, data, status == ParseStatus::kOk ? *server : none))
+        return false;
+    switch (status) {
+        case ParseStatus::kOk:
+            return true;
+        case ParseStatus::kNotUpdateList:
+            log_.Write("Error, can't parse update.info: " + bad_line);
+            SetError(Text(65013));
+            return false;
+        case ParseStatus::kUnsafePath:
+            Refuse(Text(65035), "update.info names an unsafe path: " + bad_line);
+            return false;
+        case ParseStatus::kBadEntry:
+        case ParseStatus::kGarbage:
+            log_.Write("Error, update.info is no update list: " +
+                       (bad_line.empty() ? std::string("no entry") : bad_line));
+            SetError(Text(65036));
+            return false;
+    }
+    return false;
 }
 
 bool Engine::QuerySizes(const std::string& product) {
@@ -339,7 +493,8 @@ bool Engine::QuerySizes(const std::string& product) {
             return false;
         if (size < 0) {
             ReportHttpError(error);
-            SetError(Text(65015));
+            if (!refused_)
+                SetError(Text(65015));
             return false;
         }
         item.size = size;
@@ -358,7 +513,8 @@ int Engine::CheckUpdater() {
         return 2;
     }
     updater_local_ = ParseVersionInfo(data);
-    if (!FetchUpdateInfo(own, &server_, "Error, can't download updater update.info"))
+    if (!FetchUpdateInfo(own, config_.updater_dir, &server_,
+                         "Error, can't download updater update.info"))
         return 2;
     if (!CompareLists(&server_, updater_local_, &items_)) {
         items_.clear();
@@ -397,7 +553,7 @@ int Engine::CheckApplication() {
     };
     if (updater_too_old(local_.version_of_file))
         return 1;
-    if (!FetchUpdateInfo(app_name_, &server_, "Error, can't download update.info"))
+    if (!FetchUpdateInfo(app_name_, app_dir_, &server_, "Error, can't download update.info"))
         return 2;
     if (cancel_)
         return 2;
@@ -435,17 +591,18 @@ Outcome Engine::CheckOutcome() const {
     return Outcome::kFiles;
 }
 
+// Logs only the result: the program that blocks the update, if any.
 bool Engine::ApplicationRunning() {
     for (const std::string& running : platform::RunningProgramNames()) {
-        log_.Write(" running proces: " + running);
         std::string lower = Lower(running);
         for (const LocalEntry& entry : local_.entries) {
             if (entry.name == lower) {
-                log_.Write("   Application still runing");
+                log_.Write("   Application still runing: " + running);
                 return true;
             }
         }
     }
+    log_.Write("No program of the application is running");
     return false;
 }
 
@@ -536,7 +693,12 @@ int Engine::RunDownload() {
             if (error != HttpError::kOk) {
                 download_failed_ = true;
                 ReportHttpError(error);
-                SetError(Text(65015));
+                if (!refused_)
+                    SetError(Text(65015));
+                return 2;
+            }
+            if (!VerifyDownloaded(&item)) {
+                download_failed_ = true;
                 return 2;
             }
             std::lock_guard<std::mutex> lock(progress_mutex_);
@@ -549,9 +711,35 @@ int Engine::RunDownload() {
     return 1;
 }
 
+// Notes the downloaded file's SHA-256; with a verified list it must match the
+// manifest in size and hash, else the file is refused.
+bool Engine::VerifyDownloaded(UpdateItem* item) {
+    std::string hash;
+    int64_t size = 0;
+    if (!Sha256File(TempDir() / item->name, &hash, &size)) {
+        log_.Write("can't read the downloaded file: " + item->name);
+        SetError(Text(65015));
+        return false;
+    }
+    item->sha256 = hash;
+    if (!verified_)
+        return true;
+    const ManifestFile* expected = manifest_.Find(item->path + item->name);
+    if (!expected || expected->size != size || expected->sha256 != hash) {
+        std::string why =
+            !expected ? "not in the manifest"
+            : expected->size != size
+                ? "size " + std::to_string(size) + " instead of " + std::to_string(expected->size)
+                : "SHA-256 differs from the manifest";
+        Refuse(Text(65034, item->name), "file " + item->name + ": " + why);
+        return false;
+    }
+    return true;
+}
+
 void Engine::AbandonDownload() {
     log_.Write(cancel_ ? "cancel" : "error");
-    EmptyDirectory(TempDir());
+    CleanTempKeepingPending();
     if (cancel_ && mode_ == InstallMode::kUpdater) {
         items_.clear();
         server_ = ServerList();
@@ -588,6 +776,31 @@ void Engine::Install() {
     const bool direct = mode_ == InstallMode::kDirect;
     const std::string dir = mode_ == InstallMode::kUpdater ? config_.updater_dir : app_dir_;
     const LocalList& local = mode_ == InstallMode::kUpdater ? updater_local_ : local_;
+    // Every file must still be the one that was downloaded (and verified)
+    // before any of them replaces anything.
+    for (const UpdateItem& item : items_) {
+        if (!item.download)
+            continue;
+        std::string hash;
+        if (!Sha256File(TempDir() / item.name, &hash, nullptr) || hash != item.sha256) {
+            Refuse(Text(65040, item.name),
+                   "file " + item.name + " changed in \\windows\\temp after its download");
+            install_error_ = true;
+            CleanTempKeepingPending();
+            return;
+        }
+    }
+    // Files that already wait for the restart stay listed, unless this run
+    // brings a newer copy of them.
+    std::vector<PendingFile> pending;
+    std::map<std::string, std::string> sums;
+    if (!direct) {
+        std::string data;
+        if (platform::ReadFileBytes(TempDir() / "postresetcopy.ini", &data))
+            pending = ParsePostResetList(data);
+        if (platform::ReadFileBytes(PendingSumsFile(), &data))
+            sums = ParsePendingSums(data);
+    }
     std::string list;
     for (UpdateItem& item : items_) {
         if (!item.download)
@@ -617,16 +830,30 @@ void Engine::Install() {
             } else {
                 destination = dir + "\\" + item.path;
             }
-            list += item.name + "\n" + destination + "\n";
+            std::erase_if(pending, [&](const PendingFile& f) { return f.name == item.name; });
+            pending.push_back({item.name, destination});
+            sums[item.name] = item.sha256;
             log_.Write("Seting file:" + item.name + " " + destination + " for postreset copy");
         }
     }
     if (direct) {
-        EmptyDirectory(TempDir());
-    } else if (!platform::WriteFileAtomic(TempDir() / "postresetcopy.ini", list)) {
-        log_.Write("can't write postresetcopy.ini");
-        install_error_ = true;
-        SetError(Text(65015));
+        CleanTempKeepingPending();
+    } else {
+        std::string sum_text;
+        for (const PendingFile& f : pending) {
+            list += f.name + "\n" + f.directory + "\n";
+            auto sum = sums.find(f.name);
+            if (sum != sums.end())
+                sum_text += sum->second + " " + f.name + "\n";
+        }
+        std::error_code ec;
+        fs::create_directories(PendingSumsFile().parent_path(), ec);
+        if (!platform::WriteFileAtomic(PendingSumsFile(), sum_text) ||
+            !platform::WriteFileAtomic(TempDir() / "postresetcopy.ini", list)) {
+            log_.Write("can't write postresetcopy.ini");
+            install_error_ = true;
+            SetError(Text(65015));
+        }
     }
     fs::path info = LocalPath(dir) / "version.info";
     std::error_code ec;

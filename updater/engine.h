@@ -16,6 +16,7 @@
 #include "updater/http.h"
 #include "updater/info.h"
 #include "updater/log.h"
+#include "updater/manifest.h"
 
 namespace updater {
 
@@ -31,6 +32,17 @@ std::filesystem::path TempDir();
 // Deletes every file in `dir` (failures are ignored).
 void EmptyDirectory(const std::filesystem::path& dir);
 
+// Empties "\windows\temp", but keeps the files that wait there for "copy"
+// (listed in "postresetcopy.ini") and the list itself. Returns true when such
+// files wait.
+bool CleanTempKeepingPending();
+
+// "postresetcopy.sum" in the updater's directory: SHA-256 and size of every
+// file waiting in "\windows\temp", checked before "copy" or "SelfUpdate"
+// put it in place. Kept outside "\windows\temp" so that whoever can change
+// a waiting file cannot change its sum too.
+std::filesystem::path PendingSumsFile();
+
 // The directory of the updater and its companions: $SKYVANE_UPDATER_DIR,
 // else the suite's bin directory.
 std::string UpdaterDirText();
@@ -40,13 +52,15 @@ std::filesystem::path AutostartFile();
 bool CreateAutostartEntry(const std::filesystem::path& copy_program);
 
 struct Config {
-    std::string host;         // string 65008, or $SKYVANE_UPDATE_HOST
-    std::string folder;       // string 65009, "/auto_update/"
-    std::string own_version;  // string 65010
-    std::string own_folder;   // string 65022, "updaterEng"
-    std::string updater_dir;  // UpdaterDirText()
-    int pause_ms = 3000;      // pause after "Find new ... version."
-    bool batch = false;       // started as "updater --batch"
+    std::string host;                // string 65008, or $SKYVANE_UPDATE_HOST
+    std::string folder;              // string 65009, "/auto_update/"
+    std::string own_version;         // string 65010
+    std::string own_folder;          // string 65022, "updaterEng"
+    std::string updater_dir;         // UpdaterDirText()
+    int pause_ms = 3000;             // pause after "Find new ... version."
+    bool batch = false;              // started as "updater --batch"
+    std::filesystem::path keys_dir;  // trusted public keys: DefaultKeysDir()
+    std::string ca_file;             // $SKYVANE_UPDATE_CA_FILE: CAs for an https server
 };
 Config DefaultConfig();
 
@@ -81,6 +95,8 @@ class Engine {
     // autostart entry. kQuit: "self.tmp" was empty and the program must end.
     StartResult StartUp(const std::string& command_line);
     bool self_update_mode() const { return self_update_mode_; }
+    // Files of an earlier update wait in "\windows\temp" for the restart.
+    bool restart_pending() const { return restart_pending_; }
     const std::string& app_name() const { return app_name_; }
     const std::string& app_dir() const { return app_dir_; }
 
@@ -97,6 +113,10 @@ class Engine {
     bool cancelled() const { return cancel_; }
 
     const std::u16string& error_text() const { return error_text_; }
+    // The error was a refusal: an unverified list or file, an untrusted server.
+    bool refused() const { return refused_; }
+    // The current list was verified against a signed manifest.
+    bool list_verified() const { return verified_; }
     bool download_started() const { return download_started_; }
 
     // The files view.
@@ -137,7 +157,14 @@ class Engine {
   private:
     int CheckUpdater();
     int CheckApplication();
-    bool FetchUpdateInfo(const std::string& product, ServerList* server, const char* failure_log);
+    bool FetchUpdateInfo(const std::string& product, const std::string& dir, ServerList* server,
+                         const char* failure_log);
+    bool FetchSmall(const std::string& product, const char* name, std::string* data,
+                    HttpError* error);
+    bool VerifyList(const std::string& product, const std::string& dir,
+                    std::string_view update_info, const ServerList& list);
+    bool VerifyDownloaded(UpdateItem* item);
+    void Refuse(std::u16string text, const std::string& log_line);
     bool QuerySizes(const std::string& product);
     bool ApplicationRunning();
     void Status(std::u16string text);
@@ -156,6 +183,10 @@ class Engine {
 
     std::atomic<bool> cancel_{false};
     bool error_ = false;
+    bool refused_ = false;
+    bool restart_pending_ = false;
+    bool verified_ = false;
+    Manifest manifest_;  // of the list being worked on, when verified
     std::u16string error_text_;
     bool needs_updater_update_ = false;
     bool app_running_ = false;

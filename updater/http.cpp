@@ -108,7 +108,15 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "updater");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    const bool https = url.rfind("https://", 0) == 0;
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!ca_file_.empty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file_.c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
     // A server that stops sending for a minute has failed.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -138,6 +146,21 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
     }
     if (Cancelled(t->cancel))
         return HttpError::kCancelled;
+    switch (rc) {
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+            return HttpError::kUntrusted;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            // The first address was ours; only a redirect can name another scheme.
+            if (t->status >= 300 && t->status < 400)
+                return https ? HttpError::kInsecureRedirect : HttpError::kNoLength;
+            break;
+        default:
+            break;
+    }
     if (!t->headers_done) {
         switch (rc) {
             case CURLE_URL_MALFORMAT:
@@ -152,8 +175,9 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
                 return HttpError::kSendFailed;
         }
     }
-    // An error page is no file, whatever its length.
-    if (t->status >= 400 || t->length < 0)
+    // An error page is no file, whatever its length; nor is a redirect that
+    // was not followed.
+    if (t->status >= 300 || t->length < 0)
         return HttpError::kNoLength;
     if (t->header_only)
         return HttpError::kOk;

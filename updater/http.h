@@ -20,13 +20,20 @@ enum class HttpError {
     kShort,        // the body ended before the announced length
     kWriteFailed,  // the local file could not be written
     kCancelled,
+    kUntrusted,         // https: the server's certificate did not verify
+    kInsecureRedirect,  // https: the server sent us on to a plain http address
 };
 
 class HttpClient {
   public:
     // `host` is a host name ("example.org", "127.0.0.1:8080") or a base URL
     // ("https://example.org"). `debug` is "\t.log", deleted at every request.
-    HttpClient(std::string host, Log* debug) : host_(std::move(host)), debug_(debug) {}
+    // Addresses given with "https://" are fetched with certificate and host
+    // name verification, always; `ca_file` (when not empty) replaces the
+    // system's certificate authorities. Redirects are followed, but never from
+    // https to http.
+    HttpClient(std::string host, Log* debug, std::string ca_file = {})
+        : host_(std::move(host)), debug_(debug), ca_file_(std::move(ca_file)) {}
 
     const std::string& host() const { return host_; }
     std::string Url(const std::string& object) const;
@@ -49,6 +56,7 @@ class HttpClient {
 
     std::string host_;
     Log* debug_;
+    std::string ca_file_;
 };
 
 }  // namespace updater

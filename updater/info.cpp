@@ -110,29 +110,31 @@ int EntryKind(std::string_view tag) {
     return -1;
 }
 
-bool ParseEntry(int kind, std::string_view value, ServerEntry* entry) {
+ParseStatus ParseEntry(int kind, std::string_view value, ServerEntry* entry) {
     std::vector<std::string_view> words = Words(value);
     size_t fixed = kind == KIND_CVR ? 3 : 2;
-    if (words.size() < fixed)
-        return false;
+    if (words.empty())
+        return ParseStatus::kBadEntry;
     entry->kind = kind;
     SplitPathName(words[0], &entry->path, &entry->name);
-    entry->version.assign(words[1]);
     if (!IsSafeFileName(entry->name) || !IsSafeDirectory(entry->path))
-        return false;
+        return entry->name.empty() ? ParseStatus::kBadEntry : ParseStatus::kUnsafePath;
+    if (words.size() < fixed)
+        return ParseStatus::kBadEntry;
+    entry->version.assign(words[1]);
     if (kind == KIND_CVR) {
         entry->extra.assign(words[2]);
         if (!IsSafeFileName(entry->extra))
-            return false;
+            return ParseStatus::kUnsafePath;
     }
     if (kind == KIND_BIN)
-        return words.size() == fixed;
+        return words.size() == fixed ? ParseStatus::kOk : ParseStatus::kBadEntry;
     if ((words.size() - fixed) % 2 != 0)
-        return false;
+        return ParseStatus::kBadEntry;
     for (size_t i = fixed; i < words.size(); i += 2) {
         entry->deps.push_back({std::string(words[i]), std::string(words[i + 1])});
     }
-    return true;
+    return ParseStatus::kOk;
 }
 
 }  // namespace
@@ -193,6 +195,14 @@ ParseStatus ParseUpdateInfo(std::string_view data, ServerList* out, std::string*
     *out = ServerList();
     std::string group_key;
     ParseStatus status = ParseStatus::kOk;
+    // A list has at least one line with a tag of its own; a file without any
+    // (empty, binary, some other text) is no list, not an empty one.
+    bool known_tag = false;
+    if (data.find('\0') != std::string_view::npos) {
+        if (bad_line)
+            bad_line->clear();
+        return ParseStatus::kGarbage;
+    }
     ForEachLine(data, [&](const std::string& line) {
         if (line.rfind("<!", 0) == 0) {
             status = ParseStatus::kNotUpdateList;
@@ -201,6 +211,8 @@ ParseStatus ParseUpdateInfo(std::string_view data, ServerList* out, std::string*
             if (!SplitTag(line, &tag, &value))
                 return true;
             int kind = EntryKind(tag);
+            known_tag = known_tag || kind >= 0 || tag.substr(0, 5) == "group" || tag == "label" ||
+                        tag == "ver" || tag == "postresetcopy";
             if (tag == "html") {
                 status = ParseStatus::kNotUpdateList;
             } else if (tag.substr(0, 5) == "group") {
@@ -215,9 +227,8 @@ ParseStatus ParseUpdateInfo(std::string_view data, ServerList* out, std::string*
                 }
             } else if (kind >= 0) {
                 ServerEntry entry;
-                if (!ParseEntry(kind, value, &entry)) {
-                    status = ParseStatus::kBadEntry;
-                } else {
+                status = ParseEntry(kind, value, &entry);
+                if (status == ParseStatus::kOk) {
                     out->entries.push_back(std::move(entry));
                 }
             } else if (tag == "ver") {
@@ -230,6 +241,8 @@ ParseStatus ParseUpdateInfo(std::string_view data, ServerList* out, std::string*
             *bad_line = line;
         return status == ParseStatus::kOk;
     });
+    if (status == ParseStatus::kOk && !known_tag)
+        return ParseStatus::kGarbage;
     return status;
 }
 

@@ -62,6 +62,7 @@ struct UpdateItem {
     std::string extra;
     std::vector<Dependency> deps;
     int64_t size = 0;
+    std::string sha256;  // of the downloaded file, once it is in "\windows\temp"
     bool download = false;
     int group = -1;  // index into ServerList::groups
 };
@@ -72,7 +73,9 @@ LocalList ParseVersionInfo(std::string_view data);
 enum class ParseStatus {
     kOk,
     kNotUpdateList,  // an HTML page or other answer that is no file list
-    kBadEntry,       // a malformed or unsafe file entry
+    kBadEntry,       // a malformed file entry
+    kUnsafePath,     // a file entry whose path or name leaves its directory
+    kGarbage,        // no line of an update list at all (empty, binary or other text)
 };
 // Parses "update.info". On failure `bad_line` (when given) receives the line.
 ParseStatus ParseUpdateInfo(std::string_view data, ServerList* out, std::string* bad_line);

@@ -126,6 +126,9 @@ QWidget* UpdaterWindow::MakeMainView() {
     title->setFont(bold);
     title->setAlignment(Qt::AlignCenter);
     product_label_ = Text("Product to update: " + Q(engine_->app_name()));
+    auto* pending = Text(Q(Engine::Text(65039)));
+    pending->setObjectName("pending");
+    pending->setVisible(engine_->restart_pending());
     auto* box = new QGroupBox("Update info");
     auto* box_layout = new QVBoxLayout(box);
     box_layout->addWidget(
@@ -139,6 +142,7 @@ QWidget* UpdaterWindow::MakeMainView() {
     auto* layout = new QVBoxLayout(view);
     layout->addWidget(title);
     layout->addWidget(product_label_);
+    layout->addWidget(pending);
     layout->addWidget(box, 1);
     layout->addLayout(ButtonRow(quit, check));
     return view;
@@ -413,6 +417,11 @@ void UpdaterWindow::InstallAndFinish() {
         QApplication::processEvents();
         engine_->Install();
     }
+    if (engine_->refused()) {
+        // A file changed after its download: nothing was put in place.
+        ShowError();
+        return;
+    }
     engine_->log().Write("Switch to Done");
     bool reset = engine_->install_mode() == InstallMode::kReset;
     done_label_->setText(Q(Engine::Text(reset ? 65019 : 65016)));
@@ -435,6 +444,10 @@ void UpdaterWindow::SelfUpdate() {
         return;
     }
     engine_->Install();
+    if (engine_->install_error()) {
+        ShowError();
+        return;
+    }
     if (!engine_->HandOver()) {
         error_label_->setText("Error, can not start SelfUpdate.");
         Show(kErrorView);

@@ -26,7 +26,8 @@ std::vector<unsigned> IdsOf(const TextIds& t) {
             t.instructions_caption,
             t.instruction_text,
             t.success,
-            t.failure};
+            t.failure,
+            t.installing};
 }
 
 TEST(InstallerStrings, EveryLanguageHasAllItsTexts) {

@@ -7,9 +7,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 #include "install/tests/test_support.h"
 #include "install_strings.h"
@@ -248,6 +250,32 @@ TEST_F(WizardTest, SecondPackageTimeOutStillReportsSuccess) {
     ASSERT_EQ(prompt_->texts.size(), 1u);
     EXPECT_EQ(prompt_->texts[0], S(16));
     EXPECT_EQ(prompt_->logs[0].find("app_eng.bin end"), std::string::npos);
+}
+
+TEST_F(WizardTest, ShowsWhichPackageRunsWithABusyBar) {
+    Package("updater_eng.bin", 1);
+    Package("app_eng.bin", 1);
+    auto w = Make();
+    ToInstructions(*w);
+    auto* installing = Control<QLabel>(*w, Step::Instructions, "installing");
+    auto* busy = Control<QProgressBar>(*w, Step::Instructions, "busy");
+    EXPECT_FALSE(installing->isVisible());
+    EXPECT_FALSE(busy->isVisible());
+    Click(*w, Step::Instructions, "1014");
+    EXPECT_EQ(installing->text(), "Installing updater_eng.bin ...");
+    EXPECT_TRUE(installing->isVisible());
+    EXPECT_TRUE(busy->isVisible());
+    EXPECT_EQ(busy->maximum(), 0);  // an indicator without an end
+    // The window keeps handling events while the packages run.
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(20);
+    ASSERT_TRUE(WaitUntil([&] { return installing->text() == "Installing app_eng.bin ..."; }));
+    EXPECT_GT(ticks, 0);
+    EXPECT_EQ(w->step(), Step::Installing);
+    ASSERT_TRUE(WaitUntil([&] { return w->step() == Step::End; }));
+    EXPECT_FALSE(busy->isVisible());
 }
 
 TEST_F(WizardTest, CancelOnAnyPageEndsWithoutInstalling) {

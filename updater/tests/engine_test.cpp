@@ -136,8 +136,13 @@ TEST_F(EngineTest, ServerAnswersThatAreNoUpdate) {
          "Error, file on server not found."},
         {"cut short", Answer{200, "<group_bin>\r\n<label>Programs\r\n<bin>b.exe 9.0\r\n", true, 20},
          "Error, can not connect to server."},
+        {"no list at all", Answer{200, "hello\r\nworld\r\n"},
+         "Error, the update list on the server can not be read."},
+        {"empty", Answer{200, ""}, "Error, the update list on the server can not be read."},
+        {"malformed entry", Answer{200, "<group_bin>\r\n<bin>a.exe\r\n"},
+         "Error, the update list on the server can not be read."},
         {"unsafe entry", Answer{200, "<group_bin>\r\n<label>P\r\n<bin>..\\..\\evil.exe 1.0\r\n"},
-         "Error, can not connect to server."},
+         "Error, the update list names an unsafe file path."},
     };
     for (const Case& c : cases) {
         server_.Set("/auto_update/demo/update.info", c.answer);
@@ -152,8 +157,11 @@ TEST_F(EngineTest, ServerAnswersThatAreNoUpdate) {
     EXPECT_FALSE(fs::exists(root_ / "evil.exe"));
     EXPECT_FALSE(fs::exists(base_ / "evil.exe"));
     std::string out;
-    EXPECT_EQ(Batch(&out), updater::BATCH_ERROR);
-    EXPECT_NE(out.find("Error, can not connect to server."), std::string::npos);
+    EXPECT_EQ(Batch(&out), updater::BATCH_REFUSED);
+    EXPECT_NE(out.find("Error, the update list names an unsafe file path."), std::string::npos);
+    EXPECT_NE(
+        Log().find(": Refused: update.info names an unsafe path: <bin>..\\..\\evil.exe 1.0 \n"),
+        std::string::npos);
 }
 
 TEST_F(EngineTest, UnreachableServer) {
@@ -262,6 +270,24 @@ TEST_F(EngineTest, ResetModeListsFilesForCopyAtTheNextStart) {
               "b.exe\n\\app\\\ns.dll\n\\shared\\\nl.so\n\\app\\lib\\\n");
     EXPECT_NE(ReadFile(app_dir_ / "version.info").find("<FILE>b.exe\t2.0\r\n"), std::string::npos);
 
+    // The updater started again before the restart keeps the waiting files
+    // (and says so), but clears anything else.
+    WriteFile(Temp() / "stray.tmp", "x");
+    server_.SetFile("/auto_update/demo/update.info", "<group_bin>\r\n<label>Programs\r\n");
+    ASSERT_EQ(Batch(&out), updater::BATCH_NO_UPDATES) << out;
+    EXPECT_NE(out.find("An earlier update waits for the restart"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(Temp() / "stray.tmp"));
+    EXPECT_EQ(ReadFile(Temp() / "b.exe"), "new b");
+    EXPECT_TRUE(fs::exists(Temp() / "postresetcopy.ini"));
+
+    // A second reset-mode update adds its file to the waiting list.
+    server_.SetFile("/auto_update/demo/update.info",
+                    "<postresetcopy>\r\n<group_db>\r\n<label>Data\r\n<cfg>c.db 2.0\r\n");
+    Serve("c.db", "new c");
+    ASSERT_EQ(Batch(&out), updater::BATCH_RESTART_NEEDED) << out;
+    EXPECT_EQ(ReadFile(Temp() / "postresetcopy.ini"),
+              "b.exe\n\\app\\\ns.dll\n\\shared\\\nl.so\n\\app\\lib\\\nc.db\n\\app\\\n");
+
     // At the next log-in "copy" puts them in place and removes its entry.
     ASSERT_TRUE(fs::exists(updater::AutostartFile()));
     fs::path copy = fs::path(getenv("SKYVANE_BIN_DIR")) / "copy";
@@ -269,6 +295,7 @@ TEST_F(EngineTest, ResetModeListsFilesForCopyAtTheNextStart) {
     EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "new b");
     EXPECT_EQ(ReadFile(root_ / "shared" / "s.dll"), "new s");
     EXPECT_EQ(ReadFile(app_dir_ / "lib" / "l.so"), "new l");
+    EXPECT_EQ(ReadFile(app_dir_ / "c.db"), "new c");
     EXPECT_FALSE(fs::exists(Temp() / "postresetcopy.ini"));
     EXPECT_FALSE(fs::exists(updater::AutostartFile()));
 }
@@ -295,9 +322,10 @@ TEST_F(EngineTest, RunningApplicationStopsTheCheck) {
     std::string out;
     EXPECT_EQ(Batch(&out), updater::BATCH_APP_RUNNING);
     EXPECT_NE(out.find("Application is still running"), std::string::npos);
+    // The log names the blocking program, not every process of the machine.
     std::string log = Log();
-    EXPECT_NE(log.find(":  running proces: " + self + " \n"), std::string::npos);
-    EXPECT_NE(log.find(":    Application still runing \n"), std::string::npos);
+    EXPECT_NE(log.find(":    Application still runing: " + self + " \n"), std::string::npos);
+    EXPECT_EQ(log.find("running proces"), std::string::npos);
 
     // Reset mode installs after a restart: the running program does not matter.
     server_.SetFile("/auto_update/demo/update.info",

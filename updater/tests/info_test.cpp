@@ -108,34 +108,50 @@ TEST(UpdateInfo, AnHtmlPageIsNoFileList) {
 }
 
 TEST(UpdateInfo, RefusesUnsafeAndMalformedEntries) {
-    const char* bad[] = {
-        "<bin>..\\..\\evil.bin 1.0",  // climbs out of the application directory
-        "<bin>\\..\\etc\\evil 1.0",   // climbs out of the device root
-        "<bin>sub\\..\\..\\x 1.0",
-        "<bin>a/../../b 1.0",  // a name with a separator
-        "<bin>/etc/passwd 1.0",
-        "<bin>/etc\\passwd 1.0",  // a native directory
-        "<bin>.. 1.0",
-        "<bin>sub\\ 1.0",        // no name
-        "<bin>a.bin",            // no version
-        "<bin>a.bin 1.0 extra",  // binaries have no dependencies
-        "<cfg>a.db 1.0 b.bin",   // half a dependency
-        "<cvr>a.bin 1.0",        // no extra file
-        "<cvr>a.bin 1.0 ..",
-        "<usr>a\x01 1.0",
+    const std::pair<const char*, ParseStatus> bad[] = {
+        // Paths that leave their directory.
+        {"<bin>..\\..\\evil.bin 1.0", ParseStatus::kUnsafePath},
+        {"<bin>\\..\\etc\\evil 1.0", ParseStatus::kUnsafePath},
+        {"<bin>sub\\..\\..\\x 1.0", ParseStatus::kUnsafePath},
+        {"<bin>a/../../b 1.0", ParseStatus::kUnsafePath},  // a name with a separator
+        {"<bin>/etc/passwd 1.0", ParseStatus::kUnsafePath},
+        {"<bin>/etc\\passwd 1.0", ParseStatus::kUnsafePath},  // a native directory
+        {"<bin>.. 1.0", ParseStatus::kUnsafePath},
+        {"<cvr>a.bin 1.0 ..", ParseStatus::kUnsafePath},
+        {"<usr>a\x01 1.0", ParseStatus::kUnsafePath},
+        {"<bin>.. ", ParseStatus::kUnsafePath},  // unsafe before it is incomplete
+        // Entries that are incomplete or have too much.
+        {"<bin>sub\\ 1.0", ParseStatus::kBadEntry},  // no name
+        {"<bin>a.bin", ParseStatus::kBadEntry},      // no version
+        {"<bin>", ParseStatus::kBadEntry},
+        {"<bin>a.bin 1.0 extra", ParseStatus::kBadEntry},  // binaries have no dependencies
+        {"<cfg>a.db 1.0 b.bin", ParseStatus::kBadEntry},   // half a dependency
+        {"<cvr>a.bin 1.0", ParseStatus::kBadEntry},        // no extra file
     };
-    for (const char* line : bad) {
+    for (auto [line, status] : bad) {
         ServerList server;
         std::string got;
         EXPECT_EQ(ParseUpdateInfo(std::string("<group_bin>\r\n<label>b\r\n") + line + "\r\n",
                                   &server, &got),
-                  ParseStatus::kBadEntry)
+                  status)
             << line;
         EXPECT_FALSE(got.empty());
     }
     ServerList server;
     EXPECT_EQ(ParseUpdateInfo("<bin>..x\\a..b 1.0\r\n<bin>sub\\.\\ok 1\r\n", &server, nullptr),
               ParseStatus::kOk);
+}
+
+TEST(UpdateInfo, AFileWithoutAnyListLineIsGarbage) {
+    ServerList server;
+    for (std::string text : {std::string(), std::string("\r\n \r\n"), std::string("hello world\n"),
+                             std::string("<unknown>x\r\n<foo>\r\n"),
+                             std::string("<group_bin>\r\n<label>b\r\n\0", 24)}) {
+        EXPECT_EQ(ParseUpdateInfo(text, &server, nullptr), ParseStatus::kGarbage) << text;
+    }
+    // A list that offers nothing is still a list.
+    EXPECT_EQ(ParseUpdateInfo("<ver>0.01\r\n", &server, nullptr), ParseStatus::kOk);
+    EXPECT_EQ(ParseUpdateInfo("<group_bin>\r\n<label>b\r\n", &server, nullptr), ParseStatus::kOk);
 }
 
 ServerList Server(const char* text) {

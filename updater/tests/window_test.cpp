@@ -263,6 +263,35 @@ TEST_F(WindowTest, CancelInTheProgressDialogStaysOnTheFilesView) {
     EXPECT_NE(Log().find(": cancel \n"), std::string::npos);
 }
 
+TEST_F(WindowTest, MainViewSaysWhenAnUpdateWaitsForTheRestart) {
+    EXPECT_FALSE(Find<QLabel>(updater::kMainView, "pending")->isVisible());
+    WriteFile(Temp() / "b.exe", "new b");
+    WriteFile(Temp() / "postresetcopy.ini", "b.exe\n\\app\\\n");
+    window_.reset();
+    engine_ = std::make_unique<updater::Engine>(MakeConfig());
+    engine_->StartUp(command_line_);
+    window_ = std::make_unique<UpdaterWindow>(engine_.get());
+    window_->show();
+    auto* pending = Find<QLabel>(updater::kMainView, "pending");
+    ASSERT_NE(pending, nullptr);
+    EXPECT_TRUE(pending->isVisible());
+    EXPECT_EQ(pending->text(),
+              "An earlier update waits for the restart: its files are put in place at the next "
+              "log-in.");
+    EXPECT_EQ(ReadFile(Temp() / "b.exe"), "new b");
+    Shot(window_.get(), "101-main-pending");
+}
+
+TEST_F(WindowTest, RefusedListShowsItsOwnMessage) {
+    server_.SetFile("/auto_update/demo/update.info",
+                    "<group_bin>\r\n<label>P\r\n<bin>..\\x.exe 1.0\r\n");
+    CheckUpdates();
+    ASSERT_EQ(window_->CurrentView(), updater::kErrorView);
+    EXPECT_EQ(Find<QLabel>(updater::kErrorView, "error_text")->text(),
+              "Error, the update list names an unsafe file path.");
+    Shot(window_.get(), "131-error-unsafe");
+}
+
 TEST_F(WindowTest, NewerUpdaterIsFetchedAndHandedToSelfUpdate) {
     server_.SetFile("/auto_update/updaterEng/update.info",
                     "<group_bin>\r\n<label>Updater\r\n<bin>helper.dat 2.0\r\n");
