@@ -7,6 +7,8 @@
 #include <fstream>
 #include <random>
 
+#include "platform/file_env.h"
+
 namespace platform {
 namespace fs = std::filesystem;
 
@@ -131,18 +133,6 @@ bool ReadFileBytes(const fs::path& path, std::string* out) {
 
 namespace {
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 void SyncDirectory(const fs::path& dir) {
     int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -157,13 +147,14 @@ bool WriteFileAtomic(const fs::path& path, std::string_view data) {
     static thread_local std::mt19937 rng{std::random_device{}()};
     fs::path tmp = path;
     tmp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(rng() % 1000000);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    FileEnv& env = Env();
+    int fd = env.Open(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         return false;
-    bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+    bool ok = WriteAllAt(fd, 0, data.data(), data.size()) && env.Sync(fd);
+    ok = env.Close(fd) && ok;
     if (ok)
-        ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+        ok = env.Rename(tmp, path);
     if (!ok) {
         ::unlink(tmp.c_str());
         return false;

@@ -19,8 +19,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -76,6 +78,13 @@ class Registry {
     bool SetDword(Hive hive, const std::string& key, const std::string& name, uint32_t data);
     // False when the value did not exist or the file could not be written.
     bool DeleteValue(Hive hive, const std::string& key, const std::string& name);
+    // One atomic change of a key's string values: deletes every REG_SZ value
+    // whose name `drop` accepts, then appends `values` (name, data) in order.
+    // The key is created when needed. Either the whole change is in the file
+    // or none of it.
+    bool ReplaceStrings(Hive hive, const std::string& key,
+                        const std::function<bool(const std::string& name)>& drop,
+                        const std::vector<std::pair<std::string, std::string>>& values);
 
   private:
     std::filesystem::path file_;

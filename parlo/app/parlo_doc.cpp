@@ -65,6 +65,7 @@ CParloDoc::CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordi
     ctx.cordis = m_pCordis;
     ctx.store = &m_store;
     ctx.settings = &m_settings;
+    ctx.settings_mutex = &m_settingsMutex;
     ctx.ports = &m_ports;
     ctx.phones = &m_phoneModels;
     ctx.operators = &m_operators;
@@ -172,8 +173,25 @@ int CParloDoc::BuildPortList(bool quiet, const PortListOptions& options) {
 }
 
 void CParloDoc::OnCloseDocument() {
+    {
+        std::lock_guard lock(m_closeMutex);
+        if (m_closer.joinable())
+            m_closer.join();
+    }
     if (m_engine)
         m_engine->m_sync.Shutdown();
+}
+
+void CParloDoc::CloseAsync(std::function<void()> on_idle) {
+    std::lock_guard lock(m_closeMutex);
+    if (m_closer.joinable())
+        return;
+    m_engine->m_sync.StopAutoSync();
+    m_closer = std::thread([this, done = std::move(on_idle)] {
+        m_engine->m_sync.Shutdown();
+        if (done)
+            done();
+    });
 }
 
 platform::Answer CParloDoc::Ask(unsigned id, platform::Buttons buttons, platform::Icon icon) {
@@ -218,7 +236,7 @@ int CParloDoc::CompactStore() {
     return r == StoreResult::kOk;
 }
 
-CSmsMessage* CParloDoc::AddNew(int32_t state, const std::u16string& number,
+StoredRecord CParloDoc::AddNew(int32_t state, const std::u16string& number,
                                const std::u16string& text, platform::OleDate time, int32_t storage,
                                int32_t phone_index) {
     StoreResult r;
@@ -227,98 +245,116 @@ CSmsMessage* CParloDoc::AddNew(int32_t state, const std::u16string& number,
         &r);
     ReportStore(r);
     m_pParloView->MessageAdded(rec);
-    return rec;
+    return {rec, r == StoreResult::kOk};
 }
 
-CSmsMessage* CParloDoc::AddOutgoing(const std::u16string& number, const std::u16string& text,
+StoredRecord CParloDoc::AddOutgoing(const std::u16string& number, const std::u16string& text,
                                     bool push) {
     return AddNew(push ? STATE_OUTBOX_PUSH : STATE_OUTBOX, number, text, platform::OleDate::Now(),
                   STORAGE_POCKETPC, -1);
 }
 
-CSmsMessage* CParloDoc::AddDraft(const std::u16string& number, const std::u16string& text) {
+StoredRecord CParloDoc::AddDraft(const std::u16string& number, const std::u16string& text) {
     return AddNew(STATE_DRAFT, number, text, platform::OleDate::Now(), STORAGE_POCKETPC, -1);
 }
 
-CSmsMessage* CParloDoc::SaveDraft(CSmsMessage* rec, const std::u16string& number,
+StoredRecord CParloDoc::SaveDraft(CSmsMessage* rec, const std::u16string& number,
                                   const std::u16string& text) {
     if (!rec)
         return AddDraft(number, text);
-    ReportStore(m_store.Change(rec, [&](CSmsMessage& m) {
+    StoreResult r = m_store.Change(rec, [&](CSmsMessage& m) {
         m.m_strNumber = number;
         m.m_strText = text;
-    }));
+    });
+    ReportStore(r);
     m_pParloView->MessageUpdated(rec);
-    return rec;
+    return {rec, r == StoreResult::kOk};
 }
 
-CSmsMessage* CParloDoc::AddTemplate(const std::u16string& text) {
+StoredRecord CParloDoc::AddTemplate(const std::u16string& text) {
     return AddNew(STATE_TEMPLATE, u"", text, platform::OleDate::Now(), STORAGE_POCKETPC, -1);
 }
 
-CSmsMessage* CParloDoc::AddReceived(int32_t state, const std::u16string& number,
+StoredRecord CParloDoc::AddReceived(int32_t state, const std::u16string& number,
                                     const std::u16string& text, platform::OleDate time,
                                     int32_t storage, int32_t phone_index) {
     return AddNew(state, number, text, time, storage, phone_index);
 }
 
-void CParloDoc::MarkRead(CSmsMessage* rec) {
-    ReportStore(m_store.Change(rec, [](CSmsMessage& m) { m.m_nState = STATE_READ; }));
+int CParloDoc::MarkRead(CSmsMessage* rec) {
+    StoreResult r = m_store.Change(rec, [](CSmsMessage& m) { m.m_nState = STATE_READ; });
+    ReportStore(r);
     m_pParloView->MessageChanged(rec);
+    return r == StoreResult::kOk;
 }
 
-void CParloDoc::DeleteMessage(CSmsMessage* rec) {
-    ReportStore(m_store.Change(rec, [](CSmsMessage& m) {
+int CParloDoc::DeleteMessage(CSmsMessage* rec) {
+    StoreResult r = m_store.Change(rec, [](CSmsMessage& m) {
         m.m_nState = m.m_nState == STATE_DELETED ? STATE_PURGED : STATE_DELETED;
-    }));
+    });
+    ReportStore(r);
     m_pParloView->MessageChanged(rec);
+    return r == StoreResult::kOk;
 }
 
-CSmsMessage* CParloDoc::OrderPhoneDeletion(CSmsMessage* rec) {
-    auto copy = std::make_unique<CSmsMessage>(*rec);
+StoredRecord CParloDoc::OrderPhoneDeletion(CSmsMessage* rec) {
+    CSmsMessage source;
+    if (!m_store.Read(rec, &source))
+        return {};
+    auto copy = std::make_unique<CSmsMessage>(source);
     copy->m_nState = STATE_PHONE_DELETE;
     copy->m_bMarked = 0;
     copy->m_nFileOffset = -1;
     StoreResult r;
     CSmsMessage* p = m_store.Add(std::move(copy), &r);
     ReportStore(r);
-    return p;
+    return {p, r == StoreResult::kOk};
 }
 
-void CParloDoc::MoveToFolder(CSmsMessage* rec, int32_t folder_id) {
+int CParloDoc::MoveToFolder(CSmsMessage* rec, int32_t folder_id) {
     const int32_t state = StateForFolder(folder_id);
-    ReportStore(m_store.Change(rec, [&](CSmsMessage& m) {
+    StoreResult r = m_store.Change(rec, [&](CSmsMessage& m) {
         if (state < 0)
             return;  // not a folder: the state stays
         m.m_nState = state;
         m.m_nFolderId = state == STATE_IN_FOLDER ? folder_id : 0;
-    }));
+    });
+    ReportStore(r);
     m_pParloView->MessageChanged(rec);
+    return r == StoreResult::kOk;
 }
 
 int CParloDoc::EmptyRecycleBin() {
     if (Ask(IDS_EMPTY_BIN, platform::Buttons::YesNo, platform::Icon::Question) !=
         platform::Answer::Yes)
         return 0;
-    StoreResult r;
-    std::vector<CSmsMessage*> purged =
-        m_store.ChangeAllInState(STATE_DELETED, STATE_PURGED, -1, &r);
+    StoreResult r = m_store.PurgeAndCompact(STATE_DELETED, -1);
     ReportStore(r);
-    for (CSmsMessage* rec : purged)
-        m_pParloView->MessageRemoved(rec);
+    if (r != StoreResult::kOk)
+        return 0;
     m_pParloView->ClearList(VIEW_RECYCLE);
-    CompactStore();
+    m_pParloView->StoreCompacted();
     return 1;
 }
 
-void CParloDoc::DeleteOne(int mode, CSmsMessage* rec) {
-    m_store.Change(rec, [](CSmsMessage& m) { m.m_bMarked = 0; });
-    if (mode == DELETE_BOTH || mode == DELETE_PHONE_ONLY)
-        OrderPhoneDeletion(rec);
-    if (mode == DELETE_BOTH || mode == DELETE_POCKETPC_ONLY)
-        DeleteMessage(rec);  // to the Recycle Bin, or nowhere when purged
-    else
+int CParloDoc::DeleteOne(int mode, CSmsMessage* rec) {
+    int ok = 1;
+    StoreResult r = m_store.Change(rec, [](CSmsMessage& m) { m.m_bMarked = 0; });
+    if (r != StoreResult::kOk) {
+        ReportStore(r);
+        ok = 0;
+    }
+    if (mode == DELETE_BOTH || mode == DELETE_PHONE_ONLY) {
+        if (!OrderPhoneDeletion(rec))
+            ok = 0;
+    }
+    if (mode == DELETE_BOTH || mode == DELETE_POCKETPC_ONLY) {
+        if (!DeleteMessage(rec))  // to the Recycle Bin, or nowhere when purged
+            ok = 0;
+    } else {
         m_pParloView->MessageUpdated(rec);  // the row stays, unmarked
+    }
+    return ok;
 }
 
 int CParloDoc::DeleteMarked(int mode, const std::vector<CSmsMessage*>& list,
@@ -338,9 +374,10 @@ int CParloDoc::DeleteMarked(int mode, const std::vector<CSmsMessage*>& list,
     if (!marked.empty()) {
         if (in_bin && !confirm(IDS_PURGE_MARKED, static_cast<int>(marked.size())))
             return 0;
+        int ok = 1;
         for (CSmsMessage* rec : marked)
-            DeleteOne(mode, rec);
-        return 1;
+            ok &= DeleteOne(mode, rec);
+        return ok;
     }
     if (!selected) {
         Ask(IDS_SELECT_FIRST);
@@ -348,8 +385,7 @@ int CParloDoc::DeleteMarked(int mode, const std::vector<CSmsMessage*>& list,
     }
     if (in_bin && !confirm(IDS_PURGE_ONE, 1))
         return 0;
-    DeleteOne(mode, selected);
-    return 1;
+    return DeleteOne(mode, selected);
 }
 
 // --- folders ---------------------------------------------------------------------
@@ -392,13 +428,19 @@ int CParloDoc::DeleteFolder(CSmsFolder* folder) {
     if (Ask(IDS_DELETE_FOLDER, platform::Buttons::YesNo, platform::Icon::Question) !=
         platform::Answer::Yes)
         return 0;
-    m_pParloView->FolderRemoved(*folder);
-    StoreResult r;
-    std::vector<CSmsMessage*> purged =
-        m_store.ChangeAllInState(STATE_IN_FOLDER, STATE_PURGED, folder->m_nId, &r);
+    std::vector<const CSmsMessage*> purged;
+    StoreResult r = m_store.PurgeAndCompact(STATE_IN_FOLDER, folder->m_nId, &purged);
     ReportStore(r);
-    for (CSmsMessage* rec : purged)
-        m_pParloView->MessageRemoved(rec);
+    if (r != StoreResult::kOk)
+        return 0;  // the folder and its records stay as they were
+    m_pParloView->FolderRemoved(*folder);
+    // The records are gone: the pointers are keys of the view's rows only.
+    std::vector<CSmsMessage*> rows;
+    rows.reserve(purged.size());
+    for (const CSmsMessage* p : purged)
+        rows.push_back(const_cast<CSmsMessage*>(p));
+    m_pParloView->MessagesRemoved(rows);
+    m_pParloView->StoreCompacted();
     m_folders.Remove(folder);
     SaveFolderTable();
     return 1;
@@ -416,15 +458,27 @@ std::vector<CSmsMessage*> CParloDoc::FolderRecords(int32_t id) const {
 // --- settings, device database, lock ------------------------------------------------
 
 int CParloDoc::LoadSettings() {
+    std::lock_guard lock(m_settingsMutex);
     return parlo::LoadSettings(m_dataDir, m_registry, &m_settings);
 }
 
 int CParloDoc::LoadPhonebookSettings() {
+    std::lock_guard lock(m_settingsMutex);
     return parlo::LoadPhonebookSettings(m_dataDir, &m_settings);
 }
 
 int CParloDoc::SaveSettings() {
-    return parlo::SaveSettings(m_dataDir, m_registry, m_settings);
+    return parlo::SaveSettings(m_dataDir, m_registry, Settings());
+}
+
+CSettings CParloDoc::Settings() const {
+    std::lock_guard lock(m_settingsMutex);
+    return m_settings;
+}
+
+void CParloDoc::SetSettings(const CSettings& settings) {
+    std::lock_guard lock(m_settingsMutex);
+    m_settings = settings;
 }
 
 std::filesystem::path CParloDoc::DeviceDatabasePath() const {

@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "parlo/app/view.h"
@@ -72,6 +74,21 @@ class CStartProgress {
     virtual void Step() {}
 };
 
+// What an operation that creates a record returns: the record, which stays
+// in the message list either way, and whether it was written to the store.
+// Tested as a condition it says whether it was stored:
+//     if (!doc.AddOutgoing(number, text, false)) -> not stored ("Save failed."
+//     was shown; the record is in the list, in memory only).
+// There is deliberately no conversion to the pointer: `if (!doc.AddDraft(..))`
+// must never test the pointer (which is never null).
+struct StoredRecord {
+    CSmsMessage* rec = nullptr;
+    bool stored = false;
+
+    explicit operator bool() const { return stored; }
+    CSmsMessage* operator->() const { return rec; }
+};
+
 class CParloDoc {
   public:
     // `view` and `prompt` belong to the front end and outlive the document;
@@ -96,7 +113,14 @@ class CParloDoc {
     bool Start(CStartProgress* progress = nullptr, const StartOptions& options = {});
     void WriteStartStamp();
     // Stops the automatic synchronisation and waits until no run is busy.
+    // A front end with an event loop uses CloseAsync instead: a run may be
+    // waiting on a prompt that only that loop can answer.
     void OnCloseDocument();
+    // The non-blocking close: stops the automatic synchronisation at once and
+    // returns; `on_idle` is called (on another thread) when no run is busy
+    // any more and the engine's threads have ended. The front end then
+    // destroys the document. A second call while one is pending is ignored.
+    void CloseAsync(std::function<void()> on_idle);
 
     // Loads only the message store: for commands that do not touch the phone.
     StoreResult LoadMessagesOnly() {
@@ -106,35 +130,40 @@ class CParloDoc {
 
     // --- messages -------------------------------------------------------------
     // Each operation stores the record before it returns ("Save failed." when
-    // it cannot) and then tells the view.
+    // it cannot) and then tells the view. Every operation that stores a
+    // record says whether it was stored: 1 / a true StoredRecord when it was,
+    // 0 / a false one when not. A record that was not stored keeps its new
+    // values in memory and stays in the list.
     void LoadMessages();
     int StoreMessage(CSmsMessage* rec);
     int ReloadMessage(const CSmsMessage& rec, CSmsMessage* out);
     int CompactStore();
     // A new Outbox record (state 12 with `push`, else 5), stored at once.
-    CSmsMessage* AddOutgoing(const std::u16string& number, const std::u16string& text, bool push);
-    CSmsMessage* AddDraft(const std::u16string& number, const std::u16string& text);
+    StoredRecord AddOutgoing(const std::u16string& number, const std::u16string& text, bool push);
+    StoredRecord AddDraft(const std::u16string& number, const std::u16string& text);
     // No record: as AddDraft; else the record's number and text are replaced.
-    CSmsMessage* SaveDraft(CSmsMessage* rec, const std::u16string& number,
+    StoredRecord SaveDraft(CSmsMessage* rec, const std::u16string& number,
                            const std::u16string& text);
-    CSmsMessage* AddTemplate(const std::u16string& text);
-    CSmsMessage* AddReceived(int32_t state, const std::u16string& number,
+    StoredRecord AddTemplate(const std::u16string& text);
+    StoredRecord AddReceived(int32_t state, const std::u16string& number,
                              const std::u16string& text, platform::OleDate time, int32_t storage,
                              int32_t phone_index);
-    void MarkRead(CSmsMessage* rec);
+    int MarkRead(CSmsMessage* rec);
     // To the Recycle Bin (state 9); a record already there is purged (11).
-    void DeleteMessage(CSmsMessage* rec);
+    int DeleteMessage(CSmsMessage* rec);
     // A hidden copy in state 10: the phone's copy goes at the next run.
-    CSmsMessage* OrderPhoneDeletion(CSmsMessage* rec);
-    void MoveToFolder(CSmsMessage* rec, int32_t folder_id);
-    // Asks first; 1 when the bin was emptied (and the store compacted).
+    StoredRecord OrderPhoneDeletion(CSmsMessage* rec);
+    int MoveToFolder(CSmsMessage* rec, int32_t folder_id);
+    // Asks first; on Yes the bin is emptied and the store compacted in one
+    // step: either both happened (1), or nothing changed ("Save failed.", 0).
+    // The view gets one ClearList of the Recycle Bin, not a call per record.
     int EmptyRecycleBin();
     static bool SameMessage(const CSmsMessage& a, const CSmsMessage& b) {
         return parlo::SameMessage(a, b);
     }
     // "Delete SMS" on the current list (folder m_nCurrentFolder): the marked
     // records of `list`, or `selected` when none is marked. 1 when something
-    // was deleted.
+    // was deleted and every change was stored.
     int DeleteMarked(int mode, const std::vector<CSmsMessage*>& list, CSmsMessage* selected);
 
     // --- folders ----------------------------------------------------------------
@@ -142,15 +171,24 @@ class CParloDoc {
     int SaveFolderTable();
     CSmsFolder* AddFolder(const std::u16string& name);
     void RenameFolder(CSmsFolder* folder, const std::u16string& name);
-    // Asks first; on Yes the folder's records are purged. 1 when deleted.
+    // Asks first; on Yes the folder's records are purged and the store
+    // compacted in one step, then the folder goes. 1 when deleted; 0 when not
+    // confirmed or when the store could not be written ("Save failed.";
+    // the folder and its records stay). The view gets one MessagesRemoved.
     int DeleteFolder(CSmsFolder* folder);
     // The records filed in user folder `id`, in list order.
     std::vector<CSmsMessage*> FolderRecords(int32_t id) const;
 
     // --- settings, device database, port list, lock ---------------------------
+    // m_settings is shared with the synchronisation worker, which reads it
+    // under m_settingsMutex. While a worker may run, a front end reads it
+    // with Settings() and changes it with SetSettings() (or holds the mutex);
+    // the loaders and SaveSettings take the mutex themselves.
     int LoadSettings();
     int LoadPhonebookSettings();
     int SaveSettings();
+    CSettings Settings() const;
+    void SetSettings(const CSettings& settings);
     // dir/vok.dat, else the one shipped beside the programs; shows its
     // message on failure.
     int LoadDeviceDatabase();
@@ -211,6 +249,7 @@ class CParloDoc {
     std::filesystem::path m_dataDir;
     platform::Registry m_registry;
     CSettings m_settings;
+    mutable std::mutex m_settingsMutex;  // guards m_settings, see Settings()
     CMessageStore m_store;
     CFolderTable m_folders;
     std::vector<ModemEntry> m_ports;
@@ -230,9 +269,9 @@ class CParloDoc {
   private:
     void Message(const std::u16string& text);
     void ReportStore(StoreResult r);
-    CSmsMessage* AddNew(int32_t state, const std::u16string& number, const std::u16string& text,
+    StoredRecord AddNew(int32_t state, const std::u16string& number, const std::u16string& text,
                         platform::OleDate time, int32_t storage, int32_t phone_index);
-    void DeleteOne(int mode, CSmsMessage* rec);
+    int DeleteOne(int mode, CSmsMessage* rec);
 
     IParloView m_nullParloView;
     IParloView* m_pParloView;
@@ -241,6 +280,8 @@ class CParloDoc {
     platform::Prompt* m_pPrompt;
     CCordis* m_pCordis;
     std::unique_ptr<CSmsEngine> m_engine;
+    std::mutex m_closeMutex;
+    std::thread m_closer;  // CloseAsync's waiter
 };
 
 // The message shown when no modem is registered: it names the commands that

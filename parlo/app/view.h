@@ -7,10 +7,15 @@
 // own. Every member has a default that does nothing.
 //
 // Calls may come from any thread, and never while the document holds the
-// message list's lock.
+// message list's lock. A call queued to another thread may arrive after the
+// record it names was destroyed (by a compaction or a load, which the view
+// hears of afterwards): a view uses the pointers it is given as keys, and
+// reads a record's fields only through CMessageStore::Read, which takes a
+// copy under the store's lock and refuses a record that is gone.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "parlo/sms/engine_view.h"
 
@@ -32,10 +37,22 @@ class IParloView : public CEngineView {
     virtual void MessageRemoved(CSmsMessage* rec) { (void)rec; }
     // Empty one list (folder view code 1..7).
     virtual void ClearList(int view_code) { (void)view_code; }
-    // The message list was replaced (a load): rebuild every list.
+    // The message list was replaced (a load): rebuild every list. This is
+    // the list reset; records the view held before are gone.
     virtual void RefillLists() {}
     // Compaction destroyed the purged records (none of them was shown).
     virtual void StoreCompacted() {}
+
+    // Batches: many records at once, in one call (emptying a folder, taking
+    // in another program's changes). The defaults make one call per record.
+    virtual void MessagesRemoved(const std::vector<CSmsMessage*>& recs) {
+        for (CSmsMessage* rec : recs)
+            MessageRemoved(rec);
+    }
+    virtual void MessagesChanged(const std::vector<CSmsMessage*>& recs) {
+        for (CSmsMessage* rec : recs)
+            MessageChanged(rec);
+    }
 
     // Folders: a user folder was added or renamed; a folder is about to be
     // destroyed (when it is on show, switch to the Inbox and set the

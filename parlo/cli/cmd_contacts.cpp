@@ -33,6 +33,14 @@ const platform::StringTable& Strings() {
     return strings::parlo();
 }
 
+// Writes the phonebook copy after a change; "Save failed." when it cannot.
+bool SavePhonebook(CParloDoc& doc) {
+    if (doc.SavePhonebook())
+        return true;
+    doc.Ask(57346);
+    return false;
+}
+
 // "sim:3" / "phone:12" for a phonebook id.
 std::string EntryName(uint32_t id) {
     const char* storage = parlo::StorageFlagOf(id) == parlo::STORAGE_FLAG_SIM     ? "sim"
@@ -247,7 +255,11 @@ int GroupsRemove(Context& ctx, CParloDoc& doc, const std::string& name,
         if (!drop[i])
             kept.push_back(std::move(members[i]));
     }
-    return parlo::SaveGroup(kept, file) ? kOk : kFailed;
+    if (!parlo::SaveGroup(kept, file)) {
+        ctx.err << "parlo-cli: cannot write the group file\n";
+        return kFailed;
+    }
+    return kOk;
 }
 
 int RunGroups(Context& ctx, CParloDoc& doc) {
@@ -361,7 +373,8 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
                 ctx.err << "parlo-cli: a number has only digits, '+' and ';'\n";
             return kFailed;
         }
-        doc.SavePhonebook();
+        if (!SavePhonebook(doc))
+            return kFailed;
         ctx.out << EntryName(e->m_nId) << "\n";
         return kOk;
     }
@@ -372,8 +385,7 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
         if (!parlo::EditEntry(entries[0], U16(a[2]), U16(a[3]), ctx.prompt, Strings())) {
             return kFailed;
         }
-        doc.SavePhonebook();
-        return kOk;
+        return SavePhonebook(doc) ? kOk : kFailed;
     }
     if (verb == "delete" && a.size() >= 2) {
         std::vector<CPhonebookEntry*> entries;
@@ -381,8 +393,7 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
             return kFailed;
         if (!parlo::DeleteEntries(entries, ctx.prompt, Strings()))
             return kFailed;
-        doc.SavePhonebook();
-        return kOk;
+        return SavePhonebook(doc) ? kOk : kFailed;
     }
     if (verb == "import" && a.size() >= 2) {
         // As the Select Contacts list offers them: numbers cleaned.
@@ -411,8 +422,7 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
             parlo::ImportResult::kImported) {
             return kFailed;
         }
-        doc.SavePhonebook();
-        return kOk;
+        return SavePhonebook(doc) ? kOk : kFailed;
     }
     if (verb == "export" && a.size() >= 2) {
         std::vector<CPhonebookEntry*> entries;

@@ -126,14 +126,18 @@ int CmdRead(Context& ctx) {
     std::vector<CSmsMessage*> recs;
     if (!Records(ctx, doc, ctx.args, &recs))
         return ctx.args.empty() ? kUsage : kFailed;
+    int status = kOk;
     for (CSmsMessage* rec : recs) {
         if (rec->m_nState != parlo::STATE_UNREAD) {
             ctx.err << "parlo-cli: message " << RecordId(doc, rec) << " is not unread\n";
             continue;
         }
-        doc.MarkRead(rec);
+        if (!doc.MarkRead(rec)) {
+            ctx.err << "parlo-cli: message " << RecordId(doc, rec) << " could not be stored\n";
+            status = kFailed;
+        }
     }
-    return kOk;
+    return status;
 }
 
 int CmdDelete(Context& ctx) {
@@ -203,11 +207,15 @@ int CmdMove(Context& ctx) {
     std::vector<CSmsMessage*> recs;
     if (!Records(ctx, doc, {ctx.args.begin() + 1, ctx.args.end()}, &recs))
         return kFailed;
+    int status = kOk;
     for (CSmsMessage* rec : recs) {
         rec->m_bMarked = 0;
-        doc.MoveToFolder(rec, folder->m_nId);
+        if (!doc.MoveToFolder(rec, folder->m_nId)) {
+            ctx.err << "parlo-cli: message " << RecordId(doc, rec) << " could not be stored\n";
+            status = kFailed;
+        }
     }
-    return kOk;
+    return status;
 }
 
 int CmdEmptyRecycleBin(Context& ctx) {

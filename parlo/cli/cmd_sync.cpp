@@ -188,7 +188,7 @@ int CmdSend(Context& ctx) {
     // One Outbox message per number, as the compose dialog's Send does.
     std::u16string numbers = platform::FromUtf8(words[0]);
     std::u16string text = platform::FromUtf8(words[1]);
-    int queued = 0;
+    int queued = 0, failed = 0;
     size_t start = 0;
     while (start <= numbers.size()) {
         size_t end = numbers.find(u';', start);
@@ -196,20 +196,26 @@ int CmdSend(Context& ctx) {
             end = numbers.size();
         std::u16string number = numbers.substr(start, end - start);
         if (!number.empty()) {
-            if (!doc.AddOutgoing(number, text, push)) {
-                ctx.err << "parlo-cli: the message cannot be stored\n";
-                return kFailed;
+            if (doc.AddOutgoing(number, text, push)) {
+                ++queued;
+            } else {
+                ++failed;
+                ctx.err << "parlo-cli: the message to " << platform::ToUtf8(number)
+                        << " could not be stored and is not queued\n";
             }
-            ++queued;
         }
         start = end + 1;
     }
-    if (queued == 0) {
+    if (queued == 0 && failed == 0) {
         ctx.err << "parlo-cli: no number given\n";
         return kUsage;
     }
-    ctx.out << "Queued " << queued << (queued == 1 ? " message" : " messages")
-            << " in the Outbox.\n";
+    if (queued > 0) {
+        ctx.out << "Queued " << queued << (queued == 1 ? " message" : " messages")
+                << " in the Outbox.\n";
+    }
+    if (failed > 0)
+        return kFailed;  // no run: the user first learns what was not stored
     return sync ? RunSync(ctx, doc) : kOk;
 }
 

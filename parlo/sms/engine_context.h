@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 #include "parlo/store/device_db.h"
@@ -26,6 +27,9 @@ struct CEngineContext {
     CCordis* cordis = nullptr;
     CMessageStore* store = nullptr;
     const CSettings* settings = nullptr;
+    // Guards *settings when the front end may change them while the engine
+    // runs (null: nobody does).
+    std::mutex* settings_mutex = nullptr;
     const std::vector<ModemEntry>* ports = nullptr;
     const std::vector<PhoneModelRecord>* phones = nullptr;
     const std::vector<OperatorRecord>* operators = nullptr;
@@ -34,6 +38,14 @@ struct CEngineContext {
     platform::Prompt* prompt = nullptr;
     const platform::StringTable* strings = nullptr;
     std::filesystem::path dir;  // the data directory (vok.lock)
+
+    // A copy of the settings taken under their lock.
+    CSettings Settings() const {
+        if (!settings_mutex)
+            return *settings;
+        std::lock_guard<std::mutex> lock(*settings_mutex);
+        return *settings;
+    }
 };
 
 }  // namespace parlo

@@ -55,7 +55,7 @@ void CPhoneSession::ClosePort() {
 }
 
 int CPhoneSession::SelectConnection() {
-    const CSettings& s = *ctx_.settings;
+    const CSettings s = ctx_.Settings();
     const ModemEntry* found = nullptr;
     for (const ModemEntry& e : *ctx_.ports) {
         if (s.m_strConnection.empty() ? e.m_strPort == u"COM3:"
@@ -78,7 +78,7 @@ int CPhoneSession::OpenPhone() {
         ShowModal(IDS_UNKNOWN_CONNECTION);
         return 0;
     }
-    const CSettings& s = *ctx_.settings;
+    const CSettings s = ctx_.Settings();
     m_strPortName = s.m_bUsePort ? s.m_strUserPort : m_connection.m_strPort;
     if (!ctx_.cordis->OpenPort(m_strPortName)) {
         ctx_.errors->Add(IDS_NO_PORT);
@@ -97,7 +97,7 @@ int CPhoneSession::OpenPhone() {
 }
 
 int CPhoneSession::TryIdentify() {
-    const CSettings& s = *ctx_.settings;
+    const CSettings s = ctx_.Settings();
     std::u16string reply;
     if (Command("AT", &reply) != 1 || !reply.empty())
         return 0;
@@ -120,7 +120,7 @@ int CPhoneSession::TryIdentify() {
 }
 
 int CPhoneSession::IdentifyPhone() {
-    const CSettings& s = *ctx_.settings;
+    const CSettings s = ctx_.Settings();
     if (!s.m_strPhoneModel.empty() && !s.m_strProvider.empty()) {
         const PhoneModelRecord* model = nullptr;
         for (const PhoneModelRecord& r : *ctx_.phones) {
@@ -164,7 +164,7 @@ int CPhoneSession::IdentifyPhone() {
 }
 
 int CPhoneSession::ResolveSmsCentre() {
-    const CSettings& s = *ctx_.settings;
+    const CSettings s = ctx_.Settings();
     if (s.m_bOwnSmsCentre) {
         m_strSmsCentre = s.m_strSmsCentre;
         return 1;

@@ -116,7 +116,7 @@ void CSynchronizer::SynchronizeMessages() {
     if (ops_->m_bClearSimPending.exchange(0) && !ops_->ClearPhoneStorage("SM"))
         errors.Add(IDS_CLEAR_SIM_FAILED);
 
-    int read = ops_->ReadPhoneMessages(1, ctx_.settings->m_bDeleteAfterSync);
+    int read = ops_->ReadPhoneMessages(1, ctx_.Settings().m_bDeleteAfterSync);
     link.ClosePort();
     link.StopSAR();
     if (!read)
@@ -223,7 +223,7 @@ void CSynchronizer::AutoSyncThread() {
         // The countdown. Unlike a plain flag reset, m_bSyncBusy is left alone
         // here: a manual run in progress keeps it set.
         long long interval_ms =
-            static_cast<long long>(ctx_.settings->m_nAutoSyncInterval) * minute_ms_.load();
+            static_cast<long long>(ctx_.Settings().m_nAutoSyncInterval) * minute_ms_.load();
         Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(interval_ms);
         while (m_bAutoSyncRunning && !m_bRestartCountdown) {
             Clock::time_point now = Clock::now();

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/file_env.h"
+
 namespace parlo {
 
 Fd& Fd::operator=(Fd&& o) noexcept {
@@ -18,19 +20,15 @@ Fd& Fd::operator=(Fd&& o) noexcept {
 }
 
 Fd Fd::Open(const std::filesystem::path& path, int flags, int mode) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return Fd(fd);
+    return Fd(platform::Env().Open(path, flags, mode));
 }
 
 bool Fd::Close() {
     if (fd_ < 0)
         return true;
-    int rc = ::close(fd_);
+    bool ok = platform::Env().Close(fd_);
     fd_ = -1;
-    return rc == 0;
+    return ok;
 }
 
 int64_t Fd::Size() const {
@@ -58,20 +56,11 @@ int64_t Fd::ReadAt(uint64_t offset, void* buf, size_t n) const {
 }
 
 bool Fd::WriteAt(uint64_t offset, std::string_view data) const {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t r = ::pwrite(fd_, data.data() + done, data.size() - done,
-                             static_cast<off_t>(offset + done));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (r == 0)
-            return false;
-        done += static_cast<size_t>(r);
-    }
-    return true;
+    return fd_ >= 0 && platform::WriteAllAt(fd_, offset, data.data(), data.size());
+}
+
+bool Fd::Truncate(uint64_t size) const {
+    return fd_ >= 0 && platform::Env().Truncate(fd_, size);
 }
 
 bool Fd::ReadAll(std::string* out) const {
@@ -87,7 +76,7 @@ bool Fd::ReadAll(std::string* out) const {
 }
 
 bool Fd::Sync() const {
-    return fd_ >= 0 && ::fsync(fd_) == 0;
+    return fd_ >= 0 && platform::Env().Sync(fd_);
 }
 
 }  // namespace parlo

@@ -1,5 +1,6 @@
 // Small POSIX file helpers of the store: an owned descriptor and whole reads
-// and writes at an offset.
+// and writes at an offset. Opening, writing, syncing, truncating and closing
+// go through platform::Env(), so that tests can inject faults.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,7 @@ class Fd {
     // Reads the whole file from offset 0.
     bool ReadAll(std::string* out) const;
     bool Sync() const;
+    bool Truncate(uint64_t size) const;
 
   private:
     int fd_ = -1;

@@ -136,32 +136,21 @@ FolderResult CFolderTable::Load(const platform::Registry& registry,
 FolderResult CFolderTable::Save(platform::Registry& registry) const {
     const auto hive = platform::Hive::CurrentUser;
     const std::string key = platform::kProfileKey;
-    if (!registry.KeyExists(hive, key) && !registry.CreateKey(hive, key)) {
-        return FolderResult::kRegistryError;
-    }
-    // Delete every "I" and "N" value; the next value takes the index of a
-    // deleted one, so the enumeration goes on at the same index.
-    size_t index = 0;
-    platform::RegValue v;
-    while (registry.EnumValue(hive, key, index, &v)) {
-        if (v.type == platform::RegType::String && (IsIdValue(v.name) || IsNameValue(v.name))) {
-            if (!registry.DeleteValue(hive, key, v.name))
-                return FolderResult::kRegistryError;
-        } else {
-            ++index;
-        }
-    }
+    // The old "I" and "N" values go and the new ones come in one atomic
+    // rewrite of the registry: a failure or a crash leaves the old table.
+    std::vector<std::pair<std::string, std::string>> values;
     int k = 0;
     for (const auto& [id, folder] : by_id_) {
         if (folder->m_nId >= FOLDER_OUTBOX)
             continue;
         std::string suffix = std::to_string(k);
-        if (!registry.SetString(hive, key, "I" + suffix, std::to_string(folder->m_nId)) ||
-            !registry.SetString(hive, key, "N" + suffix, platform::ToUtf8(folder->m_strName))) {
-            return FolderResult::kRegistryError;
-        }
+        values.emplace_back("I" + suffix, std::to_string(folder->m_nId));
+        values.emplace_back("N" + suffix, platform::ToUtf8(folder->m_strName));
         ++k;
     }
+    auto drop = [](const std::string& name) { return IsIdValue(name) || IsNameValue(name); };
+    if (!registry.ReplaceStrings(hive, key, drop, values))
+        return FolderResult::kRegistryError;
     return FolderResult::kOk;
 }
 

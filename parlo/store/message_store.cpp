@@ -138,6 +138,7 @@ StoreResult CMessageStore::LoadMessages(LoadReport* report) {
 StoreResult CMessageStore::LoadLocked(LoadReport* report) {
     LoadReport rep;
     list_.clear();
+    live_.clear();
     append_at_ = -1;
     Fd fd = Fd::Open(StorePath(), O_RDONLY);
     if (!fd.ok()) {
@@ -160,6 +161,9 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
     rep.file_length = data.size();
 
     size_t good = ParseStoreBytes(data, &list_);
+    live_.reserve(list_.size());
+    for (const auto& r : list_)
+        live_.insert(r.get());
     rep.records = list_.size();
     rep.good_length = good;
 
@@ -177,7 +181,7 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
         bool cut = false;
         if (saved) {
             Fd w = Fd::Open(StorePath(), O_WRONLY);
-            cut = w.ok() && ::ftruncate(w.get(), static_cast<off_t>(good)) == 0 && w.Sync();
+            cut = w.ok() && w.Truncate(good) && w.Sync();
         }
         // Without a copy the bytes stay, but appends go over them.
         if (!cut)
@@ -212,6 +216,10 @@ StoreResult CMessageStore::StoreLocked(CSmsMessage* rec) {
         return StoreResult::kSaveFailed;
 
     int64_t offset = rec->m_nFileOffset;
+    // The stored copy that the new version replaces (-1: none): it is marked
+    // deleted only after the new version is safely appended, so that a
+    // failure or a crash in between leaves both, never neither.
+    int64_t superseded = -1;
     if (offset >= 0) {
         CSmsMessage stored;
         if (!ReadRecordAt(fd, offset, &stored)) {
@@ -221,59 +229,97 @@ StoreResult CMessageStore::StoreLocked(CSmsMessage* rec) {
         } else if (stored.m_strNumber != rec->m_strNumber || stored.m_strText != rec->m_strText) {
             // Keep the previous version as a Recycle Bin entry; the new one
             // has another length and goes to the end.
-            platform::BinaryWriter w;
-            w.WriteInt32(STATE_DELETED);
-            if (!fd.WriteAt(static_cast<uint64_t>(offset), w.data())) {
-                return StoreResult::kSaveFailed;
-            }
+            superseded = offset;
             offset = -1;
-            rec->m_nFileOffset = -1;
         }
     }
     std::string bytes;
     bytes.reserve(RecordSize(*rec));
     AppendRecordBytes(*rec, &bytes);
     const bool append = offset < 0;
+    int64_t file_size = -1;
     if (append && append_at_ >= 0) {
         offset = append_at_;
     } else if (append) {
-        offset = fd.Size();
+        offset = file_size = fd.Size();
         if (offset < 0)
             return StoreResult::kSaveFailed;
     }
     if (offset + static_cast<int64_t>(bytes.size()) > INT32_MAX)
         return StoreResult::kSaveFailed;
     if (!fd.WriteAt(static_cast<uint64_t>(offset), bytes)) {
+        if (append) {
+            // Part of the record may have landed: cut it off again, or at
+            // least let the next append go over it, so that no unreadable
+            // bytes stay in front of later records.
+            if (file_size < 0 || !fd.Truncate(static_cast<uint64_t>(file_size)))
+                append_at_ = offset;
+        }
         return StoreResult::kSaveFailed;
     }
-    if (!fd.Close())
-        return StoreResult::kSaveFailed;
     if (append && append_at_ >= 0)
         append_at_ = offset + static_cast<int64_t>(bytes.size());
     rec->m_nFileOffset = static_cast<int32_t>(offset);
+    if (superseded >= 0) {
+        platform::BinaryWriter w;
+        w.WriteInt32(STATE_DELETED);
+        if (!fd.WriteAt(static_cast<uint64_t>(superseded), w.data()))
+            return StoreResult::kSaveFailed;  // the old version stays visible too
+    }
+    if (!fd.Close())
+        return StoreResult::kSaveFailed;
     return StoreResult::kOk;
 }
 
 StoreResult CMessageStore::CompactStore(size_t* dropped) {
     std::lock_guard lock(mutex_);
+    std::vector<const CSmsMessage*> gone;
+    StoreResult r =
+        CompactLocked([](const CSmsMessage& m) { return m.m_nState == STATE_PURGED; }, &gone);
+    if (r == StoreResult::kOk && dropped)
+        *dropped = gone.size();
+    return r;
+}
+
+StoreResult CMessageStore::PurgeAndCompact(int32_t state, int32_t folder_id,
+                                           std::vector<const CSmsMessage*>* purged) {
+    std::lock_guard lock(mutex_);
+    auto asked = [&](const CSmsMessage& m) {
+        return m.m_nState == state && (folder_id < 0 || m.m_nFolderId == folder_id);
+    };
+    // Only the records of the asked state are reported; purged ones dropped
+    // on the way were shown nowhere.
+    std::vector<const CSmsMessage*> matching;
+    for (const auto& r : list_) {
+        if (asked(*r))
+            matching.push_back(r.get());
+    }
+    StoreResult r = CompactLocked(
+        [&](const CSmsMessage& m) { return m.m_nState == STATE_PURGED || asked(m); }, nullptr);
+    if (r == StoreResult::kOk && purged)
+        purged->insert(purged->end(), matching.begin(), matching.end());
+    return r;
+}
+
+StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMessage&)>& drop,
+                                         std::vector<const CSmsMessage*>* dropped) {
     std::string bytes;
-    std::vector<int32_t> offsets;
-    offsets.reserve(list_.size());
+    std::vector<char> keep(list_.size(), 0);
+    std::vector<int32_t> offsets(list_.size(), -1);
     size_t total = 0;
-    for (const auto& rec : list_) {
-        if (rec->m_nState != STATE_PURGED)
-            total += RecordSize(*rec);
+    for (size_t i = 0; i < list_.size(); ++i) {
+        keep[i] = !drop(*list_[i]);
+        if (keep[i])
+            total += RecordSize(*list_[i]);
     }
     if (total > INT32_MAX)
         return StoreResult::kSaveFailed;
     bytes.reserve(total);
-    for (const auto& rec : list_) {
-        if (rec->m_nState == STATE_PURGED || !Storable(*rec)) {
-            offsets.push_back(-1);
+    for (size_t i = 0; i < list_.size(); ++i) {
+        if (!keep[i] || !Storable(*list_[i]))
             continue;
-        }
-        offsets.push_back(static_cast<int32_t>(bytes.size()));
-        AppendRecordBytes(*rec, &bytes);
+        offsets[i] = static_cast<int32_t>(bytes.size());
+        AppendRecordBytes(*list_[i], &bytes);
     }
     // "vok.tmp" first, synced; then the store is replaced in one rename, so a
     // crash leaves either the old store or the new one, whole.
@@ -284,12 +330,13 @@ StoreResult CMessageStore::CompactStore(size_t* dropped) {
     if (!platform::WriteFileAtomic(StorePath(), bytes))
         return StoreResult::kSaveFailed;
 
-    size_t n = 0;
     List kept;
     kept.reserve(list_.size());
     for (size_t i = 0; i < list_.size(); ++i) {
-        if (list_[i]->m_nState == STATE_PURGED) {
-            ++n;
+        if (!keep[i]) {
+            live_.erase(list_[i].get());
+            if (dropped)
+                dropped->push_back(list_[i].get());
             continue;
         }
         list_[i]->m_nFileOffset = offsets[i];
@@ -297,8 +344,6 @@ StoreResult CMessageStore::CompactStore(size_t* dropped) {
     }
     list_.swap(kept);
     append_at_ = -1;
-    if (dropped)
-        *dropped = n;
     return StoreResult::kOk;
 }
 
@@ -336,11 +381,24 @@ CSmsMessage* CMessageStore::At(size_t index) const {
     return index < list_.size() ? list_[index].get() : nullptr;
 }
 
+bool CMessageStore::Read(const CSmsMessage* rec, CSmsMessage* out) const {
+    std::lock_guard lock(mutex_);
+    if (!live_.count(rec))
+        return false;
+    *out = *rec;
+    return true;
+}
+
+void CMessageStore::Push(std::unique_ptr<CSmsMessage> rec) {
+    live_.insert(rec.get());
+    list_.push_back(std::move(rec));
+}
+
 CSmsMessage* CMessageStore::Add(std::unique_ptr<CSmsMessage> rec, StoreResult* result) {
     std::lock_guard lock(mutex_);
     CSmsMessage* p = rec.get();
     p->m_nFileOffset = -1;
-    list_.push_back(std::move(rec));
+    Push(std::move(rec));
     StoreResult r = StoreLocked(p);
     if (result)
         *result = r;

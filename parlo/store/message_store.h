@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "parlo/store/sms_message.h"
@@ -101,6 +102,12 @@ class CMessageStore {
     // Index of the record in the list, or -1.
     int IndexOf(const CSmsMessage* rec) const;
     CSmsMessage* At(size_t index) const;
+    // A copy of the record taken under the lock: what a list model reads
+    // while a worker may change the record. False (and `out` untouched) when
+    // `rec` is no longer in the list, for instance when a compaction
+    // destroyed it before the view heard of it; the pointer is only compared,
+    // never followed, in that case.
+    bool Read(const CSmsMessage* rec, CSmsMessage* out) const;
 
     // --- record operations --------------------------------------------------
     // Appends a new record to the list and stores it. The record stays in the
@@ -112,10 +119,22 @@ class CMessageStore {
     // returns the records changed. `folder_id` >= 0 limits it to that folder.
     std::vector<CSmsMessage*> ChangeAllInState(int32_t from, int32_t to, int32_t folder_id,
                                                StoreResult* result = nullptr);
+    // Purges every record in state `state` (of folder `folder_id` when it is
+    // >= 0) and compacts the store, in one step: the new store is written
+    // without them and replaces the old one in one rename. On success the
+    // records are gone from the list (`purged` gets their former addresses,
+    // to be compared only); on failure nothing changes, in memory or on disk.
+    StoreResult PurgeAndCompact(int32_t state, int32_t folder_id,
+                                std::vector<const CSmsMessage*>* purged = nullptr);
 
   private:
     StoreResult StoreLocked(CSmsMessage* rec);
     StoreResult LoadLocked(LoadReport* report);
+    // Rewrites the store without the records for which `drop` is true, then
+    // drops them from the list.
+    StoreResult CompactLocked(const std::function<bool(const CSmsMessage&)>& drop,
+                              std::vector<const CSmsMessage*>* dropped);
+    void Push(std::unique_ptr<CSmsMessage> rec);
 
     std::filesystem::path dir_;
     // Where appends go while an unreadable tail could not be cut off the
@@ -123,6 +142,8 @@ class CMessageStore {
     int64_t append_at_ = -1;
     mutable std::mutex mutex_;
     List list_;
+    // The records of list_, for Read's check.
+    std::unordered_set<const CSmsMessage*> live_;
 };
 
 }  // namespace parlo

@@ -164,13 +164,15 @@ bool SaveSettings(const std::filesystem::path& dir, platform::Registry& registry
     if (!platform::WriteFileAtomic(dir / "vok.ini", w.data()))
         return false;
 
-    registry.SetString(platform::Hive::CurrentUser, kProfileDataKey, "userport",
-                       s.m_bUsePort ? platform::ToUtf8(s.m_strUserPort) : std::string());
+    // A "userport" that could not be written is a failed save too.
+    bool port_ok =
+        registry.SetString(platform::Hive::CurrentUser, kProfileDataKey, "userport",
+                           s.m_bUsePort ? platform::ToUtf8(s.m_strUserPort) : std::string());
 
     platform::BinaryWriter pb;
     pb.WriteUInt32(s.m_nPhonebookFlags);
     str(pb, s.m_strPhoneIdentity);
-    return platform::WriteFileAtomic(dir / "pb.ini", pb.data());
+    return platform::WriteFileAtomic(dir / "pb.ini", pb.data()) && port_ok;
 }
 
 }  // namespace parlo

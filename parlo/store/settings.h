@@ -75,8 +75,8 @@ bool LoadSettings(const std::filesystem::path& dir, const platform::Registry& re
                   CSettings* s);
 // Reads pb.ini; false when it is absent (defaults kept).
 bool LoadPhonebookSettings(const std::filesystem::path& dir, CSettings* s);
-// Writes vok.ini, "userport" and pb.ini; the result is that of pb.ini (false
-// at once when vok.ini cannot be created).
+// Writes vok.ini, "userport" and pb.ini, each file replaced atomically; true
+// only when all three were written (false at once when vok.ini cannot be).
 bool SaveSettings(const std::filesystem::path& dir, platform::Registry& registry,
                   const CSettings& s);
 

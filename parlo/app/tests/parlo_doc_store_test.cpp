@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -39,6 +41,10 @@ class RecordingView : public IParloView {
     void MessageRemoved(CSmsMessage*) override { Note("remove"); }
     void ClearList(int code) override { Note("clear " + std::to_string(code)); }
     void RefillLists() override { Note("refill"); }
+    void StoreCompacted() override { Note("compacted"); }
+    void MessagesRemoved(const std::vector<CSmsMessage*>& recs) override {
+        Note("remove " + std::to_string(recs.size()));
+    }
     void FolderAdded(const CSmsFolder&) override { Note("folder+"); }
     void FolderRemoved(const CSmsFolder&) override { Note("folder-"); }
     void SetErrorIndicator(bool on) override { Note(on ? "blink" : "quiet"); }
@@ -154,9 +160,9 @@ TEST_F(DocTest, DeviceDatabaseMessagesAndTheShippedFallback) {
 
 TEST_F(DocTest, RecordOperationsSetStatesAndShowTheRecord) {
     Restart();
-    CSmsMessage* out = doc->AddOutgoing(u"+4917", u"hello", false);
-    CSmsMessage* push = doc->AddOutgoing(u"+4917", u"push", true);
-    CSmsMessage* tpl = doc->AddTemplate(u"template");
+    CSmsMessage* out = doc->AddOutgoing(u"+4917", u"hello", false).rec;
+    CSmsMessage* push = doc->AddOutgoing(u"+4917", u"push", true).rec;
+    CSmsMessage* tpl = doc->AddTemplate(u"template").rec;
     EXPECT_EQ(out->m_nState, STATE_OUTBOX);
     EXPECT_EQ(push->m_nState, STATE_OUTBOX_PUSH);
     EXPECT_EQ(out->m_nStorage, STORAGE_POCKETPC);
@@ -186,10 +192,11 @@ TEST_F(DocTest, RecordOperationsSetStatesAndShowTheRecord) {
     EXPECT_EQ(push->m_nFolderId, 0);
 
     CSmsMessage* rx =
-        doc->AddReceived(STATE_UNREAD, u"+4930", u"in", platform::OleDate{1.0, 0}, STORAGE_SIM, 4);
+        doc->AddReceived(STATE_UNREAD, u"+4930", u"in", platform::OleDate{1.0, 0}, STORAGE_SIM, 4)
+            .rec;
     doc->MarkRead(rx);
     EXPECT_EQ(rx->m_nState, STATE_READ);
-    CSmsMessage* order = doc->OrderPhoneDeletion(rx);
+    CSmsMessage* order = doc->OrderPhoneDeletion(rx).rec;
     EXPECT_EQ(order->m_nState, STATE_PHONE_DELETE);
     EXPECT_EQ(order->m_nPhoneIndex, 4);
     EXPECT_EQ(rx->m_nState, STATE_READ);
@@ -205,7 +212,7 @@ TEST_F(DocTest, RecordOperationsSetStatesAndShowTheRecord) {
 
 TEST_F(DocTest, EditedDraftLeavesItsOldVersionInTheRecycleBin) {
     Restart();
-    CSmsMessage* d = doc->SaveDraft(nullptr, u"1", u"first");
+    CSmsMessage* d = doc->SaveDraft(nullptr, u"1", u"first").rec;
     EXPECT_EQ(d->m_nState, STATE_DRAFT);
     doc->SaveDraft(d, u"1", u"second");
     doc->SaveDraft(d, u"1", u"second");  // unchanged: rewritten in place
@@ -218,9 +225,9 @@ TEST_F(DocTest, EditedDraftLeavesItsOldVersionInTheRecycleBin) {
 
 TEST_F(DocTest, DeleteMarkedModesAndQuestions) {
     Restart();
-    CSmsMessage* a = doc->AddReceived(1, u"1", u"a", {}, STORAGE_PHONE, 1);
-    CSmsMessage* b = doc->AddReceived(1, u"2", u"b", {}, STORAGE_PHONE, 2);
-    CSmsMessage* c = doc->AddReceived(1, u"3", u"c", {}, STORAGE_PHONE, 3);
+    CSmsMessage* a = doc->AddReceived(1, u"1", u"a", {}, STORAGE_PHONE, 1).rec;
+    CSmsMessage* b = doc->AddReceived(1, u"2", u"b", {}, STORAGE_PHONE, 2).rec;
+    CSmsMessage* c = doc->AddReceived(1, u"3", u"c", {}, STORAGE_PHONE, 3).rec;
     std::vector<CSmsMessage*> inbox = {a, b, c};
 
     // Nothing marked, nothing selected.
@@ -263,44 +270,168 @@ TEST_F(DocTest, DeleteMarkedModesAndQuestions) {
     EXPECT_EQ(b->m_nState, STATE_PURGED);
 }
 
-TEST_F(DocTest, EmptyRecycleBinAsksThenPurgesAndCompacts) {
+TEST_F(DocTest, EmptyRecycleBinAsksThenPurgesAndCompactsInOneStep) {
     Restart();
-    CSmsMessage* keep = doc->AddDraft(u"1", u"keep");
-    CSmsMessage* gone = doc->AddDraft(u"2", u"gone");
-    doc->DeleteMessage(gone);
+    CSmsMessage* keep = doc->AddDraft(u"1", u"keep").rec;
+    for (int i = 0; i < 50; ++i)
+        doc->DeleteMessage(doc->AddDraft(u"2", u"gone").rec);
     prompt.Push(Answer::No);
     EXPECT_EQ(doc->EmptyRecycleBin(), 0);
-    EXPECT_EQ(gone->m_nState, STATE_DELETED);
+    EXPECT_EQ(InState(STATE_DELETED).size(), 50u);
+
+    // The store cannot be rewritten: the bin stays as it was, in memory and
+    // on disk, and the user is told.
+    std::filesystem::create_directory(dir / "vok.tmp");
+    const auto before = std::filesystem::file_size(dir / "vok.sms");
+    view.calls.clear();
+    prompt.Push(Answer::Yes);
+    EXPECT_EQ(doc->EmptyRecycleBin(), 0);
+    EXPECT_EQ(prompt.texts().back(), u"Save failed.");
+    EXPECT_EQ(InState(STATE_DELETED).size(), 50u);
+    EXPECT_EQ(InState(STATE_PURGED).size(), 0u);
+    EXPECT_EQ(std::filesystem::file_size(dir / "vok.sms"), before);
+    EXPECT_TRUE(view.calls.empty());
+    std::filesystem::remove(dir / "vok.tmp");
+
     prompt.Push(Answer::Yes);
     EXPECT_EQ(doc->EmptyRecycleBin(), 1);
     EXPECT_EQ(prompt.texts().back(), u"Purge all deleted messages from the Pocket PC?");
     EXPECT_EQ(doc->m_store.Count(), 1u);
     EXPECT_EQ(keep->m_nFileOffset, 0);
     EXPECT_EQ(std::filesystem::file_size(dir / "vok.sms"), 44u + 2 * 5);
-    EXPECT_NE(std::find(view.calls.begin(), view.calls.end(), "clear 7"), view.calls.end());
+    // One reset of the bin's list, not one call per record.
+    EXPECT_EQ(view.calls, (std::vector<std::string>{"clear 7", "compacted"}));
 }
 
 TEST_F(DocTest, DeletingAFolderPurgesItsMessages) {
     Restart();
     CSmsFolder* f1 = doc->AddFolder(u"One");
     CSmsFolder* f2 = doc->AddFolder(u"Two");
-    CSmsMessage* m = doc->AddDraft(u"1", u"filed");
-    CSmsMessage* other = doc->AddDraft(u"1", u"other");
+    CSmsMessage* m = doc->AddDraft(u"1", u"filed").rec;
+    CSmsMessage* other = doc->AddDraft(u"1", u"other").rec;
     doc->MoveToFolder(m, f1->m_nId);
+    doc->AddReceived(STATE_READ, u"3", u"filed too", {}, STORAGE_SIM, 3);
+    doc->MoveToFolder(doc->m_store.At(2), f1->m_nId);
     doc->MoveToFolder(other, f2->m_nId);
-    EXPECT_EQ(doc->FolderRecords(f1->m_nId), std::vector<CSmsMessage*>{m});
+    EXPECT_EQ(doc->FolderRecords(f1->m_nId).size(), 2u);
     prompt.Push(Answer::No);
     EXPECT_EQ(doc->DeleteFolder(f1), 0);
     EXPECT_EQ(doc->m_folders.ById(1), f1);
+
+    // A store that cannot be rewritten keeps the folder and its records.
+    std::filesystem::create_directory(dir / "vok.tmp");
+    prompt.Push(Answer::Yes);
+    EXPECT_EQ(doc->DeleteFolder(f1), 0);
+    EXPECT_EQ(prompt.texts().back(), u"Save failed.");
+    EXPECT_EQ(doc->m_folders.ById(1), f1);
+    EXPECT_EQ(doc->FolderRecords(f1->m_nId).size(), 2u);
+    std::filesystem::remove(dir / "vok.tmp");
+
+    view.calls.clear();
     prompt.Push(Answer::Yes);
     EXPECT_EQ(doc->DeleteFolder(f1), 1);
-    EXPECT_EQ(m->m_nState, STATE_PURGED);  // not to the Recycle Bin
+    // Purged, not moved to the Recycle Bin; gone from the list and the file.
+    EXPECT_EQ(doc->m_store.IndexOf(m), -1);
+    EXPECT_TRUE(InState(STATE_DELETED).empty());
     EXPECT_EQ(other->m_nState, STATE_IN_FOLDER);
+    EXPECT_EQ(view.calls, (std::vector<std::string>{"folder-", "remove 2", "compacted"}));
     EXPECT_EQ(doc->m_folders.ById(1), nullptr);
     EXPECT_EQ(doc->AddFolder(u"Three")->m_nId, 3);
     Restart();
+    EXPECT_EQ(doc->m_store.Count(), 1u);
     EXPECT_EQ(doc->m_folders.UserFolders().size(), 2u);
     EXPECT_EQ(doc->m_folders.ById(2)->m_strName, u"Two");
+}
+
+// A text longer than the store holds cannot be written: every operation says
+// so, shows "Save failed." and keeps the record in memory.
+TEST_F(DocTest, OperationsThatCannotStoreSaySo) {
+    Restart();
+    const std::u16string too_long(kMaxStoredUnits + 1, u'x');
+    StoredRecord ok = doc->AddOutgoing(u"+4917", u"fits", false);
+    EXPECT_TRUE(ok);
+    prompt.Clear();
+    StoredRecord out = doc->AddOutgoing(u"+4917", too_long, false);
+    EXPECT_FALSE(out);
+    ASSERT_NE(out.rec, nullptr);
+    EXPECT_EQ(out->m_nState, STATE_OUTBOX);
+    EXPECT_EQ(out->m_nFileOffset, -1);
+    EXPECT_EQ(doc->m_store.IndexOf(out.rec), 1);
+    EXPECT_EQ(prompt.texts(), std::vector<std::u16string>{u"Save failed."});
+    EXPECT_FALSE(doc->AddDraft(u"1", too_long));
+    EXPECT_FALSE(doc->AddTemplate(too_long));
+    EXPECT_FALSE(doc->AddReceived(STATE_UNREAD, too_long, u"", {}, STORAGE_SIM, 1));
+    EXPECT_FALSE(doc->SaveDraft(ok.rec, u"1", too_long));
+    EXPECT_TRUE(doc->SaveDraft(ok.rec, u"1", u"fits again"));
+    EXPECT_EQ(doc->MarkRead(out.rec), 0);
+    EXPECT_EQ(doc->MoveToFolder(out.rec, FOLDER_DRAFT), 0);
+    EXPECT_EQ(out->m_nState, STATE_DRAFT);  // in memory all the same
+    EXPECT_EQ(doc->DeleteMessage(out.rec), 0);
+    EXPECT_FALSE(doc->OrderPhoneDeletion(out.rec));
+    out->m_bMarked = 1;
+    doc->m_nCurrentFolder = VIEW_RECYCLE;
+    prompt.Push(Answer::Ok);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, {out.rec}, nullptr), 0);
+    EXPECT_EQ(doc->MarkRead(ok.rec), 1);
+    Restart();
+    EXPECT_EQ(doc->m_store.Count(), 2u);  // "fits", and its old version in the bin
+}
+
+// A list model reads records through Read: a copy under the store's lock, and
+// a refusal once the record is gone.
+TEST_F(DocTest, ALockedCopyOfOneRecord) {
+    Restart();
+    CSmsMessage* a = doc->AddDraft(u"1", u"first").rec;
+    CSmsMessage copy;
+    ASSERT_TRUE(doc->m_store.Read(a, &copy));
+    EXPECT_EQ(copy.m_strText, u"first");
+    EXPECT_EQ(copy.m_nFileOffset, 0);
+    doc->DeleteMessage(a);
+    doc->DeleteMessage(a);  // purged
+    ASSERT_TRUE(doc->m_store.Read(a, &copy));
+    EXPECT_EQ(copy.m_nState, STATE_PURGED);
+    ASSERT_EQ(doc->CompactStore(), 1);
+    copy.m_strText = u"untouched";
+    EXPECT_FALSE(doc->m_store.Read(a, &copy));
+    EXPECT_EQ(copy.m_strText, u"untouched");
+
+    // A reader on another thread never sees a half-changed record.
+    CSmsMessage* b = doc->AddDraft(u"1", u"aaaa").rec;
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 200; ++i)
+            doc->SaveDraft(b, i % 2 ? u"2" : u"1", i % 2 ? u"bbbb" : u"aaaa");
+        stop = true;
+    });
+    int reads = 0;
+    while (!stop || reads == 0) {
+        CSmsMessage c;
+        ASSERT_TRUE(doc->m_store.Read(b, &c));
+        EXPECT_EQ(c.m_strNumber == u"2", c.m_strText == u"bbbb");
+        ++reads;
+    }
+    worker.join();
+}
+
+// Closing must not block the interface thread: a run may be waiting on a
+// prompt that only that thread can answer.
+TEST_F(DocTest, CloseAsyncCallsBackWhenIdle) {
+    Restart();
+    std::mutex m;
+    std::condition_variable cv;
+    bool idle = false;
+    doc->StartAutoSync();
+    doc->CloseAsync([&] {
+        std::lock_guard<std::mutex> lock(m);
+        idle = true;
+        cv.notify_all();
+    });
+    doc->CloseAsync([] { ADD_FAILURE() << "a second close is ignored"; });
+    std::unique_lock<std::mutex> lock(m);
+    EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return idle; }));
+    lock.unlock();
+    EXPECT_EQ(doc->Engine().m_sync.m_bAutoSyncRunning, 0);
+    doc.reset();
 }
 
 TEST_F(DocTest, SyncLockIsExclusive) {
@@ -343,7 +474,7 @@ TEST_F(DocTest, SynchronisationSeesTheDialUpProgramHoldingTheLock) {
     ASSERT_NE(said.find("using the phone"), std::string::npos) << said;
 
     Restart();
-    CSmsMessage* queued = doc->AddOutgoing(u"+4917", u"waits", false);
+    CSmsMessage* queued = doc->AddOutgoing(u"+4917", u"waits", false).rec;
     EXPECT_TRUE(doc->SyncNow());
     EXPECT_EQ(doc->Errors().Text(),
               u"Please first stop the Internet connection and try to synchronize again.");
@@ -379,7 +510,7 @@ TEST_F(DocTest, WorkerAndInterfaceThreadsShareTheList) {
         }
     });
     for (int i = 0; i < 100; ++i) {
-        CSmsMessage* d = doc->AddDraft(u"2", u"d");
+        CSmsMessage* d = doc->AddDraft(u"2", u"d").rec;
         doc->DeleteMessage(d);
         for (CSmsMessage* m : doc->m_store.Snapshot())
             (void)m->m_nState;

@@ -67,6 +67,16 @@ class CmdSyncTest : public ::testing::Test {
     std::unique_ptr<phonesim::testing::PhonesimProcess> phone_;
 };
 
+// A message that cannot be stored is never reported as queued.
+TEST_F(CmdSyncTest, SendThatCannotStoreFailsAndSaysSo) {
+    CmdRun send = Run(cli::CmdSend, {"+491701111111;+491702222222", std::string(70000, 'x')});
+    EXPECT_EQ(send.status, cli::kFailed);
+    EXPECT_EQ(send.out.find("Queued"), std::string::npos) << send.out;
+    EXPECT_NE(send.err.find("+491702222222 could not be stored and is not queued"),
+              std::string::npos)
+        << send.err;
+}
+
 TEST_F(CmdSyncTest, SendQueuesOneMessagePerNumberAndSyncSendsThem) {
     StartPhone();
     CmdRun send = Run(cli::CmdSend, {"+491701111111;+491702222222", "Hello there"});
