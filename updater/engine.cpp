@@ -175,6 +175,7 @@ Config DefaultConfig() {
     config.own_folder = Narrow(table.Load(65022));
     config.updater_dir = UpdaterDirText();
     config.keys_dir = DefaultKeysDir();
+    config.builtin_keys = BuiltinKeys();
     config.ca_file = EnvOr("SKYVANE_UPDATE_CA_FILE", "");
     return config;
 }
@@ -377,7 +378,8 @@ bool Engine::VerifyList(const std::string& product, const std::string& dir,
     manifest_ = Manifest();
     verified_ = false;
     std::vector<std::string> skipped;
-    std::vector<TrustedKey> keys = LoadTrustedKeys(config_.keys_dir, &skipped);
+    std::vector<TrustedKey> keys =
+        LoadTrustedKeys(config_.builtin_keys, config_.keys_dir, &skipped);
     for (const std::string& name : skipped)
         log_.Write("Not a public key, skipped: " + name);
     if (keys.empty()) {

@@ -52,15 +52,16 @@ std::filesystem::path AutostartFile();
 bool CreateAutostartEntry(const std::filesystem::path& copy_program);
 
 struct Config {
-    std::string host;                // string 65008, or $SKYVANE_UPDATE_HOST
-    std::string folder;              // string 65009, "/auto_update/"
-    std::string own_version;         // string 65010
-    std::string own_folder;          // string 65022, "updaterEng"
-    std::string updater_dir;         // UpdaterDirText()
-    int pause_ms = 3000;             // pause after "Find new ... version."
-    bool batch = false;              // started as "updater --batch"
-    std::filesystem::path keys_dir;  // trusted public keys: DefaultKeysDir()
-    std::string ca_file;             // $SKYVANE_UPDATE_CA_FILE: CAs for an https server
+    std::string host;                       // string 65008, or $SKYVANE_UPDATE_HOST
+    std::string folder;                     // string 65009, "/auto_update/"
+    std::string own_version;                // string 65010
+    std::string own_folder;                 // string 65022, "updaterEng"
+    std::string updater_dir;                // UpdaterDirText()
+    int pause_ms = 3000;                    // pause after "Find new ... version."
+    bool batch = false;                     // started as "updater --batch"
+    std::filesystem::path keys_dir;         // trusted public keys: DefaultKeysDir()
+    std::vector<std::string> builtin_keys;  // BuiltinKeys()
+    std::string ca_file;                    // $SKYVANE_UPDATE_CA_FILE: CAs for an https server
 };
 Config DefaultConfig();
 

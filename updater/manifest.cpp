@@ -295,9 +295,10 @@ fs::path DefaultKeysDir() {
     return platform::InstallDir() / "keys";
 }
 
-std::vector<TrustedKey> LoadTrustedKeys(const fs::path& dir, std::vector<std::string>* skipped) {
+std::vector<TrustedKey> LoadTrustedKeys(const std::vector<std::string>& builtin,
+                                        const fs::path& dir, std::vector<std::string>* skipped) {
     std::vector<TrustedKey> keys;
-    for (const std::string& pem : BuiltinKeys()) {
+    for (const std::string& pem : builtin) {
         std::string raw;
         if (ParsePublicKeyPem(pem, &raw)) {
             keys.push_back({raw, "built in"});

@@ -66,10 +66,11 @@ struct TrustedKey {
 // text holds no Ed25519 public key.
 bool ParsePublicKeyPem(std::string_view pem, std::string* raw);
 
-// The trusted keys: those built into this program and every "*.pem" file in
-// `dir`. Files that hold no Ed25519 public key are skipped and named in
-// `skipped`.
-std::vector<TrustedKey> LoadTrustedKeys(const std::filesystem::path& dir,
+// The trusted keys: the PEM texts of `builtin` (BuiltinKeys() in the
+// programs) and every "*.pem" file in `dir`. Keys that are no Ed25519 public
+// key are skipped and named in `skipped`.
+std::vector<TrustedKey> LoadTrustedKeys(const std::vector<std::string>& builtin,
+                                        const std::filesystem::path& dir,
                                         std::vector<std::string>* skipped = nullptr);
 // The keys folder of the installation: <installation directory>/keys.
 std::filesystem::path DefaultKeysDir();

@@ -59,7 +59,7 @@ int WorkOffPostResetList(Log* log) {
     std::string sum_data;
     bool have_sums = platform::ReadFileBytes(PendingSumsFile(), &sum_data);
     std::map<std::string, std::string> sums = ParsePendingSums(sum_data);
-    bool need_sums = !LoadTrustedKeys(DefaultKeysDir()).empty();
+    bool need_sums = !LoadTrustedKeys(BuiltinKeys(), DefaultKeysDir()).empty();
     int failed = 0;
     for (const PendingFile& file : ParsePostResetList(data)) {
         fs::path from = TempDir() / file.name;

@@ -446,6 +446,8 @@ TEST_F(EngineTest, SelfUpdateRoundTripThroughSelfUpdate) {
     fs::path updater = fs::path(getenv("SKYVANE_BIN_DIR")) / "updater";
     if (!fs::exists(updater))
         GTEST_SKIP() << "the updater program is built only with Qt";
+    if (!updater::BuiltinKeys().empty())
+        GTEST_SKIP() << "the updater program has keys built in; this server signs nothing";
     std::string command = updater.string() + " --batch -app:demo '-path:\\app' >/dev/null";
     int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));

@@ -148,11 +148,12 @@ TEST_F(TempDirTest, KeysFolderTakesPemPublicKeysOnly) {
     Write(dir_ / "a-private.pem", priv);
     Write(dir_ / "notes.txt", pub);  // other endings are not read
     std::vector<std::string> skipped;
-    std::vector<TrustedKey> keys = LoadTrustedKeys(dir_, &skipped);
-    ASSERT_EQ(keys.size(), BuiltinKeys().size() + 1);
-    EXPECT_EQ(keys.back().origin, "b-publisher.pem");
-    EXPECT_EQ(skipped, std::vector<std::string>{"a-private.pem"});
-    EXPECT_EQ(LoadTrustedKeys(dir_ / "missing").size(), BuiltinKeys().size());
+    std::vector<TrustedKey> keys = LoadTrustedKeys({pub, "junk"}, dir_, &skipped);
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[0].origin, "built in");
+    EXPECT_EQ(keys[1].origin, "b-publisher.pem");
+    EXPECT_EQ(skipped, (std::vector<std::string>{"built in", "a-private.pem"}));
+    EXPECT_TRUE(LoadTrustedKeys({}, dir_ / "missing").empty());
 }
 
 TEST_F(TempDirTest, PendingSumsSkipUnsafeAndShortLines) {
