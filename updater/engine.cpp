@@ -795,7 +795,7 @@ void Engine::Install() {
     // Files that already wait for the restart stay listed, unless this run
     // brings a newer copy of them.
     std::vector<PendingFile> pending;
-    std::map<std::string, std::string> sums;
+    std::map<std::string, PendingSum> sums;
     if (!direct) {
         std::string data;
         if (platform::ReadFileBytes(TempDir() / "postresetcopy.ini", &data))
@@ -834,7 +834,7 @@ void Engine::Install() {
             }
             std::erase_if(pending, [&](const PendingFile& f) { return f.name == item.name; });
             pending.push_back({item.name, destination});
-            sums[item.name] = item.sha256;
+            sums[item.name] = PendingSum{item.sha256, dir};
             log_.Write("Seting file:" + item.name + " " + destination + " for postreset copy");
         }
     }
@@ -846,7 +846,7 @@ void Engine::Install() {
             list += f.name + "\n" + f.directory + "\n";
             auto sum = sums.find(f.name);
             if (sum != sums.end())
-                sum_text += sum->second + " " + f.name + "\n";
+                sum_text += FormatPendingSum(f.name, sum->second);
         }
         std::error_code ec;
         fs::create_directories(PendingSumsFile().parent_path(), ec);

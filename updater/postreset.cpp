@@ -33,8 +33,8 @@ std::vector<PendingFile> ParsePostResetList(std::string_view data) {
     return files;
 }
 
-std::map<std::string, std::string> ParsePendingSums(std::string_view data) {
-    std::map<std::string, std::string> sums;
+std::map<std::string, PendingSum> ParsePendingSums(std::string_view data) {
+    std::map<std::string, PendingSum> sums;
     size_t pos = 0;
     while (pos < data.size()) {
         size_t lf = data.find('\n', pos);
@@ -44,11 +44,47 @@ std::map<std::string, std::string> ParsePendingSums(std::string_view data) {
         pos = lf + 1;
         if (line.size() < 66 || line[64] != ' ')
             continue;
-        std::string name(line.substr(65));
+        std::string_view rest = line.substr(65);
+        size_t tab = rest.find('\t');
+        std::string name(rest.substr(0, tab));
+        PendingSum sum{std::string(line.substr(0, 64)), tab == std::string_view::npos
+                                                            ? std::string()
+                                                            : std::string(rest.substr(tab + 1))};
         if (IsSafeFileName(name))
-            sums[name] = std::string(line.substr(0, 64));
+            sums[name] = std::move(sum);
     }
     return sums;
+}
+
+std::string FormatPendingSum(const std::string& name, const PendingSum& sum) {
+    std::string line = sum.sha256 + " " + name;
+    if (!sum.list_dir.empty())
+        line += "\t" + sum.list_dir;
+    return line + "\n";
+}
+
+bool ForgetVersion(const std::string& dir, const std::string& name) {
+    fs::path file = LocalPath(dir) / "version.info";
+    std::string data;
+    if (!platform::ReadFileBytes(file, &data))
+        return false;
+    // Keeps every line as it is but the "<FILE>" lines of that name.
+    std::string kept;
+    size_t pos = 0;
+    bool dropped = false;
+    while (pos < data.size()) {
+        size_t lf = data.find('\n', pos);
+        size_t end = lf == std::string::npos ? data.size() : lf + 1;
+        std::string_view line(data.data() + pos, end - pos);
+        pos = end;
+        LocalList one = ParseVersionInfo(line);
+        if (one.entries.size() == 1 && one.entries[0].name == name) {
+            dropped = true;
+            continue;
+        }
+        kept += line;
+    }
+    return !dropped || platform::WriteFileAtomic(file, kept);
 }
 
 int WorkOffPostResetList(Log* log) {
@@ -58,7 +94,7 @@ int WorkOffPostResetList(Log* log) {
         return -1;
     std::string sum_data;
     bool have_sums = platform::ReadFileBytes(PendingSumsFile(), &sum_data);
-    std::map<std::string, std::string> sums = ParsePendingSums(sum_data);
+    std::map<std::string, PendingSum> sums = ParsePendingSums(sum_data);
     bool need_sums = !LoadTrustedKeys(BuiltinKeys(), DefaultKeysDir()).empty();
     int failed = 0;
     for (const PendingFile& file : ParsePostResetList(data)) {
@@ -68,7 +104,11 @@ int WorkOffPostResetList(Log* log) {
         auto sum = sums.find(file.name);
         std::string hash;
         bool checked = sum != sums.end();
-        if ((checked && (!Sha256File(from, &hash, nullptr) || hash != sum->second)) ||
+        auto forget = [&] {
+            if (checked && !sum->second.list_dir.empty())
+                ForgetVersion(sum->second.list_dir, file.name);
+        };
+        if ((checked && (!Sha256File(from, &hash, nullptr) || hash != sum->second.sha256)) ||
             (!checked && (have_sums || need_sums))) {
             ++failed;
             if (log) {
@@ -77,6 +117,7 @@ int WorkOffPostResetList(Log* log) {
                     (checked ? " changed while it waited in \\windows\\temp" : " has no checksum"));
             }
             fs::remove(from, ec);
+            forget();
             continue;
         }
         fs::create_directories(to.parent_path(), ec);
@@ -93,6 +134,7 @@ int WorkOffPostResetList(Log* log) {
         }
         if (ec) {
             ++failed;
+            forget();
             if (log)
                 log->Write("can't move file: " + file.name + " to " + to.string());
         } else if (log) {

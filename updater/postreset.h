@@ -20,14 +20,26 @@ struct PendingFile {
 // Parses the list; entries whose name is no plain file name are dropped.
 std::vector<PendingFile> ParsePostResetList(std::string_view data);
 
-// "postresetcopy.sum": lines "<sha256> <name>"; file name -> SHA-256.
-std::map<std::string, std::string> ParsePendingSums(std::string_view data);
+// One line of "postresetcopy.sum": "<sha256> <name>[TAB<directory>]", the
+// directory (a directory text) being the one whose "version.info" lists the
+// file.
+struct PendingSum {
+    std::string sha256;
+    std::string list_dir;
+};
+std::map<std::string, PendingSum> ParsePendingSums(std::string_view data);
+std::string FormatPendingSum(const std::string& name, const PendingSum& sum);
+
+// Drops the entry of `name` from the "version.info" in `dir`, so that the next
+// check offers the file again (as new).
+bool ForgetVersion(const std::string& dir, const std::string& name);
 
 // Moves every listed file from "\windows\temp" to its directory and deletes
 // the list. A file whose SHA-256 differs from the one noted at its download
 // ("postresetcopy.sum") is refused and deleted; so is a file without a sum
-// while the updater trusts a key. Returns the number of files that could not
-// be moved or were refused, or -1 when there is no list.
+// while the updater trusts a key. A file refused or not moved is dropped from
+// its "version.info", which already named the new version. Returns the number of files that could
+// not be moved or were refused, or -1 when there is no list.
 int WorkOffPostResetList(Log* log);
 
 }  // namespace updater

@@ -157,9 +157,12 @@ TEST_F(TempDirTest, KeysFolderTakesPemPublicKeysOnly) {
 }
 
 TEST_F(TempDirTest, PendingSumsSkipUnsafeAndShortLines) {
-    auto sums = ParsePendingSums(kHash + " a.exe\n" + kHash + " ..\nshort a\n" + kHash + "\n");
-    ASSERT_EQ(sums.size(), 1u);
-    EXPECT_EQ(sums["a.exe"], kHash);
+    auto sums = ParsePendingSums(kHash + " a.exe\n" + kHash + " ..\nshort a\n" + kHash + "\n" +
+                                 FormatPendingSum("b.exe", {kHash, "\\app dir"}));
+    ASSERT_EQ(sums.size(), 2u);
+    EXPECT_EQ(sums["a.exe"].sha256, kHash);
+    EXPECT_EQ(sums["a.exe"].list_dir, "");
+    EXPECT_EQ(sums["b.exe"].list_dir, "\\app dir");
 }
 
 TEST_F(TempDirTest, SignToolSignsRaisesTheSequenceAndVerifies) {

@@ -232,9 +232,14 @@ TEST_F(SignedTest, FileChangedWhileWaitingForCopyIsRefused) {
     EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "old b");
     EXPECT_FALSE(fs::exists(Temp() / "b.exe"));
     EXPECT_FALSE(fs::exists(updater_dir_ / "postresetcopy.sum"));
+    // version.info named the new b.exe; it forgets it, so it is offered again.
+    EXPECT_EQ(ReadFile(app_dir_ / "version.info"), "<VER>0.01\r\n<FILE>a.exe\t2.0\r\n");
     EXPECT_NE(Log().find(": Refused: b.exe changed while it waited in \\windows\\temp \n"),
               std::string::npos)
         << Log();
+    ASSERT_EQ(Batch(&out), updater::BATCH_RESTART_NEEDED) << out;
+    EXPECT_EQ(ReadFile(Temp() / "b.exe"), "new b");
+    EXPECT_EQ(ReadFile(Temp() / "postresetcopy.ini"), "b.exe\n\\app\\\n");
 }
 
 // https: the certificate is verified always, and never left for plain http.
