@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 packages=(build-essential cmake pkg-config g++ git
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
-          python3 fonts-dejavu-core)
+          python3 fonts-dejavu-core
+          python3-gammu)  # an independent SMS decoder, for one test of the sender
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

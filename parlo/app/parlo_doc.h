@@ -23,6 +23,7 @@
 #include "parlo/contacts/phonebook.h"
 #include "parlo/contacts/phonebook_sync.h"
 #include "parlo/sms/sms_engine.h"
+#include "parlo/sms/sms_parts.h"
 #include "parlo/store/device_db.h"
 #include "parlo/store/folder_table.h"
 #include "parlo/store/message_store.h"
@@ -141,6 +142,14 @@ class CParloDoc {
     // A new Outbox record (state 12 with `push`, else 5), stored at once.
     StoredRecord AddOutgoing(const std::u16string& number, const std::u16string& text, bool push);
     StoredRecord AddDraft(const std::u16string& number, const std::u16string& text);
+    // How the sender will transmit `text` with the current settings: its coding
+    // and its parts (PlanSms). SmsCount is the compose dialog's "Num. of SMS".
+    CSmsPlan PlanText(const std::u16string& text) const {
+        return PlanSms(text, m_settings.m_bConcatenated != 0);
+    }
+    int SmsCount(const std::u16string& text) const {
+        return static_cast<int>(PlanText(text).Count());
+    }
     // No record: as AddDraft; else the record's number and text are replaced.
     StoredRecord SaveDraft(CSmsMessage* rec, const std::u16string& number,
                            const std::u16string& text);

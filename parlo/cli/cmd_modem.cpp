@@ -33,7 +33,9 @@ constexpr const char* kOptionsUsage =
     "  delete-after-sync on|off  delete the messages from the phone after a synchronisation\n"
     "  use-port on|off         always use the port below\n"
     "  port NAME               the port (COMn: or a device path)\n"
-    "  phonebook sim|phone|both  where phonebook entries are saved\n";
+    "  phonebook sim|phone|both  where phonebook entries are saved\n"
+    "  concatenated on|off     send a long text as one concatenated message\n"
+    "                          (off: separate messages numbered \"1/2:\", \"2/2:\")\n";
 
 int ModemList(Context& ctx, platform::Registry& reg) {
     std::vector<parlo::ExtModem> modems = parlo::ListExtModems(reg);
@@ -111,6 +113,7 @@ void PrintOptions(Context& ctx, const parlo::CSettings& s) {
             << "use-port           " << (s.m_bUsePort ? "on" : "off") << "\n"
             << "port               " << platform::ToUtf8(s.m_strUserPort) << "\n"
             << "phonebook          " << place << "\n"
+            << "concatenated       " << (s.m_bConcatenated ? "on" : "off") << "\n"
             << "(phone model \"" << platform::ToUtf8(s.m_strPhoneModel) << "\", provider \""
             << platform::ToUtf8(s.m_strProvider) << "\", connection \""
             << platform::ToUtf8(s.m_strConnection) << "\")\n";
@@ -200,6 +203,8 @@ int CmdOptions(Context& ctx) {
                     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             }
             s.m_strUserPort = platform::FromUtf8(port);
+        } else if (key == "concatenated") {
+            ok = ParseOnOff(value, &s.m_bConcatenated);
         } else if (key == "phonebook") {
             if (value == "sim")
                 s.m_nPhonebookFlags = parlo::PB_SIM;

@@ -4,10 +4,11 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "parlo/cli/cli.h"
-#include "parlo/sms/gsm_alphabet.h"
 #include "parlo/sms/pdu_codec.h"
+#include "parlo/sms/sms_parts.h"
 #include "platform/text.h"
 
 namespace cli {
@@ -16,7 +17,7 @@ namespace {
 
 constexpr const char* kPduUsage =
     "usage: parlo-cli pdu decode HEX\n"
-    "       parlo-cli pdu encode NUMBER TEXT [--smsc NUMBER] [--push]\n";
+    "       parlo-cli pdu encode NUMBER TEXT [--smsc NUMBER] [--push] [--concatenated]\n";
 
 std::string Hex2(int v) {
     char buf[8];
@@ -161,12 +162,14 @@ int Decode(Context& ctx, const std::string& arg) {
 
 int Encode(Context& ctx) {
     std::string number, text, smsc;
-    bool push = false;
+    bool push = false, concatenated = false;
     int plain = 0;
     for (size_t i = 1; i < ctx.args.size(); ++i) {
         const std::string& a = ctx.args[i];
         if (a == "--push") {
             push = true;
+        } else if (a == "--concatenated") {
+            concatenated = true;
         } else if (a == "--smsc") {
             if (i + 1 >= ctx.args.size()) {
                 ctx.err << "parlo-cli: --smsc needs a number\n";
@@ -188,23 +191,35 @@ int Encode(Context& ctx) {
         ctx.err << kPduUsage;
         return kUsage;
     }
-    // As the sender does it: GSM codes, then the low 8 bits of every character.
-    std::u16string codes16 = platform::FromUtf8(text);
-    parlo::ToGsmAlphabet(codes16);
-    std::string codes = platform::NarrowLow8(codes16);
-    std::string hex;
-    int tpdu = parlo::CPduCodec::BuildSubmitPdu(&hex, codes, number, smsc, push);
-    if (tpdu < 0) {
-        ctx.err << "parlo-cli: cannot build the PDU (a number with a character other than "
-                   "digits and a leading '+', more than 20 digits, or a text of more than "
-                << parlo::PDU_MAX_TEXT << " characters)\n";
-        return kFailed;
+    // As the sender does it: the same coding and parts.
+    std::u16string wide = platform::FromUtf8(text);
+    parlo::CSmsPlan plan = parlo::PlanSms(wide, concatenated);
+    std::vector<std::string> pdus(plan.Count());
+    std::vector<int> lengths(plan.Count());
+    for (size_t k = 0; k < plan.Count(); ++k) {
+        lengths[k] = parlo::BuildPartPdu(&pdus[k], plan, wide, k, number, smsc, push, 0);
+        if (lengths[k] < 0) {
+            ctx.err << "parlo-cli: cannot build the PDU (a number with a character other than "
+                       "digits and a leading '+', or more than 20 digits)\n";
+            return kFailed;
+        }
     }
-    std::u16string received = platform::WidenBytes(codes);
-    parlo::FromGsmAlphabet(received);
-    Field(ctx.out, "TPDU length", std::to_string(tpdu));
-    Field(ctx.out, "PDU", hex);
-    Field(ctx.out, "Received as", platform::ToUtf8(received));
+    std::string coding = parlo::CodingName(plan);
+    coding += ", " + std::to_string(plan.Count()) + " SMS";
+    if (plan.m_scheme == parlo::SmsScheme::kNumbered)
+        coding += " numbered \"1/" + std::to_string(plan.Count()) + ":\"";
+    else if (plan.m_scheme == parlo::SmsScheme::kConcatenated)
+        coding += " concatenated (reference 0)";
+    Field(ctx.out, "Coding", coding);
+    for (size_t k = 0; k < plan.Count(); ++k) {
+        if (plan.Count() > 1)
+            Field(ctx.out, "Part", std::to_string(k + 1) + " of " + std::to_string(plan.Count()));
+        parlo::CPduMessage parsed;
+        parlo::CPduCodec::ParseSubmitPdu(pdus[k], &parsed);
+        Field(ctx.out, "TPDU length", std::to_string(lengths[k]));
+        Field(ctx.out, "PDU", pdus[k]);
+        Field(ctx.out, "Received as", platform::ToUtf8(parsed.m_strText));
+    }
     return kOk;
 }
 

@@ -184,6 +184,8 @@ int CmdSend(Context& ctx) {
     } else if (doc.LoadMessagesOnly() != parlo::StoreResult::kOk) {
         ctx.err << "parlo-cli: the message store cannot be read\n";
         return kFailed;
+    } else {
+        doc.LoadSettings();  // how long texts go out; a torn file keeps what it read
     }
     // One Outbox message per number, as the compose dialog's Send does.
     std::u16string numbers = platform::FromUtf8(words[0]);
@@ -213,6 +215,14 @@ int CmdSend(Context& ctx) {
     if (queued > 0) {
         ctx.out << "Queued " << queued << (queued == 1 ? " message" : " messages")
                 << " in the Outbox.\n";
+        parlo::CSmsPlan plan = doc.PlanText(text);
+        ctx.out << (queued == 1 ? "It goes out as " : "Each goes out as ") << plan.Count()
+                << " SMS in " << parlo::CodingName(plan);
+        if (plan.m_scheme == parlo::SmsScheme::kNumbered)
+            ctx.out << ", parts numbered \"1/" << plan.Count() << ":\"";
+        else if (plan.m_scheme == parlo::SmsScheme::kConcatenated)
+            ctx.out << ", shown as one message";
+        ctx.out << ".\n";
     }
     if (failed > 0)
         return kFailed;  // no run: the user first learns what was not stored

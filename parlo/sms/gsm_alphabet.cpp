@@ -47,6 +47,27 @@ constexpr std::array<int8_t, kReverseSize> MakeReverse() {
 
 constexpr std::array<int8_t, kReverseSize> kReverse = MakeReverse();
 
+// The extension table, character to code; only '\f' and ASCII punctuation
+// below U+0080 besides the euro sign.
+constexpr std::array<int8_t, 128> MakeExtensionReverse() {
+    std::array<int8_t, 128> r{};
+    for (auto& v : r)
+        v = -1;
+    r['\f'] = 0x0A;
+    r['^'] = 0x14;
+    r['{'] = 0x28;
+    r['}'] = 0x29;
+    r['\\'] = 0x2F;
+    r['['] = 0x3C;
+    r['~'] = 0x3D;
+    r[']'] = 0x3E;
+    r['|'] = 0x40;
+    return r;
+}
+
+constexpr std::array<int8_t, 128> kExtensionReverse = MakeExtensionReverse();
+constexpr uint8_t kEuroCode = 0x65;
+
 }  // namespace
 
 char16_t GsmToUnicode(uint8_t code) {
@@ -78,6 +99,19 @@ char16_t GsmExtensionToUnicode(uint8_t code) {
         default:
             return 0;
     }
+}
+
+int GsmSeptetsOf(char16_t c, uint8_t out[2]) {
+    if (c < kReverseSize && kReverse[c] >= 0) {
+        out[0] = static_cast<uint8_t>(kReverse[c]);
+        return 1;
+    }
+    int ext = c < 128 ? kExtensionReverse[c] : c == u'\u20AC' ? kEuroCode : -1;
+    if (ext < 0)
+        return 0;
+    out[0] = GSM_ESCAPE;
+    out[1] = static_cast<uint8_t>(ext);
+    return 2;
 }
 
 void ToGsmAlphabet(std::u16string& text) {

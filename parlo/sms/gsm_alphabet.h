@@ -38,6 +38,12 @@ char16_t GsmToUnicode(uint8_t code);
 // the extension table does not define that code.
 char16_t GsmExtensionToUnicode(uint8_t code);
 
+// The septets that carry `c` when the text is sent in the default alphabet:
+// one code of the basic table (with 'ç' as 0x09), or the escape and a code of
+// the extension table. Returns the number of septets written to `out` (1 or
+// 2), or 0 when neither table holds the character.
+int GsmSeptetsOf(char16_t c, uint8_t out[2]);
+
 // Appends the text of `count` default-alphabet codes (each 0 to 127; higher bits are
 // ignored) to `out`, with the escape rules of FromGsmAlphabet.
 void AppendGsmText(std::u16string* out, const uint8_t* codes, size_t count);

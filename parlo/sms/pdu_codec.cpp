@@ -389,13 +389,28 @@ int CPduCodec::DecodeTimestamp(std::string* out, const uint8_t* in, size_t in_le
 
 int CPduCodec::BuildSubmitPdu(std::string* hex, std::string_view text, std::string_view number,
                               std::string_view smsc, bool push) {
+    CSubmitOptions options;
+    options.m_bPush = push;
+    return BuildSubmitPdu(hex, text, number, smsc, options);
+}
+
+int CPduCodec::BuildSubmitPdu(std::string* hex, std::string_view user_data, std::string_view number,
+                              std::string_view smsc, const CSubmitOptions& options) {
     hex->clear();
+    const CPduConcat* concat = options.m_pConcat;
+    const bool ucs2 = options.m_nAlphabet == PDU_ALPHABET_UCS2;
+    if (!ucs2 && options.m_nAlphabet != PDU_ALPHABET_GSM7)
+        return PDU_ERR_ENCODE;
+    if (concat &&
+        (concat->m_nRef < 0 || concat->m_nRef > 255 || concat->m_nTotal < 1 ||
+         concat->m_nTotal > 255 || concat->m_nSeq < 1 || concat->m_nSeq > concat->m_nTotal))
+        return PDU_ERR_ENCODE;
     uint8_t buf[PDU_MAX_OCTETS];
     int sc = EncodeAddress(buf, smsc, true);
     if (sc < 0)
         return PDU_ERR_ENCODE;
     int pos = sc;
-    buf[pos++] = kFirstOctetSubmit;
+    buf[pos++] = concat ? kFirstOctetSubmit | 0x40 : kFirstOctetSubmit;
     buf[pos++] = 0x00;  // message reference: the phone assigns it
     if (number.empty())
         return PDU_ERR_ENCODE;  // no destination
@@ -404,12 +419,65 @@ int CPduCodec::BuildSubmitPdu(std::string* hex, std::string_view text, std::stri
         return PDU_ERR_ENCODE;
     pos += da;
     buf[pos++] = 0x00;  // protocol identifier
-    buf[pos++] = push ? PDU_DCS_PUSH : PDU_DCS_DEFAULT;
+    if (ucs2)
+        buf[pos++] = options.m_bPush ? PDU_DCS_UCS2_PUSH : PDU_DCS_UCS2;
+    else
+        buf[pos++] = options.m_bPush ? PDU_DCS_PUSH : PDU_DCS_DEFAULT;
     buf[pos++] = kValidityMax;
-    int ud = PackSeptets(buf + pos, text);
-    if (ud < 0)
-        return PDU_ERR_ENCODE;
-    pos += 1 + ud;
+
+    if (!concat && !ucs2) {
+        int ud = PackSeptets(buf + pos, user_data);
+        if (ud < 0)
+            return PDU_ERR_ENCODE;
+        pos += 1 + ud;
+    } else {
+        const size_t header = concat ? PDU_CONCAT_HEADER_OCTETS : 0;
+        uint8_t* udl = buf + pos;
+        uint8_t* data = udl + 1;
+        if (concat) {
+            const uint8_t h[PDU_CONCAT_HEADER_OCTETS] = {5,
+                                                         0x00,
+                                                         3,
+                                                         static_cast<uint8_t>(concat->m_nRef),
+                                                         static_cast<uint8_t>(concat->m_nTotal),
+                                                         static_cast<uint8_t>(concat->m_nSeq)};
+            for (size_t i = 0; i < header; ++i)
+                data[i] = h[i];
+        }
+        size_t octets;
+        if (ucs2) {
+            if (user_data.size() % 2 != 0 || header + user_data.size() > PDU_MAX_USER_DATA)
+                return PDU_ERR_ENCODE;
+            for (size_t i = 0; i < user_data.size(); ++i)
+                data[header + i] = static_cast<uint8_t>(user_data[i]);
+            octets = header + user_data.size();
+            *udl = static_cast<uint8_t>(octets);
+        } else {
+            // The text starts on the septet after the header and its fill bit.
+            const size_t septets = PDU_CONCAT_HEADER_SEPTETS + user_data.size();
+            if (septets > PDU_MAX_TEXT)
+                return PDU_ERR_ENCODE;
+            size_t w = header;
+            unsigned acc = 0;
+            int bits = PDU_CONCAT_HEADER_SEPTETS * 7 - static_cast<int>(header) * 8;
+            for (char c : user_data) {
+                if (static_cast<uint8_t>(c) >= 128)
+                    return PDU_ERR_ENCODE;
+                acc |= static_cast<unsigned>(static_cast<uint8_t>(c)) << bits;
+                bits += 7;
+                while (bits >= 8) {
+                    data[w++] = static_cast<uint8_t>(acc);
+                    acc >>= 8;
+                    bits -= 8;
+                }
+            }
+            if (bits > 0)
+                data[w++] = static_cast<uint8_t>(acc);
+            octets = w;
+            *udl = static_cast<uint8_t>(septets);
+        }
+        pos += 1 + static_cast<int>(octets);
+    }
     HexEncode(hex, buf, static_cast<size_t>(pos));
     return pos - sc;
 }

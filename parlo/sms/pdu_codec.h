@@ -3,13 +3,18 @@
 // PDU mode of TS 27.005). Stateless: every operation is a plain function of its
 // arguments; an instance may be made on the stack, or the static members called.
 //
-// Sending: always one SMS-SUBMIT in the 7-bit default alphabet, laid out as
-//   service-centre address (a single 00 when none is given), first octet 0x11,
-//   message reference 0, destination address, protocol identifier 0,
-//   data coding scheme 0x00 (0xF0 with the push option: class 0, shown at once),
-//   validity period 0xFF, user-data length, packed septets.
-// The text handed in is default-alphabet codes (0 to 127) with an explicit length:
-// run ToGsmAlphabet (gsm_alphabet.h) on the text and narrow it to 8 bits first.
+// Sending: one SMS-SUBMIT, laid out as
+//   service-centre address (a single 00 when none is given), first octet 0x11
+//   (0x51 with a user-data header), message reference 0, destination address,
+//   protocol identifier 0, data coding scheme, validity period 0xFF, user-data
+//   length, user data.
+// The data coding scheme is 0x00 for the default alphabet (0xF0 with the push
+// option: class 0, shown at once) and 0x08 for UCS2 (0x18 with the push option).
+// The user data is default-alphabet codes (0 to 127; an extension character is the
+// escape and its code) packed as septets, or UTF-16 big-endian octets. A part of a
+// concatenated message carries the header 05 00 03 (reference, parts, part); in
+// the default alphabet one fill bit follows it, so the text starts on a septet.
+// sms_parts.h decides the coding and the parts of a text; it is what the sender uses.
 //
 // Receiving: the user data is decoded by the data coding scheme (7-bit default
 // alphabet with the extension table, 8-bit data, UCS2 as UTF-16) after skipping a
@@ -54,6 +59,13 @@ inline constexpr int PDU_MAX_SEPTETS = 255;       // a user-data length octet's 
 // Data coding schemes written by BuildSubmitPdu.
 inline constexpr uint8_t PDU_DCS_DEFAULT = 0x00;
 inline constexpr uint8_t PDU_DCS_PUSH = 0xF0;
+inline constexpr uint8_t PDU_DCS_UCS2 = 0x08;
+inline constexpr uint8_t PDU_DCS_UCS2_PUSH = 0x18;
+
+// A concatenation header with an 8-bit reference takes 6 octets with its length
+// octet: 7 septets of a default-alphabet message.
+inline constexpr int PDU_CONCAT_HEADER_OCTETS = 6;
+inline constexpr int PDU_CONCAT_HEADER_SEPTETS = 7;
 
 // Message types (TP-MTI as the phone stores messages).
 inline constexpr int PDU_TYPE_DELIVER = 0;
@@ -101,6 +113,13 @@ struct CPduConcat {
     int m_nSeq = 0;    // this part, counting from 1
 };
 
+// How BuildSubmitPdu codes the user data.
+struct CSubmitOptions {
+    int m_nAlphabet = PDU_ALPHABET_GSM7;    // PDU_ALPHABET_GSM7 or PDU_ALPHABET_UCS2
+    bool m_bPush = false;                   // message class 0
+    const CPduConcat* m_pConcat = nullptr;  // a part of a concatenated message, or none
+};
+
 class CPduCodec {
   public:
     // Builds an SMS-SUBMIT PDU into `hex` (replaced; uppercase, at most PDU_MAX_HEX
@@ -111,6 +130,13 @@ class CPduCodec {
     // PDU_ERR_ENCODE; `hex` is then empty.
     static int BuildSubmitPdu(std::string* hex, std::string_view text, std::string_view number,
                               std::string_view smsc, bool push);
+
+    // The same with the coding of `options`. `user_data` is default-alphabet codes
+    // (at most 160 septets, 153 after a concatenation header) or UTF-16 big-endian
+    // octets (an even count, at most 140, 134 after the header); the reference, the
+    // number of parts (1 to 255) and the part (1 to the number) must fit an octet.
+    static int BuildSubmitPdu(std::string* hex, std::string_view user_data, std::string_view number,
+                              std::string_view smsc, const CSubmitOptions& options);
 
     // Parses a received message (SMS-DELIVER; a reserved message type is read as one).
     // Returns the length of m_strText in UTF-16 code units (0 or more) or a negative

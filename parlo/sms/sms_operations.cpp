@@ -1,13 +1,14 @@
 #include "parlo/sms/sms_operations.h"
 
+#include <atomic>
 #include <cstdio>
+#include <random>
 #include <string_view>
 #include <vector>
 
 #include "cordis/cordis.h"
 #include "parlo/sms/engine_view.h"
 #include "parlo/sms/error_list.h"
-#include "parlo/sms/gsm_alphabet.h"
 #include "parlo/sms/pdu_codec.h"
 #include "parlo/sms/phone_session.h"
 #include "parlo/store/message_store.h"
@@ -165,14 +166,12 @@ int CSmsOperations::Command(const std::string& command, std::u16string* reply) {
     return rc;
 }
 
-int CSmsOperations::SendSms(const std::u16string& number, const std::u16string& text, int push) {
-    std::u16string gsm = text;
-    ToGsmAlphabet(gsm);
-    std::string codes = platform::NarrowLow8(gsm);
+int CSmsOperations::SendPart(const std::u16string& number, const CSmsPlan& plan,
+                             const std::u16string& text, size_t k, int push, int reference) {
     std::string num = platform::NarrowLow8(number);
     std::string smsc = platform::NarrowLow8(session_->SmsCentre());
     std::string hex;
-    int length = CPduCodec::BuildSubmitPdu(&hex, codes, num, smsc, push == 1);
+    int length = BuildPartPdu(&hex, plan, text, k, num, smsc, push == 1, reference);
     if (length < 0) {
         ctx_.errors->Add(IDS_CANNOT_CREATE_SMS);
         return 0;
@@ -192,16 +191,32 @@ int CSmsOperations::SendSms(const std::u16string& number, const std::u16string& 
     return 0;
 }
 
+int CSmsOperations::SendSms(const std::u16string& number, const std::u16string& text, int push) {
+    CSmsPlan plan = PlanSms(text, false);
+    // One message whatever its length: a text that does not fit fails to build.
+    plan.m_scheme = SmsScheme::kSingle;
+    plan.m_pieces.assign(1, CSmsPiece{0, text.size()});
+    return SendPart(number, plan, text, 0, push, 0);
+}
+
+namespace {
+
+// The reference numbers of concatenated messages: consecutive from a random
+// start, so that two programs sending at once rarely pick the same.
+int NextConcatReference() {
+    static std::atomic<unsigned> next{static_cast<unsigned>(std::random_device{}())};
+    return static_cast<int>(next.fetch_add(1) & 0xFF);
+}
+
+}  // namespace
+
 int CSmsOperations::SendLongSms(const std::u16string& number, const std::u16string& text,
                                 int push) {
-    if (text.size() <= kLongSmsPiece)
-        return SendSms(number, text, push);
-    size_t parts = text.size() / kLongSmsPiece + (text.size() % kLongSmsPiece ? 1 : 0);
-    for (size_t k = 1; k <= parts; ++k) {
-        std::string prefix = std::to_string(k) + "/" + std::to_string(parts) + ":";
-        std::u16string part = platform::WidenBytes(prefix);
-        part += text.substr((k - 1) * kLongSmsPiece, kLongSmsPiece);
-        if (!SendSms(number, part, push))
+    bool concatenated = ctx_.settings && ctx_.settings->m_bConcatenated;
+    CSmsPlan plan = PlanSms(text, concatenated);
+    int reference = plan.m_scheme == SmsScheme::kConcatenated ? NextConcatReference() : 0;
+    for (size_t k = 0; k < plan.Count(); ++k) {
+        if (!SendPart(number, plan, text, k, push, reference))
             return 0;
     }
     return 1;

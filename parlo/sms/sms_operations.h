@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "parlo/sms/engine_context.h"
+#include "parlo/sms/sms_parts.h"
 #include "parlo/store/sms_message.h"
 
 namespace parlo {
@@ -42,9 +43,6 @@ inline constexpr int CMGR_EMPTY_TEXT = 6;
 inline constexpr int CMGR_MODE_READ = 0;
 inline constexpr int CMGR_MODE_CHECK = 1;
 
-// The longest text sent as one message, and the piece size of a long text.
-inline constexpr size_t kLongSmsPiece = 154;
-
 // The characters strictly between the n-th occurrence of `start` and the m-th
 // occurrence of `end` in `text` (both counted from the beginning, n and m from
 // 1). Empty when either is missing or found at the very first character, or
@@ -69,7 +67,10 @@ class CSmsOperations {
     CSmsOperations(const CEngineContext& ctx, CPhoneSession* session)
         : ctx_(ctx), session_(session) {}
 
-    // Each returns 1 or 0.
+    // Each returns 1 or 0. SendSms sends the text as one message (in UCS2 when
+    // the default alphabet cannot carry it); SendLongSms sends any text as
+    // PlanSms cuts it, with the settings' choice of numbered or concatenated
+    // parts, and stops at the first part that fails.
     int SendSms(const std::u16string& number, const std::u16string& text, int push);
     int SendLongSms(const std::u16string& number, const std::u16string& text, int push);
     int ReadPhoneMessages(int show_progress, int delete_after_reading);
@@ -92,6 +93,9 @@ class CSmsOperations {
     std::atomic<int> m_bClearSimPending{0};
 
   private:
+    // Builds and sends part `k` of `plan`; 1 when the phone took it.
+    int SendPart(const std::u16string& number, const CSmsPlan& plan, const std::u16string& text,
+                 size_t k, int push, int reference);
     int Command(const std::string& command, std::u16string* reply);
     // Reads the size of a storage from its "+CPMS" answer; 0 on failure after
     // adding the error.

@@ -93,6 +93,8 @@ bool LoadSettings(const std::filesystem::path& dir, const platform::Registry& re
                   CSettings* s) {
     s->m_nPhonebookFlags = PB_BOTH;
     s->m_strPhoneIdentity = std::u16string(1, u'0');
+    auto concat = registry.QueryDword(platform::Hive::CurrentUser, kProfileDataKey, "concat");
+    s->m_bConcatenated = concat && *concat ? 1 : 0;
     Fd fd = Fd::Open(dir / "vok.ini", O_RDONLY);
     if (!fd.ok()) {
         s->SetDefaults();
@@ -168,11 +170,18 @@ bool SaveSettings(const std::filesystem::path& dir, platform::Registry& registry
     bool port_ok =
         registry.SetString(platform::Hive::CurrentUser, kProfileDataKey, "userport",
                            s.m_bUsePort ? platform::ToUtf8(s.m_strUserPort) : std::string());
+    // "concat" is written only when it changes: a profile without it reads as
+    // off, and a save that changes nothing else rewrites the registry once.
+    const uint32_t concat = s.m_bConcatenated ? 1 : 0;
+    auto stored = registry.QueryDword(platform::Hive::CurrentUser, kProfileDataKey, "concat");
+    bool concat_ok =
+        stored.value_or(0) == concat ||
+        registry.SetDword(platform::Hive::CurrentUser, kProfileDataKey, "concat", concat);
 
     platform::BinaryWriter pb;
     pb.WriteUInt32(s.m_nPhonebookFlags);
     str(pb, s.m_strPhoneIdentity);
-    return platform::WriteFileAtomic(dir / "pb.ini", pb.data()) && port_ok;
+    return platform::WriteFileAtomic(dir / "pb.ini", pb.data()) && port_ok && concat_ok;
 }
 
 }  // namespace parlo

@@ -1,5 +1,5 @@
 // The client's settings: "vok.ini" (general and phone settings), "pb.ini"
-// (phonebook settings) and the profile value "userport".
+// (phonebook settings) and the profile values "userport" and "concat".
 //
 // vok.ini: byte 9, then strings (int32 n, n + 1 UTF-16LE units, the last 0)
 // and int32 fields in the order of the members below, then an empty reserved
@@ -57,6 +57,12 @@ struct CSettings {
     int32_t m_bUsePort = 0;
     std::u16string m_strUserPort;
 
+    // Profile value "concat" (1/0): long texts go out as one concatenated
+    // message (user-data headers) instead of parts numbered "1/2:". vok.ini has
+    // no field for it, so it lives beside "userport"; an absent or foreign
+    // vok.ini leaves it as it is.
+    int32_t m_bConcatenated = 0;
+
     // pb.ini
     uint32_t m_nPhonebookFlags = PB_BOTH;
     std::u16string m_strPhoneIdentity = u"0";
@@ -68,15 +74,16 @@ struct CSettings {
     bool operator==(const CSettings&) const = default;
 };
 
-// Reads vok.ini and, after a complete read, "userport". An absent or foreign
+// Reads "concat", then vok.ini and, after a complete read, "userport". An absent or foreign
 // file gives the defaults and success; a torn one keeps the fields read
 // before the tear and fails. Also sets the phonebook defaults.
 bool LoadSettings(const std::filesystem::path& dir, const platform::Registry& registry,
                   CSettings* s);
 // Reads pb.ini; false when it is absent (defaults kept).
 bool LoadPhonebookSettings(const std::filesystem::path& dir, CSettings* s);
-// Writes vok.ini, "userport" and pb.ini, each file replaced atomically; true
-// only when all three were written (false at once when vok.ini cannot be).
+// Writes vok.ini, "userport", "concat" and pb.ini, each file replaced
+// atomically; true only when all were written (false at once when vok.ini
+// cannot be).
 bool SaveSettings(const std::filesystem::path& dir, platform::Registry& registry,
                   const CSettings& s);
 

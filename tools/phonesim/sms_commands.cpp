@@ -1,5 +1,6 @@
 // The SMS commands of 3GPP TS 27.005 in PDU mode.
 #include <cstdio>
+#include <vector>
 
 #include "tools/phonesim/charset.h"
 #include "tools/phonesim/hex.h"
@@ -8,6 +9,33 @@
 
 namespace phonesim {
 namespace {
+
+// Hands the last sent message to its recipient: a single message at once, a
+// part of a concatenated message once every part of it has arrived, whatever
+// their order, joined in part order.
+void Deliver(State* state) {
+    const SentMessage& last = state->sent.back();
+    if (last.concat_ref < 0) {
+        state->delivered.push_back({last.to, last.text, 1});
+        return;
+    }
+    std::vector<SentMessage*> parts(static_cast<size_t>(last.concat_total), nullptr);
+    for (SentMessage& m : state->sent) {
+        if (m.joined || m.concat_ref != last.concat_ref || m.concat_total != last.concat_total ||
+            m.to != last.to)
+            continue;
+        parts[static_cast<size_t>(m.concat_seq - 1)] = &m;  // a repeated part replaces
+    }
+    DeliveredMessage whole{last.to, "", last.concat_total};
+    for (SentMessage* m : parts) {
+        if (!m)
+            return;  // still waiting for a part
+        whole.text += m->text;
+    }
+    for (SentMessage* m : parts)
+        m->joined = true;
+    state->delivered.push_back(whole);
+}
 
 // +CMS ERROR values of 27.005.
 constexpr int kCmsNotAllowed = 302;
@@ -435,7 +463,14 @@ Modem::Result Modem::SendPdu(const std::string& pdu, std::string* info) {
     sent.reference = reference;
     sent.pdu = BytesToHex(pdu);
     sent.time = TimeText(host_->Now());
+    sent.to = submit.destination;
+    std::u16string text;
+    DecodeSubmitText(submit, &text, &sent.concat_ref, &sent.concat_total, &sent.concat_seq);
+    sent.text = Utf16ToUtf8(text);
+    if (sent.concat_total < 2 || sent.concat_seq < 1 || sent.concat_seq > sent.concat_total)
+        sent.concat_ref = -1;  // no usable concatenation element: a message of its own
     state_->sent.push_back(sent);
+    Deliver(state_);
     host_->StateChanged();
     AddInfo(info, "+CMGS: " + std::to_string(reference));
     return Result::Ok();

@@ -140,6 +140,57 @@ bool ParseSubmit(std::string_view pdu, SubmitPdu* out) {
     return true;
 }
 
+bool DecodeSubmitText(const SubmitPdu& submit, std::u16string* text, int* ref, int* total,
+                      int* seq) {
+    text->clear();
+    *ref = -1;
+    *total = 0;
+    *seq = 0;
+    const std::string& ud = submit.user_data;
+    const bool seven = DcsIsSevenBit(submit.dcs);
+    size_t header = 0;  // octets, with the header length octet
+    if ((submit.first_octet & 0x40) && !ud.empty()) {
+        header = static_cast<size_t>(Byte(ud, 0)) + 1;
+        if (header > ud.size())
+            return false;
+        // Information elements: identifier, length, data.
+        for (size_t i = 1; i + 2 <= header;) {
+            uint8_t iei = Byte(ud, i);
+            size_t len = Byte(ud, i + 1);
+            if (i + 2 + len > header)
+                return false;
+            if (iei == 0x00 && len == 3) {
+                *ref = Byte(ud, i + 2);
+                *total = Byte(ud, i + 3);
+                *seq = Byte(ud, i + 4);
+            } else if (iei == 0x08 && len == 4) {
+                *ref = (Byte(ud, i + 2) << 8) | Byte(ud, i + 3);
+                *total = Byte(ud, i + 4);
+                *seq = Byte(ud, i + 5);
+            }
+            i += 2 + len;
+        }
+    }
+    if (seven) {
+        size_t skip = (header * 8 + 6) / 7;  // the header and its fill bits
+        std::string septets = UnpackSeptets(ud, submit.udl);
+        if (skip > septets.size())
+            return false;
+        *text = FromGsmSeptets(std::string_view(septets).substr(skip));
+        return true;
+    }
+    uint8_t group = submit.dcs >> 4;
+    bool ucs2 = (group <= 0x7 && ((submit.dcs >> 2) & 3) == 2) || group == 0xE;
+    if (ucs2) {
+        for (size_t i = header; i + 1 < ud.size(); i += 2)
+            text->push_back(static_cast<char16_t>((Byte(ud, i) << 8) | Byte(ud, i + 1)));
+    } else {
+        for (size_t i = header; i < ud.size(); ++i)
+            text->push_back(Byte(ud, i));
+    }
+    return true;
+}
+
 std::string EncodeAddress(std::string_view number, bool smsc) {
     std::string out;
     if (number.empty()) {

@@ -28,6 +28,14 @@ struct SubmitPdu {
 // complete and the PDU ends exactly where its user data ends.
 bool ParseSubmit(std::string_view pdu, SubmitPdu* out);
 
+// The text of an SMS-SUBMIT as the recipient reads it: the user data after its
+// header, in the alphabet the data coding scheme names (default alphabet with
+// its extension table, 8-bit as ISO 8859-1, UCS2 as UTF-16). When the header
+// holds a concatenation element (8- or 16-bit reference), `ref`, `total` and
+// `seq` receive it; else `ref` is -1. False when the header runs past the data.
+bool DecodeSubmitText(const SubmitPdu& submit, std::u16string* text, int* ref, int* total,
+                      int* seq);
+
 // True when the data coding scheme packs the user data in 7-bit septets.
 bool DcsIsSevenBit(uint8_t dcs);
 

@@ -319,7 +319,24 @@ bool StateFromJson(const std::string& text, State* out, std::string* error) {
                     Take(e, "reference", &m.reference);
                     Take(e, "pdu", &m.pdu);
                     Take(e, "time", &m.time);
+                    Take(e, "to", &m.to);
+                    Take(e, "text", &m.text);
+                    if (auto c = e.find("concat"); c != e.end()) {
+                        Take(*c, "reference", &m.concat_ref);
+                        Take(*c, "parts", &m.concat_total);
+                        Take(*c, "part", &m.concat_seq);
+                    }
+                    Take(e, "joined", &m.joined);
                     s.sent.push_back(m);
+                }
+            }
+            if (auto de = sms.find("delivered"); de != sms.end()) {
+                for (const auto& e : *de) {
+                    DeliveredMessage m;
+                    Take(e, "to", &m.to);
+                    Take(e, "text", &m.text);
+                    Take(e, "parts", &m.parts);
+                    s.delivered.push_back(m);
                 }
             }
         }
@@ -408,15 +425,29 @@ std::string StateToJson(const State& s) {
     }
     json sent = json::array();
     for (const auto& m : s.sent) {
-        sent.push_back({{"reference", m.reference}, {"pdu", m.pdu}, {"time", m.time}});
+        json e = {{"reference", m.reference},
+                  {"pdu", m.pdu},
+                  {"time", m.time},
+                  {"to", m.to},
+                  {"text", m.text}};
+        if (m.concat_ref >= 0) {
+            e["concat"] = {
+                {"reference", m.concat_ref}, {"parts", m.concat_total}, {"part", m.concat_seq}};
+            e["joined"] = m.joined;
+        }
+        sent.push_back(e);
     }
+    json delivered = json::array();
+    for (const auto& m : s.delivered)
+        delivered.push_back({{"to", m.to}, {"text", m.text}, {"parts", m.parts}});
     j["sms"] = {{"storages", storages},
                 {"preferred", s.sms_preferred},
                 {"empty_slot", s.empty_slot_error ? "error" : "ok"},
                 {"cnmi", s.cnmi},
                 {"loopback_storage", s.loopback_storage},
                 {"next_reference", s.next_reference},
-                {"sent", sent}};
+                {"sent", sent},
+                {"delivered", delivered}};
     json books = json::object();
     for (const auto& [name, pb] : s.phonebooks) {
         json entries = json::array();

@@ -63,6 +63,23 @@ struct SentMessage {
     int reference = 0;
     std::string pdu;
     std::string time;
+    // What the recipient's phone reads, decoded from the PDU: the destination
+    // and the text of this part (UTF-8, without its user-data header), and the
+    // concatenation element when the part has one.
+    std::string to;
+    std::string text;
+    int concat_ref = -1;  // -1: not a part of a concatenated message
+    int concat_total = 0;
+    int concat_seq = 0;
+    bool joined = false;  // taken into a delivered message already
+};
+
+// A message as the recipient's phone shows it: a single SMS, or every part of
+// a concatenated one joined in part order once all have arrived.
+struct DeliveredMessage {
+    std::string to;
+    std::string text;  // UTF-8
+    int parts = 1;
 };
 
 struct PhonebookEntry {
@@ -146,6 +163,7 @@ struct State {
     std::string loopback_storage = "ME";
     int next_reference = 0;
     std::vector<SentMessage> sent;
+    std::vector<DeliveredMessage> delivered;
 
     std::map<std::string, Phonebook> phonebooks;
     std::string phonebook_selected = "SM";

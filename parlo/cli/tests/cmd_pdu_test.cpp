@@ -57,19 +57,36 @@ TEST(CliPdu, EncodeAsTheSenderDoes) {
     PduRun r = Pdu({"encode", "+46708251358", "hellohello", "--smsc", "+27381000015"});
     EXPECT_EQ(r.status, cli::kOk) << r.err;
     EXPECT_EQ(r.out,
+              "Coding:            GSM 7-bit, 1 SMS\n"
               "TPDU length:       23\n"
               "PDU:               07917283010010F511000B916407281553F80000FF0AE8329BFD4697D9EC37\n"
               "Received as:       hellohello\n");
-    r = Pdu({"encode", "--push", "123", "[\xE2\x82\xAC]"});  // "[€]"
+    // Extension characters go out as escape and code: "[€]" is 6 septets.
+    r = Pdu({"encode", "--push", "123", "[\xE2\x82\xAC]"});
     EXPECT_EQ(r.status, cli::kOk) << r.err;
-    EXPECT_NE(r.out.find("PDU:               001100038121F300F0FF035B5017\n"), std::string::npos)
+    EXPECT_NE(r.out.find("Coding:            GSM 7-bit with extension characters, 1 SMS\n"),
+              std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("Received as:       \xC3\x84 \xC3\x91\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("PDU:               001100038121F300F0FF061BDEA6BCF101\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Received as:       [\xE2\x82\xAC]\n"), std::string::npos) << r.out;
+    // A character outside both tables: UCS2, and two numbered parts past 70.
+    r = Pdu({"encode", "123", "\xD0\x96" + std::string(70, 'a')});  // "Ж" + 70 'a'
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_NE(r.out.find("Coding:            UCS2, 2 SMS numbered \"1/2:\"\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Received as:       1/2:\xD0\x96"
+                         "aaa"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(CliPdu, EncodeFailuresAndUsage) {
     EXPECT_EQ(Pdu({"encode", "*100#", "hi"}).status, cli::kFailed);
-    EXPECT_EQ(Pdu({"encode", "123", std::string(161, 'x')}).status, cli::kFailed);
+    PduRun r = Pdu({"encode", "123", std::string(161, 'x'), "--concatenated"});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_NE(r.out.find("Part:              2 of 2\n"), std::string::npos) << r.out;
     EXPECT_EQ(Pdu({"encode", "123"}).status, cli::kUsage);
     EXPECT_EQ(Pdu({"encode", "123", "hi", "--smsc"}).status, cli::kUsage);
     EXPECT_EQ(Pdu({}).status, cli::kUsage);

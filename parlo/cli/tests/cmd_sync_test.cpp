@@ -16,6 +16,7 @@ namespace cli {
 int CmdSync(Context& ctx);
 int CmdSend(Context& ctx);
 int CmdClearSim(Context& ctx);
+int CmdOptions(Context& ctx);
 }  // namespace cli
 
 namespace {
@@ -103,6 +104,42 @@ TEST_F(CmdSyncTest, SendWithSyncAndThePushOption) {
     CmdRun send = Run(cli::CmdSend, {"+491701111111", "Flash", "--push", "--sync"});
     EXPECT_EQ(send.status, cli::kOk) << send.err;
     ASSERT_EQ(phone_->ReadState()["sms"]["sent"].size(), 1u);
+}
+
+TEST_F(CmdSyncTest, SendTellsHowManyMessagesAndWhichCoding) {
+    StartPhone();
+    auto said = [this](const std::string& text) {
+        CmdRun r = Run(cli::CmdSend, {"+491701111111", text});
+        EXPECT_EQ(r.status, cli::kOk) << r.err;
+        return r.out;
+    };
+    EXPECT_NE(said("\xD0\x9F\xD1\x80\xD0\xB8").find("It goes out as 1 SMS in UCS2.\n"),
+              std::string::npos);
+    EXPECT_NE(said(std::string(155, 'a'))
+                  .find("It goes out as 2 SMS in GSM 7-bit, parts numbered \"1/2:\".\n"),
+              std::string::npos);
+    EXPECT_NE(said("5 \xE2\x82\xAC").find("1 SMS in GSM 7-bit with extension characters.\n"),
+              std::string::npos);
+
+    CmdRun opt = Run(cli::CmdOptions, {"concatenated", "on"});
+    EXPECT_EQ(opt.status, cli::kOk) << opt.err;
+    EXPECT_NE(opt.out.find("concatenated       on\n"), std::string::npos) << opt.out;
+    EXPECT_NE(said(std::string(160, 'b')).find("It goes out as 1 SMS in GSM 7-bit.\n"),
+              std::string::npos);
+    EXPECT_NE(said(std::string(161, 'c'))
+                  .find("It goes out as 2 SMS in GSM 7-bit, shown as one message.\n"),
+              std::string::npos);
+
+    // The synchronisation sends with the stored setting: the last text
+    // arrives as one message of two parts.
+    CmdRun sync = Run(cli::CmdSync, {});
+    EXPECT_EQ(sync.status, cli::kOk) << sync.err;
+    nlohmann::json delivered = phone_->ReadState()["sms"]["delivered"];
+    ASSERT_FALSE(delivered.empty());
+    EXPECT_EQ(delivered.back()["text"], std::string(161, 'c'));
+    EXPECT_EQ(delivered.back()["parts"], 2);
+    // The 155-character text queued before the change fits one message now.
+    EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 1u + 1u + 1u + 1u + 2u);
 }
 
 TEST_F(CmdSyncTest, ErrorsAreListedAndTheStatusIsNonZero) {

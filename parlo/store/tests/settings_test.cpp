@@ -98,6 +98,7 @@ TEST_F(SettingsTest, SavedSettingsReadBackEqual) {
     s.m_strUserPort = u"COM7:";
     s.m_nPhonebookFlags = PB_SIM;
     s.m_strPhoneIdentity = u"35123456789";
+    s.m_bConcatenated = 1;
     ASSERT_TRUE(SaveSettings(dir.path(), reg, s));
     CSettings back;
     ASSERT_TRUE(LoadSettings(dir.path(), reg, &back));
@@ -110,6 +111,25 @@ TEST_F(SettingsTest, SavedSettingsReadBackEqual) {
     ASSERT_TRUE(LoadSettings(dir.path(), reg, &back));
     EXPECT_EQ(back.m_bUsePort, 0);
     EXPECT_TRUE(back.m_strUserPort.empty());
+}
+
+TEST_F(SettingsTest, ConcatenatedSendingLivesInTheProfileNotInVokIni) {
+    CSettings s;
+    ASSERT_TRUE(SaveSettings(dir.path(), reg, s));
+    std::string plain = testing::ReadFile(dir / "vok.ini");
+    s.m_bConcatenated = 1;
+    ASSERT_TRUE(SaveSettings(dir.path(), reg, s));
+    EXPECT_EQ(testing::ReadFile(dir / "vok.ini"), plain);
+    EXPECT_EQ(reg.QueryDword(platform::Hive::CurrentUser, kProfileDataKey, "concat"), 1u);
+    // An absent vok.ini gives its defaults, not those of the profile.
+    std::filesystem::remove(dir / "vok.ini");
+    CSettings back;
+    ASSERT_TRUE(LoadSettings(dir.path(), reg, &back));
+    EXPECT_EQ(back.m_bConcatenated, 1);
+    s.m_bConcatenated = 0;
+    ASSERT_TRUE(SaveSettings(dir.path(), reg, s));
+    ASSERT_TRUE(LoadSettings(dir.path(), reg, &back));
+    EXPECT_EQ(back.m_bConcatenated, 0);
 }
 
 TEST_F(SettingsTest, AbsentOrForeignFileGivesDefaults) {

@@ -121,6 +121,80 @@ TEST_F(ModemTest, SendingNeedsNetworkAndServiceCentre) {
     EXPECT_EQ(host_.delays[0], state_.timing.send_ms);
 }
 
+TEST_F(ModemTest, SentMessagesAreDecodedAndPartsJoinedInOrder) {
+    auto send = [this](const std::string& pdu) {
+        ASSERT_EQ(Send("AT+CMGS=" + std::to_string(pdu.size() / 2 - 1)), "\r\n> ");
+        modem_->Receive(pdu + "\x1A");
+        EXPECT_NE(host_.Take().find("+CMGS:"), std::string::npos) << pdu;
+    };
+    const std::string head =
+        "004100"
+        "0B919471103254F5"
+        "00";  // UDHI, no validity period
+    // 7-bit with extension characters, no header: "[x]".
+    send(
+        "000100"
+        "0B919471103254F5"
+        "0000"
+        "05"
+        "1B1E7EE303");
+    // UCS2 in three parts (reference 0x2A) sent as 2, 3, 1.
+    send(head +
+         "08"
+         "08"
+         "0500032A0302"
+         "0062");
+    send(head +
+         "08"
+         "0A"
+         "0500032A0303"
+         "D83DDE00");
+    ASSERT_EQ(state_.delivered.size(), 1u);  // still waiting for part 1
+    send(head +
+         "08"
+         "0A"
+         "0500032A0301"
+         "04160061");
+    // 7-bit in two parts: the text starts after the header and one fill bit.
+    send(head +
+         "00"
+         "09"
+         "0500032B0201"
+         "9069");
+    send(head +
+         "00"
+         "08"
+         "0500032B0202"
+         "42");
+
+    ASSERT_EQ(state_.sent.size(), 6u);
+    EXPECT_EQ(state_.sent[0].to, "+49170123455");
+    EXPECT_EQ(state_.sent[0].text, "[x]");
+    EXPECT_EQ(state_.sent[0].concat_ref, -1);
+    EXPECT_EQ(state_.sent[1].text, "b");
+    EXPECT_EQ(state_.sent[1].concat_ref, 0x2A);
+    EXPECT_EQ(state_.sent[1].concat_total, 3);
+    EXPECT_EQ(state_.sent[1].concat_seq, 2);
+    EXPECT_EQ(state_.sent[2].text, "\xF0\x9F\x98\x80");  // the surrogate pair, whole
+    ASSERT_EQ(state_.delivered.size(), 3u);
+    EXPECT_EQ(state_.delivered[0].text, "[x]");
+    EXPECT_EQ(state_.delivered[1].text,
+              "\xD0\x96"
+              "ab\xF0\x9F\x98\x80");
+    EXPECT_EQ(state_.delivered[1].parts, 3);
+    EXPECT_EQ(state_.delivered[2].text, "Hi!");
+    EXPECT_EQ(state_.delivered[2].parts, 2);
+
+    // The record survives a round trip through the state file.
+    State back;
+    std::string error;
+    ASSERT_TRUE(StateFromJson(StateToJson(state_), &back, &error)) << error;
+    ASSERT_EQ(back.delivered.size(), 3u);
+    EXPECT_EQ(back.delivered[1].text, state_.delivered[1].text);
+    EXPECT_EQ(back.sent[3].concat_seq, 1);
+    EXPECT_TRUE(back.sent[3].joined);
+}
+
 TEST_F(ModemTest, ReferencesWrapAfter255) {
     state_.next_reference = 255;
     for (const char* expected : {"\r\n+CMGS: 255\r\n\r\nOK\r\n", "\r\n+CMGS: 0\r\n\r\nOK\r\n"}) {

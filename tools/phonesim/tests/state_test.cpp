@@ -13,7 +13,11 @@ TEST(StateTest, RoundTripsThroughJson) {
     s.sms_storages["SM"].Put({3, kStatusSent, "00AB", 7});
     s.sms_storages["SM"].Put({1, kStatusUnread, "00CD", std::nullopt});
     s.phonebooks["SM"].Put({5, "+49170", 145, "\xC3\xA9l\xC3\xA8ve"});
-    s.sent.push_back({4, "0011", "2026-01-01T00:00:00+0000"});
+    SentMessage sent;
+    sent.reference = 4;
+    sent.pdu = "0011";
+    sent.time = "2026-01-01T00:00:00+0000";
+    s.sent.push_back(sent);
     s.faults.silence.push_back({2, 0});
     s.faults.garbage.push_back({3, std::string("\xFF\x00", 2), true});
     s.faults.prompt_extra = PromptExtraFault{"\r\n", 50};
