@@ -109,7 +109,10 @@ BENCHMARK(BM_ParseSubmitPdu);
 
 // A Unicode text as the sender gets it: PlanSms decides the coding and the
 // parts, then every part's PDU is built. Items are texts; the label says how
-// many messages each one takes.
+// many messages each one takes. At a load average of 11 on 2 cores a
+// 160-character text took 1.7 us of CPU (BuildSubmitPdu alone 0.7 us there):
+// the plan and the coding cost about 2.4 times the bare PDU; unloaded the
+// bare PDU builds at several million a second.
 void BM_EncodeText(benchmark::State& state) {
     std::u16string text;
     bool concatenated = false;

@@ -114,6 +114,41 @@ int GsmSeptetsOf(char16_t c, uint8_t out[2]) {
     return 2;
 }
 
+long GsmSeptetCount(std::u16string_view text, bool* extension) {
+    long septets = 0;
+    bool ext = false;
+    for (char16_t c : text) {
+        if (c < kReverseSize && kReverse[c] >= 0) {
+            ++septets;
+            continue;
+        }
+        if ((c < 128 && kExtensionReverse[c] >= 0) || c == u'\u20AC') {
+            septets += 2;
+            ext = true;
+            continue;
+        }
+        return -1;
+    }
+    if (extension)
+        *extension = ext;
+    return septets;
+}
+
+bool AppendGsmSeptets(std::u16string_view text, std::string* out) {
+    for (char16_t c : text) {
+        if (c < kReverseSize && kReverse[c] >= 0) {
+            out->push_back(static_cast<char>(kReverse[c]));
+            continue;
+        }
+        uint8_t codes[2];
+        if (GsmSeptetsOf(c, codes) != 2)
+            return false;
+        out->push_back(static_cast<char>(codes[0]));
+        out->push_back(static_cast<char>(codes[1]));
+    }
+    return true;
+}
+
 void ToGsmAlphabet(std::u16string& text) {
     for (char16_t& c : text) {
         if (c < kReverseSize && kReverse[c] >= 0) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace parlo {
 
@@ -43,6 +44,15 @@ char16_t GsmExtensionToUnicode(uint8_t code);
 // the extension table. Returns the number of septets written to `out` (1 or
 // 2), or 0 when neither table holds the character.
 int GsmSeptetsOf(char16_t c, uint8_t out[2]);
+
+// The septets of the whole text with the rules of GsmSeptetsOf, or -1 when a
+// character is in neither table. `extension` (may be null) tells whether an
+// extension character was met.
+long GsmSeptetCount(std::u16string_view text, bool* extension);
+
+// Appends the septets of `text` to `out` (one code per byte). False, with
+// `out` partly filled, when a character is in neither table.
+bool AppendGsmSeptets(std::u16string_view text, std::string* out);
 
 // Appends the text of `count` default-alphabet codes (each 0 to 127; higher bits are
 // ignored) to `out`, with the escape rules of FromGsmAlphabet.

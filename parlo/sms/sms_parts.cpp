@@ -92,23 +92,13 @@ void CutNumbered(std::u16string_view text, bool ucs2, std::vector<CSmsPiece>* ou
 
 CSmsPlan PlanSms(std::u16string_view text, bool concatenated) {
     CSmsPlan plan;
-    size_t septets = 0;
-    for (char16_t c : text) {
-        uint8_t codes[2];
-        int n = GsmSeptetsOf(c, codes);
-        if (n == 0) {
-            plan.m_nAlphabet = PDU_ALPHABET_UCS2;
-            break;
-        }
-        septets += static_cast<size_t>(n);
-        if (n == 2)
-            plan.m_bExtension = true;
-    }
+    bool extension = false;
+    long count = GsmSeptetCount(text, &extension);
+    size_t septets = count < 0 ? 0 : static_cast<size_t>(count);
+    plan.m_bExtension = count >= 0 && extension;
+    if (count < 0)
+        plan.m_nAlphabet = PDU_ALPHABET_UCS2;
     const bool ucs2 = plan.m_nAlphabet == PDU_ALPHABET_UCS2;
-    if (ucs2) {
-        plan.m_bExtension = false;
-        septets = 0;
-    }
     plan.m_nSeptets = septets;
     const size_t size = ucs2 ? text.size() : septets;
 
@@ -157,11 +147,7 @@ void PartUserData(const CSmsPlan& plan, std::u16string_view text, size_t k, std:
     // The prefix is digits, '/' and ':', whose codes are their ASCII values.
     out->reserve(plen + 2 * part.size());
     out->append(prefix, plen);
-    for (char16_t c : part) {
-        uint8_t codes[2];
-        int n = GsmSeptetsOf(c, codes);
-        out->append(reinterpret_cast<const char*>(codes), static_cast<size_t>(n));
-    }
+    AppendGsmSeptets(part, out);  // the plan has checked every character
 }
 
 std::u16string PartText(const CSmsPlan& plan, std::u16string_view text, size_t k) {
