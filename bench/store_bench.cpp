@@ -3,9 +3,13 @@
 // text (about 290 bytes on disk).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "parlo/store/message_store.h"
 #include "platform/binio.h"
@@ -120,6 +124,56 @@ BENCHMARK(BM_CompactStore)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
+// Appends under the store's lock from several processes at once: records per
+// second over all of them (each process appends 200 records).
+void BM_AppendsFromProcesses(benchmark::State& state) {
+    const int processes = static_cast<int>(state.range(0));
+    constexpr int kEach = 200;
+    StoreFixture f(1000);
+    for (auto _ : state) {
+        std::vector<pid_t> pids;
+        for (int p = 0; p < processes; ++p) {
+            pid_t pid = fork();
+            if (pid == 0) {
+                CMessageStore store(f.dir());
+                store.LoadMessages();
+                for (int i = 0; i < kEach; ++i) {
+                    store.Add(std::make_unique<CSmsMessage>(
+                        parlo::STATE_OUTBOX, u"+4917012345678", std::u16string(120, u'x'),
+                        platform::OleDate{45000.0, 0}, 0, parlo::STORAGE_POCKETPC, -1, -1, 0));
+                }
+                _exit(0);
+            }
+            pids.push_back(pid);
+        }
+        for (pid_t pid : pids)
+            waitpid(pid, nullptr, 0);
+    }
+    state.counters["appends_per_s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * processes * kEach, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_AppendsFromProcesses)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A program that keeps a 100,000-record store open takes in one record that
+// another program appended: no full reload.
+void BM_TakeInOneAppend(benchmark::State& state) {
+    StoreFixture f(static_cast<int>(state.range(0)));
+    CMessageStore mine(f.dir());
+    mine.LoadMessages();
+    CMessageStore other(f.dir());
+    other.LoadMessages();
+    for (auto _ : state) {
+        state.PauseTiming();
+        other.Add(std::make_unique<CSmsMessage>(
+            parlo::STATE_UNREAD, u"+4917012345678", std::u16string(140, u'y'),
+            platform::OleDate{45000.0, 0}, 0, parlo::STORAGE_SIM, 1, -1, 0));
+        state.ResumeTiming();
+        mine.TakeInChanges();
+    }
+    if (mine.Count() != other.Count())
+        state.SkipWithError("the appended records were not taken in");
+}
+BENCHMARK(BM_TakeInOneAppend)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

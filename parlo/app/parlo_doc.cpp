@@ -73,6 +73,7 @@ CParloDoc::CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordi
     ctx.prompt = m_pPrompt;
     ctx.dir = m_dataDir;
     m_engine = std::make_unique<CSmsEngine>(ctx);
+    m_store.SetTakenInListener([this](const TakenIn& taken) { ShowTakenIn(taken); });
 }
 
 CParloDoc::~CParloDoc() {
@@ -212,8 +213,57 @@ void CParloDoc::ReportStore(StoreResult r) {
 
 void CParloDoc::LoadMessages() {
     m_store.SetDirectory(m_dataDir);
-    ReportStore(m_store.LoadMessages());
+    LoadReport report;
+    ReportStore(m_store.LoadMessages(&report));
+    ReportDamage(report);
     m_pParloView->RefillLists();
+}
+
+StoreResult CParloDoc::LoadMessagesOnly() {
+    m_store.SetDirectory(m_dataDir);
+    LoadReport report;
+    StoreResult r = m_store.LoadMessages(&report);
+    ReportDamage(report);
+    return r;
+}
+
+void CParloDoc::ReportDamage(const LoadReport& report) {
+    if (report.good_length >= report.file_length)
+        return;
+    const uint64_t rest = report.file_length - report.good_length;
+    std::string text = "The message store vok.sms is damaged at byte " +
+                       std::to_string(report.good_length) + ": " + std::to_string(report.records) +
+                       (report.records == 1 ? " message was read. " : " messages were read. ");
+    if (report.tail_saved) {
+        text += "The " + std::to_string(rest) +
+                " bytes from there on were moved to vok.sms.torn; "
+                "'parlo-cli store recover' takes back the messages in them.";
+    } else {
+        text += "The " + std::to_string(rest) +
+                " bytes from there on could not be kept aside and are left in vok.sms.";
+    }
+    Message(platform::FromUtf8(text));
+}
+
+void CParloDoc::ShowTakenIn(const TakenIn& taken) {
+    if (taken.reset) {
+        m_pParloView->RefillLists();
+        return;
+    }
+    if (!taken.added.empty())
+        m_pParloView->MessagesAdded(taken.added);
+    if (!taken.changed.empty())
+        m_pParloView->MessagesChanged(taken.changed);
+}
+
+int CParloDoc::TakeInChanges() {
+    return m_store.TakeInChanges() == StoreResult::kOk;
+}
+
+int CParloDoc::RecoverTorn(size_t* found, size_t* added) {
+    StoreResult r = m_store.Recover(found, added);
+    ReportStore(r);
+    return r == StoreResult::kOk;
 }
 
 int CParloDoc::StoreMessage(CSmsMessage* rec) {

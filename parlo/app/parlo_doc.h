@@ -124,10 +124,19 @@ class CParloDoc {
     void CloseAsync(std::function<void()> on_idle);
 
     // Loads only the message store: for commands that do not touch the phone.
-    StoreResult LoadMessagesOnly() {
-        m_store.SetDirectory(m_dataDir);
-        return m_store.LoadMessages();
-    }
+    // Damage is reported as LoadMessages reports it.
+    StoreResult LoadMessagesOnly();
+
+    // Takes in what other programs changed in the store since this one last
+    // read or wrote it, and shows it: changed records are updated in place,
+    // new ones added, and after another program's compaction the lists are
+    // rebuilt. A program that keeps the store open calls it when the change
+    // log "vok.sms.lock" changes (CStoreWatcher, or a file watcher of its
+    // toolkit). Every write takes in others' changes first by itself.
+    int TakeInChanges();
+    // "parlo-cli store recover": takes back the whole records found in
+    // "vok.sms.torn" that the store lacks.
+    int RecoverTorn(size_t* found, size_t* added);
 
     // --- messages -------------------------------------------------------------
     // Each operation stores the record before it returns ("Save failed." when
@@ -278,6 +287,8 @@ class CParloDoc {
   private:
     void Message(const std::u16string& text);
     void ReportStore(StoreResult r);
+    void ReportDamage(const LoadReport& report);
+    void ShowTakenIn(const TakenIn& taken);
     StoredRecord AddNew(int32_t state, const std::u16string& number, const std::u16string& text,
                         platform::OleDate time, int32_t storage, int32_t phone_index);
     int DeleteOne(int mode, CSmsMessage* rec);

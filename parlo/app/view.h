@@ -45,6 +45,10 @@ class IParloView : public CEngineView {
 
     // Batches: many records at once, in one call (emptying a folder, taking
     // in another program's changes). The defaults make one call per record.
+    virtual void MessagesAdded(const std::vector<CSmsMessage*>& recs) {
+        for (CSmsMessage* rec : recs)
+            MessageAdded(rec);
+    }
     virtual void MessagesRemoved(const std::vector<CSmsMessage*>& recs) {
         for (CSmsMessage* rec : recs)
             MessageRemoved(rec);

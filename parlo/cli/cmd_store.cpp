@@ -230,6 +230,27 @@ int CmdEmptyRecycleBin(Context& ctx) {
     return doc.EmptyRecycleBin() ? kOk : kFailed;
 }
 
+// "store recover": the whole records in "vok.sms.torn" that the store lacks
+// come back.
+int CmdStore(Context& ctx) {
+    if (ctx.args.size() != 1 || ctx.args[0] != "recover") {
+        ctx.err << "usage: parlo-cli store recover\n";
+        return kUsage;
+    }
+    parlo::NullParloView view;
+    CParloDoc doc(&view, &ctx.prompt);
+    if (!OpenStoreDoc(ctx, doc))
+        return kFailed;
+    size_t found = 0, added = 0;
+    const bool ok = doc.RecoverTorn(&found, &added);
+    ctx.out << "Found " << found << (found == 1 ? " message" : " messages") << " in vok.sms.torn; "
+            << added << " taken back into the store";
+    if (found > added)
+        ctx.out << ", " << (found - added) << " already there or not stored";
+    ctx.out << ".\n";
+    return ok ? kOk : kFailed;
+}
+
 int CmdFolders(Context& ctx) {
     const std::vector<std::string>& a = ctx.args;
     const std::string sub = a.empty() ? "list" : a[0];

@@ -18,6 +18,7 @@ int CmdDelete(Context& ctx);           // cmd_store.cpp
 int CmdMove(Context& ctx);             // cmd_store.cpp
 int CmdEmptyRecycleBin(Context& ctx);  // cmd_store.cpp
 int CmdFolders(Context& ctx);          // cmd_store.cpp
+int CmdStore(Context& ctx);            // cmd_store.cpp
 int CmdDeviceDb(Context& ctx);         // cmd_devicedb.cpp
 int CmdModem(Context& ctx);            // cmd_modem.cpp
 int CmdOptions(Context& ctx);          // cmd_modem.cpp
@@ -55,6 +56,8 @@ static const Command kCommands[] = {
      CmdEmptyRecycleBin},
     {"folders", "folders [list|add|rename|delete]", "list, add, rename or delete folders",
      CmdFolders},
+    {"store", "store recover",
+     "take back the messages found in the damaged part kept in vok.sms.torn", CmdStore},
     {"devicedb", "devicedb pack|unpack|check", "build, read or check the device database vok.dat",
      CmdDeviceDb},
     {"modem", "modem [list|add|remove|detect]",

@@ -1,13 +1,21 @@
 #include "parlo/store/message_store.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cmath>
+#include <cstring>
+#include <random>
 
 #include "parlo/store/file_io.h"
 #include "platform/binio.h"
+#include "platform/file_env.h"
 
 namespace parlo {
 
@@ -113,6 +121,144 @@ size_t RecordSize(const CSmsMessage& rec) {
     return kFixedRecordBytes + 2 * (rec.m_strNumber.size() + rec.m_strText.size());
 }
 
+// --- the change log ---------------------------------------------------------
+//
+// "vok.sms.lock" is the lock of the store and its change log:
+//   header: "SKVL", uint32 version 1, uint64 epoch
+//   entries of 16 bytes: uint32 kind (1 append, 2 rewrite in place),
+//   uint32 offset, uint32 length, uint32 the store's length after the change
+// A compaction starts a new epoch and empties the log.
+
+namespace {
+
+constexpr uint32_t kLogVersion = 1;
+constexpr size_t kLogHeader = 16;
+constexpr size_t kLogEntry = 16;
+constexpr uint32_t kLogAppend = 1;
+constexpr uint32_t kLogRewrite = 2;
+
+uint32_t LoadU32(const char* p) {
+    return static_cast<uint32_t>(LoadI32(p));
+}
+
+uint64_t NewEpoch(uint64_t old) {
+    std::random_device rd;
+    uint64_t e = (static_cast<uint64_t>(rd()) << 32) ^ rd() ^
+                 static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return e == 0 || e == old ? old + 1 : e;
+}
+
+std::string LogHeader(uint64_t epoch) {
+    platform::BinaryWriter w;
+    w.data().append("SKVL", 4);
+    w.WriteUInt32(kLogVersion);
+    w.WriteUInt32(static_cast<uint32_t>(epoch));
+    w.WriteUInt32(static_cast<uint32_t>(epoch >> 32));
+    return w.data();
+}
+
+bool ParseLogHeader(const char* p, uint64_t* epoch) {
+    if (std::memcmp(p, "SKVL", 4) != 0 || LoadU32(p + 4) != kLogVersion)
+        return false;
+    *epoch = LoadU32(p + 8) | static_cast<uint64_t>(LoadU32(p + 12)) << 32;
+    return true;
+}
+
+bool LockFd(int fd, int how) {
+    while (::flock(fd, how) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+// A key that matches a record of a reloaded file with the record it was
+// before: everything but the state, the marked flag and the folder.
+struct RecordKey {
+    const CSmsMessage* rec;
+    bool operator==(const RecordKey& o) const {
+        return rec->m_strNumber == o.rec->m_strNumber && rec->m_strText == o.rec->m_strText &&
+               rec->m_time.m_dt == o.rec->m_time.m_dt && rec->m_nStorage == o.rec->m_nStorage &&
+               rec->m_nPhoneIndex == o.rec->m_nPhoneIndex;
+    }
+};
+struct RecordKeyHash {
+    size_t operator()(const RecordKey& k) const {
+        size_t h = std::hash<std::u16string>()(k.rec->m_strText);
+        h ^= std::hash<std::u16string>()(k.rec->m_strNumber) + 0x9e3779b97f4a7c15ULL + (h << 6);
+        h ^= std::hash<double>()(k.rec->m_time.m_dt) + (h << 6) + (h >> 2);
+        h ^=
+            static_cast<size_t>(k.rec->m_nPhoneIndex) * 31 + static_cast<size_t>(k.rec->m_nStorage);
+        return h;
+    }
+};
+
+}  // namespace
+
+// The log lock and the log, held for one write (exclusive) or one taking in
+// (shared).
+class CMessageStore::WriteScope {
+  public:
+    // `take_in` false: only lock, and take the log as it is (a load).
+    WriteScope(CMessageStore* store, bool exclusive, bool take_in = true) : store_(store) {
+        log_ = Fd::Open(store->LogPath(), O_RDWR | O_CREAT);
+        if (!log_.ok() || !LockFd(log_.get(), exclusive ? LOCK_EX : LOCK_SH)) {
+            log_.Close();
+            return;
+        }
+        if (take_in)
+            store->TakeInLocked(log_.get(), exclusive);
+        else
+            Adopt();
+    }
+    // The log as it is now is what this program has seen.
+    void Adopt() {
+        LogState& st = store_->log_;
+        int64_t size = log_.Size();
+        char head[kLogHeader];
+        uint64_t epoch = 0;
+        if (size >= static_cast<int64_t>(kLogHeader) &&
+            log_.ReadAt(0, head, kLogHeader) == static_cast<int64_t>(kLogHeader) &&
+            ParseLogHeader(head, &epoch)) {
+            st.epoch = epoch;
+            st.entries = (static_cast<uint64_t>(size) - kLogHeader) / kLogEntry;
+        } else {
+            NewEpoch();
+        }
+    }
+    bool ok() const { return log_.ok(); }
+    // Notes a change in the log before it is made. False when it cannot be
+    // noted: then the change must not be made either.
+    bool Note(uint32_t kind, int64_t offset, size_t length, int64_t size_after) {
+        platform::BinaryWriter w;
+        w.WriteUInt32(kind);
+        w.WriteUInt32(static_cast<uint32_t>(offset));
+        w.WriteUInt32(static_cast<uint32_t>(length));
+        w.WriteUInt32(static_cast<uint32_t>(size_after));
+        LogState& st = store_->log_;
+        if (!log_.WriteAt(kLogHeader + st.entries * kLogEntry, w.data()))
+            return false;
+        ++st.entries;
+        st.store_size = size_after;
+        return true;
+    }
+    // Starts a new epoch with an empty log (a compaction).
+    bool NewEpoch() {
+        LogState& st = store_->log_;
+        uint64_t epoch = parlo::NewEpoch(st.epoch);
+        if (!log_.WriteAt(0, LogHeader(epoch)) || !log_.Truncate(kLogHeader))
+            return false;
+        st.epoch = epoch;
+        st.entries = 0;
+        return true;
+    }
+    int fd() const { return log_.get(); }
+
+  private:
+    CMessageStore* store_;
+    Fd log_;
+};
+
 CMessageStore::CMessageStore(std::filesystem::path dir) : dir_(std::move(dir)) {}
 
 void CMessageStore::SetDirectory(const std::filesystem::path& dir) {
@@ -129,43 +275,51 @@ std::filesystem::path CMessageStore::TmpPath() const {
 std::filesystem::path CMessageStore::TornPath() const {
     return dir_ / "vok.sms.torn";
 }
+std::filesystem::path CMessageStore::LogPath() const {
+    return dir_ / "vok.sms.lock";
+}
+
+void CMessageStore::SetTakenInListener(std::function<void(const TakenIn&)> listener) {
+    std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+void CMessageStore::Flush() {
+    TakenIn t;
+    std::function<void(const TakenIn&)> listener;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(t, pending_);
+        listener = listener_;
+    }
+    if (!t.empty() && listener)
+        listener(t);
+}
 
 StoreResult CMessageStore::LoadMessages(LoadReport* report) {
     std::lock_guard lock(mutex_);
     return LoadLocked(report);
 }
 
-StoreResult CMessageStore::LoadLocked(LoadReport* report) {
-    LoadReport rep;
-    list_.clear();
-    live_.clear();
+StoreResult CMessageStore::ReadStoreFile(List* fresh, LoadReport* rep) {
     append_at_ = -1;
     Fd fd = Fd::Open(StorePath(), O_RDONLY);
     if (!fd.ok()) {
         Fd created = Fd::Open(StorePath(), O_WRONLY | O_CREAT);
         created.Close();
         fd = Fd::Open(StorePath(), O_RDONLY);
-        if (!fd.ok()) {
-            if (report)
-                *report = rep;
+        if (!fd.ok())
             return StoreResult::kReadError;
-        }
     }
     std::string data;
-    if (!fd.ReadAll(&data)) {
-        if (report)
-            *report = rep;
+    if (!fd.ReadAll(&data))
         return StoreResult::kReadError;
-    }
     fd.Close();
-    rep.file_length = data.size();
+    rep->file_length = data.size();
 
-    size_t good = ParseStoreBytes(data, &list_);
-    live_.reserve(list_.size());
-    for (const auto& r : list_)
-        live_.insert(r.get());
-    rep.records = list_.size();
-    rep.good_length = good;
+    size_t good = ParseStoreBytes(data, fresh);
+    rep->records = fresh->size();
+    rep->good_length = good;
 
     if (good < data.size()) {
         // An unreadable tail: a record cut off by a crash during an append, or
@@ -177,7 +331,7 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
                                   std::string_view(data).substr(good)) &&
                      torn.Sync();
         torn.Close();
-        rep.tail_saved = saved;
+        rep->tail_saved = saved;
         bool cut = false;
         if (saved) {
             Fd w = Fd::Open(StorePath(), O_WRONLY);
@@ -186,9 +340,225 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
         // Without a copy the bytes stay, but appends go over them.
         if (!cut)
             append_at_ = static_cast<int64_t>(good);
+        log_.store_size = cut ? static_cast<int64_t>(good) : static_cast<int64_t>(data.size());
+    } else {
+        log_.store_size = static_cast<int64_t>(data.size());
+    }
+    return StoreResult::kOk;
+}
+
+StoreResult CMessageStore::LoadLocked(LoadReport* report) {
+    LoadReport rep;
+    // The records of an earlier load stay valid (see dropped_).
+    for (auto& r : list_)
+        dropped_.push_back(std::move(r));
+    list_.clear();
+    live_.clear();
+    by_offset_.clear();
+    by_offset_built_ = false;
+    pending_ = TakenIn();
+
+    WriteScope scope(this, true, /*take_in=*/false);
+    StoreResult r = ReadStoreFile(&list_, &rep);
+    live_.reserve(list_.size());
+    for (const auto& m : list_)
+        live_.insert(m.get());
+    if (scope.ok() && rep.good_length < rep.file_length) {
+        // The file changed under the others' feet: they reload.
+        scope.NewEpoch();
     }
     if (report)
         *report = rep;
+    return r;
+}
+
+void CMessageStore::TakeInLocked(int log_fd, bool exclusive) {
+    struct stat st;
+    if (::fstat(log_fd, &st) != 0)
+        return;
+    const uint64_t log_size = static_cast<uint64_t>(st.st_size);
+    std::string head(kLogHeader, '\0');
+    uint64_t epoch = 0;
+    bool has_header =
+        log_size >= kLogHeader &&
+        ::pread(log_fd, head.data(), kLogHeader, 0) == static_cast<ssize_t>(kLogHeader) &&
+        ParseLogHeader(head.data(), &epoch);
+    if (!has_header) {
+        if (!exclusive)
+            return;  // nothing noted yet
+        // A new log (first use, or removed): start it. What is on disk may
+        // have been changed without a log: reload when it differs.
+        epoch = NewEpoch(log_.epoch);
+        std::string h = LogHeader(epoch);
+        if (!platform::WriteAllAt(log_fd, 0, h.data(), h.size()) ||
+            !platform::Env().Truncate(log_fd, kLogHeader))
+            return;
+        log_.epoch = epoch;
+        log_.entries = 0;
+        struct stat ss;
+        int64_t size = ::stat(StorePath().c_str(), &ss) == 0 ? ss.st_size : 0;
+        if (size != log_.store_size)
+            Reconcile();
+        return;
+    }
+    const uint64_t entries = (log_size - kLogHeader) / kLogEntry;
+    if (epoch == log_.epoch && entries == log_.entries) {
+        // Nothing noted since: only an unnoted change in length (a program
+        // that died between noting and writing, or one without the log) is
+        // left to check.
+        struct stat ss;
+        int64_t size = ::stat(StorePath().c_str(), &ss) == 0 ? ss.st_size : 0;
+        if (size != log_.store_size)
+            Reconcile();
+        return;
+    }
+    if (epoch != log_.epoch || entries < log_.entries) {
+        log_.epoch = epoch;
+        log_.entries = entries;
+        Reconcile();
+        return;
+    }
+    std::string buf((entries - log_.entries) * kLogEntry, '\0');
+    if (::pread(log_fd, buf.data(), buf.size(),
+                static_cast<off_t>(kLogHeader + log_.entries * kLogEntry)) !=
+        static_cast<ssize_t>(buf.size())) {
+        Reconcile();
+        return;
+    }
+    Fd store = Fd::Open(StorePath(), O_RDONLY);
+    if (!store.ok()) {
+        Reconcile();
+        return;
+    }
+    log_.entries = entries;
+    int64_t expected = log_.store_size;
+    bool follow = true;
+    for (size_t at = 0; follow && at < buf.size(); at += kLogEntry) {
+        const uint32_t kind = LoadU32(buf.data() + at);
+        const uint32_t offset = LoadU32(buf.data() + at + 4);
+        const uint32_t length = LoadU32(buf.data() + at + 8);
+        expected = LoadU32(buf.data() + at + 12);
+        if (kind == kLogAppend) {
+            std::string bytes(length, '\0');
+            if (store.ReadAt(offset, bytes.data(), length) != static_cast<int64_t>(length)) {
+                follow = false;
+                break;
+            }
+            List added;
+            if (ParseStoreBytes(bytes, &added) != length) {
+                follow = false;
+                break;
+            }
+            for (auto& m : added) {
+                m->m_nFileOffset += static_cast<int32_t>(offset);
+                CSmsMessage* p = m.get();
+                Push(std::move(m));
+                NoteOffset(p);
+                pending_.added.push_back(p);
+            }
+        } else if (kind == kLogRewrite) {
+            CSmsMessage* rec = ByOffset(static_cast<int32_t>(offset));
+            CSmsMessage fresh;
+            if (!rec || !ReadRecordAt(store, offset, &fresh)) {
+                follow = false;
+                break;
+            }
+            fresh.m_nFileOffset = rec->m_nFileOffset;
+            *rec = fresh;
+            pending_.changed.push_back(rec);
+        } else {
+            follow = false;
+        }
+    }
+    struct stat ss;
+    int64_t size = ::fstat(store.get(), &ss) == 0 ? ss.st_size : -1;
+    if (!follow || size != expected) {
+        Reconcile();
+        return;
+    }
+    log_.store_size = expected;
+}
+
+void CMessageStore::Reconcile() {
+    List fresh;
+    LoadReport rep;
+    if (ReadStoreFile(&fresh, &rep) != StoreResult::kOk)
+        return;
+    // Match the file's records with the list's, so that every record keeps
+    // its address; the list's records that the file lacks and that were
+    // stored are gone (another program purged them); the ones never stored
+    // stay.
+    std::unordered_multimap<RecordKey, CSmsMessage*, RecordKeyHash> old;
+    old.reserve(list_.size());
+    List unstored;
+    for (auto& r : list_) {
+        if (r->m_nFileOffset < 0)
+            unstored.push_back(std::move(r));
+        else {
+            CSmsMessage* p = r.release();
+            old.emplace(RecordKey{p}, p);
+        }
+    }
+    list_.clear();
+    live_.clear();
+    for (auto& f : fresh) {
+        auto it = old.find(RecordKey{f.get()});
+        if (it != old.end()) {
+            CSmsMessage* keep = it->second;
+            old.erase(it);
+            *keep = *f;
+            list_.emplace_back(keep);
+        } else {
+            list_.push_back(std::move(f));
+        }
+    }
+    for (auto& [key, rec] : old)
+        dropped_.emplace_back(rec);
+    for (auto& r : unstored)
+        list_.push_back(std::move(r));
+    for (const auto& r : list_)
+        live_.insert(r.get());
+    by_offset_.clear();
+    by_offset_built_ = false;
+    pending_ = TakenIn();
+    pending_.reset = true;
+}
+
+CSmsMessage* CMessageStore::ByOffset(int32_t offset) {
+    if (!by_offset_built_) {
+        by_offset_.clear();
+        by_offset_.reserve(list_.size());
+        for (const auto& r : list_) {
+            if (r->m_nFileOffset >= 0)
+                by_offset_[r->m_nFileOffset] = r.get();
+        }
+        by_offset_built_ = true;
+    }
+    auto it = by_offset_.find(offset);
+    return it == by_offset_.end() ? nullptr : it->second;
+}
+
+void CMessageStore::NoteOffset(CSmsMessage* rec) {
+    if (by_offset_built_ && rec->m_nFileOffset >= 0)
+        by_offset_[rec->m_nFileOffset] = rec;
+}
+
+void CMessageStore::ForgetOffset(const CSmsMessage* rec) {
+    if (!by_offset_built_ || rec->m_nFileOffset < 0)
+        return;
+    auto it = by_offset_.find(rec->m_nFileOffset);
+    if (it != by_offset_.end() && it->second == rec)
+        by_offset_.erase(it);
+}
+
+StoreResult CMessageStore::TakeInChanges() {
+    {
+        std::lock_guard lock(mutex_);
+        WriteScope scope(this, true);
+        if (!scope.ok())
+            return StoreResult::kReadError;
+    }
+    Flush();
     return StoreResult::kOk;
 }
 
@@ -204,11 +574,18 @@ StoreResult CMessageStore::ReloadMessage(const CSmsMessage& rec, CSmsMessage* ou
 }
 
 StoreResult CMessageStore::StoreMessage(CSmsMessage* rec) {
-    std::lock_guard lock(mutex_);
-    return StoreLocked(rec);
+    StoreResult r;
+    {
+        std::lock_guard lock(mutex_);
+        Revive(rec);
+        WriteScope scope(this, true);
+        r = scope.ok() ? StoreLocked(rec, &scope) : StoreResult::kSaveFailed;
+    }
+    Flush();
+    return r;
 }
 
-StoreResult CMessageStore::StoreLocked(CSmsMessage* rec) {
+StoreResult CMessageStore::StoreLocked(CSmsMessage* rec, WriteScope* scope) {
     if (!Storable(*rec))
         return StoreResult::kSaveFailed;
     Fd fd = Fd::Open(StorePath(), O_RDWR | O_CREAT);
@@ -237,33 +614,41 @@ StoreResult CMessageStore::StoreLocked(CSmsMessage* rec) {
     bytes.reserve(RecordSize(*rec));
     AppendRecordBytes(*rec, &bytes);
     const bool append = offset < 0;
-    int64_t file_size = -1;
-    if (append && append_at_ >= 0) {
-        offset = append_at_;
-    } else if (append) {
-        offset = file_size = fd.Size();
-        if (offset < 0)
-            return StoreResult::kSaveFailed;
-    }
-    if (offset + static_cast<int64_t>(bytes.size()) > INT32_MAX)
+    const int64_t file_size = fd.Size();
+    if (file_size < 0)
+        return StoreResult::kSaveFailed;
+    if (append)
+        offset = append_at_ >= 0 ? append_at_ : file_size;
+    const int64_t end = offset + static_cast<int64_t>(bytes.size());
+    if (end > INT32_MAX)
+        return StoreResult::kSaveFailed;
+    if (!scope->Note(append ? kLogAppend : kLogRewrite, offset, bytes.size(),
+                     std::max(file_size, end)))
         return StoreResult::kSaveFailed;
     if (!fd.WriteAt(static_cast<uint64_t>(offset), bytes)) {
         if (append) {
             // Part of the record may have landed: cut it off again, or at
             // least let the next append go over it, so that no unreadable
             // bytes stay in front of later records.
-            if (file_size < 0 || !fd.Truncate(static_cast<uint64_t>(file_size)))
+            if (fd.Truncate(static_cast<uint64_t>(file_size)))
+                log_.store_size = file_size;
+            else
                 append_at_ = offset;
         }
         return StoreResult::kSaveFailed;
     }
     if (append && append_at_ >= 0)
-        append_at_ = offset + static_cast<int64_t>(bytes.size());
-    rec->m_nFileOffset = static_cast<int32_t>(offset);
+        append_at_ = end;
+    if (offset != rec->m_nFileOffset) {
+        ForgetOffset(rec);
+        rec->m_nFileOffset = static_cast<int32_t>(offset);
+        NoteOffset(rec);
+    }
     if (superseded >= 0) {
         platform::BinaryWriter w;
         w.WriteInt32(STATE_DELETED);
-        if (!fd.WriteAt(static_cast<uint64_t>(superseded), w.data()))
+        if (!scope->Note(kLogRewrite, superseded, 4, log_.store_size) ||
+            !fd.WriteAt(static_cast<uint64_t>(superseded), w.data()))
             return StoreResult::kSaveFailed;  // the old version stays visible too
     }
     if (!fd.Close())
@@ -272,37 +657,49 @@ StoreResult CMessageStore::StoreLocked(CSmsMessage* rec) {
 }
 
 StoreResult CMessageStore::CompactStore(size_t* dropped) {
-    std::lock_guard lock(mutex_);
-    std::vector<const CSmsMessage*> gone;
-    StoreResult r =
-        CompactLocked([](const CSmsMessage& m) { return m.m_nState == STATE_PURGED; }, &gone);
-    if (r == StoreResult::kOk && dropped)
-        *dropped = gone.size();
+    StoreResult r;
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<const CSmsMessage*> gone;
+        r = CompactLocked([](const CSmsMessage& m) { return m.m_nState == STATE_PURGED; }, &gone);
+        if (r == StoreResult::kOk && dropped)
+            *dropped = gone.size();
+    }
+    Flush();
     return r;
 }
 
 StoreResult CMessageStore::PurgeAndCompact(int32_t state, int32_t folder_id,
                                            std::vector<const CSmsMessage*>* purged) {
-    std::lock_guard lock(mutex_);
-    auto asked = [&](const CSmsMessage& m) {
-        return m.m_nState == state && (folder_id < 0 || m.m_nFolderId == folder_id);
-    };
-    // Only the records of the asked state are reported; purged ones dropped
-    // on the way were shown nowhere.
-    std::vector<const CSmsMessage*> matching;
-    for (const auto& r : list_) {
-        if (asked(*r))
-            matching.push_back(r.get());
+    StoreResult r;
+    {
+        std::lock_guard lock(mutex_);
+        auto asked = [&](const CSmsMessage& m) {
+            return m.m_nState == state && (folder_id < 0 || m.m_nFolderId == folder_id);
+        };
+        std::vector<const CSmsMessage*> gone;
+        r = CompactLocked(
+            [&](const CSmsMessage& m) { return m.m_nState == STATE_PURGED || asked(m); }, &gone);
+        // Only the records of the asked state are reported; purged ones
+        // dropped on the way were shown nowhere.
+        if (r == StoreResult::kOk && purged) {
+            for (const CSmsMessage* p : gone) {
+                if (p->m_nState != STATE_PURGED)
+                    purged->push_back(p);
+            }
+        }
     }
-    StoreResult r = CompactLocked(
-        [&](const CSmsMessage& m) { return m.m_nState == STATE_PURGED || asked(m); }, nullptr);
-    if (r == StoreResult::kOk && purged)
-        purged->insert(purged->end(), matching.begin(), matching.end());
+    Flush();
     return r;
 }
 
 StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMessage&)>& drop,
                                          std::vector<const CSmsMessage*>* dropped) {
+    // What others changed is taken in first: the new file is what is on
+    // disk, less what is dropped, plus this program's unstored records.
+    WriteScope scope(this, true);
+    if (!scope.ok())
+        return StoreResult::kSaveFailed;
     std::string bytes;
     std::vector<char> keep(list_.size(), 0);
     std::vector<int32_t> offsets(list_.size(), -1);
@@ -321,14 +718,18 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
         offsets[i] = static_cast<int32_t>(bytes.size());
         AppendRecordBytes(*list_[i], &bytes);
     }
-    // "vok.tmp" first, synced; then the store is replaced in one rename, so a
-    // crash leaves either the old store or the new one, whole.
+    // "vok.tmp" first, synced; then a new epoch of the log (the others will
+    // reload); then the store is replaced in one rename, so a crash leaves
+    // either the old store or the new one, whole.
     Fd tmp = Fd::Open(TmpPath(), O_WRONLY | O_CREAT | O_TRUNC);
     if (!tmp.ok() || !tmp.WriteAt(0, bytes) || !tmp.Sync() || !tmp.Close()) {
         return StoreResult::kSaveFailed;
     }
-    if (!platform::WriteFileAtomic(StorePath(), bytes))
+    if (!scope.NewEpoch())
         return StoreResult::kSaveFailed;
+    if (!platform::WriteFileAtomic(StorePath(), bytes))
+        return StoreResult::kSaveFailed;  // the old file, which others reload
+    log_.store_size = static_cast<int64_t>(bytes.size());
 
     List kept;
     kept.reserve(list_.size());
@@ -337,12 +738,15 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
             live_.erase(list_[i].get());
             if (dropped)
                 dropped->push_back(list_[i].get());
+            dropped_.push_back(std::move(list_[i]));
             continue;
         }
         list_[i]->m_nFileOffset = offsets[i];
         kept.push_back(std::move(list_[i]));
     }
     list_.swap(kept);
+    by_offset_.clear();
+    by_offset_built_ = false;
     append_at_ = -1;
     return StoreResult::kOk;
 }
@@ -394,12 +798,31 @@ void CMessageStore::Push(std::unique_ptr<CSmsMessage> rec) {
     list_.push_back(std::move(rec));
 }
 
+void CMessageStore::Revive(CSmsMessage* rec) {
+    if (live_.count(rec))
+        return;
+    auto it = std::find_if(dropped_.begin(), dropped_.end(),
+                           [&](const auto& p) { return p.get() == rec; });
+    if (it == dropped_.end())
+        return;
+    std::unique_ptr<CSmsMessage> back = std::move(*it);
+    dropped_.erase(it);
+    back->m_nFileOffset = -1;
+    Push(std::move(back));
+}
+
 CSmsMessage* CMessageStore::Add(std::unique_ptr<CSmsMessage> rec, StoreResult* result) {
-    std::lock_guard lock(mutex_);
     CSmsMessage* p = rec.get();
-    p->m_nFileOffset = -1;
-    Push(std::move(rec));
-    StoreResult r = StoreLocked(p);
+    StoreResult r;
+    {
+        std::lock_guard lock(mutex_);
+        p->m_nFileOffset = -1;
+        WriteScope scope(this, true);
+        // After the others' records: the list stays in file order.
+        Push(std::move(rec));
+        r = scope.ok() ? StoreLocked(p, &scope) : StoreResult::kSaveFailed;
+    }
+    Flush();
     if (result)
         *result = r;
     return p;
@@ -407,30 +830,126 @@ CSmsMessage* CMessageStore::Add(std::unique_ptr<CSmsMessage> rec, StoreResult* r
 
 StoreResult CMessageStore::Change(CSmsMessage* rec,
                                   const std::function<void(CSmsMessage&)>& change) {
-    std::lock_guard lock(mutex_);
-    change(*rec);
-    return StoreLocked(rec);
+    StoreResult r;
+    {
+        std::lock_guard lock(mutex_);
+        Revive(rec);
+        WriteScope scope(this, true);
+        // The change goes on top of what others changed.
+        change(*rec);
+        r = scope.ok() ? StoreLocked(rec, &scope) : StoreResult::kSaveFailed;
+    }
+    Flush();
+    return r;
 }
 
 std::vector<CSmsMessage*> CMessageStore::ChangeAllInState(int32_t from, int32_t to,
                                                           int32_t folder_id, StoreResult* result) {
-    std::lock_guard lock(mutex_);
     std::vector<CSmsMessage*> changed;
     StoreResult res = StoreResult::kOk;
-    for (const auto& r : list_) {
-        if (r->m_nState != from)
-            continue;
-        if (folder_id >= 0 && r->m_nFolderId != folder_id)
-            continue;
-        r->m_nState = to;
-        StoreResult one = StoreLocked(r.get());
-        if (one != StoreResult::kOk)
-            res = one;
-        changed.push_back(r.get());
+    {
+        std::lock_guard lock(mutex_);
+        WriteScope scope(this, true);
+        for (const auto& r : list_) {
+            if (r->m_nState != from)
+                continue;
+            if (folder_id >= 0 && r->m_nFolderId != folder_id)
+                continue;
+            r->m_nState = to;
+            StoreResult one = scope.ok() ? StoreLocked(r.get(), &scope) : StoreResult::kSaveFailed;
+            if (one != StoreResult::kOk)
+                res = one;
+            changed.push_back(r.get());
+        }
     }
+    Flush();
     if (result)
         *result = res;
     return changed;
+}
+
+// --- recovery ---------------------------------------------------------------
+
+namespace {
+
+// A record found in damaged bytes is taken only when every field is one
+// that this program writes.
+bool Plausible(const CSmsMessage& m) {
+    switch (m.m_nState) {
+        case STATE_UNREAD:
+        case STATE_READ:
+        case STATE_PHONE_SENT:
+        case STATE_OUTBOX:
+        case STATE_DRAFT:
+        case STATE_TEMPLATE:
+        case STATE_SENT:
+        case STATE_DELETED:
+        case STATE_PHONE_DELETE:
+        case STATE_OUTBOX_PUSH:
+        case STATE_IN_FOLDER:
+            break;
+        default:
+            return false;  // purged ones are not worth taking back either
+    }
+    return (m.m_bMarked == 0 || m.m_bMarked == 1) && m.m_nStorage >= 0 && m.m_nStorage <= 3 &&
+           m.m_nPhoneIndex >= -1 && m.m_nFolderId >= 0 && m.m_nFolderId < 2006 &&
+           m.m_time.m_status >= 0 && m.m_time.m_status <= 2 && std::isfinite(m.m_time.m_dt) &&
+           m.m_time.m_dt > -700000.0 && m.m_time.m_dt < 3000000.0;
+}
+
+bool SameRecord(const CSmsMessage& a, const CSmsMessage& b) {
+    return a.m_nState == b.m_nState && a.m_strNumber == b.m_strNumber &&
+           a.m_strText == b.m_strText && a.m_time.m_dt == b.m_time.m_dt &&
+           a.m_nStorage == b.m_nStorage && a.m_nPhoneIndex == b.m_nPhoneIndex &&
+           a.m_nFolderId == b.m_nFolderId;
+}
+
+}  // namespace
+
+StoreResult CMessageStore::Recover(size_t* found, size_t* added) {
+    *found = *added = 0;
+    std::string data;
+    if (!platform::ReadFileBytes(TornPath(), &data))
+        return StoreResult::kOk;  // nothing torn
+    std::vector<std::unique_ptr<CSmsMessage>> candidates;
+    platform::BinaryReader reader(data);
+    size_t at = 0;
+    while (at + kFixedRecordBytes <= data.size()) {
+        auto rec = std::make_unique<CSmsMessage>();
+        reader.Seek(at);
+        if (ParseRecord(reader, rec.get()) && Plausible(*rec)) {
+            at = reader.position();
+            candidates.push_back(std::move(rec));
+        } else {
+            ++at;
+        }
+    }
+    *found = candidates.size();
+    // What the store holds, by the matching key of a reload.
+    std::unordered_multimap<RecordKey, const CSmsMessage*, RecordKeyHash> held;
+    std::vector<CSmsMessage> copies;
+    {
+        std::lock_guard lock(mutex_);
+        copies.reserve(list_.size());
+        for (const auto& m : list_)
+            copies.push_back(*m);
+    }
+    for (const CSmsMessage& m : copies)
+        held.emplace(RecordKey{&m}, &m);
+    StoreResult res = StoreResult::kOk;
+    for (auto& c : candidates) {
+        auto [lo, hi] = held.equal_range(RecordKey{c.get()});
+        if (std::any_of(lo, hi, [&](const auto& kv) { return SameRecord(*kv.second, *c); }))
+            continue;
+        StoreResult r;
+        c->m_bMarked = 0;
+        Add(std::move(c), &r);
+        if (r == StoreResult::kOk)
+            ++*added;
+        else
+            res = r;
+    }
+    return res;
 }
 
 }  // namespace parlo

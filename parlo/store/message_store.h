@@ -8,8 +8,19 @@
 // 44 + 2 * (number length + text length) bytes.
 //
 // The list is shared by the user-interface thread and the synchronisation
-// worker: every member takes the store's mutex. Records are owned by the list
-// and keep their address until compaction destroys the purged ones.
+// worker: every member takes the store's mutex. Records are owned by the
+// store and keep their address as long as the store lives: records that a
+// compaction drops leave the list but are kept aside, so that a pointer held
+// by a worker never dangles.
+//
+// Several programs share the file. Every change (append, rewrite in place,
+// compaction) is made under an exclusive flock on "vok.sms.lock", held only
+// for the write, and is noted in that file's change log first. A writer
+// first takes in the changes that others noted since it last read the store:
+// appended records are read and added, records rewritten in place are
+// re-read and updated in place, and after another program's compaction (or a
+// change it cannot follow) the list is reloaded and matched against the old
+// one, keeping the records' addresses. See docs/store.md.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +30,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -53,6 +65,14 @@ size_t ParseStoreBytes(std::string_view data, std::vector<std::unique_ptr<CSmsMe
 // Size of the record on disk.
 size_t RecordSize(const CSmsMessage& rec);
 
+// What was taken in from other programs' changes.
+struct TakenIn {
+    std::vector<CSmsMessage*> added;
+    std::vector<CSmsMessage*> changed;
+    bool reset = false;  // the list was reloaded: every list is to be rebuilt
+    bool empty() const { return added.empty() && changed.empty() && !reset; }
+};
+
 struct LoadReport {
     size_t records = 0;
     uint64_t file_length = 0;
@@ -75,6 +95,7 @@ class CMessageStore {
     std::filesystem::path StorePath() const;  // dir/vok.sms
     std::filesystem::path TmpPath() const;    // dir/vok.tmp
     std::filesystem::path TornPath() const;   // dir/vok.sms.torn
+    std::filesystem::path LogPath() const;    // dir/vok.sms.lock: lock and change log
 
     // --- the file ---------------------------------------------------------
     // Reads the whole store into the list (records of every state). An absent
@@ -88,8 +109,21 @@ class CMessageStore {
     // nothing read when the offset is -1.
     StoreResult ReloadMessage(const CSmsMessage& rec, CSmsMessage* out) const;
     // Drops purged records (state 11) and rewrites the store through
-    // "vok.tmp". On failure nothing changes, in memory or on disk.
+    // "vok.tmp". On failure nothing changes, in memory or on disk. What is
+    // written is what is on disk (after taking in others' changes), plus the
+    // records of this program that could not be stored before.
     StoreResult CompactStore(size_t* dropped = nullptr);
+
+    // --- other programs -----------------------------------------------------
+    // Takes in what other programs changed since this one last read or wrote
+    // the store. Cheap when nothing changed: one read of the log's length.
+    StoreResult TakeInChanges();
+    // Called, outside the store's lock, with what a write or TakeInChanges
+    // took in; the records are in the list by then.
+    void SetTakenInListener(std::function<void(const TakenIn&)> listener);
+    // Scans "vok.sms.torn" for whole records and adds back those the store
+    // lacks. `found`: records found in it; `added`: records added.
+    StoreResult Recover(size_t* found, size_t* added);
 
     // --- the list ---------------------------------------------------------
     size_t Count() const;
@@ -128,13 +162,35 @@ class CMessageStore {
                                 std::vector<const CSmsMessage*>* purged = nullptr);
 
   private:
-    StoreResult StoreLocked(CSmsMessage* rec);
+    class WriteScope;
+    struct LogState {
+        uint64_t epoch = 0;       // changes with every compaction
+        uint64_t entries = 0;     // log entries taken in
+        int64_t store_size = -1;  // the length of vok.sms they lead to
+    };
+
+    StoreResult StoreLocked(CSmsMessage* rec, WriteScope* scope);
     StoreResult LoadLocked(LoadReport* report);
+    // Reads the whole store into `fresh`; cuts an unreadable tail off into
+    // "vok.sms.torn" (only with the exclusive lock held).
+    StoreResult ReadStoreFile(List* fresh, LoadReport* rep);
+    // Brings the list up to date with the log and the file; the log lock is
+    // held by the caller.
+    void TakeInLocked(int log_fd, bool exclusive);
+    // Reloads the file and matches its records with the list's.
+    void Reconcile();
+    CSmsMessage* ByOffset(int32_t offset);
+    void ForgetOffset(const CSmsMessage* rec);
+    void NoteOffset(CSmsMessage* rec);
+    void Flush();
     // Rewrites the store without the records for which `drop` is true, then
     // drops them from the list.
     StoreResult CompactLocked(const std::function<bool(const CSmsMessage&)>& drop,
                               std::vector<const CSmsMessage*>* dropped);
     void Push(std::unique_ptr<CSmsMessage> rec);
+    // A record that is no longer in the list (dropped by a compaction) comes
+    // back when it is changed: it is appended again rather than lost.
+    void Revive(CSmsMessage* rec);
 
     std::filesystem::path dir_;
     // Where appends go while an unreadable tail could not be cut off the
@@ -144,6 +200,14 @@ class CMessageStore {
     List list_;
     // The records of list_, for Read's check.
     std::unordered_set<const CSmsMessage*> live_;
+    // Records dropped from the list, kept so that their addresses stay valid.
+    List dropped_;
+    // Stored records by file offset, built when first needed.
+    std::unordered_map<int32_t, CSmsMessage*> by_offset_;
+    bool by_offset_built_ = false;
+    LogState log_;
+    TakenIn pending_;
+    std::function<void(const TakenIn&)> listener_;
 };
 
 }  // namespace parlo

@@ -26,6 +26,7 @@ int CmdFolders(Context& ctx);
 int CmdDeviceDb(Context& ctx);
 int CmdModem(Context& ctx);
 int CmdOptions(Context& ctx);
+int CmdStore(Context& ctx);
 }  // namespace cli
 
 namespace {
@@ -87,6 +88,24 @@ class CliStoreTest : public ::testing::Test {
             out.push_back(m->m_nState);
         return out;
     }
+    // The state of record i (0-based); a failure, not a crash, when the store
+    // has fewer records.
+    int32_t StateOf(size_t i) {
+        std::vector<int32_t> all = States();
+        if (i >= all.size()) {
+            ADD_FAILURE() << "the store has " << all.size() << " records, not " << i + 1;
+            return -1;
+        }
+        return all[i];
+    }
+    // The last message shown, or "" when there was none.
+    std::u16string LastPrompt() {
+        if (prompt.texts().empty()) {
+            ADD_FAILURE() << "no message was shown";
+            return u"";
+        }
+        return prompt.texts().back();
+    }
 };
 
 TEST_F(CliStoreTest, StoreCommandsWorkWithoutAModem) {
@@ -110,7 +129,7 @@ TEST_F(CliStoreTest, StoreCommandsWorkWithoutAModem) {
     EXPECT_EQ(Do(cli::CmdShow, {"99"}).status, cli::kFailed);
 
     EXPECT_EQ(Do(cli::CmdRead, {"1"}).status, cli::kOk);
-    EXPECT_EQ(States()[0], parlo::STATE_READ);
+    EXPECT_EQ(StateOf(0), parlo::STATE_READ);
 }
 
 TEST_F(CliStoreTest, DeleteModesAndTheRecycleBin) {
@@ -123,12 +142,11 @@ TEST_F(CliStoreTest, DeleteModesAndTheRecycleBin) {
     // In the Recycle Bin: the question decides.
     prompt.Push(Answer::Cancel);
     EXPECT_EQ(Do(cli::CmdDelete, {"2"}).status, cli::kFailed);
-    EXPECT_EQ(prompt.texts().back(),
-              u"You are going to purge 1 selected message(s) from Pocket PC.");
-    EXPECT_EQ(States()[1], parlo::STATE_DELETED);
+    EXPECT_EQ(LastPrompt(), u"You are going to purge 1 selected message(s) from Pocket PC.");
+    EXPECT_EQ(StateOf(1), parlo::STATE_DELETED);
     prompt.Push(Answer::Ok);
     EXPECT_EQ(Do(cli::CmdDelete, {"2"}).status, cli::kOk);
-    EXPECT_EQ(States()[1], parlo::STATE_PURGED);
+    EXPECT_EQ(StateOf(1), parlo::STATE_PURGED);
 
     prompt.Push(Answer::No);
     EXPECT_EQ(Do(cli::CmdEmptyRecycleBin, {}).status, cli::kFailed);
@@ -142,7 +160,7 @@ TEST_F(CliStoreTest, FoldersAndMoving) {
     Fill();
     EXPECT_EQ(Do(cli::CmdFolders, {"add", "  Work  "}).status, cli::kOk);
     EXPECT_EQ(Do(cli::CmdFolders, {"add", "Inbox"}).status, cli::kFailed);
-    EXPECT_EQ(prompt.texts().back(), u"The folder already exists.");
+    EXPECT_EQ(LastPrompt(), u"The folder already exists.");
     EXPECT_EQ(Do(cli::CmdMove, {"Work", "2", "3"}).status, cli::kOk);
     EXPECT_EQ(Do(cli::CmdMove, {"Inbox", "4"}).status, cli::kOk);
     EXPECT_EQ(States(), (std::vector<int32_t>{0, 20, 20, 1, 7}));
@@ -215,10 +233,40 @@ TEST_F(CliStoreTest, ModemsAndOptions) {
     EXPECT_EQ(doc.m_settings.m_nPhonebookFlags, parlo::PB_SIM);
     EXPECT_EQ(doc.m_settings.m_bDeleteAfterSync, 1);
     EXPECT_EQ(Do(cli::CmdOptions, {"interval", "1"}).status, cli::kFailed);
-    EXPECT_EQ(prompt.texts().back(), u"Please enter a number between %1 and %2.");
+    EXPECT_EQ(LastPrompt(), u"Please enter a number between %1 and %2.");
     EXPECT_EQ(Do(cli::CmdOptions, {"use-smsc", "on"}).status, cli::kFailed);
     EXPECT_EQ(Do(cli::CmdOptions, {"use-smsc", "on", "smsc", "+491722270333"}).status, cli::kOk);
     EXPECT_EQ(Do(cli::CmdOptions, {"colour", "red"}).status, cli::kUsage);
+}
+
+}  // namespace
+
+namespace {
+
+// Damage in the middle of the store is reported on load, and "store recover"
+// takes back the whole records behind it.
+TEST_F(CliStoreTest, DamagedStoreIsReportedAndRecovered) {
+    Fill();
+    std::string bytes = parlo::testing::ReadFile(dir / "vok.sms");
+    const size_t second = 44 + 2 * (7 + 15);  // behind "+491701", "first\r\nline two"
+    bytes[second + 4] = '\x7f';               // the number length of record 2
+    bytes[second + 7] = '\x7f';
+    parlo::testing::WriteFile(dir / "vok.sms", bytes);
+
+    CmdRun r = Do(cli::CmdList, {"all"});
+    EXPECT_EQ(r.status, cli::kOk);
+    EXPECT_NE(LastPrompt().find(u"damaged at byte 88: 1 message was read"), std::u16string::npos);
+    EXPECT_NE(LastPrompt().find(u"parlo-cli store recover"), std::u16string::npos);
+    ASSERT_EQ(States().size(), 1u);
+
+    r = Do(cli::CmdStore, {"recover"});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_NE(r.out.find("Found 3 messages in vok.sms.torn; 3 taken back"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(States(), (std::vector<int32_t>{0, 1, 6, 7}));
+    r = Do(cli::CmdStore, {"recover"});
+    EXPECT_NE(r.out.find("0 taken back"), std::string::npos) << r.out;
+    EXPECT_EQ(Do(cli::CmdStore, {}).status, cli::kUsage);
 }
 
 }  // namespace
