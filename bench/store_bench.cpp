@@ -1,11 +1,16 @@
 // The message store: loading a large store, changing one record in it, and
-// compaction. A typical record: a 13-digit number and a 100 to 160 character
+// compaction; and what a user waits for: a whole parlo-cli run (start, load,
+// command, exit) listing, deleting and moving in a store of 1,000 to 100,000
+// records. A typical record: a 13-digit number and a 100 to 160 character
 // text (about 290 bytes on disk).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,6 +18,9 @@
 
 #include "parlo/store/message_store.h"
 #include "platform/binio.h"
+#include "platform/paths.h"
+
+extern char** environ;
 
 namespace {
 
@@ -70,7 +78,7 @@ void BM_LoadMessages(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.size()));
 }
-BENCHMARK(BM_LoadMessages)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadMessages)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // One state change of one record: one read and one write of that record,
 // whatever the size of the store.
@@ -174,6 +182,114 @@ void BM_TakeInOneAppend(benchmark::State& state) {
         state.SkipWithError("the appended records were not taken in");
 }
 BENCHMARK(BM_TakeInOneAppend)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// One run of parlo-cli on the fixture's store, its output dropped; false when
+// it did not end with status 0.
+bool RunCli(const fs::path& dir, const std::vector<std::string>& args) {
+    static const fs::path program = platform::BinDir() / "parlo-cli";
+    std::vector<std::string> store = {program.string(), "--yes", "--data-dir", dir.string()};
+    store.insert(store.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : store)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A store with one user folder, for the whole-process runs.
+class CliFixture : public StoreFixture {
+  public:
+    explicit CliFixture(int n) : StoreFixture(n), n_(n) {
+        ok_ = RunCli(dir(), {"folders", "add", "Work"});
+        Reset();
+    }
+    bool ok() const { return ok_; }
+    // A record in the middle of the list.
+    std::string middle() const { return std::to_string(n_ / 2 + 1); }
+
+  private:
+    int n_;
+    bool ok_;
+};
+
+// "parlo-cli list all": start, load, print every record, exit.
+void BM_ProcessList(benchmark::State& state) {
+    CliFixture f(static_cast<int>(state.range(0)));
+    if (!f.ok())
+        state.SkipWithError("parlo-cli cannot be run");
+    for (auto _ : state) {
+        if (!RunCli(f.dir(), {"list", "all"}))
+            state.SkipWithError("list failed");
+    }
+}
+BENCHMARK(BM_ProcessList)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// "parlo-cli delete ID": one record to the Recycle Bin.
+void BM_ProcessDelete(benchmark::State& state) {
+    CliFixture f(static_cast<int>(state.range(0)));
+    if (!f.ok())
+        state.SkipWithError("parlo-cli cannot be run");
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.Reset();
+        state.ResumeTiming();
+        if (!RunCli(f.dir(), {"delete", f.middle()}))
+            state.SkipWithError("delete failed");
+    }
+}
+BENCHMARK(BM_ProcessDelete)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// "parlo-cli move Work ID": one record into a user folder.
+void BM_ProcessMove(benchmark::State& state) {
+    CliFixture f(static_cast<int>(state.range(0)));
+    if (!f.ok())
+        state.SkipWithError("parlo-cli cannot be run");
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.Reset();
+        state.ResumeTiming();
+        if (!RunCli(f.dir(), {"move", "Work", f.middle()}))
+            state.SkipWithError("move failed");
+    }
+}
+BENCHMARK(BM_ProcessMove)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The floor of every run above: starting parlo-cli and ending it.
+void BM_ProcessVersion(benchmark::State& state) {
+    CliFixture f(1);
+    for (auto _ : state) {
+        if (!RunCli(f.dir(), {"version"}))
+            state.SkipWithError("parlo-cli cannot be run");
+    }
+}
+BENCHMARK(BM_ProcessVersion)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <locale.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace cordis {
@@ -49,13 +52,54 @@ std::string EncodeLogLine(std::u16string_view stamp, std::u16string_view text) {
 
 CommLog::CommLog(std::filesystem::path file) : file_(std::move(file)), resolved_(!file_.empty()) {}
 
+void CommLog::Resolve() {
+    if (resolved_)
+        return;
+    file_ = platform::DevicePath("\\comm.log");
+    resolved_ = true;
+    if (auto kb = platform::Registry::Device().QueryDword(platform::Hive::CurrentUser, kLogLimitKey,
+                                                          kLogLimitValue))
+        limit_ = static_cast<uint64_t>(*kb) * 1024;
+}
+
 const std::filesystem::path& CommLog::file() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!resolved_) {
-        file_ = platform::DevicePath("\\comm.log");
-        resolved_ = true;
-    }
+    Resolve();
     return file_;
+}
+
+void CommLog::SetSizeLimit(uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Resolve();
+    limit_ = bytes;
+}
+
+int CommLog::OpenForAppend(size_t bytes) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return -1;
+        // Several programs log to the same file: the lock keeps one from
+        // moving the log aside while another writes or moves it.
+        flock(fd, LOCK_EX);
+        struct stat held;
+        if (limit_ == 0 || fstat(fd, &held) != 0 || held.st_size == 0 ||
+            static_cast<uint64_t>(held.st_size) + bytes <= limit_)
+            return fd;
+        // Move it aside only if the name still leads to the file we hold:
+        // another program may have done so meanwhile.
+        struct stat named;
+        if (stat(file_.c_str(), &named) == 0 && named.st_ino == held.st_ino &&
+            named.st_dev == held.st_dev) {
+            std::filesystem::path old = file_;
+            old += ".1";
+            if (rename(file_.c_str(), old.c_str()) != 0) {
+                return fd;  // cannot move it: keep appending rather than lose lines
+            }
+        }
+        close(fd);
+    }
+    return open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
 std::u16string CommLog::Stamp() {
@@ -82,11 +126,8 @@ void CommLog::Flush() {
 void CommLog::WriteOut() {
     if (pending_.empty())
         return;
-    if (!resolved_) {
-        file_ = platform::DevicePath("\\comm.log");
-        resolved_ = true;
-    }
-    int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    Resolve();
+    int fd = OpenForAppend(pending_.size());
     if (fd >= 0) {
         // One write: lines of two threads or two programs never interleave.
         ssize_t n = write(fd, pending_.data(), pending_.size());

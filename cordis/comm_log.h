@@ -1,6 +1,7 @@
 // "comm.log": one UTF-16LE line per step of the phone link, appended.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
@@ -8,6 +9,13 @@
 #include <string_view>
 
 namespace cordis {
+
+// The size at which "comm.log" is moved aside to "comm.log.1" (replacing the
+// one before) and a new log begins: HKEY_CURRENT_USER\Software\Tarnwell
+// Skyvane pro\Cordis, DWORD "LogLimitKB" (0: never), else this default.
+inline constexpr uint64_t kDefaultLogLimit = 8ull << 20;
+inline constexpr const char* kLogLimitKey = "Software\\Tarnwell Skyvane pro\\Cordis";
+inline constexpr const char* kLogLimitValue = "LogLimitKB";
 
 class CommLog {
   public:
@@ -28,17 +36,27 @@ class CommLog {
     // Writes the lines that wait.
     void Flush();
 
+    // The size limit in bytes (0: the log grows without limit). A log at the
+    // default place reads it from the registry on first use; any other log
+    // keeps the default until this is called.
+    void SetSizeLimit(uint64_t bytes);
+
     const std::filesystem::path& file();
 
   private:
     std::u16string Stamp();
+    void Resolve();   // with mutex_ held
     void WriteOut();  // with mutex_ held
+    // Opens the log for appending, moving a full one aside first; -1 when it
+    // cannot be opened. The descriptor holds an exclusive lock.
+    int OpenForAppend(size_t bytes);
 
     std::string pending_;
 
     std::mutex mutex_;
     std::filesystem::path file_;
     bool resolved_ = false;
+    uint64_t limit_ = kDefaultLogLimit;
     time_t stamp_time_ = -1;
     std::u16string stamp_;
 };

@@ -66,10 +66,10 @@ std::string AppKey() {
 // Starts a program; a program that cannot be found or started fails quietly.
 void Start(const std::filesystem::path& dir, const std::string& name,
            const std::string& command_line) {
-    std::filesystem::path program = platform::ResolveProgram(dir, name);
-    if (program.empty())
-        program = dir / name;
-    platform::StartDetached(program, platform::SplitCommandLine(command_line));
+    platform::Launch launch = platform::ResolveLaunch(dir, name, command_line);
+    if (launch.program.empty())
+        launch.program = dir / name;
+    platform::StartDetached(launch.program, launch.args);
 }
 
 std::optional<std::string> UserProgram() {

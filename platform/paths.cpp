@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -91,6 +92,24 @@ fs::path DevicePath(std::string_view handheld_path) {
     }
     flush();
     return out;
+}
+
+fs::path ShippedFile(const std::string& name) {
+#ifndef SKYVANE_BIN_TO_DATA
+#define SKYVANE_BIN_TO_DATA "../../../share/skyvane"
+#endif
+    std::vector<fs::path> candidates;
+    std::string data = Env("SKYVANE_DATA_DIR");
+    if (!data.empty())
+        candidates.push_back(fs::path(data) / name);
+    candidates.push_back(BinDir() / name);
+    candidates.push_back((BinDir() / SKYVANE_BIN_TO_DATA / name).lexically_normal());
+    std::error_code ec;
+    for (const fs::path& p : candidates) {
+        if (fs::is_regular_file(p, ec))
+            return p;
+    }
+    return {};
 }
 
 fs::path BinDir() {

@@ -26,6 +26,13 @@ std::filesystem::path DevicePath(std::string_view handheld_path);
 // running executable).
 std::filesystem::path BinDir();
 
+// A file shipped with the suite (the device database "vok.dat", the Today
+// banner): $SKYVANE_DATA_DIR/name, else beside the programs (a build tree),
+// else in the data directory of an installation (<prefix>/share/skyvane,
+// found from the programs' directory <prefix>/lib/skyvane/bin). Empty when
+// none exists.
+std::filesystem::path ShippedFile(const std::string& name);
+
 // The registry key of the installation directory and the profile key.
 inline constexpr const char* kAppKeyName = "Tarnwell Skyvane pro";
 inline constexpr const char* kInstallKey = "SOFTWARE\\Apps\\Tarnwell Skyvane pro";

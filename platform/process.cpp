@@ -1,11 +1,15 @@
 #include "platform/process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -43,9 +47,24 @@ fs::path SearchPath(const std::string& name) {
     return {};
 }
 
-const std::vector<const char*> kBrowsers = {"x-www-browser", "sensible-browser", "firefox",
-                                            "chromium"};
-const std::vector<const char*> kMailers = {"thunderbird", "evolution", "kmail", "claws-mail"};
+// Desktop stand-ins for the handheld's browser and mail client, most specific
+// first. An empty program list entry stands for "xdg-open with these args".
+struct DesktopChoice {
+    const char* program;
+    const char* arg;  // nullptr: none
+};
+
+const char* StartPage() {
+    const char* page = std::getenv("SKYVANE_START_PAGE");
+    return page && *page ? page : kDefaultStartPage;
+}
+
+bool IsBrowser(const std::string& lower) {
+    return lower == "iexplore.exe" || lower == "iexplore";
+}
+bool IsMailer(const std::string& lower) {
+    return lower == "tmail.exe" || lower == "tmail";
+}
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -89,8 +108,8 @@ fs::path ResolveProgram(const fs::path& dir, const std::string& name) {
     if (slash != std::string::npos)
         base = base.substr(slash + 1);
     std::string lower = Lower(base);
-    if (lower == "iexplore.exe" || lower == "tmail.exe")
-        return SearchPath("xdg-open");
+    if (IsBrowser(lower) || IsMailer(lower))
+        return DesktopProgram(lower).program;
     std::string stem = base;
     if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".exe") == 0)
         stem = base.substr(0, base.size() - 4);
@@ -102,6 +121,118 @@ fs::path ResolveProgram(const fs::path& dir, const std::string& name) {
         if (IsExecutable(candidate))
             return candidate;
     return SearchPath(stem);
+}
+
+fs::path FindOnPath(const std::string& name) {
+    return SearchPath(name);
+}
+
+std::optional<std::string> RunCapture(const fs::path& program, const std::vector<std::string>& args,
+                                      int timeout_ms) {
+    int out[2];
+    if (program.empty() || ::pipe2(out, O_CLOEXEC) != 0)
+        return std::nullopt;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<std::string> argv_store{program.string()};
+    argv_store.insert(argv_store.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argv_store)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    if (rc != 0) {
+        ::close(out[0]);
+        return std::nullopt;
+    }
+    std::string text;
+    bool timed_out = false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) {
+            timed_out = true;
+            break;
+        }
+        pollfd p{out[0], POLLIN, 0};
+        int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            timed_out = ready == 0;
+            break;
+        }
+        char buf[4096];
+        ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(out[0]);
+    if (timed_out)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (timed_out || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return text;
+}
+
+Launch DesktopProgram(const std::string& name) {
+    std::string lower = Lower(name);
+    size_t slash = lower.find_last_of("\\/");
+    if (slash != std::string::npos)
+        lower = lower.substr(slash + 1);
+    std::vector<DesktopChoice> choices;
+    if (IsBrowser(lower)) {
+        // xdg-open without an argument only prints its usage: it needs a page.
+        choices = {{"x-www-browser", nullptr},
+                   {"sensible-browser", nullptr},
+                   {"xdg-open", StartPage()},
+                   {"firefox", nullptr},
+                   {"chromium", nullptr}};
+    } else if (IsMailer(lower)) {
+        choices = {{"xdg-email", nullptr}, {"thunderbird", nullptr}, {"evolution", nullptr},
+                   {"kmail", nullptr},     {"claws-mail", nullptr},  {"xdg-open", "mailto:"}};
+    }
+    for (const DesktopChoice& c : choices) {
+        fs::path found = SearchPath(c.program);
+        if (found.empty())
+            continue;
+        Launch launch{found, {}};
+        if (c.arg)
+            launch.args.push_back(c.arg);
+        return launch;
+    }
+    return {};
+}
+
+Launch ResolveLaunch(const fs::path& dir, const std::string& name,
+                     const std::string& command_line) {
+    std::string base = name;
+    size_t slash = base.find_last_of("\\/");
+    if (slash != std::string::npos)
+        base = base.substr(slash + 1);
+    std::string lower = Lower(base);
+    Launch launch;
+    if (IsBrowser(lower) || IsMailer(lower))
+        launch = DesktopProgram(lower);
+    else
+        launch.program = ResolveProgram(dir, name);
+    for (std::string& a : SplitCommandLine(command_line))
+        launch.args.push_back(std::move(a));
+    return launch;
 }
 
 bool StartDetached(const fs::path& program, const std::vector<std::string>& args) {

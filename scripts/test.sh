@@ -7,6 +7,8 @@ jobs=$(nproc)
 
 scripts/setup.sh build
 (cd build && ctest --output-on-failure -j"$jobs")
+# The Debian package of that build installs and runs from a scratch root.
+scripts/check-package.sh build
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/scripts/lsan.supp:print_suppressions=0}

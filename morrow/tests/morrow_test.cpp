@@ -73,7 +73,9 @@ class MorrowTest : public ::testing::Test {
         fs::create_directories(home_ / "path");
         MakeExecutable(home_ / "path" / "xdg-open");
         old_path_ = getenv("PATH") ? getenv("PATH") : "";
-        setenv("PATH", (home_ / "path").string().append(":").append(old_path_).c_str(), 1);
+        // Only the test's stand-ins: the machine's own browser must not count.
+        setenv("PATH", (home_ / "path").string().c_str(), 1);
+        unsetenv("SKYVANE_START_PAGE");
         MakeExecutable(home_ / "connect.exe");
         MakeExecutable(home_ / "Parlo.exe");
         platform::SetProgramStarterForTesting(
@@ -174,10 +176,10 @@ TEST_F(MorrowTest, TapRegionsStartTheirProgramsAtTheEdges) {
     const std::vector<Case> cases = {
         {0, home_ / "connect.exe", {"c"}},
         {48, home_ / "connect.exe", {"c"}},
-        {49, opener, {}},
-        {82, opener, {}},
-        {83, opener, {}},
-        {121, opener, {}},
+        {49, opener, {platform::kDefaultStartPage}},
+        {82, opener, {platform::kDefaultStartPage}},
+        {83, opener, {"mailto:"}},
+        {121, opener, {"mailto:"}},
         {122, home_ / "Parlo.exe", {}},
         {156, home_ / "Parlo.exe", {}},
         {157, user_program, {}},
@@ -194,6 +196,21 @@ TEST_F(MorrowTest, TapRegionsStartTheirProgramsAtTheEdges) {
         EXPECT_EQ(starts[0].args, c.args) << "x = " << c.x;
     }
     EXPECT_TRUE(prompt_.shown().empty());
+}
+
+TEST_F(MorrowTest, WebAndMailStartTheDesktopsBrowserAndMailClient) {
+    MakeExecutable(home_ / "path" / "x-www-browser");
+    MakeExecutable(home_ / "path" / "xdg-email");
+    QWidget* window = Create();
+    ASSERT_NE(window, nullptr);
+    today::SendMessage(window, TODAY_WM_LBUTTONUP, 0, today::MakeLParam(60, 10));
+    today::SendMessage(window, TODAY_WM_LBUTTONUP, 0, today::MakeLParam(100, 10));
+    auto starts = Starts();
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[0].program, home_ / "path" / "x-www-browser");
+    EXPECT_TRUE(starts[0].args.empty());
+    EXPECT_EQ(starts[1].program, home_ / "path" / "xdg-email");
+    EXPECT_TRUE(starts[1].args.empty());
 }
 
 TEST_F(MorrowTest, ClicksOnTheWindowAreTaps) {

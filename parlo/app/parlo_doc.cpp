@@ -39,7 +39,9 @@ unsigned PlaceOf(int mode) {
 
 std::u16string NoModemMessage() {
     return u"No modem is registered. Register the phone's serial port with "
-           u"'parlo-cli modem add NAME PORT', or let 'parlo-cli modem detect' find it.";
+           u"'parlo-cli modem add NAME PORT', or let 'parlo-cli modem detect' find it. "
+           u"The Options dialog (\"Use port\"; 'parlo-cli options use-port on port NAME') "
+           u"chooses the port to use.";
 }
 
 std::u16string FormatCountText(std::u16string format, int count, const std::u16string& text) {
@@ -534,9 +536,11 @@ void CParloDoc::SetSettings(const CSettings& settings) {
 std::filesystem::path CParloDoc::DeviceDatabasePath() const {
     std::filesystem::path own = m_dataDir / "vok.dat";
     std::error_code ec;
-    if (!std::filesystem::exists(own, ec) &&
-        std::filesystem::exists(platform::BinDir() / "vok.dat", ec))
-        return platform::BinDir() / "vok.dat";
+    if (!std::filesystem::exists(own, ec)) {
+        std::filesystem::path shipped = platform::ShippedFile("vok.dat");
+        if (!shipped.empty())
+            return shipped;
+    }
     return own;
 }
 

@@ -8,6 +8,8 @@
 
 #include "cordis/cordis.h"
 #include "parlo/cli/cli.h"
+#include "platform/device_users.h"
+#include "platform/ports.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -16,11 +18,13 @@ namespace cli {
 namespace {
 
 constexpr const char* kAtUsage =
-    "usage: parlo-cli at [--port NAME] [--baud N] [--timeout SECONDS] [COMMAND...]\n"
-    "  NAME is a \"COMn:\" port or a device path (default: the first modem's port).\n"
-    "  Without COMMANDs, one command per line is read from standard input.\n"
-    "  After a \">\" prompt the next COMMAND is sent as the message body, ended\n"
-    "  with Ctrl-Z.\n";
+    "usage: parlo-cli at [--port NAME | NAME] [--baud N] [--timeout SECONDS] [COMMAND...]\n"
+    "  NAME is a \"COMn:\" port or a device path (default: the first modem's port);\n"
+    "  it may also be given as the first word.\n"
+    "  Every COMMAND is sent, also after one that failed; the exit status is 1\n"
+    "  when any failed. Without COMMANDs, one command per line is read from\n"
+    "  standard input. After a \">\" prompt the next COMMAND is sent as the\n"
+    "  message body, ended with Ctrl-Z.\n";
 
 // The port of the first data modem (ExtModems entry of device type 1).
 std::string DefaultPort() {
@@ -45,6 +49,27 @@ bool ParseInt(const std::string& s, int lo, int hi, int* out) {
         return false;
     *out = static_cast<int>(v);
     return true;
+}
+
+// A port name rather than a command: a device path or "COMn:".
+bool LooksLikePort(const std::string& word) {
+    if (!word.empty() && word[0] == '/')
+        return true;
+    if (word.size() < 5 || word.back() != ':')
+        return false;
+    if (!platform::EqualsNoCase(word.substr(0, 3), "COM"))
+        return false;
+    return word.find_first_not_of("0123456789", 3) == word.size() - 1;
+}
+
+// Who else holds the port, when someone does.
+void ExplainPort(Context& ctx, const std::string& port) {
+    if (auto device = platform::ResolvePort(port)) {
+        std::string why =
+            platform::ExplainDeviceHolders(*device, platform::FindDeviceHolders(*device));
+        if (!why.empty())
+            ctx.err << why;
+    }
 }
 
 // Line ends of the reply as the terminal shows them.
@@ -87,6 +112,8 @@ int CmdAt(Context& ctx) {
         } else if (a.size() > 1 && a[0] == '-' && a.rfind("--", 0) == 0) {
             ctx.err << "parlo-cli at: unknown option " << a << "\n" << kAtUsage;
             return kUsage;
+        } else if (commands.empty() && port.empty() && LooksLikePort(a)) {
+            port = a;
         } else {
             commands.push_back(a);
         }
@@ -95,7 +122,9 @@ int CmdAt(Context& ctx) {
     if (port.empty())
         port = DefaultPort();
     if (port.empty()) {
-        ctx.err << "parlo-cli at: no modem registered; give --port NAME\n";
+        ctx.err << "parlo-cli at: no modem is registered. Give the port (parlo-cli at "
+                   "/dev/ttyUSB0 AT), or register the phone with 'parlo-cli modem add NAME "
+                   "PORT' or 'parlo-cli modem detect'.\n";
         return kFailed;
     }
 
@@ -103,18 +132,22 @@ int CmdAt(Context& ctx) {
     link->StartSAR();
     if (!link->OpenPort(platform::FromUtf8(port))) {
         ctx.err << "parlo-cli at: cannot open port " << port << "\n";
+        ExplainPort(ctx, port);
+        link->StopSAR();
+        return kFailed;
+    }
+    if (!link->SetParams(baud, 0, 8, 0)) {
+        ctx.err << "parlo-cli at: cannot configure port " << port << "\n";
+        link->ClosePort();
         link->StopSAR();
         return kFailed;
     }
     int status = kOk;
-    if (!link->SetParams(baud, 0, 8, 0)) {
-        ctx.err << "parlo-cli at: cannot configure port " << port << "\n";
-        status = kFailed;
-    }
+    int failed = 0;
     bool body_next = false;
     size_t next = 0;
     std::string command;
-    while (status == kOk) {
+    for (;;) {
         if (from_stdin) {
             if (!std::getline(std::cin, command))
                 break;
@@ -137,12 +170,20 @@ int CmdAt(Context& ctx) {
             ctx.out << Printable(reply) << "\n";
         ctx.out << (result ? "result: 1 (done)\n" : "result: 0 (failed or no answer)\n");
         ctx.out.flush();
-        if (!result)
+        if (!result) {
             status = kFailed;
+            ++failed;
+        }
         body_next = result && reply == u">";
     }
     link->ClosePort();
     link->StopSAR();
+    if (failed > 0) {
+        ctx.err << "parlo-cli at: " << failed << (failed == 1 ? " command" : " commands")
+                << " failed\n";
+        // Garbage or no answers from a port that another program holds.
+        ExplainPort(ctx, port);
+    }
     return status;
 }
 

@@ -1,6 +1,11 @@
 // parlo-cli modem and options: the modems the client may use (the ExtModems
 // registry entries) and the settings of the Options dialog.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iomanip>
 #include <ostream>
 #include <string>
@@ -10,6 +15,7 @@
 #include "parlo/cli/cli.h"
 #include "parlo/cli/store_cli.h"
 #include "parlo/store/modems.h"
+#include "platform/device_users.h"
 #include "platform/ports.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -22,7 +28,9 @@ constexpr const char* kModemUsage =
     "usage: parlo-cli modem list\n"
     "       parlo-cli modem add NAME PORT     (PORT: COMn: or a device such as /dev/ttyUSB0)\n"
     "       parlo-cli modem remove NAME\n"
-    "       parlo-cli modem detect [--sysfs DIR] [--dev DIR]\n";
+    "       parlo-cli modem detect [--sysfs DIR] [--dev DIR]\n"
+    "       parlo-cli modem rule NAME [--sysfs DIR]   (the udev rule that keeps\n"
+    "                                       ModemManager away from the modem)\n";
 
 constexpr const char* kOptionsUsage =
     "usage: parlo-cli options [KEY VALUE]...\n"
@@ -84,12 +92,24 @@ int ModemDetect(Context& ctx, platform::Registry& reg, const std::vector<std::st
         ctx.out << "No serial device found (USB serial, ACM, rfcomm or IrDA).\n";
         return kFailed;
     }
-    for (const platform::SerialDevice& d : devices)
+    // A device that another program holds (ModemManager on most desktops)
+    // is not probed: both would get garbage, and the other program might
+    // take our probe for its own answer.
+    std::vector<platform::SerialDevice> free;
+    for (const platform::SerialDevice& d : devices) {
+        platform::DeviceHolders holders = platform::FindDeviceHolders(d.path, sysfs);
+        std::string why = platform::ExplainDeviceHolders(d.path, holders);
+        if (!why.empty()) {
+            ctx.out << "Skipping " << d.path << ":\n" << why;
+            continue;
+        }
         ctx.out << "Probing " << d.path << " ...\n";
+        free.push_back(d);
+    }
     std::vector<parlo::DetectedModem> found = parlo::DetectModems(
-        reg, devices, [](const std::string& path) { return parlo::ProbeModem(path); });
+        reg, free, [](const std::string& path) { return parlo::ProbeModem(path); });
     if (found.empty()) {
-        ctx.out << "No device answered \"AT\".\n";
+        ctx.out << (free.empty() ? "No free device to probe.\n" : "No device answered \"AT\".\n");
         return kFailed;
     }
     for (const parlo::DetectedModem& m : found) {
@@ -97,6 +117,37 @@ int ModemDetect(Context& ctx, platform::Registry& reg, const std::vector<std::st
                 << (m.key.empty() ? " (registered already)\n"
                                   : " and is registered as ExtModems\\" + m.key + "\n");
     }
+    return kOk;
+}
+
+// The udev rule for a registered modem, on standard output, for the helper
+// script that installs it.
+int ModemRule(Context& ctx, platform::Registry& reg, const std::string& name,
+              const std::string& sysfs) {
+    const parlo::ExtModem* modem = nullptr;
+    std::vector<parlo::ExtModem> modems = parlo::ListExtModems(reg);
+    for (const parlo::ExtModem& m : modems) {
+        if (m.key == name || m.friendly_name.value_or("") == name)
+            modem = &m;
+    }
+    if (!modem || !modem->port) {
+        ctx.err << "parlo-cli: no modem named '" << name << "' (see 'parlo-cli modem list')\n";
+        return kFailed;
+    }
+    auto device = platform::ResolvePort(reg, *modem->port);
+    if (!device) {
+        ctx.err << "parlo-cli: the port " << *modem->port << " of '" << name
+                << "' leads to no device\n";
+        return kFailed;
+    }
+    auto ids = platform::UsbIdsOf(*device, sysfs);
+    if (!ids) {
+        ctx.err << "parlo-cli: " << *device
+                << " is not a USB device; a rule by vendor and product id does not fit it\n";
+        return kFailed;
+    }
+    ctx.out << "# " << name << " on " << *device << ": keep ModemManager away from it\n"
+            << platform::ModemManagerIgnoreRule(*ids) << "\n";
     return kOk;
 }
 
@@ -111,12 +162,110 @@ void PrintOptions(Context& ctx, const parlo::CSettings& s) {
             << "smsc               " << platform::ToUtf8(s.m_strSmsCentre) << "\n"
             << "delete-after-sync  " << (s.m_bDeleteAfterSync ? "on" : "off") << "\n"
             << "use-port           " << (s.m_bUsePort ? "on" : "off") << "\n"
-            << "port               " << platform::ToUtf8(s.m_strUserPort) << "\n"
+            << "port               " << (s.m_bUsePort ? platform::ToUtf8(s.m_strUserPort) : "")
+            << "\n"
             << "phonebook          " << place << "\n"
             << "concatenated       " << (s.m_bConcatenated ? "on" : "off") << "\n"
             << "(phone model \"" << platform::ToUtf8(s.m_strPhoneModel) << "\", provider \""
             << platform::ToUtf8(s.m_strProvider) << "\", connection \""
             << platform::ToUtf8(s.m_strConnection) << "\")\n";
+}
+
+// What reading "vok.ini" found, beyond what the loading rules make of it.
+struct SettingsFileCheck {
+    enum class State { kAbsent, kComplete, kDamaged, kUnreadable } state = State::kAbsent;
+    std::string reason;                        // kDamaged, kUnreadable
+    std::vector<std::string> kept, fell_back;  // kDamaged: names of settings
+};
+
+// Which settings a damaged file still gives: the file is parsed over two
+// different starting values; a field that ends up the same in both was
+// read from the file, the others fell back.
+void CompareFields(std::string_view bytes, SettingsFileCheck* check) {
+    parlo::CSettings a, b;
+    b.m_strPhoneModel = b.m_strProvider = b.m_strConnection = b.m_strSmsCentre = u"\x1";
+    b.m_strKept4 = b.m_strKept5 = b.m_strKept6 = b.m_strKept8 = b.m_strKept9 = b.m_strKept11 =
+        u"\x1";
+    b.m_bAutoSync = b.m_nAutoSyncInterval = b.m_bOwnSmsCentre = b.m_bDeleteAfterSync = -7;
+    b.m_nKept10 = b.m_nKept16 = b.m_nKept17 = b.m_nKept18 = b.m_nKept19 = -7;
+    b.m_pairs[u"\x1"] = u"\x1";
+    parlo::ParseVokIni(bytes, &a);
+    parlo::ParseVokIni(bytes, &b);
+    auto note = [check](const char* name, bool read) {
+        (read ? check->kept : check->fell_back).push_back(name);
+    };
+    note("phone model", a.m_strPhoneModel == b.m_strPhoneModel);
+    note("provider", a.m_strProvider == b.m_strProvider);
+    note("connection", a.m_strConnection == b.m_strConnection);
+    note("auto-sync", a.m_bAutoSync == b.m_bAutoSync);
+    note("interval", a.m_nAutoSyncInterval == b.m_nAutoSyncInterval);
+    note("use-smsc", a.m_bOwnSmsCentre == b.m_bOwnSmsCentre);
+    note("smsc", a.m_strSmsCentre == b.m_strSmsCentre);
+    note("delete-after-sync", a.m_bDeleteAfterSync == b.m_bDeleteAfterSync);
+    bool others = a.m_strKept4 == b.m_strKept4 && a.m_strKept5 == b.m_strKept5 &&
+                  a.m_strKept6 == b.m_strKept6 && a.m_strKept8 == b.m_strKept8 &&
+                  a.m_strKept9 == b.m_strKept9 && a.m_nKept10 == b.m_nKept10 &&
+                  a.m_strKept11 == b.m_strKept11 && a.m_nKept16 == b.m_nKept16 &&
+                  a.m_nKept17 == b.m_nKept17 && a.m_nKept18 == b.m_nKept18 &&
+                  a.m_nKept19 == b.m_nKept19 && a.m_pairs == b.m_pairs;
+    note("the values kept for other programs", others);
+}
+
+SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file) {
+    SettingsFileCheck check;
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return check;
+        check.state = SettingsFileCheck::State::kUnreadable;
+        check.reason = std::strerror(errno);
+        return check;
+    }
+    std::string bytes;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            check.state = SettingsFileCheck::State::kUnreadable;
+            check.reason = std::strerror(errno);
+            ::close(fd);
+            return check;
+        }
+        if (n == 0)
+            break;
+        bytes.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    parlo::CSettings probe;
+    int r = parlo::ParseVokIni(bytes, &probe);
+    if (r == 1) {
+        check.state = SettingsFileCheck::State::kComplete;
+        return check;
+    }
+    check.state = SettingsFileCheck::State::kDamaged;
+    if (bytes.empty()) {
+        check.reason = "it is empty";
+    } else if (r == 2) {
+        check.reason = "it is not a settings file";
+    } else {
+        check.reason = "it ends in the middle of a setting";
+    }
+    if (r == 0) {
+        CompareFields(bytes, &check);
+    } else {
+        // Nothing of it is read: every setting takes its default.
+        CompareFields(std::string_view(), &check);
+    }
+    return check;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (size_t i = 0; i < names.size(); ++i)
+        out += (i ? ", " : "") + names[i];
+    return out.empty() ? "none" : out;
 }
 
 bool ValidSmsCentre(const std::u16string& n) {
@@ -138,12 +287,19 @@ int CmdModem(Context& ctx) {
             ctx.err << "parlo-cli: " << error << "\n";
             return kFailed;
         }
-        ctx.out << "Registered " << a[1] << " on "
-                << reg.QueryString(platform::Hive::LocalMachine, "ExtModems\\" + key, "Port")
-                       .value_or("")
-                << ".\n";
+        std::string port =
+            reg.QueryString(platform::Hive::LocalMachine, "ExtModems\\" + key, "Port").value_or("");
+        ctx.out << "Registered " << a[1] << " on " << port << ".\n";
+        if (auto device = platform::ResolvePort(reg, port)) {
+            std::string why =
+                platform::ExplainDeviceHolders(*device, platform::FindDeviceHolders(*device), a[1]);
+            if (!why.empty())
+                ctx.err << "Warning: " << why;
+        }
         return kOk;
     }
+    if (sub == "rule" && (a.size() == 2 || (a.size() == 4 && a[2] == "--sysfs")))
+        return ModemRule(ctx, reg, a[1], a.size() == 4 ? a[3] : "/sys/class/tty");
     if (sub == "remove" && a.size() == 2) {
         if (!parlo::RemoveExtModem(reg, a[1])) {
             ctx.err << "parlo-cli: no modem named '" << a[1] << "'\n";
@@ -165,9 +321,35 @@ int CmdOptions(Context& ctx) {
     }
     parlo::NullParloView view;
     parlo::CParloDoc doc(&view, &ctx.prompt);
+    const std::filesystem::path file = doc.m_dataDir / "vok.ini";
+    SettingsFileCheck check = CheckSettingsFile(file);
     doc.LoadSettings();
     doc.LoadPhonebookSettings();
+    if (check.state == SettingsFileCheck::State::kDamaged) {
+        // The port lives in the registry, not in the damaged file: keep it.
+        auto port = doc.m_registry.QueryString(platform::Hive::CurrentUser, parlo::kProfileDataKey,
+                                               "userport");
+        doc.m_settings.m_strUserPort = port ? platform::FromUtf8(*port) : std::u16string();
+        doc.m_settings.m_bUsePort = doc.m_settings.m_strUserPort.empty() ? 0 : 1;
+        check.kept.push_back("use-port and port");
+        check.kept.push_back("concatenated");  // a profile value too
+    }
     parlo::CSettings s = doc.m_settings;
+    if (check.state == SettingsFileCheck::State::kUnreadable) {
+        ctx.err << "parlo-cli: " << file.string() << " cannot be read (" << check.reason << ")"
+                << (a.empty() ? "; these are the defaults, not your settings" : "") << "\n";
+        if (!a.empty()) {
+            ctx.err << "parlo-cli: nothing was changed: saving now would replace your settings "
+                       "with the defaults\n";
+            return kFailed;
+        }
+    } else if (check.state == SettingsFileCheck::State::kDamaged) {
+        ctx.err << "parlo-cli: " << file.string() << " is damaged (" << check.reason << ").\n"
+                << "  kept:                      " << JoinNames(check.kept) << "\n"
+                << "  fell back to the defaults: " << JoinNames(check.fell_back) << "\n";
+        if (!a.empty())
+            ctx.err << "  Saving writes these values.\n";
+    }
     if (a.empty()) {
         PrintOptions(ctx, s);
         return kOk;
@@ -238,7 +420,12 @@ int CmdOptions(Context& ctx) {
         doc.Ask(57346);  // "Save failed."
         return kFailed;
     }
-    PrintOptions(ctx, s);
+    // What was saved, read back: a value cut on the way shows cut.
+    parlo::CParloDoc saved(&view, &ctx.prompt);
+    saved.LoadSettings();
+    saved.LoadPhonebookSettings();
+    ctx.out << "Saved:\n";
+    PrintOptions(ctx, saved.m_settings);
     return kOk;
 }
 

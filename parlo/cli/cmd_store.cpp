@@ -1,5 +1,6 @@
 // parlo-cli list, show, read, delete, move, empty-recycle-bin and folders:
 // the message store and the folders, without the phone.
+#include <algorithm>
 #include <iomanip>
 #include <map>
 #include <ostream>
@@ -29,10 +30,38 @@ bool InFolder(const CSmsMessage& rec, const CSmsFolder& folder) {
     return view != parlo::VIEW_NONE && parlo::ViewOfState(rec.m_nState) == view;
 }
 
-void PrintRow(std::ostream& out, CParloDoc& doc, int id, const CSmsMessage& rec) {
-    out << std::setw(5) << id << "  " << std::left << std::setw(13) << StateName(doc, rec)
-        << std::setw(21) << rec.m_time.Format() << std::setw(17)
-        << platform::ToUtf8(rec.m_strNumber) << std::right << OneLine(rec.m_strText, 50) << "\n";
+// Columns as wide as their widest cell, counted in characters: a long
+// folder name or number does not push the text out of line.
+size_t Width(const std::string& utf8) {
+    size_t n = 0;
+    for (unsigned char c : utf8)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+std::string Pad(const std::string& cell, size_t width) {
+    size_t w = Width(cell);
+    return w >= width ? cell : cell + std::string(width - w, ' ');
+}
+
+struct Row {
+    int id;
+    std::string state, time, number, text;
+};
+
+void PrintRows(std::ostream& out, const std::vector<Row>& rows) {
+    size_t state_w = Width("STATE"), time_w = Width("TIME"), number_w = Width("NUMBER");
+    for (const Row& r : rows) {
+        state_w = std::max(state_w, Width(r.state));
+        time_w = std::max(time_w, Width(r.time));
+        number_w = std::max(number_w, Width(r.number));
+    }
+    out << "   ID  " << Pad("STATE", state_w) << "  " << Pad("TIME", time_w) << "  "
+        << Pad("NUMBER", number_w) << "  TEXT\n";
+    for (const Row& r : rows) {
+        out << std::setw(5) << r.id << "  " << Pad(r.state, state_w) << "  " << Pad(r.time, time_w)
+            << "  " << Pad(r.number, number_w) << "  " << r.text << "\n";
+    }
 }
 
 // The records named by ids; reports the bad ones.
@@ -81,13 +110,16 @@ int CmdList(Context& ctx) {
             return kFailed;
         }
     }
-    ctx.out << "   ID  STATE        TIME                 NUMBER           TEXT\n";
     std::vector<CSmsMessage*> list = doc.m_store.Snapshot();
+    std::vector<Row> rows;
     for (size_t i = 0; i < list.size(); ++i) {
-        if (folder && !InFolder(*list[i], *folder))
+        const CSmsMessage& rec = *list[i];
+        if (folder && !InFolder(rec, *folder))
             continue;
-        PrintRow(ctx.out, doc, static_cast<int>(i + 1), *list[i]);
+        rows.push_back({static_cast<int>(i + 1), StateName(doc, rec), rec.m_time.Format(),
+                        platform::ToUtf8(rec.m_strNumber), OneLine(rec.m_strText, 50)});
     }
+    PrintRows(ctx.out, rows);
     return kOk;
 }
 

@@ -10,8 +10,13 @@
 #include <string>
 #include <thread>
 
+#include "parlo/app/error_hints.h"
 #include "parlo/app/parlo_doc.h"
 #include "parlo/cli/cli.h"
+#include "parlo/contacts/contact_entry.h"
+#include "parlo/sms/sms_operations.h"
+#include "parlo_strings.h"
+#include "platform/strings.h"
 #include "platform/text.h"
 
 namespace cli {
@@ -123,22 +128,69 @@ bool Start(CParloDoc& doc) {
     return doc.OnNewDocument();
 }
 
+// The error list, and what its errors mean here.
+void PrintErrors(Context& ctx, CParloDoc& doc, const std::u16string& errors) {
+    ctx.err << "Errors:\n" << platform::ToUtf8(errors) << "\n";
+    std::u16string hints = parlo::ErrorHints(doc, errors);
+    if (!hints.empty())
+        ctx.err << "\n" << platform::ToUtf8(hints) << "\n";
+}
+
 int ReportErrors(Context& ctx, CParloDoc& doc) {
     std::u16string errors = doc.Errors().Take();
     if (errors.empty()) {
         ctx.out << "Synchronisation finished.\n";
         return kOk;
     }
-    ctx.err << "Errors:\n" << platform::ToUtf8(errors) << "\n";
+    PrintErrors(ctx, doc, errors);
     return kFailed;
 }
 
 int RunSync(Context& ctx, CParloDoc& doc) {
     if (!doc.SyncNow()) {
-        ctx.err << "parlo-cli: a synchronisation is already running\n";
+        ctx.err << "parlo-cli: a synchronisation is already running; try again when it has "
+                   "finished\n";
         return kFailed;
     }
     return ReportErrors(ctx, doc);
+}
+
+// The console has no toolbar: the confirmation of a wipe order that speaks
+// of one is replaced by what the command does next.
+class ClearPrompt : public platform::Prompt {
+  public:
+    explicit ClearPrompt(platform::Prompt& inner) : inner_(inner) {}
+    platform::Answer MessageBox(const std::u16string& text, platform::Buttons buttons,
+                                platform::Icon icon, const std::u16string& caption) override {
+        if (text == strings::parlo().Load(parlo::IDS_CLEAR_ORDERED))
+            return inner_.MessageBox(
+                u"OK, the messages are deleted by the synchronisation "
+                u"that starts now.",
+                buttons, icon, caption);
+        return inner_.MessageBox(text, buttons, icon, caption);
+    }
+
+  private:
+    platform::Prompt& inner_;
+};
+
+// A number typed by the user: blanks, dashes, brackets and dots are dropped
+// with CleanNumber as the compose dialog does. A number with letters, or one
+// that keeps no digit, can never be sent: refused with the reason.
+bool CleanTypedNumber(const std::u16string& typed, std::u16string* number, std::string* why) {
+    for (char16_t c : typed) {
+        if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')) {
+            *why = "it contains letters";
+            return false;
+        }
+    }
+    *number = typed;
+    parlo::CleanNumber(*number);
+    if (number->find_first_of(u"0123456789") == std::u16string::npos) {
+        *why = "no digit is left after dropping blanks and signs";
+        return false;
+    }
+    return true;
 }
 
 std::atomic<bool> g_interrupted{false};
@@ -176,45 +228,60 @@ int CmdSend(Context& ctx) {
         ctx.err << "usage: parlo-cli send NUMBER[;NUMBER...] TEXT [--push] [--sync]\n";
         return kUsage;
     }
+    // Every number is checked before anything is stored: a number that can
+    // never be sent is refused now, not at the next synchronisation.
+    std::u16string numbers = platform::FromUtf8(words[0]);
+    std::u16string text = platform::FromUtf8(words[1]);
+    std::vector<std::u16string> cleaned;
+    size_t start = 0;
+    while (start <= numbers.size()) {
+        size_t end = numbers.find(u';', start);
+        if (end == std::u16string::npos)
+            end = numbers.size();
+        std::u16string typed = numbers.substr(start, end - start);
+        start = end + 1;
+        if (typed.find_first_not_of(u" \t") == std::u16string::npos)
+            continue;
+        std::u16string number;
+        std::string why;
+        if (!CleanTypedNumber(typed, &number, &why)) {
+            ctx.err << "parlo-cli: \"" << platform::ToUtf8(typed)
+                    << "\" is not a number a message can go to: " << why
+                    << "; nothing was queued\n";
+            return kFailed;
+        }
+        cleaned.push_back(number);
+    }
+    if (cleaned.empty()) {
+        ctx.err << "parlo-cli: no number given\n";
+        return kUsage;
+    }
     ConsoleView view(ctx.out);
     CParloDoc doc(&view, &ctx.prompt);
     if (sync) {
         if (!Start(doc))
             return kFailed;
     } else if (doc.LoadMessagesOnly() != parlo::StoreResult::kOk) {
-        ctx.err << "parlo-cli: the message store cannot be read\n";
+        ctx.err << "parlo-cli: the message store cannot be read; nothing was queued\n";
         return kFailed;
     } else {
         doc.LoadSettings();  // how long texts go out; a torn file keeps what it read
     }
     // One Outbox message per number, as the compose dialog's Send does.
-    std::u16string numbers = platform::FromUtf8(words[0]);
-    std::u16string text = platform::FromUtf8(words[1]);
     int queued = 0, failed = 0;
-    size_t start = 0;
-    while (start <= numbers.size()) {
-        size_t end = numbers.find(u';', start);
-        if (end == std::u16string::npos)
-            end = numbers.size();
-        std::u16string number = numbers.substr(start, end - start);
-        if (!number.empty()) {
-            if (doc.AddOutgoing(number, text, push)) {
-                ++queued;
-            } else {
-                ++failed;
-                ctx.err << "parlo-cli: the message to " << platform::ToUtf8(number)
-                        << " could not be stored and is not queued\n";
-            }
+    for (const std::u16string& number : cleaned) {
+        if (!doc.AddOutgoing(number, text, push)) {
+            ++failed;
+            ctx.err << "parlo-cli: the message to " << platform::ToUtf8(number)
+                    << " could not be stored and is not queued\n";
+            continue;
         }
-        start = end + 1;
+        ++queued;
+        ctx.out << "Queued a message to " << platform::ToUtf8(number) << " in the Outbox.\n";
     }
-    if (queued == 0 && failed == 0) {
-        ctx.err << "parlo-cli: no number given\n";
-        return kUsage;
-    }
+    if (queued > 1)
+        ctx.out << "Queued " << queued << " messages in the Outbox.\n";
     if (queued > 0) {
-        ctx.out << "Queued " << queued << (queued == 1 ? " message" : " messages")
-                << " in the Outbox.\n";
         parlo::CSmsPlan plan = doc.PlanText(text);
         ctx.out << (queued == 1 ? "It goes out as " : "Each goes out as ") << plan.Count()
                 << " SMS in " << parlo::CodingName(plan);
@@ -237,7 +304,8 @@ static int ClearCommand(Context& ctx, bool sim) {
         return kUsage;
     }
     ConsoleView view(ctx.out);
-    CParloDoc doc(&view, &ctx.prompt);
+    ClearPrompt prompt(ctx.prompt);
+    CParloDoc doc(&view, &prompt);
     if (!Start(doc))
         return kFailed;
     if (!(sim ? doc.ClearSimMemory() : doc.ClearPhoneMemory()))
@@ -288,7 +356,7 @@ int CmdAutoSync(Context& ctx) {
             seen = runs;
             std::u16string errors = doc.Errors().Text();
             if (!errors.empty())
-                ctx.err << "Errors:\n" << platform::ToUtf8(errors) << "\n";
+                PrintErrors(ctx, doc, errors);
         }
     }
     ctx.out << "\nStopping...\n";

@@ -51,3 +51,21 @@ TEST(Paths, HandheldPathsMapBelowTheirRoots) {
     EXPECT_EQ(platform::DevicePath("\\a\\..\\..\\etc\\passwd"), dir / "root/a/etc/passwd")
         << "no climbing out of the root";
 }
+
+TEST(Paths, ShippedFilesAreFoundInTheBuildTreeAndInAnInstallation) {
+    skyvane::testing::TempDir dir;
+    const auto bin = dir / "usr" / "lib" / "skyvane" / "bin";
+    std::filesystem::create_directories(bin);
+    skyvane::testing::ScopedEnv bin_env("SKYVANE_BIN_DIR", bin.string());
+    unsetenv("SKYVANE_DATA_DIR");
+    EXPECT_TRUE(platform::ShippedFile("vok.dat").empty());
+    // Installed: <prefix>/share/skyvane beside <prefix>/lib/skyvane/bin.
+    skyvane::testing::WriteText(dir / "usr" / "share" / "skyvane" / "vok.dat", "x");
+    EXPECT_EQ(platform::ShippedFile("vok.dat"), dir / "usr" / "share" / "skyvane" / "vok.dat");
+    // A build tree keeps it beside the programs.
+    skyvane::testing::WriteText(bin / "vok.dat", "x");
+    EXPECT_EQ(platform::ShippedFile("vok.dat"), bin / "vok.dat");
+    skyvane::testing::ScopedEnv data("SKYVANE_DATA_DIR", (dir / "data").string());
+    skyvane::testing::WriteText(dir / "data" / "vok.dat", "x");
+    EXPECT_EQ(platform::ShippedFile("vok.dat"), dir / "data" / "vok.dat");
+}

@@ -39,6 +39,40 @@ TEST(Programs, ResolveTriesExeNameThenBareNameThenBinDir) {
     EXPECT_TRUE(platform::ResolveProgram(dir.path(), "plain.exe").empty());
 }
 
+TEST(Programs, DesktopBrowserAndMailClientComeWithWhatTheyNeedToStart) {
+    TempDir dir;
+    ScopedEnv path("PATH", dir.path().string());
+    ScopedEnv page("SKYVANE_START_PAGE", "https://example.org/start");
+    EXPECT_TRUE(platform::DesktopProgram("iexplore.exe").program.empty()) << "nothing installed";
+    EXPECT_TRUE(platform::ResolveProgram(dir.path(), "\\Windows\\tmail.exe").empty());
+
+    // Only the generic opener: it gets a page, or a mail address to compose to.
+    MakeScript(dir / "xdg-open", "exit 0");
+    platform::Launch web = platform::ResolveLaunch(dir.path(), "\\Windows\\iexplore.exe", "");
+    EXPECT_EQ(web.program, dir / "xdg-open");
+    EXPECT_EQ(web.args, std::vector<std::string>{"https://example.org/start"});
+    platform::Launch mail = platform::ResolveLaunch(dir.path(), "\\Windows\\tmail.exe", "");
+    EXPECT_EQ(mail.program, dir / "xdg-open");
+    EXPECT_EQ(mail.args, std::vector<std::string>{"mailto:"});
+
+    // A known mail client comes before the opener, the default handler first.
+    MakeScript(dir / "thunderbird", "exit 0");
+    EXPECT_EQ(platform::DesktopProgram("tmail.exe").program, dir / "thunderbird");
+    MakeScript(dir / "xdg-email", "exit 0");
+    EXPECT_EQ(platform::DesktopProgram("TMAIL.EXE").program, dir / "xdg-email");
+    EXPECT_TRUE(platform::DesktopProgram("tmail.exe").args.empty());
+
+    // The desktop's chosen browser opens its own home page.
+    MakeScript(dir / "sensible-browser", "exit 0");
+    EXPECT_EQ(platform::DesktopProgram("iexplore.exe").program, dir / "sensible-browser");
+    MakeScript(dir / "x-www-browser", "exit 0");
+    web = platform::ResolveLaunch(dir.path(), "\\Windows\\iexplore.exe", "-x");
+    EXPECT_EQ(web.program, dir / "x-www-browser");
+    EXPECT_EQ(web.args, std::vector<std::string>{"-x"});
+    EXPECT_EQ(platform::ResolveProgram(dir.path(), "\\Windows\\iexplore.exe"),
+              dir / "x-www-browser");
+}
+
 TEST(Programs, StartDetachedRunsWithArgumentsAndReportsFailure) {
     TempDir dir;
     auto script = dir / "prog";

@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -105,7 +106,7 @@ bool Phone::Start() {
     modem_->SetFaults(&faults_);
     start_us_ = MonotonicUs();
     RebuildFaults();
-    SaveIfDirty();
+    SaveIfDirty(/*now=*/true);
 
     std::printf("%s\n", pty_.device().c_str());
     if (!options_.register_name.empty()) {
@@ -146,9 +147,19 @@ void Phone::DropLine() {
     drop_ = true;
 }
 
-void Phone::SaveIfDirty() {
+int64_t Phone::SaveDueInMs() const {
+    if (!dirty_)
+        return -1;
+    int64_t since_ms = (MonotonicUs() - last_save_us_) / 1000;
+    return std::max<int64_t>(0, kSaveIntervalMs - since_ms);
+}
+
+void Phone::SaveIfDirty(bool now) {
     if (!dirty_)
         return;
+    if (!now && SaveDueInMs() > 0)
+        return;
+    last_save_us_ = MonotonicUs();
     std::string error;
     if (!SaveState(options_.state_file, state_, &error)) {
         std::fprintf(stderr, "phonesim: %s\n", error.c_str());
@@ -214,6 +225,11 @@ std::string Phone::HandleControl(const std::string& line) {
         return "OK";
     if (verb == "commands")
         return "OK " + std::to_string(modem_->commands_seen());
+    if (verb == "save") {
+        // The state as it is now, for a reader of the file.
+        SaveIfDirty(/*now=*/true);
+        return dirty_ ? "ERROR cannot write the state file" : "OK";
+    }
     if (verb == "reload") {
         std::string error;
         State keep = state_;
@@ -257,7 +273,7 @@ std::string Phone::HandleControl(const std::string& line) {
             if (index == 0)
                 return "ERROR storage full or unknown";
         }
-        SaveIfDirty();
+        SaveIfDirty(/*now=*/true);
         return "OK " + std::to_string(index);
     }
     if (verb == "cmt") {
@@ -305,6 +321,8 @@ int Phone::Run() {
         if (next >= 0 && !blocked_write_) {
             timeout_ms = std::min<int64_t>(timeout_ms, (next - now + 999) / 1000);
         }
+        if (int64_t save = SaveDueInMs(); save >= 0)
+            timeout_ms = std::min<int64_t>(timeout_ms, save);
         for (size_t i = 0; i < faults_.unsolicited.size(); ++i) {
             const auto& f = faults_.unsolicited[i];
             if (f.at_ms >= 0 && !timed_fired_[i]) {
@@ -363,7 +381,7 @@ int Phone::Run() {
         control_.Service(control_fds,
                          [this](const std::string& line) { return HandleControl(line); });
     }
-    SaveIfDirty();
+    SaveIfDirty(/*now=*/true);
     transcript_.Flush();
     Unregister();
     return exit_code;

@@ -37,7 +37,12 @@ class Phone : public ModemHost {
   private:
     bool LoadStateFile(std::string* error);
     void RebuildFaults();
-    void SaveIfDirty();
+    // Writes the state file when it changed, at most every kSaveIntervalMs
+    // unless `now`: a synchronisation that reads hundreds of messages must not
+    // rewrite and fsync the whole file for each one.
+    void SaveIfDirty(bool now = false);
+    // Milliseconds until a pending write is due; -1 when none is pending.
+    int64_t SaveDueInMs() const;
     void WriteOutput();
     // Before the line goes away: lets the terminal read what was sent, for up
     // to two seconds.
@@ -60,6 +65,7 @@ class Phone : public ModemHost {
     int signal_fd_ = -1;
     int64_t start_us_ = 0;
     bool dirty_ = false;
+    int64_t last_save_us_ = 0;
     bool drop_ = false;
     bool blocked_write_ = false;
     std::vector<bool> timed_fired_;
@@ -68,5 +74,8 @@ class Phone : public ModemHost {
 };
 
 int64_t MonotonicUs();
+
+// The shortest time between two writes of the state file.
+inline constexpr int64_t kSaveIntervalMs = 100;
 
 }  // namespace phonesim

@@ -68,15 +68,25 @@ TEST_F(CliAt, BodyAfterPromptEndsWithCtrlZ) {
     EXPECT_TRUE(peer_.Done()) << peer_.error();
 }
 
-TEST_F(CliAt, FailuresAndUsage) {
+TEST_F(CliAt, EveryCommandIsSentAfterAFailedOneToo) {
     peer_.Expect("AT+X\r");  // no answer
-    AtRun r = At({"--port", peer_.device(), "--timeout", "1", "AT+X", "AT"});
-    EXPECT_EQ(r.status, cli::kFailed);
-    EXPECT_NE(r.out.find("result: 0"), std::string::npos);
-    EXPECT_EQ(r.out.find(">> AT\n"), std::string::npos);  // stops at the first failure
+    peer_.Expect("AT\r").Send("AT\r\r\nOK\r\n");
+    // The port may be given as the first word.
+    AtRun r = At({peer_.device(), "--timeout", "1", "AT+X", "AT"});
+    EXPECT_EQ(r.status, cli::kFailed) << "one command failed";
+    EXPECT_NE(r.out.find(">> AT+X\nresult: 0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(">> AT\nresult: 1"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("1 command failed"), std::string::npos) << r.err;
+    EXPECT_TRUE(peer_.Done()) << peer_.error();
+}
 
+TEST_F(CliAt, FailuresAndUsage) {
     EXPECT_EQ(At({"--port", "/nonexistent/tty", "AT"}).status, cli::kFailed);
-    EXPECT_EQ(At({"AT"}).status, cli::kFailed);  // no modem registered
+    EXPECT_EQ(At({"/nonexistent/tty", "AT"}).status, cli::kFailed);
+    AtRun none = At({"AT"});
+    EXPECT_EQ(none.status, cli::kFailed);
+    EXPECT_NE(none.err.find("parlo-cli modem add"), std::string::npos) << none.err;
+    EXPECT_NE(none.err.find("parlo-cli modem detect"), std::string::npos) << none.err;
     EXPECT_EQ(At({"--baud", "fast", "AT"}).status, cli::kUsage);
     EXPECT_EQ(At({"--frobnicate"}).status, cli::kUsage);
 }

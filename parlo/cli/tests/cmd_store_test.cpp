@@ -239,6 +239,118 @@ TEST_F(CliStoreTest, ModemsAndOptions) {
     EXPECT_EQ(Do(cli::CmdOptions, {"colour", "red"}).status, cli::kUsage);
 }
 
+TEST_F(CliStoreTest, ListColumnsStayAlignedForLongStatesAndFolders) {
+    Fill();
+    ASSERT_EQ(Do(cli::CmdFolders, {"add", "Correspondence with the landlord"}).status, cli::kOk);
+    ASSERT_EQ(Do(cli::CmdMove, {"Correspondence with the landlord", "2"}).status, cli::kOk);
+    CmdRun r = Do(cli::CmdList, {"all"});
+    ASSERT_EQ(r.status, cli::kOk);
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);
+    const size_t text_column = line.find("TEXT");
+    const size_t number_column = line.find("NUMBER");
+    ASSERT_NE(text_column, std::string::npos) << r.out;
+    int rows = 0;
+    for (const char* text : {"first line two", "second", "third", "a draft", "a template"}) {
+        size_t at = r.out.find(text);
+        ASSERT_NE(at, std::string::npos) << text;
+        size_t line_start = r.out.rfind('\n', at) + 1;
+        EXPECT_EQ(at - line_start, text_column) << text << "\n" << r.out;
+        ++rows;
+    }
+    size_t number = r.out.find("+491702");
+    EXPECT_EQ(number - (r.out.rfind('\n', number) + 1), number_column) << r.out;
+    EXPECT_EQ(rows, 5);
+}
+
+TEST_F(CliStoreTest, OptionsShowWhatWasSaved) {
+    std::string long_centre(600, '1');
+    CmdRun r = Do(cli::CmdOptions, {"use-smsc", "on", "smsc", "+" + long_centre});
+    ASSERT_EQ(r.status, cli::kOk) << r.err;
+    // Cut to the 500 characters the file holds, and shown so.
+    std::string cut = "+" + long_centre.substr(0, 499);
+    EXPECT_NE(r.out.find("smsc               " + cut + "\n"), std::string::npos) << r.out;
+
+    r = Do(cli::CmdOptions, {"use-port", "on", "port", "COM7:"});
+    EXPECT_NE(r.out.find("port               COM7:"), std::string::npos) << r.out;
+    r = Do(cli::CmdOptions, {"use-port", "off"});
+    ASSERT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_NE(r.out.find("use-port           off\nport               \n"), std::string::npos)
+        << r.out;
+}
+
+TEST_F(CliStoreTest, OptionsSayWhatADamagedFileKeptBeforeWriting) {
+    ASSERT_EQ(Do(cli::CmdOptions, {"auto-sync", "on", "interval", "30", "use-smsc", "on", "smsc",
+                                   "+4917", "use-port", "on", "port", "COM5:"})
+                  .status,
+              cli::kOk);
+    // Torn in the middle of the SMS centre number.
+    std::string bytes = parlo::testing::ReadFile(dir / "vok.ini");
+    size_t centre = bytes.find(std::string("+\0004\0", 4));
+    ASSERT_NE(centre, std::string::npos);
+    parlo::testing::WriteFile(dir / "vok.ini", bytes.substr(0, centre + 2));
+
+    CmdRun r = Do(cli::CmdOptions, {});
+    EXPECT_EQ(r.status, cli::kOk);
+    EXPECT_NE(r.err.find("is damaged (it ends in the middle of a setting)"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("kept:                      phone model, provider, connection, "
+                         "auto-sync, interval, use-smsc, use-port and port, concatenated\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("fell back to the defaults: smsc, delete-after-sync, the values kept "
+                         "for other programs\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("interval           30"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("port               COM5:"), std::string::npos) << r.out;
+
+    r = Do(cli::CmdOptions, {"smsc", "+4918"});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_NE(r.err.find("Saving writes these values."), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("auto-sync          on"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("port               COM5:"), std::string::npos) << r.out;
+
+    // A file that is not a settings file at all: everything fell back.
+    parlo::testing::WriteFile(dir / "vok.ini", "[settings]\n");
+    r = Do(cli::CmdOptions, {});
+    EXPECT_NE(r.err.find("is damaged (it is not a settings file)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("fell back to the defaults: phone model, provider"), std::string::npos)
+        << r.err;
+}
+
+TEST_F(CliStoreTest, OptionsRefuseToWriteOverAFileThatCannotBeRead) {
+    // A directory in its place: it opens, but cannot be read.
+    std::filesystem::create_directory(dir / "vok.ini");
+    CmdRun r = Do(cli::CmdOptions, {"auto-sync", "on"});
+    EXPECT_EQ(r.status, cli::kFailed);
+    EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nothing was changed"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "vok.ini"));
+    r = Do(cli::CmdOptions, {});
+    EXPECT_NE(r.err.find("these are the defaults, not your settings"), std::string::npos) << r.err;
+}
+
+TEST_F(CliStoreTest, ModemRuleForAUsbModem) {
+    parlo::testing::TempDir sys;
+    const auto usb = sys / "devices" / "1-2";
+    std::filesystem::create_directories(usb / "1-2:1.0" / "ttyACM0");
+    parlo::testing::WriteFile(usb / "idVendor", "0421\n");
+    parlo::testing::WriteFile(usb / "idProduct", "0802\n");
+    std::filesystem::create_directories(sys / "tty" / "ttyACM0");
+    std::filesystem::create_directory_symlink(usb / "1-2:1.0" / "ttyACM0",
+                                              sys / "tty" / "ttyACM0" / "device");
+    ASSERT_EQ(Do(cli::CmdModem, {"add", "Nokia", "/dev/ttyACM0"}).status, cli::kOk);
+    CmdRun r = Do(cli::CmdModem, {"rule", "Nokia", "--sysfs", (sys / "tty").string()});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_NE(r.out.find("ATTRS{idVendor}==\"0421\", ATTRS{idProduct}==\"0802\", "
+                         "ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(Do(cli::CmdModem, {"rule", "Other"}).status, cli::kFailed);
+}
+
 }  // namespace
 
 namespace {

@@ -1,6 +1,8 @@
 // parlo-cli sync, send and clear-sim against the simulated phone registered
 // as the modem of a scratch installation.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,6 +11,8 @@
 #include <vector>
 
 #include "parlo/cli/cli.h"
+#include "parlo/store/message_store.h"
+#include "platform/exclusive_file.h"
 #include "platform/prompt.h"
 #include "tools/phonesim/testing/phonesim_process.h"
 
@@ -25,6 +29,7 @@ struct CmdRun {
     int status;
     std::string out;
     std::string err;
+    std::vector<std::u16string> prompts;
 };
 
 class CmdSyncTest : public ::testing::Test {
@@ -61,7 +66,7 @@ class CmdSyncTest : public ::testing::Test {
         prompt.SetDefault(yes ? platform::Answer::Ok : platform::Answer::Cancel);
         cli::Context ctx{std::move(args), dir_, yes, !yes, out, err, prompt};
         int status = fn(ctx);
-        return {status, out.str(), err.str()};
+        return {status, out.str(), err.str(), prompt.texts()};
     }
 
     std::filesystem::path dir_;
@@ -147,6 +152,59 @@ TEST_F(CmdSyncTest, ErrorsAreListedAndTheStatusIsNonZero) {
     CmdRun sync = Run(cli::CmdSync, {});
     EXPECT_EQ(sync.status, cli::kFailed);
     EXPECT_NE(sync.err.find("Unknown ISP."), std::string::npos) << sync.err;
+    // What it means and how the run can go on.
+    EXPECT_NE(sync.err.find("not in the device database"), std::string::npos) << sync.err;
+    EXPECT_NE(sync.err.find("parlo-cli options use-smsc on smsc"), std::string::npos) << sync.err;
+}
+
+TEST_F(CmdSyncTest, ASecondSynchronisationSaysWhoHoldsThePhone) {
+    StartPhone();
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t holder = fork();
+    if (holder == 0) {
+        platform::ExclusiveFile lock;
+        char c = lock.Open(dir_ / "vok.lock") ? 'y' : 'n';
+        (void)!write(ready[1], &c, 1);
+        pause();
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    CmdRun sync = Run(cli::CmdSync, {});
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    ASSERT_EQ(c, 'y');
+    EXPECT_EQ(sync.status, cli::kFailed);
+    EXPECT_NE(sync.err.find("(process " + std::to_string(holder) + ")"), std::string::npos)
+        << sync.err;
+    EXPECT_NE(sync.err.find("holds vok.lock"), std::string::npos) << sync.err;
+    EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 0u);
+}
+
+TEST_F(CmdSyncTest, SendCleansTypedNumbersAndRefusesOnesThatCanNeverBeSent) {
+    CmdRun send = Run(cli::CmdSend, {"+49 (170) 111-1111; 0172 22 22", "Hello"});
+    EXPECT_EQ(send.status, cli::kOk) << send.err;
+    EXPECT_NE(send.out.find("Queued a message to +491701111111 in the Outbox."), std::string::npos)
+        << send.out;
+    EXPECT_NE(send.out.find("Queued a message to 01722222 in the Outbox."), std::string::npos)
+        << send.out;
+
+    // Refused at once, and nothing of the command is queued.
+    for (const char* bad : {"+49170111;0800-CALL-ME", "(-)", "+"}) {
+        CmdRun r = Run(cli::CmdSend, {bad, "Hello"});
+        EXPECT_EQ(r.status, cli::kFailed) << bad;
+        EXPECT_NE(r.err.find("nothing was queued"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("Queued"), std::string::npos) << r.out;
+    }
+    parlo::CMessageStore store(dir_);
+    ASSERT_EQ(store.LoadMessages(), parlo::StoreResult::kOk);
+    std::vector<std::u16string> numbers;
+    for (auto* m : store.Snapshot())
+        numbers.push_back(m->m_strNumber);
+    EXPECT_EQ(numbers, (std::vector<std::u16string>{u"+491701111111", u"01722222"}));
 }
 
 TEST_F(CmdSyncTest, WithoutAModemSyncFailsAndSendStillQueues) {
@@ -164,6 +222,9 @@ TEST_F(CmdSyncTest, ClearSimWipesOnlyWhenConfirmed) {
     EXPECT_EQ(phone_->ReadState()["sms"]["storages"]["SM"]["slots"].size(), 1u);
     CmdRun clear = Run(cli::CmdClearSim, {});
     EXPECT_EQ(clear.status, cli::kOk) << clear.err;
+    // The console has no toolbar to speak of.
+    ASSERT_EQ(clear.prompts.size(), 2u);
+    EXPECT_EQ(clear.prompts[1].find(u"toolbar"), std::u16string::npos);
     EXPECT_EQ(phone_->ReadState()["sms"]["storages"]["SM"]["slots"].size(), 0u);
 }
 

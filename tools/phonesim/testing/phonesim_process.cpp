@@ -160,6 +160,9 @@ bool PhonesimProcess::Start(const std::filesystem::path& state_file,
 }
 
 nlohmann::json PhonesimProcess::ReadState() const {
+    // The phone writes its changes a moment later: ask for them now.
+    if (pid_ > 0)
+        Control("save");
     std::string text;
     if (!platform::ReadFileBytes(state_file_, &text))
         return nlohmann::json();

@@ -56,7 +56,8 @@ class PhonesimProcess {
     pid_t pid() const { return pid_; }
     const std::filesystem::path& state_file() const { return state_file_; }
 
-    // The state file as it is now (null JSON when it cannot be read).
+    // The state file with every change the phone made so far (a running
+    // phone is asked to write it first); null JSON when it cannot be read.
     nlohmann::json ReadState() const;
     // Polls the state file until `pred` holds; false after `timeout_ms`.
     bool WaitForState(const std::function<bool(const nlohmann::json&)>& pred,

@@ -1,0 +1,80 @@
+#include "parlo/app/error_hints.h"
+
+#include "parlo/app/parlo_doc.h"
+#include "parlo/sms/phone_session.h"
+#include "parlo/sms/synchronizer.h"
+#include "parlo_strings.h"
+#include "platform/device_users.h"
+#include "platform/ports.h"
+#include "platform/strings.h"
+#include "platform/text.h"
+
+namespace parlo {
+
+namespace {
+
+bool Lists(const std::u16string& errors, unsigned id) {
+    std::u16string text = strings::parlo().Load(id);
+    return !text.empty() && errors.find(text) != std::u16string::npos;
+}
+
+// Programs of the suite that take "vok.lock" for a synchronisation.
+bool IsOurs(const std::string& program) {
+    return program == "parlo-cli" || program == "Parlo" || program == "Parlo.exe";
+}
+
+void AddLine(std::u16string* out, const std::u16string& line) {
+    if (line.empty())
+        return;
+    if (!out->empty())
+        *out += u"\n";
+    *out += line;
+}
+
+}  // namespace
+
+std::u16string UnknownOperatorHint() {
+    return u"The operator of the SIM card is not in the device database (vok.dat), so "
+           u"the SMS centre number is not known. Set the SMS centre by hand and the "
+           u"synchronisation goes on: 'parlo-cli options use-smsc on smsc NUMBER', or "
+           u"\"Use own SMS centre\" in the Options dialog.";
+}
+
+std::u16string LockHolderHint(const std::filesystem::path& dir) {
+    std::vector<platform::DeviceUser> users = platform::DeviceUsers((dir / "vok.lock").string());
+    if (users.empty())
+        return u"";
+    const platform::DeviceUser& u = users.front();
+    std::string pid = std::to_string(u.pid);
+    if (IsOurs(u.program)) {
+        return platform::FromUtf8("A synchronisation is already running (" + u.program +
+                                  ", process " + pid + "). Try again when it has finished.");
+    }
+    return platform::FromUtf8((u.program.empty() ? std::string("Another program") : u.program) +
+                              " (process " + pid +
+                              ") is using the phone (it holds vok.lock). Try again when it "
+                              "has finished.");
+}
+
+std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors) {
+    std::u16string out;
+    if (Lists(errors, IDS_CONNECTION_ACTIVE))
+        AddLine(&out, LockHolderHint(doc.m_dataDir));
+    if (Lists(errors, IDS_UNKNOWN_ISP) || Lists(errors, IDS_ISP_NOT_FOUND))
+        AddLine(&out, UnknownOperatorHint());
+    if (Lists(errors, IDS_NO_PORT) || Lists(errors, IDS_NO_ANSWER) ||
+        Lists(errors, IDS_SYNC_FAILED)) {
+        std::string port = platform::ToUtf8(doc.Engine().m_session.PortName());
+        if (auto device = platform::ResolvePort(doc.m_registry, port)) {
+            std::string name = platform::ToUtf8(doc.Engine().m_session.Connection().m_strName);
+            std::string why =
+                platform::ExplainDeviceHolders(*device, platform::FindDeviceHolders(*device), name);
+            while (!why.empty() && why.back() == '\n')
+                why.pop_back();
+            AddLine(&out, platform::FromUtf8(why));
+        }
+    }
+    return out;
+}
+
+}  // namespace parlo
