@@ -1,5 +1,7 @@
 #include "tools/phonesim/modem.h"
 
+#include <vector>
+
 namespace phonesim {
 namespace {
 
@@ -159,6 +161,10 @@ void Modem::Receive(std::string_view bytes) {
         if (echo_ && !IsSilent(commands_seen_ + 1))
             echo.push_back(c);
         if (c == static_cast<char>(s_registers_[3])) {
+            std::vector<AtCommand> ignored;
+            bool syntax_ok = false;
+            if (SplitCommandLine(line_, &ignored, &syntax_ok) && !IsSilent(commands_seen_ + 1))
+                SendUnsolicitedFor(commands_seen_ + 1, "before-echo");
             if (!echo.empty())
                 host_->Echo(std::move(echo));
             echo.clear();
@@ -210,11 +216,33 @@ bool Modem::IsSilent(int command) const {
     return false;
 }
 
-void Modem::SendUnsolicitedFor(int command, bool before) {
+void Modem::SendUnsolicitedFor(int command, const char* position, std::string* capture) {
+    std::string* outer = capture_;
+    if (capture)
+        capture_ = capture;
     for (const auto& f : faults().unsolicited) {
-        if (f.command == command && f.before_answer == before)
+        if (f.command == command && f.position == position)
             FireUnsolicited(f);
     }
+    capture_ = outer;
+}
+
+void Modem::Emit(std::string bytes) {
+    if (capture_)
+        *capture_ += bytes;
+    else
+        host_->Answer(std::move(bytes), 0);
+}
+
+std::string Modem::AnswerHex(const std::string& pdu_hex) const {
+    if (!state_->lowercase_hex)
+        return pdu_hex;
+    std::string out = pdu_hex;
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'F')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
 }
 
 void Modem::ProcessLine(const std::string& line) {
@@ -237,7 +265,7 @@ void Modem::ProcessLine(const std::string& line) {
         host_->Answer(g.bytes, delay);
         replace |= g.replace;
     }
-    SendUnsolicitedFor(n, true);
+    SendUnsolicitedFor(n, "before");
 
     std::string info;
     Result r = Result::Ok();
@@ -258,6 +286,15 @@ void Modem::ProcessLine(const std::string& line) {
                 break;
         }
     }
+    // An unsolicited line inside the answer: after the first line of the
+    // information text, else ahead of the final result code (or prompt).
+    std::string inside;
+    SendUnsolicitedFor(n, "inside", &inside);
+    if (!inside.empty()) {
+        size_t first = info.find("\r\n", verbose_ && info.rfind("\r\n", 0) == 0 ? 2 : 0);
+        size_t cut = first == std::string::npos ? info.size() : first + 2;
+        info.insert(cut, inside);
+    }
     // With the garbage fault in "replace" form the command is carried out but
     // its answer is lost in the noise.
     if (!replace && r.kind == ResultKind::kPrompt) {
@@ -269,7 +306,7 @@ void Modem::ProcessLine(const std::string& line) {
     } else if (!replace) {
         host_->Answer(info + FinalText(r), delay);
     }
-    SendUnsolicitedFor(n, false);
+    SendUnsolicitedFor(n, "after");
 }
 
 // ---------------------------------------------------------------------------

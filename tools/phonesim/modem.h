@@ -85,7 +85,13 @@ class Modem {
     void ReceivePduByte(char c);
     void ProcessLine(const std::string& line);
     bool IsSilent(int command) const;
-    void SendUnsolicitedFor(int command, bool before);
+    // Fires the unsolicited faults of `command` at `position`; with `capture`
+    // their bytes are returned there instead of being sent.
+    void SendUnsolicitedFor(int command, const char* position, std::string* capture = nullptr);
+    // Sends unsolicited bytes, or keeps them in capture_ while one is set.
+    void Emit(std::string bytes);
+    // A PDU as this phone writes it in answers.
+    std::string AnswerHex(const std::string& pdu_hex) const;
 
     // Framing.
     std::string InfoText(const std::string& text) const;  // one information response
@@ -179,6 +185,7 @@ class Modem {
     int pdu_status_ = kStatusUnsent;
     std::string pdu_text_;
     bool pdu_bad_ = false;
+    std::string* capture_ = nullptr;
 };
 
 }  // namespace phonesim

@@ -45,6 +45,7 @@ const char* Usage() {
            "  --delay-ms N          wait N ms before every answer\n"
            "  --send-ms N           network time of AT+CMGS in ms\n"
            "  --echo on|off         command echo at start (overrides the state file)\n"
+           "  --lowercase-hex       PDUs in answers in lowercase hexadecimal\n"
            "  --transcript FILE     append every byte in and out with time stamps\n"
            "  --control SOCKET      accept control commands on a Unix socket\n"
            "  --exit-after N        exit after answering N command lines\n"
@@ -61,7 +62,11 @@ const char* Usage() {
            "  --prompt-extra-delay MS  ... that long after the prompt\n"
            "  --cmti N[:MEM]        store a new message and send +CMTI before answer N\n"
            "  --cmti-at MS[:MEM]    ... MS milliseconds after start\n"
-           "  --cmt N / --cmt-at MS send a +CMT delivery line likewise\n";
+           "  --cmt N / --cmt-at MS send a +CMT delivery line likewise\n"
+           "  --unsolicited N:POS:KIND[:ARG]  an unsolicited line at command N; POS\n"
+           "                        before-echo, before, inside or after its answer;\n"
+           "                        KIND cmti (ARG: MEM), cmt, or line (ARG: the text,\n"
+           "                        escapes \\r \\n \\xHH)\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
@@ -113,6 +118,45 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
                 return false;
             }
             o->echo = v == "on";
+        } else if (arg == "--lowercase-hex") {
+            o->lowercase_hex = true;
+        } else if (arg == "--unsolicited") {
+            if (!value(&v))
+                return false;
+            // N:POS:KIND[:ARG]; ARG may itself hold colons ("+CREG: 1").
+            UnsolicitedFault f;
+            std::vector<std::string> head;
+            size_t start = 0;
+            while (head.size() < 3) {
+                size_t c = v.find(':', start);
+                head.push_back(v.substr(start, c == std::string::npos ? c : c - start));
+                if (c == std::string::npos) {
+                    start = v.size() + 1;
+                    break;
+                }
+                start = c + 1;
+            }
+            std::string rest = start <= v.size() ? v.substr(start) : "";
+            bool has_rest = start <= v.size();
+            bool ok = head.size() == 3 && ToInt(head[0], &f.command) && f.command > 0 &&
+                      IsUnsolicitedPosition(head[1]);
+            if (ok) {
+                f.position = head[1];
+                f.kind = head[2];
+                if (f.kind == "cmti") {
+                    if (has_rest)
+                        f.storage = rest;
+                } else if (f.kind == "line") {
+                    ok = has_rest && UnescapeBytes(rest, &f.line) && !f.line.empty();
+                } else {
+                    ok = f.kind == "cmt" && !has_rest;
+                }
+            }
+            if (!ok) {
+                *error = "--unsolicited takes N:POSITION:KIND[:ARG]";
+                return false;
+            }
+            o->faults.unsolicited.push_back(f);
         } else if (arg == "--transcript") {
             if (!value(&v))
                 return false;

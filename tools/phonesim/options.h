@@ -15,6 +15,7 @@ struct Options {
     std::optional<int> delay_ms;
     std::optional<int> send_ms;
     std::optional<bool> echo;
+    std::optional<bool> lowercase_hex;
     std::filesystem::path transcript;
     std::filesystem::path control;
     int exit_after_commands = 0;

@@ -46,6 +46,8 @@ bool Phone::LoadStateFile(std::string* error) {
         state_.timing.send_ms = *options_.send_ms;
     if (options_.echo)
         state_.echo = *options_.echo;
+    if (options_.lowercase_hex)
+        state_.lowercase_hex = *options_.lowercase_hex;
     if (created)
         dirty_ = true;
     RebuildFaults();

@@ -244,7 +244,8 @@ Modem::Result Modem::CmdNewMessageIndication(const AtCommand& c, std::string* in
 }
 
 std::string Modem::PduAnswer(const SmsSlot& slot) const {
-    return std::to_string(slot.status) + ",," + std::to_string(PduLength(slot)) + "\r\n" + slot.pdu;
+    return std::to_string(slot.status) + ",," + std::to_string(PduLength(slot)) + "\r\n" +
+           AnswerHex(slot.pdu);
 }
 
 Modem::Result Modem::CmdReadMessage(const AtCommand& c, std::string* info) {
@@ -529,18 +530,22 @@ int Modem::StoreIncoming(const std::string& storage, const std::string& pdu_hex,
     it->second.Put(slot);
     host_->StateChanged();
     if (force_cmti || (indicate && cnmi_[1] == 1))
-        host_->Answer(IndicationFor(name, index), 0);
+        Emit(IndicationFor(name, index));
     return index;
 }
 
 void Modem::DeliverCmt(const std::string& pdu_hex) {
     SmsSlot slot;
     slot.pdu = pdu_hex;
-    host_->Answer(UnsolicitedText("+CMT: ," + std::to_string(PduLength(slot)) + "\r\n" + pdu_hex),
-                  0);
+    Emit(
+        UnsolicitedText("+CMT: ," + std::to_string(PduLength(slot)) + "\r\n" + AnswerHex(pdu_hex)));
 }
 
 void Modem::FireUnsolicited(const UnsolicitedFault& f) {
+    if (f.kind == "line") {
+        Emit(UnsolicitedText(f.line));
+        return;
+    }
     std::string pdu = f.pdu;
     if (pdu.empty()) {
         pdu = BytesToHex(

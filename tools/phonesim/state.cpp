@@ -9,6 +9,14 @@
 
 namespace phonesim {
 
+bool IsUnsolicitedPosition(const std::string& p) {
+    for (const char* known : kPositions) {
+        if (p == known)
+            return true;
+    }
+    return false;
+}
+
 using nlohmann::json;
 
 namespace {
@@ -89,10 +97,18 @@ void ParseFaults(const json& j, Faults* f) {
             Take(e, "pdu", &u.pdu);
             Take(e, "from", &u.from);
             Take(e, "text", &u.text);
-            Take(e, "before_answer", &u.before_answer);
-            if (u.kind != "cmti" && u.kind != "cmt") {
-                throw std::runtime_error("faults.unsolicited: kind must be \"cmti\" or \"cmt\"");
+            bool before_answer = true;
+            Take(e, "before_answer", &before_answer);
+            if (!before_answer)
+                u.position = "after";
+            Take(e, "position", &u.position);
+            Take(e, "line", &u.line);
+            if (u.kind != "cmti" && u.kind != "cmt" && u.kind != "line") {
+                throw std::runtime_error(
+                    "faults.unsolicited: kind must be \"cmti\", \"cmt\" or \"line\"");
             }
+            if (!IsUnsolicitedPosition(u.position))
+                throw std::runtime_error("faults.unsolicited: unknown position " + u.position);
             f->unsolicited.push_back(u);
         }
     }
@@ -130,7 +146,8 @@ json FaultsToJson(const Faults& f) {
                          {"pdu", u.pdu},
                          {"from", u.from},
                          {"text", u.text},
-                         {"before_answer", u.before_answer}});
+                         {"line", u.line},
+                         {"position", u.position}});
         }
         j["unsolicited"] = a;
     }
@@ -309,6 +326,7 @@ bool StateFromJson(const std::string& text, State* out, std::string* error) {
                 throw std::runtime_error("sms.empty_slot must be \"ok\" or \"error\"");
             }
             s.empty_slot_error = empty == "error";
+            Take(sms, "lowercase_hex", &s.lowercase_hex);
             Take(sms, "cnmi", &s.cnmi);
             Take(sms, "loopback_storage", &s.loopback_storage);
             Take(sms, "next_reference", &s.next_reference);
@@ -443,6 +461,7 @@ std::string StateToJson(const State& s) {
     j["sms"] = {{"storages", storages},
                 {"preferred", s.sms_preferred},
                 {"empty_slot", s.empty_slot_error ? "error" : "ok"},
+                {"lowercase_hex", s.lowercase_hex},
                 {"cnmi", s.cnmi},
                 {"loopback_storage", s.loopback_storage},
                 {"next_reference", s.next_reference},

@@ -125,15 +125,29 @@ struct PromptExtraFault {
     int delay_ms = 0;
 };
 
+// Where an unsolicited line goes relative to the n-th command's answer.
+inline constexpr const char* kPositions[] = {"before-echo", "before", "inside", "after"};
+
+bool IsUnsolicitedPosition(const std::string& position);
+
 struct UnsolicitedFault {
-    int command = 0;            // at the n-th command, or
-    int at_ms = -1;             // this long after start
-    std::string kind = "cmti";  // "cmti" (stored) or "cmt" (delivered)
+    int command = 0;  // at the n-th command, or
+    int at_ms = -1;   // this long after start
+    // "cmti" (stored and announced), "cmt" (delivered, not stored) or "line"
+    // (the text of `line` as an unsolicited result code: "RING", "+CREG: 1",
+    // "^RSSI: 12", ...).
+    std::string kind = "cmti";
     std::string storage = "SM";
     std::string pdu;  // empty: a message built from `from` and `text`
     std::string from = "+491701234567";
     std::string text = "Incoming message";
-    bool before_answer = true;
+    std::string line;
+    // "before-echo": ahead of the command's echo; "before": after the echo,
+    // ahead of the answer; "inside": within the answer, after the first line
+    // of its information text (with no information text: ahead of the final
+    // result code; with the SMS prompt: ahead of it); "after": after the
+    // answer.
+    std::string position = "before";
 };
 
 struct Faults {
@@ -159,6 +173,7 @@ struct State {
     std::map<std::string, SmsStorage> sms_storages;
     std::array<std::string, 3> sms_preferred = {"SM", "SM", "SM"};
     bool empty_slot_error = false;  // empty slot: "+CMS ERROR: 321" instead of "OK"
+    bool lowercase_hex = false;     // PDUs in answers in lowercase hexadecimal
     std::array<int, 5> cnmi = {0, 0, 0, 0, 0};
     std::string loopback_storage = "ME";
     int next_reference = 0;

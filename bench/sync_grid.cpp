@@ -1,0 +1,113 @@
+// The unsolicited-line grid in full: for every command line of a
+// synchronisation, every position and every kind of unsolicited line, one
+// faulty run with delete-after-sync on and one clean run. Reports the runs,
+// the messages lost, the duplicates and the wrong results.
+//
+//   bench_sync_grid [--kinds cmti,cmt,...] [--positions before,...]
+//                   [--first N] [--last N] [--verbose]
+#include "parlo/sms/testing/sync_grid.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Split(const std::string& s) {
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    std::string item;
+    while (std::getline(in, item, ','))
+        if (!item.empty())
+            out.push_back(item);
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using parlo::testing::GridCell;
+    using parlo::testing::GridCounts;
+    std::vector<std::string> kinds = parlo::testing::GridKinds();
+    std::vector<std::string> positions = parlo::testing::GridPositions();
+    int first = 1, last = 0;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--kinds" && i + 1 < argc) {
+            kinds = Split(argv[++i]);
+        } else if (a == "--positions" && i + 1 < argc) {
+            positions = Split(argv[++i]);
+        } else if (a == "--first" && i + 1 < argc) {
+            first = std::atoi(argv[++i]);
+        } else if (a == "--last" && i + 1 < argc) {
+            last = std::atoi(argv[++i]);
+        } else if (a == "--verbose") {
+            verbose = true;
+        } else {
+            std::fprintf(stderr,
+                         "usage: bench_sync_grid [--kinds K,...] [--positions P,...] "
+                         "[--first N] [--last N] [--verbose]\n");
+            return 2;
+        }
+    }
+    std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() / ("sync_grid_" + std::to_string(::getpid()));
+    parlo::testing::SyncGrid grid(scratch);
+    int commands = grid.CommandsOfCleanRun();
+    if (commands == 0) {
+        std::fprintf(stderr, "bench_sync_grid: the clean run failed\n");
+        return 1;
+    }
+    if (last <= 0 || last > commands)
+        last = commands;
+    std::printf("A clean run sends %d command lines; cells: commands %d to %d\n", commands, first,
+                last);
+
+    auto started = std::chrono::steady_clock::now();
+    GridCounts total;
+    std::map<std::string, GridCounts> by_kind, by_position;
+    for (const std::string& kind : kinds) {
+        for (const std::string& position : positions) {
+            for (int n = first; n <= last; ++n) {
+                // A line after the last answer reaches nobody: the port is closed.
+                if (position == "after" && n == commands)
+                    continue;
+                GridCell cell{n, position, kind};
+                parlo::testing::GridOutcome o = grid.Run(cell);
+                total.Add(o);
+                by_kind[kind].Add(o);
+                by_position[position].Add(o);
+                if (verbose || o.lost || o.duplicates || o.wrong_result) {
+                    std::printf("%-7s %-11s command %2d: lost %d, duplicates %d, %s %s\n",
+                                kind.c_str(), position.c_str(), n, o.lost, o.duplicates,
+                                o.wrong_result ? "WRONG RESULT" : "result right", o.detail.c_str());
+                    std::fflush(stdout);
+                }
+            }
+        }
+    }
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    auto row = [](const std::string& name, const GridCounts& c) {
+        std::printf("%-12s runs %4d  lost %4d  duplicates %4d  wrong results %4d  cells hit %4d\n",
+                    name.c_str(), c.runs, c.lost, c.duplicates, c.wrong, c.cells_with_fault);
+    };
+    std::printf("\n");
+    for (const auto& [k, c] : by_kind)
+        row(k, c);
+    for (const auto& [p, c] : by_position)
+        row(p, c);
+    row("total", total);
+    std::printf("%.1f s\n", seconds);
+    std::filesystem::remove_all(scratch);
+    return 0;
+}
