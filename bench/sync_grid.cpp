@@ -4,7 +4,7 @@
 // the messages lost, the duplicates and the wrong results.
 //
 //   bench_sync_grid [--kinds cmti,cmt,...] [--positions before,...]
-//                   [--first N] [--last N] [--verbose]
+//                   [--first N] [--last N] [--verbose] [--keep]
 #include "parlo/sms/testing/sync_grid.h"
 
 #include <unistd.h>
@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> positions = parlo::testing::GridPositions();
     int first = 1, last = 0;
     bool verbose = false;
+    bool keep = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--kinds" && i + 1 < argc) {
@@ -52,10 +53,12 @@ int main(int argc, char** argv) {
             last = std::atoi(argv[++i]);
         } else if (a == "--verbose") {
             verbose = true;
+        } else if (a == "--keep") {
+            keep = true;  // the scratch directories stay for a look
         } else {
             std::fprintf(stderr,
                          "usage: bench_sync_grid [--kinds K,...] [--positions P,...] "
-                         "[--first N] [--last N] [--verbose]\n");
+                         "[--first N] [--last N] [--verbose] [--keep]\n");
             return 2;
         }
     }
@@ -108,6 +111,9 @@ int main(int argc, char** argv) {
         row(p, c);
     row("total", total);
     std::printf("%.1f s\n", seconds);
-    std::filesystem::remove_all(scratch);
+    if (keep)
+        std::printf("scratch: %s\n", scratch.c_str());
+    else
+        std::filesystem::remove_all(scratch);
     return 0;
 }

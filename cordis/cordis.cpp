@@ -43,6 +43,8 @@ int CCordis::OpenPort(const std::u16string& port) {
     bool ok = device && opened->Open(*device);
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->port = ok ? std::move(opened) : nullptr;
+    m_state->maybe_pdu_mode = false;
+    m_bOutOfStep = false;
     return ok ? 1 : 0;
 }
 
@@ -82,15 +84,74 @@ void CCordis::_SetBuf(char* buffer, const char* command) {
 
 int CCordis::SendAndReceive(const std::string& command, std::u16string& reply, int waitPastPrompt,
                             int timeoutSeconds) {
+    // After a time-out or an answer that belonged to another command, the
+    // line is brought back in step before anything else is sent.
+    if (m_bOutOfStep)
+        Resync();
+    Outcome outcome;
+    int rc = RunOne(command, reply, waitPastPrompt, timeoutSeconds, false, 0, &outcome);
+    if (outcome == Outcome::kUnpaired && waitPastPrompt != 1) {
+        // Never used for this command: in step again, then once more.
+        Resync();
+        rc = RunOne(command, reply, waitPastPrompt, timeoutSeconds, false, 0, &outcome);
+    }
+    m_bOutOfStep = outcome == Outcome::kTimedOut || outcome == Outcome::kUnpaired;
+    return outcome == Outcome::kUnpaired ? 0 : rc;
+}
+
+int CCordis::Resync() {
+    Log("resync");
+    bool pdu_mode;
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        pdu_mode = m_state->maybe_pdu_mode;
+    }
+    std::u16string ignored;
+    Outcome outcome;
+    // Escape ends an SMS body the phone may still wait for.
+    RunOne(pdu_mode ? "\x1b" : "", ignored, 0, SAR_RESYNC_DRAIN_SECONDS, true, SAR_RESYNC_QUIET_MS,
+           &outcome);
+    for (int attempt = 0; attempt < SAR_RESYNC_ATTEMPTS; ++attempt) {
+        std::u16string reply;
+        int rc = RunOne("AT", reply, 0, SAR_RESYNC_AT_SECONDS, false, 0, &outcome);
+        if (rc == 1 && outcome == Outcome::kDone && reply.empty() && LastFinalResult() == u"OK") {
+            m_bOutOfStep = false;
+            Log("in step");
+            return 1;
+        }
+        if (outcome == Outcome::kTimedOut)
+            break;  // the phone does not answer at all
+        RunOne("", ignored, 0, SAR_RESYNC_DRAIN_SECONDS, true, SAR_RESYNC_QUIET_MS, &outcome);
+    }
+    Log("resync failed");
+    return 0;
+}
+
+void CCordis::SetUnsolicitedHandler(std::function<void(const std::u16string&)> handler) {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->on_unsolicited = std::move(handler);
+}
+
+std::u16string CCordis::LastFinalResult() const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->job_final;
+}
+
+int CCordis::RunOne(const std::string& command, std::u16string& reply, int waitPastPrompt,
+                    int timeoutSeconds, bool drain, int quiet_ms, Outcome* outcome) {
     LinkState& s = *m_state;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.job_status = SAR_PENDING;
         s.job_abandoned = false;
+        s.job_unpaired = false;
+        s.job_final.clear();
         s.job_port = s.port;
         s.job_command = command;
         s.job_reply = &reply;
         s.job_mode = waitPastPrompt;
+        s.job_drain = drain;
+        s.job_quiet_ms = quiet_ms;
         s.sar_active = 1;
         ++s.job_signal;
         s.changed.notify_all();
@@ -98,11 +159,13 @@ int CCordis::SendAndReceive(const std::string& command, std::u16string& reply, i
     Log(u"SAR - GO: " + platform::Cp1252ToUtf16(command));
     Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     int status;
+    bool unpaired;
     {
         std::unique_lock<std::mutex> lock(s.mutex);
         bool ended =
             s.changed.wait_until(lock, deadline, [&s] { return s.job_status != SAR_PENDING; });
         status = s.job_status;
+        unpaired = s.job_unpaired;
         if (!ended) {
             // From here on the listener reports nothing for this job.
             s.job_abandoned = true;
@@ -111,8 +174,12 @@ int CCordis::SendAndReceive(const std::string& command, std::u16string& reply, i
     }
     if (status != SAR_PENDING) {
         Log(u"SAR - END: status: " + platform::FromUtf8(std::to_string(status)));
+        *outcome = unpaired             ? Outcome::kUnpaired
+                   : status == SAR_DONE ? Outcome::kDone
+                                        : Outcome::kFailed;
         return status == SAR_DONE ? 1 : 0;
     }
+    *outcome = Outcome::kTimedOut;
     // Time-out: the listener is replaced; the new one starts with no job, so
     // the abandoned job is dropped. Bytes not yet taken stay on the port.
     std::lock_guard<std::mutex> lock(m_threadMutex);

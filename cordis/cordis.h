@@ -12,7 +12,9 @@
 // Callers serialise their own use: one SendAndReceive at a time per object.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +28,14 @@ inline constexpr int SAR_FAILED = 2;
 inline constexpr int SAR_TIMEOUT_COMMAND = 10;
 inline constexpr int SAR_TIMEOUT_SMS_BODY = 15;
 inline constexpr int SAR_TIMEOUT_PHONEBOOK = 30;
+
+// Bringing the line back in step: the input is drained until it has been
+// quiet this long (at most the drain time), then "AT" is sent until it is
+// answered "OK", at most this many times.
+inline constexpr int SAR_RESYNC_QUIET_MS = 300;
+inline constexpr int SAR_RESYNC_DRAIN_SECONDS = 5;
+inline constexpr int SAR_RESYNC_ATTEMPTS = 3;
+inline constexpr int SAR_RESYNC_AT_SECONDS = 3;
 
 // Size of the listener's output buffer: a command and its carriage return
 // must fit in it together with a terminating zero.
@@ -66,13 +76,35 @@ class CCordis {
     // appended) through the listener. Returns 1 when the job ended with
     // SAR_DONE, 0 when it failed or timed out. `reply` receives the answer
     // (each byte as its Windows-1252 character), trimmed to the information
-    // text: empty for a plain "OK" and for an "ERROR" result, exactly ">" for
-    // the SMS prompt, untrimmed for an unsolicited new-message indication.
+    // text: empty for a plain "OK" and for an error result, exactly ">" for
+    // the SMS prompt. The answer is complete only with its final result code
+    // (or the prompt); unsolicited lines of the phone (+CMTI, +CMT, RING,
+    // +CREG, ...) are taken out of it wherever they arrive and go to the log
+    // and the unsolicited handler.
     // `waitPastPrompt` 1 keeps a '>' from ending the answer (SMS body only).
     // `timeoutSeconds` bounds the whole job; after a time-out the listener is
     // replaced and the reply may hold a partial answer.
+    //
+    // An answer that does not belong to the command (the echo or the result
+    // prefix of another command: a late answer) is never handed back: the
+    // line is brought back in step and the command is sent once more (an SMS
+    // body is not: it fails). After a time-out, the next command first
+    // brings the line back in step.
     int SendAndReceive(const std::string& command, std::u16string& reply, int waitPastPrompt,
                        int timeoutSeconds);
+
+    // Drains the input (after an Escape when the phone may wait for an SMS
+    // body) and sends "AT" until the phone answers "OK". Returns 1 when the
+    // line is in step.
+    int Resync();
+
+    // Called on the listener's thread with every unsolicited line (a +CMT
+    // delivery as header, CR LF, PDU). Empty: none.
+    void SetUnsolicitedHandler(std::function<void(const std::u16string&)> handler);
+
+    // The final result code of the last command's answer: "OK", "ERROR",
+    // "+CMS ERROR: 321", ">" for the prompt; empty after a time-out.
+    std::u16string LastFinalResult() const;
 
     // Closes the port (when open) and logs "closing port".
     void ClosePort();
@@ -101,6 +133,9 @@ class CCordis {
                    int byte_size, int stop_bits);
 
   private:
+    enum class Outcome { kDone, kFailed, kUnpaired, kTimedOut };
+    int RunOne(const std::string& command, std::u16string& reply, int waitPastPrompt,
+               int timeoutSeconds, bool drain, int quiet_ms, Outcome* outcome);
     void StartListener();
     void CancelListener();
     void Log(const std::u16string& text);
@@ -113,6 +148,9 @@ class CCordis {
     // Start, stop and replacement of the listener are serialised by this mutex.
     std::mutex m_threadMutex;
     std::unique_ptr<cordis::Listener> m_pThread;
+    // Set after a time-out or an unpaired answer: the next command resyncs.
+    // Used by the one caller thread.
+    std::atomic<bool> m_bOutOfStep{false};
 };
 
 // The process-wide phone link, created on first use and never destroyed.

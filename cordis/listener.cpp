@@ -1,6 +1,7 @@
 #include "cordis/listener.h"
 
 #include <array>
+#include <chrono>
 
 #include "cordis/comm_log.h"
 #include "cordis/cordis.h"
@@ -72,6 +73,8 @@ void Listener::Run() {
         std::string command;
         std::u16string* reply;
         int mode;
+        bool drain;
+        int quiet_ms;
         std::shared_ptr<SerialPort> port;
         {
             std::unique_lock<std::mutex> lock(state_.mutex);
@@ -82,6 +85,8 @@ void Listener::Run() {
             command = state_.job_command;
             reply = state_.job_reply;
             mode = state_.job_mode;
+            drain = state_.job_drain;
+            quiet_ms = state_.job_quiet_ms;
             port = std::move(state_.job_port);
         }
         Log(u"got something (in:" + platform::Cp1252ToUtf16(command) +
@@ -95,7 +100,9 @@ void Listener::Run() {
             state_.changed.notify_all();
             return;
         }
-        if (!RunJob(command, reply, mode, std::move(port))) {
+        bool alive = drain ? RunDrain(command, quiet_ms, std::move(port))
+                           : RunJob(command, reply, mode, std::move(port));
+        if (!alive) {
             log_.Flush();
             return;
         }
@@ -139,13 +146,11 @@ bool Listener::RunJob(const std::string& command, std::u16string* reply, int mod
 
     const auto& chars = ByteChars();
     int status = SAR_PENDING;
+    // The answer is collected in the caller's string: after a time-out it
+    // holds what came so far.
+    AnswerCollector answer(command, mode, reply);
+    Completion done = Completion::Incomplete;
     for (;;) {
-        if (EndsWithErrorResult(*reply)) {
-            Log(u"ERROR: " + *reply);
-            reply->clear();
-            status = SAR_DONE;
-            break;
-        }
         uint8_t byte = 0;
         if (!port->HasBuffered())
             log_.Flush();
@@ -160,19 +165,95 @@ bool Listener::RunJob(const std::string& command, std::u16string* reply, int mod
         if (byte != 0)
             text.push_back(chars[byte]);
         Log(u"reading: <s>" + text + u"</s>");
-        *reply += text;
-        Completion done = CheckComplete(*reply, mode);
+        if (text.empty())
+            continue;
+        done = answer.Add(text[0]);
+        Report(answer.TakeUnsolicited());
         if (done == Completion::Prompt)
             port->SkipBlankAfterPrompt();
         if (done != Completion::Incomplete)
             break;
     }
+    bool paired = status != SAR_PENDING || IsPairedAnswer(*reply, command, mode == 1);
+    if (done == Completion::Error) {
+        Log(u"ERROR: " + *reply);
+        reply->clear();
+        status = SAR_DONE;
+    }
     Log(u"OUT: " + *reply);
-    if (status == SAR_PENDING) {
+    if (!paired) {
+        Log(u"answer does not belong to the command");
+        status = SAR_FAILED;
+    } else if (status == SAR_PENDING) {
         status = PostProcess(*reply, command, [this](const std::u16string& t) { Log(t); });
+    }
+    {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        state_.job_unpaired = !paired;
+        state_.job_final = answer.final_line();
+        state_.maybe_pdu_mode = done == Completion::Prompt;
     }
     Finish(status);
     return true;
+}
+
+bool Listener::RunDrain(const std::string& bytes, int quiet_ms, std::shared_ptr<SerialPort> port) {
+    if (!port) {
+        Finish(SAR_FAILED);
+        return true;
+    }
+    if (!bytes.empty()) {
+        Log(u"writing to port");
+        log_.Flush();
+        SerialPort::Io io = port->WriteAll(bytes, cancel_);
+        if (io == SerialPort::Io::Cancelled)
+            return false;
+        if (io == SerialPort::Io::Failed) {
+            Finish(SAR_FAILED);
+            return true;
+        }
+    }
+    // Unsolicited lines among the bytes dropped are still reported.
+    const auto& chars = ByteChars();
+    AnswerCollector dropped("", 1);
+    // A line that never falls quiet is given up on before the job's time-out.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(SAR_RESYNC_DRAIN_SECONDS) -
+                 std::chrono::milliseconds(500);
+    while (std::chrono::steady_clock::now() < until) {
+        uint8_t byte = 0;
+        if (!port->HasBuffered())
+            log_.Flush();
+        SerialPort::Io io = port->ReadByte(&byte, cancel_, quiet_ms);
+        if (io == SerialPort::Io::Cancelled)
+            return false;
+        if (io != SerialPort::Io::Ok)
+            break;
+        if (byte != 0)
+            dropped.Add(chars[byte]);
+        Report(dropped.TakeUnsolicited());
+    }
+    Log(u"discarded: " + dropped.reply());
+    {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        state_.maybe_pdu_mode = false;
+    }
+    Finish(SAR_DONE);
+    return true;
+}
+
+void Listener::Report(std::vector<std::u16string> lines) {
+    if (lines.empty())
+        return;
+    std::function<void(const std::u16string&)> handler;
+    {
+        std::lock_guard<std::mutex> lock(state_.mutex);
+        handler = state_.on_unsolicited;
+    }
+    for (const std::u16string& line : lines) {
+        Log(u"unsolicited: " + line);
+        if (handler)
+            handler(line);
+    }
 }
 
 }  // namespace cordis

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cordis/wake_event.h"
 
@@ -28,6 +30,17 @@ struct LinkState {
     int job_status = 0;          // SAR_PENDING, SAR_DONE or SAR_FAILED
     bool job_abandoned = false;  // the caller gave up waiting (time-out)
     int job_mode = 0;            // waitPastPrompt
+    // A command job, or a drain: write the command's bytes as they are (no
+    // carriage return) and read everything until the line has been quiet
+    // for job_quiet_ms.
+    bool job_drain = false;
+    int job_quiet_ms = 0;
+    bool job_unpaired = false;  // the answer belongs to another command
+    std::u16string job_final;   // the final result code of the answer
+    // The last answer was the SMS prompt: the phone may wait for a body.
+    bool maybe_pdu_mode = false;
+    // Called on the listener's thread with every unsolicited line.
+    std::function<void(const std::u16string&)> on_unsolicited;
     std::string job_command;
     std::u16string* job_reply = nullptr;   // the caller's string
     std::shared_ptr<SerialPort> job_port;  // handed to the listener with the job
@@ -53,6 +66,9 @@ class Listener {
     // False when cancelled.
     bool RunJob(const std::string& command, std::u16string* reply, int mode,
                 std::shared_ptr<SerialPort> port);
+    bool RunDrain(const std::string& bytes, int quiet_ms, std::shared_ptr<SerialPort> port);
+    // Logs the unsolicited lines and hands them to the client's callback.
+    void Report(std::vector<std::u16string> lines);
     void Finish(int status);
     void Log(const std::u16string& text);
 

@@ -47,6 +47,9 @@ bool SerialPort::Open(const std::string& device) {
     fd_ = port.Release();
     begin_ = end_ = 0;
     skip_blank_ = false;
+    // What an earlier session left unread would be taken for the first
+    // answers of this one.
+    tcflush(fd_, TCIFLUSH);
     return true;
 }
 
@@ -126,17 +129,19 @@ bool SerialPort::Configure(const LineSettings& s) {
     return true;
 }
 
-SerialPort::Ready SerialPort::WaitFor(short events, const WakeEvent& cancel) {
+SerialPort::Ready SerialPort::WaitFor(short events, const WakeEvent& cancel, int timeout_ms) {
     for (;;) {
         if (cancel.IsSet())
             return Ready::Cancelled;
         pollfd fds[2] = {{fd_, events, 0}, {cancel.fd(), POLLIN, 0}};
-        int n = poll(fds, cancel.fd() >= 0 ? 2 : 1, -1);
+        int n = poll(fds, cancel.fd() >= 0 ? 2 : 1, timeout_ms);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return Ready::Failed;
         }
+        if (n == 0)
+            return Ready::TimedOut;
         if (fds[1].revents != 0 || cancel.IsSet())
             return Ready::Cancelled;
         // The caller found nothing to do before waiting, so a hang-up or an
@@ -171,7 +176,7 @@ SerialPort::Io SerialPort::WriteAll(std::string_view bytes, const WakeEvent& can
     return Io::Ok;
 }
 
-SerialPort::Io SerialPort::ReadByte(uint8_t* byte, const WakeEvent& cancel) {
+SerialPort::Io SerialPort::ReadByte(uint8_t* byte, const WakeEvent& cancel, int timeout_ms) {
     if (fd_ < 0)
         return Io::Failed;
     bool last_try = false;
@@ -200,9 +205,11 @@ SerialPort::Io SerialPort::ReadByte(uint8_t* byte, const WakeEvent& cancel) {
         // Nothing there yet (a read of 0 bytes is "no data" with VMIN 0).
         if (last_try)
             return Io::Failed;
-        Ready r = WaitFor(POLLIN, cancel);
+        Ready r = WaitFor(POLLIN, cancel, timeout_ms);
         if (r == Ready::Cancelled)
             return Io::Cancelled;
+        if (r == Ready::TimedOut)
+            return Io::TimedOut;
         // Bytes sent just before a hang-up are still handed out.
         if (r == Ready::Failed)
             last_try = true;

@@ -21,7 +21,7 @@ struct LineSettings {
 
 class SerialPort {
   public:
-    enum class Io { Ok, Failed, Cancelled };
+    enum class Io { Ok, Failed, Cancelled, TimedOut };
 
     SerialPort() = default;
     ~SerialPort() { Close(); }
@@ -29,7 +29,8 @@ class SerialPort {
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens a device for reading and writing and locks it exclusively
-    // (flock), so a second opener fails as on a port without sharing.
+    // (flock), so a second opener fails as on a port without sharing. Bytes
+    // left on the line by an earlier session are discarded.
     bool Open(const std::string& device);
     void Close();
     bool is_open() const { return fd_ >= 0; }
@@ -46,8 +47,9 @@ class SerialPort {
     // Hands out the next byte of the port. The port is read in blocks into
     // this object's buffer, but bytes are consumed one at a time: whatever
     // is not taken stays for the next reader. Waits until a byte arrives,
-    // the port fails (hang-up, error) or `cancel` is set.
-    Io ReadByte(uint8_t* byte, const WakeEvent& cancel);
+    // the port fails (hang-up, error), `cancel` is set or, with a
+    // `timeout_ms` of 0 or more, that time passes (TimedOut).
+    Io ReadByte(uint8_t* byte, const WakeEvent& cancel, int timeout_ms = -1);
 
     // Bytes taken from the port that ReadByte hands out without waiting.
     bool HasBuffered() const { return begin_ < end_; }
@@ -57,8 +59,8 @@ class SerialPort {
     void SkipBlankAfterPrompt() { skip_blank_ = true; }
 
   private:
-    enum class Ready { Data, Failed, Cancelled };
-    Ready WaitFor(short events, const WakeEvent& cancel);
+    enum class Ready { Data, Failed, Cancelled, TimedOut };
+    Ready WaitFor(short events, const WakeEvent& cancel, int timeout_ms = -1);
 
     int fd_ = -1;
     uint8_t buffer_[4096];

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "cordis/serial_port.h"
 #include "cordis/tests/link_fixture.h"
@@ -89,28 +91,60 @@ TEST_F(LinkTest, ErrorInsideDataIsData) {
     EXPECT_TRUE(peer_.Done()) << peer_.error();
 }
 
-TEST_F(LinkTest, UnsolicitedIndicationEndsAnswerEarly) {
+TEST_F(LinkTest, UnsolicitedLinesGoToTheHandlerNotTheAnswer) {
     Connect();
-    peer_.Expect("AT+CMGR=2\r").Send("\r\n+CMTI: \"SM\",3\r\n");
+    std::vector<std::u16string> seen;
+    std::mutex mutex;
+    link_->SetUnsolicitedHandler([&](const std::u16string& line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.push_back(line);
+    });
+    peer_.Expect("AT+CMGR=2\r")
+        .Send("\r\n+CMTI: \"SM\",3\r\n\r\n+CMGR: 1,,3\r\nABCDEF\r\n\r\nRING\r\n\r\nOK\r\n");
     std::u16string reply;
     EXPECT_EQ(Send("AT+CMGR=2", &reply), 1);
-    EXPECT_EQ(reply, u"\r\n+CMTI: \"SM\",3\r\n");
-    EXPECT_EQ(CountLog(u"Is msg info"), 1u);
-    // The answer that follows the indication is read by the next job.
-    peer_.Send("\r\n+CMGR: 1,,3\r\nABCDEF\r\n\r\nOK\r\n");
-    peer_.Expect("AT+CMGR=3\r");
-    EXPECT_EQ(Send("AT+CMGR=3", &reply), 1);
     EXPECT_EQ(reply, u"+CMGR: 1,,3\r\nABCDEF");
+    // A delivery between commands is read with the next answer and taken out.
+    peer_.Send("\r\n+CMT: ,3\r\n000000\r\n");
+    peer_.Expect("AT\r").Send("\r\nOK\r\n");
+    EXPECT_EQ(Send("AT", &reply), 1);
+    EXPECT_EQ(reply, u"");
     EXPECT_TRUE(peer_.Done()) << peer_.error();
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(seen,
+              (std::vector<std::u16string>{u"+CMTI: \"SM\",3", u"RING", u"+CMT: ,3\r\n000000"}));
+    EXPECT_EQ(CountLog(u"unsolicited: RING"), 1u);
 }
 
-TEST_F(LinkTest, UnsolicitedDeliveryEndsAnswerEarly) {
+TEST_F(LinkTest, AnAnswerOfAnotherCommandIsNeverUsed) {
     Connect();
-    peer_.Expect("AT\r").Send("\r\n+CMT: ,3\r\n000000\r\n");
+    // A late "+CMGS:" answer arrives ahead of the storage selection's own.
+    peer_.Expect("AT+CPMS=\"ME\"\r")
+        .Send("\r\n+CMGS: 5\r\n\r\nOK\r\n\r\n+CPMS: 1,10,1,10,1,10\r\n\r\nOK\r\n");
+    // In step again: the rest is drained, "AT" answers "OK", and the command
+    // is sent once more.
+    peer_.Expect("AT\r").Send("\r\nOK\r\n");
+    peer_.Expect("AT+CPMS=\"ME\"\r").Send("\r\n+CPMS: 2,10,2,10,2,10\r\n\r\nOK\r\n");
+    std::u16string reply;
+    EXPECT_EQ(Send("AT+CPMS=\"ME\"", &reply), 1);
+    EXPECT_EQ(reply, u"+CPMS: 2,10,2,10,2,10");
+    EXPECT_TRUE(peer_.Done()) << peer_.error();
+    EXPECT_EQ(CountLog(u"resync"), 1u);
+    EXPECT_EQ(CountLog(u"in step"), 1u);
+}
+
+TEST_F(LinkTest, LeftoverInputOfAnEarlierSessionIsDiscarded) {
+    // Bytes on the line before the port is opened.
+    peer_.Send("\r\nOK\r\n");
+    ASSERT_TRUE(peer_.Done()) << peer_.error();
+    Connect();
+    peer_.Expect("AT\r").Send("\r\nOK\r\n");
+    peer_.Expect("AT+CSQ\r").Send("\r\n+CSQ: 20,99\r\n\r\nOK\r\n");
     std::u16string reply;
     EXPECT_EQ(Send("AT", &reply), 1);
-    EXPECT_EQ(reply, u"\r\n+CMT: ,3\r\n000000\r\n");
-    EXPECT_EQ(CountLog(u"Is pdu msg"), 1u);
+    EXPECT_EQ(Send("AT+CSQ", &reply), 1);
+    EXPECT_EQ(reply, u"+CSQ: 20,99");
+    EXPECT_TRUE(peer_.Done()) << peer_.error();
 }
 
 TEST_F(LinkTest, BytesAfterACompleteAnswerStayForTheNextJob) {
@@ -176,12 +210,16 @@ TEST_F(LinkTest, TimeOutAndRecovery) {
     EXPECT_EQ(Send("AT+CGMI", &reply, 0, 1), 0);
     EXPECT_EQ(reply, u"\r\nACM");  // the partial answer
     EXPECT_EQ(CountLog(u"thread terminated - timeout"), 1u);
-    // A fresh listener takes the next job.
+    // A fresh listener takes the next job, after the line is back in step:
+    // the rest of the late answer is drained and "AT" answered first.
+    peer_.Send("E\r\n\r\nOK\r\n");
     peer_.Expect("AT\r").Send("\r\nOK\r\n");
-    EXPECT_EQ(Send("AT", &reply), 1);
-    EXPECT_EQ(reply, u"");
+    peer_.Expect("AT+CGMM\r").Send("\r\nModel\r\n\r\nOK\r\n");
+    EXPECT_EQ(Send("AT+CGMM", &reply), 1);
+    EXPECT_EQ(reply, u"Model");
     EXPECT_TRUE(peer_.Done()) << peer_.error();
     EXPECT_EQ(CountLog(u"starting thread"), 2u);
+    EXPECT_EQ(CountLog(u"in step"), 1u);
 }
 
 TEST_F(LinkTest, ReadFailureGivesPartialReply) {
@@ -203,13 +241,22 @@ TEST_F(LinkTest, JobWithoutOpenPortFails) {
     EXPECT_EQ(link_->OpenPort(u"COM97:"), 0);  // no such alias
 }
 
-TEST_F(LinkTest, CommandTooLongForTheBufferFails) {
+// The command, its carriage return and a terminating zero fill the buffer:
+// SAR_BUFFER_SIZE - 2 characters is the longest command written.
+TEST_F(LinkTest, CommandLengthLimitIsExactlyAtTheBuffer) {
     Connect();
     std::u16string reply;
+    EXPECT_EQ(Send(std::string(SAR_BUFFER_SIZE - 1, 'A'), &reply), 0);
     EXPECT_EQ(Send(std::string(SAR_BUFFER_SIZE, 'A'), &reply), 0);
+    const std::string longest = "AT" + std::string(SAR_BUFFER_SIZE - 4, 'A');
+    ASSERT_EQ(longest.size() + 2, static_cast<size_t>(SAR_BUFFER_SIZE));
+    peer_.Expect(longest + "\r").Send("\r\nOK\r\n");
+    EXPECT_EQ(Send(longest, &reply), 1);
     peer_.Expect("AT\r").Send("\r\nOK\r\n");
     EXPECT_EQ(Send("AT", &reply), 1);
     EXPECT_TRUE(peer_.Done()) << peer_.error();
+    // Nothing of the refused commands reached the line.
+    EXPECT_EQ(peer_.received(), longest + "\rAT\r");
 }
 
 TEST_F(LinkTest, PortIsExclusive) {

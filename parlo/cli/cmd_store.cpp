@@ -10,6 +10,7 @@
 #include "parlo/app/parlo_doc.h"
 #include "parlo/cli/cli.h"
 #include "parlo/cli/store_cli.h"
+#include "parlo/sms/sms_operations.h"
 #include "platform/text.h"
 
 namespace cli {
@@ -332,6 +333,54 @@ int CmdFolders(Context& ctx) {
     }
     ctx.err << "usage: parlo-cli folders [list|add NAME|rename FOLDER NEWNAME|delete FOLDER]\n";
     return kUsage;
+}
+
+// An Outbox message whose sending timed out after it went to the phone may
+// have been sent: the synchronisation holds it until it is released here.
+int CmdRelease(Context& ctx) {
+    parlo::NullParloView view;
+    CParloDoc doc(&view, &ctx.prompt);
+    if (!OpenStoreDoc(ctx, doc))
+        return kFailed;
+    auto held = [](const CSmsMessage& m) {
+        return (m.m_nState == parlo::STATE_OUTBOX || m.m_nState == parlo::STATE_OUTBOX_PUSH) &&
+               m.m_nPhoneIndex == parlo::kFateUnknownIndex;
+    };
+    if (ctx.args.empty()) {
+        std::vector<CSmsMessage*> list = doc.m_store.Snapshot();
+        int count = 0;
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (!held(*list[i]))
+                continue;
+            if (count++ == 0)
+                ctx.out << "Held in the Outbox (they may have gone out already):\n";
+            PrintRow(ctx.out, doc, static_cast<int>(i + 1), *list[i]);
+        }
+        if (count == 0)
+            ctx.out << "No message is held in the Outbox.\n";
+        else
+            ctx.out << "Release with 'parlo-cli release ID...' to have them sent at the next "
+                       "synchronisation.\n";
+        return kOk;
+    }
+    std::vector<CSmsMessage*> recs;
+    if (!Records(ctx, doc, ctx.args, &recs))
+        return kFailed;
+    for (CSmsMessage* rec : recs) {
+        if (!held(*rec)) {
+            ctx.err << "parlo-cli: message " << RecordId(doc, rec) << " is not held\n";
+            return kFailed;
+        }
+    }
+    for (CSmsMessage* rec : recs) {
+        if (doc.m_store.Change(rec, [](CSmsMessage& m) { m.m_nPhoneIndex = -1; }) !=
+            parlo::StoreResult::kOk) {
+            ctx.err << "parlo-cli: Save failed.\n";
+            return kFailed;
+        }
+        ctx.out << "Released message " << RecordId(doc, rec) << ".\n";
+    }
+    return kOk;
 }
 
 }  // namespace cli

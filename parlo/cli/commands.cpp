@@ -19,6 +19,7 @@ int CmdMove(Context& ctx);             // cmd_store.cpp
 int CmdEmptyRecycleBin(Context& ctx);  // cmd_store.cpp
 int CmdFolders(Context& ctx);          // cmd_store.cpp
 int CmdStore(Context& ctx);            // cmd_store.cpp
+int CmdRelease(Context& ctx);          // cmd_store.cpp
 int CmdDeviceDb(Context& ctx);         // cmd_devicedb.cpp
 int CmdModem(Context& ctx);            // cmd_modem.cpp
 int CmdOptions(Context& ctx);          // cmd_modem.cpp
@@ -41,6 +42,8 @@ static const Command kCommands[] = {
     {"sync", "sync", "synchronise: send the Outbox, read the phone into the store", CmdSync},
     {"send", "send NUMBERS TEXT [--push] [--sync]",
      "queue one Outbox message per number (';' separates), optionally synchronise", CmdSend},
+    {"release", "release [ID...]",
+     "list the Outbox messages held because they may have gone out, or release them", CmdRelease},
     {"clear-phone", "clear-phone", "delete ALL messages in the phone memory (with a sync)",
      CmdClearPhone},
     {"clear-sim", "clear-sim", "delete ALL messages on the SIM (with a sync)", CmdClearSim},

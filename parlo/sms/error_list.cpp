@@ -34,6 +34,26 @@ void CErrorList::Add(const std::u16string& text) {
         first->SetErrorIndicator(true);
 }
 
+std::u16string CErrorList::Format(unsigned id, std::initializer_list<std::u16string> args) const {
+    std::u16string text = strings_.Load(id);
+    std::u16string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'%' && i + 1 < text.size() && text[i + 1] >= u'1' && text[i + 1] <= u'9') {
+            size_t k = static_cast<size_t>(text[i + 1] - u'1');
+            if (k < args.size())
+                out += *(args.begin() + k);
+            ++i;
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+void CErrorList::AddFormatted(unsigned id, std::initializer_list<std::u16string> args) {
+    Add(Format(id, args));
+}
+
 void CErrorList::Clear() {
     Take();
 }

@@ -3,6 +3,7 @@
 // switches the view's error indicator on.
 #pragma once
 
+#include <initializer_list>
 #include <mutex>
 #include <string>
 
@@ -29,6 +30,9 @@ class CErrorList {
     // Adds `text` unless the list already holds it. The first text switches
     // the view's error indicator on.
     void Add(const std::u16string& text);
+    // Adds the text of string `id` with %1, %2, ... replaced by `args`.
+    void AddFormatted(unsigned id, std::initializer_list<std::u16string> args);
+    std::u16string Format(unsigned id, std::initializer_list<std::u16string> args) const;
 
     // Empties the list and switches the indicator off.
     void Clear();

@@ -93,31 +93,66 @@ std::string PhoneKey(const std::string& storage, int slot) {
     return storage + "#" + std::to_string(slot);
 }
 
+std::u16string CmgrFailureText(int code) {
+    switch (code) {
+        case CMGR_NOT_CMGR:
+            return u"the answer is not a message";
+        case CMGR_NO_LINE_END:
+        case CMGR_TOO_SHORT:
+            return u"the answer holds no message";
+        case CMGR_PDU_TOO_LONG:
+            return u"the message is too long";
+        case CMGR_BAD_PDU:
+            return u"the message cannot be decoded";
+        case CMGR_EMPTY_TEXT:
+            return u"the message has no text";
+        case CMGR_BAD_STATUS:
+            return u"the slot has an unknown status";
+        default:
+            return u"unknown reason";
+    }
+}
+
 int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
                     std::unique_ptr<CSmsMessage>* out) {
     out->reset();
     static const std::u16string kPrefix = u"+CMGR:";
     if (reply.compare(0, kPrefix.size(), kPrefix) != 0)
         return CMGR_NOT_CMGR;
-    if (reply.size() < 8)
-        return CMGR_NO_LINE_END;
-    const char16_t status = reply[7];
-    if (status == u'2')
-        return CMGR_DONE;
     size_t eol = reply.find(u"\r\n");
     if (eol == std::u16string::npos)
         return CMGR_NO_LINE_END;
+    // The status: the number after the prefix, up to the comma.
+    size_t p = kPrefix.size();
+    while (p < eol && reply[p] == u' ')
+        ++p;
+    int status = -1;
+    if (p + 1 < eol && reply[p] >= u'0' && reply[p] <= u'9' && reply[p + 1] == u',')
+        status = reply[p] - u'0';
+    if (status < 0 || status > 3) {
+        if (mode == CMGR_MODE_READ)
+            return CMGR_BAD_STATUS;
+    }
     std::string pdu = platform::NarrowLow8(std::u16string_view(reply).substr(eol + 2));
     if (pdu.size() < 3)
         return CMGR_TOO_SHORT;
     if (pdu.size() >= kMaxPduChars)
         return CMGR_PDU_TOO_LONG;
+    // Phones answer in either case.
+    for (char& c : pdu) {
+        if (c >= 'a' && c <= 'f')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
 
     CPduMessage parsed;
-    int rc = status == u'3' ? CPduCodec::ParseSubmitPdu(pdu, &parsed)
-                            : CPduCodec::ParseDeliverPdu(pdu, &parsed);
+    int rc = CPduCodec::ParsePdu(pdu, &parsed);
     if (rc < 0)
         return CMGR_BAD_PDU;
+    if (parsed.m_nType == PDU_TYPE_STATUS_REPORT)
+        return CMGR_DONE;  // a delivery report: no message of the user's
+    bool submit = parsed.m_nType == PDU_TYPE_SUBMIT;
+    if (submit && status == 2)
+        return CMGR_DONE;  // a draft stored on the phone
     // The codec gives Unicode text already. Line ends become CR LF.
     std::u16string text;
     text.reserve(parsed.m_strText.size() + 8);
@@ -130,24 +165,17 @@ int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int
     if (text.empty())
         return CMGR_EMPTY_TEXT;
     platform::OleDate time =
-        status == u'3' ? platform::OleDate::Now() : TimeFromStamp(parsed.m_strTimestamp);
+        submit ? platform::OleDate::Now() : TimeFromStamp(parsed.m_strTimestamp);
 
+    // The slot status says only read or unread (and sent, which the PDU's
+    // own type says as well).
     int32_t state;
-    switch (status) {
-        case u'0':
-            state = STATE_UNREAD;
-            break;
-        case u'1':
-            state = STATE_READ;
-            break;
-        case u'3':
-            state = STATE_PHONE_SENT;
-            break;
-        default:
-            if (mode == CMGR_MODE_READ)
-                return CMGR_DONE;
-            state = STATE_IN_FOLDER;
-    }
+    if (status < 0 || status > 3)
+        state = STATE_IN_FOLDER;  // checking only
+    else if (submit)
+        state = STATE_PHONE_SENT;
+    else
+        state = status == 0 ? STATE_UNREAD : STATE_READ;
     *out = std::make_unique<CSmsMessage>(state, parsed.m_strNumber, std::move(text), time, 0,
                                          StorageCode(storage), slot, -1, 0);
     return CMGR_DONE;
@@ -167,7 +195,8 @@ int CSmsOperations::Command(const std::string& command, std::u16string* reply) {
 }
 
 int CSmsOperations::SendPart(const std::u16string& number, const CSmsPlan& plan,
-                             const std::u16string& text, size_t k, int push, int reference) {
+                             const std::u16string& text, size_t k, int push, int reference,
+                             SendReport* report) {
     std::string num = platform::NarrowLow8(number);
     std::string smsc = platform::NarrowLow8(session_->SmsCentre());
     std::string hex;
@@ -184,19 +213,45 @@ int CSmsOperations::SendPart(const std::u16string& number, const CSmsPlan& plan,
         return 0;
     reply.clear();
     hex.push_back('\x1A');
-    ctx_.cordis->SendAndReceive(hex, reply, 1, SAR_TIMEOUT_SMS_BODY);
-    if (reply.find(u"CMGS") != std::u16string::npos)
+    int rc = ctx_.cordis->SendAndReceive(hex, reply, 1, m_nSendAnswerSeconds);
+    size_t at = reply.find(u"+CMGS:");
+    if (at == std::u16string::npos)
+        at = reply.find(u"CMGS");
+    if (at != std::u16string::npos) {
+        // The message reference follows the prefix.
+        size_t p = reply.find(u':', at);
+        int ref = -1;
+        if (p != std::u16string::npos) {
+            ++p;
+            while (p < reply.size() && reply[p] == u' ')
+                ++p;
+            for (; p < reply.size() && reply[p] >= u'0' && reply[p] <= u'9' && ref < 1000; ++p)
+                ref = (ref < 0 ? 0 : ref * 10) + (reply[p] - u'0');
+        }
+        if (report && report->reference < 0)
+            report->reference = ref;
         return 1;
-    ctx_.errors->Add(IDS_SEND_ERROR);
+    }
+    std::u16string final_result = ctx_.cordis->LastFinalResult();
+    if (rc == 1 && reply.empty() && !final_result.empty() && final_result != u"OK") {
+        // The phone refused it: not sent.
+        ctx_.errors->Add(IDS_SEND_ERROR);
+        return 0;
+    }
+    // No answer, or none that belongs to the body: the message may have gone
+    // out.
+    if (report)
+        report->fate_unknown = true;
     return 0;
 }
 
-int CSmsOperations::SendSms(const std::u16string& number, const std::u16string& text, int push) {
+int CSmsOperations::SendSms(const std::u16string& number, const std::u16string& text, int push,
+                            SendReport* report) {
     CSmsPlan plan = PlanSms(text, false);
     // One message whatever its length: a text that does not fit fails to build.
     plan.m_scheme = SmsScheme::kSingle;
     plan.m_pieces.assign(1, CSmsPiece{0, text.size()});
-    return SendPart(number, plan, text, 0, push, 0);
+    return SendPart(number, plan, text, 0, push, 0, report);
 }
 
 namespace {
@@ -210,16 +265,62 @@ int NextConcatReference() {
 
 }  // namespace
 
-int CSmsOperations::SendLongSms(const std::u16string& number, const std::u16string& text,
-                                int push) {
+int CSmsOperations::SendLongSms(const std::u16string& number, const std::u16string& text, int push,
+                                SendReport* report) {
     bool concatenated = ctx_.settings && ctx_.settings->m_bConcatenated;
     CSmsPlan plan = PlanSms(text, concatenated);
     int reference = plan.m_scheme == SmsScheme::kConcatenated ? NextConcatReference() : 0;
     for (size_t k = 0; k < plan.Count(); ++k) {
-        if (!SendPart(number, plan, text, k, push, reference))
+        if (!SendPart(number, plan, text, k, push, reference, report))
             return 0;
     }
     return 1;
+}
+
+void CSmsOperations::OnUnsolicited(const std::u16string& line) {
+    if (line.rfind(u"+CMT:", 0) != 0)
+        return;
+    size_t eol = line.find(u"\r\n");
+    if (eol == std::u16string::npos)
+        return;
+    std::lock_guard<std::mutex> lock(m_deliveryMutex);
+    m_deliveries.push_back(platform::NarrowLow8(std::u16string_view(line).substr(eol + 2)));
+}
+
+void CSmsOperations::StoreDeliveries() {
+    std::vector<std::string> pdus;
+    {
+        std::lock_guard<std::mutex> lock(m_deliveryMutex);
+        pdus.swap(m_deliveries);
+    }
+    for (std::string& pdu : pdus) {
+        for (char& c : pdu) {
+            if (c >= 'a' && c <= 'f')
+                c = static_cast<char>(c - 'a' + 'A');
+        }
+        CPduMessage parsed;
+        if (CPduCodec::ParsePdu(pdu, &parsed) < 0 || parsed.m_nType != PDU_TYPE_DELIVER) {
+            ctx_.errors->AddFormatted(IDS_DELIVERY_NOT_SAVED, {u"?", platform::Cp1252ToUtf16(pdu)});
+            continue;
+        }
+        std::u16string text;
+        for (char16_t c : parsed.m_strText) {
+            if (c == u'\n')
+                text.push_back(u'\r');
+            text.push_back(c);
+        }
+        text = Trim(text);
+        StoreResult result = StoreResult::kOk;
+        CSmsMessage* rec =
+            ctx_.store->Add(std::make_unique<CSmsMessage>(STATE_UNREAD, parsed.m_strNumber, text,
+                                                          TimeFromStamp(parsed.m_strTimestamp), 0,
+                                                          STORAGE_POCKETPC, -1, -1, 0),
+                            &result);
+        if (result != StoreResult::kOk)
+            ctx_.errors->AddFormatted(IDS_DELIVERY_NOT_SAVED, {parsed.m_strNumber, text});
+        if (rec)
+            ctx_.view->MessageAdded(rec);
+    }
 }
 
 void CSmsOperations::RestoreView() {
@@ -271,6 +372,28 @@ int CSmsOperations::ParseCmgrReply(const std::u16string& reply, const std::strin
     return CMGR_DONE;
 }
 
+void CSmsOperations::SkipSlot(const std::string& storage, int slot, const std::u16string& reason) {
+    ctx_.errors->AddFormatted(
+        IDS_SLOT_SKIPPED,
+        {platform::WidenBytes(storage), platform::WidenBytes(std::to_string(slot)), reason});
+}
+
+namespace {
+
+// Error answers that phones give for an empty slot: invalid memory index,
+// invalid index, not found.
+bool IsEmptySlotAnswer(const std::u16string& final_result) {
+    return final_result == u"OK" || final_result == u"ERROR" ||
+           final_result == u"+CMS ERROR: 321" || final_result == u"+CME ERROR: 21" ||
+           final_result == u"+CME ERROR: 22" || final_result.empty();
+}
+
+std::u16string StorageTitle(const std::string& storage) {
+    return storage == "ME" ? u"phone memory (ME)" : u"SIM (SM)";
+}
+
+}  // namespace
+
 int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_reading) {
     m_readMap.clear();
     ctx_.view->ShowProgress(true);
@@ -283,8 +406,11 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
             FailRead(IDS_COMM_ERROR);
             return 0;
         }
-        if (reply.compare(0, 6, u"+CPMS:") != 0)
+        if (reply.compare(0, 6, u"+CPMS:") != 0) {
+            std::u16string why = reply.empty() ? ctx_.cordis->LastFinalResult() : reply;
+            ctx_.errors->AddFormatted(IDS_STORAGE_SKIPPED, {StorageTitle(storage), why});
             continue;
+        }
         int n = StorageSize(reply);
         if (n == 0)
             return 0;
@@ -299,13 +425,21 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
                 FailRead(IDS_COMM_ERROR);
                 return 0;
             }
-            if (!reply.empty())
-                ParseCmgrReply(reply, storage, i, CMGR_MODE_READ);
+            if (reply.empty()) {
+                std::u16string final_result = ctx_.cordis->LastFinalResult();
+                if (!IsEmptySlotAnswer(final_result))
+                    SkipSlot(storage, i, u"the phone answered " + final_result);
+                continue;
+            }
+            int rc = ParseCmgrReply(reply, storage, i, CMGR_MODE_READ);
+            if (rc != CMGR_DONE)
+                SkipSlot(storage, i, CmgrFailureText(rc));
         }
     }
 
-    // Merge: what the store already holds is not added again.
-    std::set<std::pair<int32_t, int>> held;
+    // Merge: what the store already holds is not added again. `held` maps
+    // each slot read in this run to the record that holds its message.
+    std::map<std::pair<int32_t, int>, CSmsMessage*> held;
     for (CSmsMessage* rec : ctx_.store->Snapshot()) {
         if (rec->m_nStorage == STORAGE_POCKETPC)
             continue;
@@ -313,37 +447,84 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
                                     rec->m_nPhoneIndex};
         auto it = m_readMap.find(key);
         if (it != m_readMap.end() && SameMessage(*rec, *it->second)) {
-            held.insert(key);
+            held[key] = rec;
             m_readMap.erase(it);
         }
     }
     for (auto& [key, msg] : m_readMap) {
         StoreResult result = StoreResult::kOk;
         CSmsMessage* rec = ctx_.store->Add(std::make_unique<CSmsMessage>(*msg), &result);
-        if (result == StoreResult::kOk)
-            held.insert(key);
+        if (result == StoreResult::kOk && rec)
+            held[key] = rec;
         if (rec)
             ctx_.view->MessageAdded(rec);
     }
 
-    // Deleting after reading removes only the slots whose message the store
-    // now holds: stored-unsent slots, undecodable ones and messages that could
-    // not be saved stay on the phone.
-    if (delete_after_reading && !held.empty()) {
-        int32_t selected = 0;
-        std::u16string reply;
-        for (const auto& [storage, slot] : held) {
-            if (storage != selected) {
-                if (!Command(SelectCommand(StorageName(storage)), &reply))
-                    break;
-                selected = storage;
-            }
-            Command("AT+CMGD=" + std::to_string(slot), &reply);
-        }
-    }
+    if (delete_after_reading)
+        DeleteHeld(held);
 
     RestoreView();
     return 1;
+}
+
+void CSmsOperations::DeleteHeld(const std::map<std::pair<int32_t, int>, CSmsMessage*>& held) {
+    // Only slots read cleanly in this run whose message the store holds.
+    // Before a slot is deleted, its record stops pointing at it (saved), so
+    // that a new message in the slot later is new even when its text
+    // repeats; a record that cannot be saved keeps its slot on the phone.
+    int32_t selected = 0;
+    bool usable = false;
+    std::u16string reply;
+    for (const auto& [key, rec] : held) {
+        const auto& [storage, slot] = key;
+        std::string name = StorageName(storage);
+        std::u16string where = platform::WidenBytes(name);
+        std::u16string index = platform::WidenBytes(std::to_string(slot));
+        if (storage != selected) {
+            selected = storage;
+            usable = Command(SelectCommand(name), &reply) && reply.compare(0, 6, u"+CPMS:") == 0;
+            if (!usable) {
+                std::u16string why = reply.empty() ? ctx_.cordis->LastFinalResult() : reply;
+                ctx_.errors->AddFormatted(
+                    IDS_SLOT_NOT_DELETED,
+                    {where, index, u"the storage could not be selected (" + why + u")"});
+            }
+        }
+        if (!usable)
+            continue;
+        int32_t old_storage = rec->m_nStorage;
+        int32_t old_index = rec->m_nPhoneIndex;
+        if (ctx_.store->Change(rec, [](CSmsMessage& m) {
+                m.m_nStorage = STORAGE_POCKETPC;
+                m.m_nPhoneIndex = -1;
+            }) != StoreResult::kOk) {
+            // Not saved: the record may still point at the slot on disk.
+            ctx_.store->Change(rec, [&](CSmsMessage& m) {
+                m.m_nStorage = old_storage;
+                m.m_nPhoneIndex = old_index;
+            });
+            ctx_.errors->AddFormatted(IDS_SLOT_NOT_DELETED,
+                                      {where, index, u"the message store could not be saved"});
+            continue;
+        }
+        int rc = Command("AT+CMGD=" + std::to_string(slot), &reply);
+        std::u16string final_result = ctx_.cordis->LastFinalResult();
+        if (rc == 1 && final_result == u"OK")
+            continue;
+        if (rc == 1) {
+            // Refused: the message stays in its slot, and its record with it.
+            ctx_.store->Change(rec, [&](CSmsMessage& m) {
+                m.m_nStorage = old_storage;
+                m.m_nPhoneIndex = old_index;
+            });
+            ctx_.errors->AddFormatted(IDS_SLOT_NOT_DELETED,
+                                      {where, index, u"the phone answered " + final_result});
+        } else {
+            // Unknown: should the slot still hold it, it is read again as new
+            // (a copy too many, never a loss).
+            ctx_.errors->AddFormatted(IDS_SLOT_NOT_DELETED, {where, index, u"no answer"});
+        }
+    }
 }
 
 int CSmsOperations::VerifyOnPhone(const CSmsMessage& msg) {
@@ -377,6 +558,17 @@ int CSmsOperations::DeleteOnPhone(CSmsMessage* msg) {
             return 0;
         if (!Command("AT+CMGD=" + std::to_string(msg->m_nPhoneIndex), &reply))
             return 0;
+        // The slot is free now: the record no longer points at it, so that a
+        // new message there is new even when its text repeats.
+        if (ctx_.cordis->LastFinalResult() == u"OK") {
+            ctx_.store->Change(msg, [](CSmsMessage& m) {
+                m.m_nState = STATE_DELETED;
+                m.m_nStorage = STORAGE_POCKETPC;
+                m.m_nPhoneIndex = -1;
+            });
+            ctx_.view->MessageChanged(msg);
+            return m_bCommError ? 0 : 1;
+        }
     }
     ctx_.store->Change(msg, [](CSmsMessage& m) { m.m_nState = STATE_DELETED; });
     ctx_.view->MessageChanged(msg);

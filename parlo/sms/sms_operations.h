@@ -7,9 +7,11 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "parlo/sms/engine_context.h"
 #include "parlo/sms/sms_parts.h"
@@ -29,6 +31,12 @@ inline constexpr unsigned IDS_READ_ERROR = 65038;
 inline constexpr unsigned IDS_CLEAR_PHONE_QUESTION = 65044;
 inline constexpr unsigned IDS_CLEAR_SIM_QUESTION = 65045;
 inline constexpr unsigned IDS_CLEAR_ORDERED = 65046;
+inline constexpr unsigned IDS_STORAGE_SKIPPED = 65130;
+inline constexpr unsigned IDS_SLOT_SKIPPED = 65131;
+inline constexpr unsigned IDS_SLOT_NOT_DELETED = 65132;
+inline constexpr unsigned IDS_FATE_UNKNOWN = 65133;
+inline constexpr unsigned IDS_HELD_IN_OUTBOX = 65134;
+inline constexpr unsigned IDS_DELIVERY_NOT_SAVED = 65136;
 
 // Results of ParseCmgrReply.
 inline constexpr int CMGR_DONE = 0;
@@ -38,10 +46,28 @@ inline constexpr int CMGR_TOO_SHORT = 3;
 inline constexpr int CMGR_PDU_TOO_LONG = 4;
 inline constexpr int CMGR_BAD_PDU = 5;
 inline constexpr int CMGR_EMPTY_TEXT = 6;
+inline constexpr int CMGR_BAD_STATUS = 7;  // the slot status is not 0 to 3
 
 // Modes of ParseCmgrReply.
 inline constexpr int CMGR_MODE_READ = 0;
 inline constexpr int CMGR_MODE_CHECK = 1;
+
+// How long the answer to an SMS body ("+CMGS: <reference>") is awaited. The
+// network may take well over ten seconds to accept a message; 60 seconds is
+// what phones and modems commonly allow for it, and an answer that comes
+// later than the wait leaves the message's fate unknown.
+inline constexpr int kSendAnswerSeconds = 60;
+
+// m_nPhoneIndex of an Outbox record (which has no phone slot) whose sending
+// timed out after the body went out: it may have been sent. Such a record is
+// not sent again until the user releases it or sends it anew.
+inline constexpr int32_t kFateUnknownIndex = -2;
+
+// What happened to a message handed to the phone.
+struct SendReport {
+    bool fate_unknown = false;  // the body went out, the phone's answer did not come
+    int reference = -1;         // the message reference of the (first) "+CMGS:" answer
+};
 
 // The characters strictly between the n-th occurrence of `start` and the m-th
 // occurrence of `end` in `text` (both counted from the beginning, n and m from
@@ -54,11 +80,16 @@ std::u16string ExtractField(const std::u16string& text, const std::u16string& st
 const char* StorageName(int32_t storage);
 // The read map's key, "%s#%i": e.g. "ME#3".
 std::string PhoneKey(const std::string& storage, int slot);
+// Why a slot was not read, for the error list.
+std::u16string CmgrFailureText(int code);
 
-// Decodes one "AT+CMGR" answer. On success (CMGR_DONE) `out` receives the
-// message, or stays empty for a message that is ignored (stored unsent, and in
-// reading mode any status other than unread, read and stored sent). See the
-// CMGR_* codes for the failures.
+// Decodes one "AT+CMGR" answer. The PDU is parsed by its own message type
+// (phones label slots inconsistently): an SMS-DELIVER is a received message,
+// read or unread by the slot status; an SMS-SUBMIT a message sent from the
+// phone, or, in a slot stored unsent, a draft that is ignored; a status
+// report is ignored. Hexadecimal digits may be in either case. On success
+// (CMGR_DONE) `out` receives the message, or stays empty for one that is
+// ignored. See the CMGR_* codes for the failures.
 int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
                     std::unique_ptr<CSmsMessage>* out);
 
@@ -70,9 +101,13 @@ class CSmsOperations {
     // Each returns 1 or 0. SendSms sends the text as one message (in UCS2 when
     // the default alphabet cannot carry it); SendLongSms sends any text as
     // PlanSms cuts it, with the settings' choice of numbered or concatenated
-    // parts, and stops at the first part that fails.
-    int SendSms(const std::u16string& number, const std::u16string& text, int push);
-    int SendLongSms(const std::u16string& number, const std::u16string& text, int push);
+    // parts, and stops at the first part that fails. `report` (optional)
+    // tells a message whose fate is unknown from one that was not sent, and
+    // keeps the message reference.
+    int SendSms(const std::u16string& number, const std::u16string& text, int push,
+                SendReport* report = nullptr);
+    int SendLongSms(const std::u16string& number, const std::u16string& text, int push,
+                    SendReport* report = nullptr);
     int ReadPhoneMessages(int show_progress, int delete_after_reading);
     // Reading mode stores the message in the read map; checking mode hands it
     // to the caller through `out`. Returns a CMGR_* code.
@@ -88,6 +123,15 @@ class CSmsOperations {
 
     bool CommError() const { return m_bCommError; }
 
+    // An unsolicited line of the phone (the phone link's handler; any
+    // thread). A "+CMT:" delivery is kept until StoreDeliveries.
+    void OnUnsolicited(const std::u16string& line);
+    // Adds the messages the phone delivered on the line to the Inbox.
+    void StoreDeliveries();
+
+    // Test hook: the wait for the answer to an SMS body.
+    void SetSendAnswerSecondsForTesting(int seconds) { m_nSendAnswerSeconds = seconds; }
+
     // Wipe orders, carried out by the next run that reaches the phone.
     std::atomic<int> m_bClearPhonePending{0};
     std::atomic<int> m_bClearSimPending{0};
@@ -95,18 +139,25 @@ class CSmsOperations {
   private:
     // Builds and sends part `k` of `plan`; 1 when the phone took it.
     int SendPart(const std::u16string& number, const CSmsPlan& plan, const std::u16string& text,
-                 size_t k, int push, int reference);
+                 size_t k, int push, int reference, SendReport* report);
     int Command(const std::string& command, std::u16string* reply);
     // Reads the size of a storage from its "+CPMS" answer; 0 on failure after
     // adding the error.
     int StorageSize(const std::u16string& reply);
     void RestoreView();
     void FailRead(unsigned id);
+    // Skips a slot or storage with its reason in the error list.
+    void SkipSlot(const std::string& storage, int slot, const std::u16string& reason);
+    // Deletes the slots read in this run whose messages the store holds.
+    void DeleteHeld(const std::map<std::pair<int32_t, int>, CSmsMessage*>& held);
 
     CEngineContext ctx_;
     CPhoneSession* session_;
     ReadMap m_readMap;
     bool m_bCommError = false;
+    int m_nSendAnswerSeconds = kSendAnswerSeconds;
+    std::mutex m_deliveryMutex;
+    std::vector<std::string> m_deliveries;  // PDUs of "+CMT:" lines
 };
 
 }  // namespace parlo

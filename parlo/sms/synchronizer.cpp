@@ -38,6 +38,7 @@ struct OutboxItem {
     int32_t state;
     std::u16string number;
     std::u16string text;
+    int32_t phone_index;
 };
 
 }  // namespace
@@ -68,11 +69,24 @@ void CSynchronizer::SynchronizeMessages() {
     errors.Clear();
     CSyncLock lock;
     if (!lock.Acquire(ctx_.dir)) {
-        errors.Add(IDS_CONNECTION_ACTIVE);
+        // Another synchronisation (of another program) is no dial-up
+        // connection.
+        errors.Add(CSyncLock::HeldBySync(ctx_.dir) ? IDS_SYNC_RUNNING : IDS_CONNECTION_ACTIVE);
         return;
     }
     view.SetStatusText(Load(IDS_SYNCHRONIZING));
     link.StartSAR();
+    // Messages the phone delivers on the line during the run are kept and
+    // stored at its end, whichever way it ends.
+    link.SetUnsolicitedHandler([this](const std::u16string& line) { ops_->OnUnsolicited(line); });
+    struct Deliveries {
+        CCordis& link;
+        CSmsOperations* ops;
+        ~Deliveries() {
+            link.SetUnsolicitedHandler(nullptr);
+            ops->StoreDeliveries();
+        }
+    } deliveries{link, ops_};
     if (!session_->OpenPhone()) {
         link.StopSAR();
         link.ClosePort();
@@ -93,7 +107,7 @@ void CSynchronizer::SynchronizeMessages() {
     ctx_.store->ForEach([&work](CSmsMessage& m) {
         if (m.m_nState == STATE_OUTBOX || m.m_nState == STATE_OUTBOX_PUSH ||
             m.m_nState == STATE_PHONE_DELETE)
-            work.push_back({&m, m.m_nState, m.m_strNumber, m.m_strText});
+            work.push_back({&m, m.m_nState, m.m_strNumber, m.m_strText, m.m_nPhoneIndex});
     });
     for (const OutboxItem& item : work) {
         if (item.state == STATE_PHONE_DELETE) {
@@ -101,12 +115,31 @@ void CSynchronizer::SynchronizeMessages() {
                 errors.Add(IDS_DELETE_FAILED);
             continue;
         }
-        int push = item.state == STATE_OUTBOX_PUSH ? 1 : 0;
-        if (!ops_->SendLongSms(item.number, item.text, push)) {
-            errors.Add(IDS_SEND_FAILED);
+        if (item.phone_index == kFateUnknownIndex) {
+            // It may have gone out in an earlier run: the user decides.
+            errors.AddFormatted(IDS_HELD_IN_OUTBOX, {item.number});
             continue;
         }
-        ctx_.store->Change(item.rec, [](CSmsMessage& m) { m.m_nState = STATE_SENT; });
+        int push = item.state == STATE_OUTBOX_PUSH ? 1 : 0;
+        SendReport report;
+        if (!ops_->SendLongSms(item.number, item.text, push, &report)) {
+            if (report.fate_unknown) {
+                // Kept in the Outbox and marked, so that it is not sent again
+                // unasked.
+                ctx_.store->Change(item.rec,
+                                   [](CSmsMessage& m) { m.m_nPhoneIndex = kFateUnknownIndex; });
+                errors.AddFormatted(IDS_FATE_UNKNOWN, {item.number});
+            } else {
+                errors.Add(IDS_SEND_FAILED);
+            }
+            continue;
+        }
+        // The message reference of the phone's answer is kept in the record's
+        // phone index (a sent record has no phone slot).
+        ctx_.store->Change(item.rec, [&report](CSmsMessage& m) {
+            m.m_nState = STATE_SENT;
+            m.m_nPhoneIndex = report.reference;
+        });
         view.MessageChanged(item.rec);
         view.EmptyOutboxList();
     }

@@ -29,6 +29,7 @@ inline constexpr unsigned IDS_CLEAR_PHONE_FAILED = 65049;
 inline constexpr unsigned IDS_CLEAR_SIM_FAILED = 65050;
 inline constexpr unsigned IDS_SYNCHRONIZING = 65051;
 inline constexpr unsigned IDS_CONNECTION_ACTIVE = 65071;
+inline constexpr unsigned IDS_SYNC_RUNNING = 65135;
 
 class CSynchronizer {
   public:

@@ -52,7 +52,7 @@ json Storage(int size, const std::string& name) {
             continue;
         int length = 0;
         std::string pdu = m.status >= 2
-                              ? "00" + phonesim::testing::MakeSubmitPdu(m.number, m.text, &length)
+                              ? phonesim::testing::MakeSubmitPdu(m.number, m.text, &length)
                               : phonesim::testing::MakeDeliverPdu(m.number, m.text);
         slots.push_back({{"index", m.index}, {"status", m.status}, {"pdu", pdu}});
     }

@@ -2,6 +2,8 @@
 // and the operator answers that the detection compares.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "parlo/sms/phone_session.h"
 #include "parlo/sms/sms_operations.h"
 #include "parlo/sms/tests/pdu_build.h"
@@ -75,6 +77,37 @@ TEST(DecodeCmgrReply, ReadsAReceivedMessage) {
     EXPECT_EQ(t.tm_min, 30);
 }
 
+TEST(DecodeCmgrReply, PduTypeDecidesDirectionAndHexMayBeLowercase) {
+    std::string deliver = DeliverPdu("+4917011", "text");
+    std::u16string submit = U(SubmitPdu("+4917022", "sent text"));
+    std::unique_ptr<CSmsMessage> m;
+    // A received message in a slot labelled sent: received, read.
+    ASSERT_EQ(DecodeCmgrReply(u"+CMGR: 3,,20\r\n" + U(deliver), "ME", 1, 0, &m), CMGR_DONE);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->m_nState, STATE_READ);
+    EXPECT_EQ(m->m_strNumber, u"+4917011");
+    // A sent message in a slot labelled received unread.
+    ASSERT_EQ(DecodeCmgrReply(u"+CMGR: 0,,20\r\n" + submit, "ME", 1, 0, &m), CMGR_DONE);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->m_nState, STATE_PHONE_SENT);
+    EXPECT_EQ(m->m_strNumber, u"+4917022");
+    // Lowercase hexadecimal, and no blank after the prefix.
+    std::string lower = deliver;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ASSERT_NE(lower, deliver);
+    ASSERT_EQ(DecodeCmgrReply(u"+CMGR:0,,20\r\n" + U(lower), "SM", 2, 0, &m), CMGR_DONE);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->m_nState, STATE_UNREAD);
+    EXPECT_EQ(m->m_strText, u"text");
+    // A delivery report is no message: done, nothing.
+    EXPECT_EQ(DecodeCmgrReply(u"+CMGR: 0,,25\r\n"
+                              u"0006050C91947110111111425031103000004250311030010000",
+                              "SM", 3, 0, &m),
+              CMGR_DONE);
+    EXPECT_FALSE(m);
+}
+
 TEST(DecodeCmgrReply, StatusDecidesStateAndWhatIsIgnored) {
     std::u16string deliver = U(DeliverPdu("+4917011", "text"));
     std::u16string submit = U(SubmitPdu("+4917022", "sent text"));
@@ -100,8 +133,9 @@ TEST(DecodeCmgrReply, StatusDecidesStateAndWhatIsIgnored) {
     EXPECT_EQ(m->m_strText, u"sent text");
     EXPECT_GE(m->m_time.m_dt, before.m_dt - 1.0 / 86400);
 
-    // Another status: nothing when reading, state 20 when checking.
-    EXPECT_EQ(DecodeCmgrReply(u"+CMGR: 4,,20\r\n" + deliver, "ME", 2, 0, &m), CMGR_DONE);
+    // Another status: a slot that is reported when reading, state 20 when
+    // checking.
+    EXPECT_EQ(DecodeCmgrReply(u"+CMGR: 4,,20\r\n" + deliver, "ME", 2, 0, &m), CMGR_BAD_STATUS);
     EXPECT_FALSE(m);
     ASSERT_EQ(DecodeCmgrReply(u"+CMGR: 4,,20\r\n" + deliver, "ME", 2, 1, &m), CMGR_DONE);
     ASSERT_TRUE(m);

@@ -213,5 +213,74 @@ TEST_F(FailureTest, LineDroppedWhileReading) {
     EXPECT_EQ(store_->Count(), 0u);
 }
 
+TEST_F(FailureTest, SkippedStorageAndSlotsAreListedWithTheirReason) {
+    // The SIM cannot be selected (the phone has none), the phone memory holds
+    // an undecodable PDU and a slot the phone refuses to read.
+    state_["sms"]["storages"] = {
+        {"ME", StorageJson(4, {{1, 0, DeliverPdu("+491701111111", "Hello")},
+                               {2, 1, "07911326040000F0040B911346610089F6000020"}})}};
+    state_["sms"]["preferred"] = {"ME", "ME", "ME"};
+    StartPhone({"--garbage", std::to_string(kFirstReadCommand + 3) +
+                                 ":0D0A2B434D53204552524F523A203331340D0A:replace"});
+    settings_.m_bDeleteAfterSync = 1;
+    Engine().m_sync.SynchronizeMessages();
+    std::vector<std::u16string> listed = Listed();
+    ASSERT_EQ(listed.size(), 3u) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(listed[0], u"ME slot 2 was not read: the message cannot be decoded.");
+    EXPECT_EQ(listed[1], u"ME slot 3 was not read: the phone answered +CMS ERROR: 314.");
+    EXPECT_EQ(listed[2],
+              u"The SIM (SM) could not be selected (+CMS ERROR: 302): its messages were not read.");
+    // What was read is stored and deleted; the rest stays on the phone.
+    EXPECT_EQ(InState(STATE_UNREAD).size(), 1u);
+    EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{2}));
+}
+
+// A send whose answer comes after the wait: the message may have gone out.
+TEST_F(FailureTest, SendAnsweredTooLateIsHeldNotSentAgain) {
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{1, 0, DeliverPdu("+491701111111", "Read me after the send")}});
+    StartPhone({"--send-ms", "2500"});
+    Engine().m_operations.SetSendAnswerSecondsForTesting(1);
+    CSmsMessage* msg = AddRecord(STATE_OUTBOX, u"+491709999999", u"slow network");
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), std::vector<std::u16string>{
+                            Engine().m_errors.Format(IDS_FATE_UNKNOWN, {u"+491709999999"})});
+    EXPECT_EQ(msg->m_nState, STATE_OUTBOX);
+    EXPECT_EQ(msg->m_nPhoneIndex, kFateUnknownIndex);
+    EXPECT_EQ(SentCount(), 1u);
+    // The late answer was not taken for the storage selection: the phone
+    // memory was read.
+    EXPECT_EQ(InState(STATE_UNREAD).size(), 1u);
+    // The mark is in the store file.
+    CMessageStore reloaded(dir_);
+    ASSERT_EQ(reloaded.LoadMessages(), StoreResult::kOk);
+    EXPECT_EQ(reloaded.Snapshot()[0]->m_nPhoneIndex, kFateUnknownIndex);
+
+    // The next run does not send it again and says why.
+    Engine().m_operations.SetSendAnswerSecondsForTesting(kSendAnswerSeconds);
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), std::vector<std::u16string>{
+                            Engine().m_errors.Format(IDS_HELD_IN_OUTBOX, {u"+491709999999"})});
+    EXPECT_EQ(SentCount(), 1u);
+
+    // Released, it goes out, and the phone's message reference is kept.
+    store_->Change(msg, [](CSmsMessage& m) { m.m_nPhoneIndex = -1; });
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(msg->m_nState, STATE_SENT);
+    ASSERT_EQ(SentCount(), 2u);
+    EXPECT_EQ(msg->m_nPhoneIndex, PhoneState()["sms"]["sent"][1]["reference"].get<int>());
+}
+
+TEST_F(FailureTest, SecondSynchronisationIsNoDialUpConnection) {
+    StartPhone();
+    CSyncLock other;  // a synchronisation of another program
+    ASSERT_TRUE(other.Acquire(dir_));
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_EQ(Listed(), Texts({IDS_SYNC_RUNNING}));
+    other.Release();
+    EXPECT_FALSE(CSyncLock::HeldBySync(dir_));
+}
+
 }  // namespace
 }  // namespace parlo::testing

@@ -47,7 +47,8 @@ TEST_F(SyncTest, FullRunSendsDeletesReadsAndMergesWithoutDuplicates) {
         AddRecord(STATE_PHONE_DELETE, u"+491706666666", u"Changed", STORAGE_SIM, 4);
 
     Engine().m_sync.SynchronizeMessages();
-    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    // The undecodable slot is named; nothing else is wrong.
+    EXPECT_EQ(Engine().m_errors.Text(), u"SM slot 2 was not read: the message cannot be decoded.");
 
     EXPECT_EQ(short_msg->m_nState, STATE_SENT);
     EXPECT_EQ(long_msg->m_nState, STATE_SENT);
@@ -82,13 +83,13 @@ TEST_F(SyncTest, FullRunSendsDeletesReadsAndMergesWithoutDuplicates) {
     size_t count = store_->Count();
     EXPECT_EQ(count, 4u + 4u);
     EXPECT_EQ(view_.added(), 4u);
-    EXPECT_FALSE(view_.indicator());
+    EXPECT_TRUE(view_.indicator());  // the undecodable slot
 
     // A second run sends nothing again and adds nothing; a message read on
     // the handheld and still unread on the phone is the same message.
     store_->Change(unread[0], [](CSmsMessage& m) { m.m_nState = STATE_READ; });
     Engine().m_sync.SynchronizeMessages();
-    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(Engine().m_errors.Text(), u"SM slot 2 was not read: the message cannot be decoded.");
     EXPECT_EQ(SentCount(), 4u);
     EXPECT_EQ(store_->Count(), count);
 
@@ -115,7 +116,7 @@ TEST_F(SyncTest, DeleteAfterReadingRemovesOnlyWhatTheStoreHolds) {
     StartPhone();
     settings_.m_bDeleteAfterSync = 1;
     Engine().m_sync.SynchronizeMessages();
-    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(Engine().m_errors.Text(), u"SM slot 2 was not read: the message cannot be decoded.");
     // The unsent draft (ME 3) and the undecodable slot (SM 2) are still there.
     EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{3}));
     EXPECT_EQ(SlotIndexes("SM"), (std::vector<int>{2}));
@@ -162,6 +163,74 @@ TEST_F(SyncTest, ConnectionListedUnderCom3IsTakenWithoutConfiguration) {
     EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
     EXPECT_EQ(SentCount(), 1u);
     EXPECT_EQ(Engine().m_session.Connection().m_strName, u"Phonesim");
+}
+
+// What real phones store: PDUs whose type disagrees with the slot status,
+// lowercase hexadecimal, delivery reports.
+TEST_F(SyncTest, EachPduIsReadByItsOwnType) {
+    // A delivery report for message 5 to +491701111111.
+    const std::string report = "0006050C91947110111111425031103000004250311030010000";
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{1, 1, SubmitPdu("+491702222222", "Sent, labelled received")},
+                         {2, 3, DeliverPdu("+491703333333", "Received, labelled sent")},
+                         {3, 0, report},
+                         {4, 2, DeliverPdu("+491704444444", "Received, labelled unsent")}});
+    StartPhone({"--lowercase-hex"});
+    settings_.m_bDeleteAfterSync = 1;
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    auto sent = InState(STATE_PHONE_SENT);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]->m_strNumber, u"+491702222222");
+    auto read = InState(STATE_READ);
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0]->m_strText, u"Received, labelled sent");
+    EXPECT_EQ(read[1]->m_strText, u"Received, labelled unsent");
+    // The report is no message of the user's: skipped, and left on the phone.
+    EXPECT_EQ(store_->Count(), 3u);
+    EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{3}));
+}
+
+// The last slot of each storage, and a full SIM.
+TEST_F(SyncTest, LastSlotOfPhoneMemoryAndFullSimAreRead) {
+    std::vector<Slot> sim;
+    for (int i = 1; i <= 5; ++i)
+        sim.push_back(
+            {i, 1, DeliverPdu("+49170555555" + std::to_string(i), "SIM " + std::to_string(i))});
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{10, 0, DeliverPdu("+491701111111", "In the last slot")}});
+    state_["sms"]["storages"]["SM"] = StorageJson(5, sim);
+    StartPhone();
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    auto unread = InState(STATE_UNREAD);
+    ASSERT_EQ(unread.size(), 1u);
+    EXPECT_EQ(unread[0]->m_nPhoneIndex, 10);
+    auto read = InState(STATE_READ);
+    ASSERT_EQ(read.size(), 5u);
+    EXPECT_EQ(read.back()->m_strText, u"SIM 5");
+    EXPECT_EQ(read.back()->m_nPhoneIndex, 5);
+}
+
+// The phone reuses a freed slot; a message that repeats the text of the one
+// deleted from it ("OK") is a new message.
+TEST_F(SyncTest, RepeatedTextInAFreedSlotIsANewMessage) {
+    const std::string ok = DeliverPdu("+491705555555", "OK");
+    state_["sms"]["storages"]["SM"] = StorageJson(5, {{1, 0, ok}});
+    StartPhone();
+    settings_.m_bDeleteAfterSync = 1;
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    ASSERT_EQ(store_->Count(), 1u);
+    EXPECT_TRUE(SlotIndexes("SM").empty());
+    // The record no longer points at the slot it was deleted from.
+    EXPECT_EQ(store_->Snapshot()[0]->m_nStorage, STORAGE_POCKETPC);
+
+    ASSERT_EQ(phone_->Control("store SM " + ok), "OK 1");
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(store_->Count(), 2u);
+    EXPECT_TRUE(SlotIndexes("SM").empty());
 }
 
 }  // namespace
