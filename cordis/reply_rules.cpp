@@ -105,6 +105,11 @@ bool CommandNames(std::string_view command, std::u16string_view prefix) {
     return false;
 }
 
+bool IsPlainAt(std::string_view command) {
+    return command.size() == 2 && Upper(static_cast<unsigned char>(command[0])) == u'A' &&
+           Upper(static_cast<unsigned char>(command[1])) == u'T';
+}
+
 bool StartsWithAt(std::u16string_view line) {
     return line.size() >= 2 && Upper(line[0]) == u'A' && Upper(line[1]) == u'T';
 }
@@ -248,6 +253,10 @@ bool IsPairedAnswer(std::u16string_view reply, std::string_view command, bool bo
             continue;
         std::u16string prefix = LinePrefix(line);
         if (prefix == u"+CMS ERROR" || prefix == u"+CME ERROR")
+            continue;
+        // A basic command (ATI, AT&V) may list settings with their prefixes;
+        // a bare "AT" answers nothing but its result.
+        if (!body && CommandPrefix(command).empty() && !IsPlainAt(command))
             continue;
         bool own = body ? prefix == u"+CMGS" || prefix == u"+CMGW" : CommandNames(command, prefix);
         if (!own)

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -136,15 +137,29 @@ TEST_F(PhonesimLink, SilenceTimesOutAndTheLinkRecovers) {
     EXPECT_EQ(reply, Manufacturer());
 }
 
-TEST_F(PhonesimLink, NewMessageIndicationEndsAnAnswerEarly) {
-    Start({"--echo", "off", "--cmti", "2"});
+// Unsolicited lines of the phone at every position of an answer are taken
+// out of it; each answer stays with its own command.
+TEST_F(PhonesimLink, UnsolicitedLinesNeverShiftTheAnswers) {
+    Start({"--echo", "on", "--unsolicited", "2:before:cmti", "--unsolicited", "3:inside:line:RING",
+           "--unsolicited", "4:before-echo:cmt", "--unsolicited", "5:after:line:^RSSI: 14"});
+    std::vector<std::u16string> seen;
+    std::mutex mutex;
+    link_->SetUnsolicitedHandler([&](const std::u16string& line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.push_back(line.substr(0, line.find(u':')));
+    });
     std::u16string reply;
     EXPECT_EQ(Send("AT", &reply), 1);
-    EXPECT_EQ(Send("AT+CGMI", &reply), 1);
-    EXPECT_NE(reply.find(u"+CMTI: "), std::u16string::npos) << platform::ToUtf8(reply);
-    // The answer behind the indication is what the next job reads first.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Send("AT+CGMI", &reply), 1);
+        EXPECT_EQ(reply, Manufacturer());
+    }
     EXPECT_EQ(Send("AT", &reply), 1);
+    EXPECT_EQ(reply, u"");
+    EXPECT_EQ(Send("AT+CGMI", &reply), 1);
     EXPECT_EQ(reply, Manufacturer());
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(seen, (std::vector<std::u16string>{u"+CMTI", u"RING", u"+CMT", u"^RSSI"}));
 }
 
 TEST_F(PhonesimLink, PacedLine) {

@@ -144,6 +144,7 @@ TEST(Pairing, AnAnswerOfAnotherCommandIsRecognised) {
     // A late answer to a send, taken for the storage selection or for "AT".
     EXPECT_FALSE(IsPairedAnswer(u"\r\n+CMGS: 5\r\n\r\nOK\r\n", "AT+CPMS=\"ME\"", false));
     EXPECT_FALSE(IsPairedAnswer(u"\r\n+CMGS: 5\r\n\r\nOK\r\n", "AT", false));
+    EXPECT_TRUE(IsPairedAnswer(u"\r\n+CMEE: 1\r\n\r\nOK\r\n", "AT&V", false));
     // An error result belongs to whoever asked.
     EXPECT_TRUE(IsPairedAnswer(u"\r\n+CMS ERROR: 321\r\n", "AT+CMGR=2", false));
     // An SMS body is paired by its result.

@@ -1,6 +1,7 @@
 // The phone link's answer rules on arbitrary bytes from the phone: the input
 // is split at the first zero byte into a command and the bytes of the line,
-// which are taken one at a time as the listener takes them.
+// which are collected one at a time as the listener collects them
+// (unsolicited lines taken out), paired with the command and trimmed.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,14 +16,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string line = zero == std::string::npos ? input : input.substr(zero + 1);
     for (int mode = 0; mode <= 1; ++mode) {
         std::u16string reply;
+        cordis::AnswerCollector answer(command, mode, &reply);
+        size_t fed = 0;
         for (unsigned char byte : line) {
-            if (cordis::EndsWithErrorResult(reply))
-                break;
-            if (byte != 0)
-                reply.push_back(static_cast<char16_t>(byte));
-            if (cordis::CheckComplete(reply, mode) != cordis::Completion::Incomplete)
+            if (byte == 0)
+                continue;
+            ++fed;
+            if (answer.Add(static_cast<char16_t>(byte)) != cordis::Completion::Incomplete)
                 break;
         }
+        // Unsolicited lines only ever leave the answer.
+        if (reply.size() > fed)
+            __builtin_trap();
+        answer.TakeUnsolicited();
+        cordis::IsPairedAnswer(reply, command, mode == 1);
         std::u16string trimmed = reply;
         int status = cordis::PostProcess(trimmed, command, [](const std::u16string&) {});
         if (status != SAR_DONE && status != SAR_FAILED)

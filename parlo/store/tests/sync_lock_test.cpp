@@ -54,5 +54,25 @@ TEST(SyncLock, AnotherProgramHoldingTheFileBlocksTheSynchronisation) {
         close(fd);
 }
 
+TEST(SyncLock, ItsMarkTellsASynchronisationFromTheDialUpProgram) {
+    testing::TempDir dir;
+    EXPECT_FALSE(CSyncLock::HeldBySync(dir.path()));  // no file
+    CSyncLock a;
+    ASSERT_TRUE(a.Acquire(dir.path()));
+    EXPECT_TRUE(CSyncLock::HeldBySync(dir.path()));
+    a.Release();
+    EXPECT_FALSE(CSyncLock::HeldBySync(dir.path()));
+    // The mark of a program that ended without releasing is no running sync.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    testing::WriteFile(dir / "vok.lock", "Skyvane synchronisation " + std::to_string(pid) + "\n");
+    EXPECT_FALSE(CSyncLock::HeldBySync(dir.path()));
+    testing::WriteFile(dir / "vok.lock", "Skyvane synchronisation 12x\n");
+    EXPECT_FALSE(CSyncLock::HeldBySync(dir.path()));
+}
+
 }  // namespace
 }  // namespace parlo
