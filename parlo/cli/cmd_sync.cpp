@@ -42,7 +42,7 @@ const char* StateName(int32_t state) {
 
 // The view of the console: status texts as lines (the countdown rewrites one
 // line on a terminal), list changes as short lines.
-class ConsoleView : public parlo::CEngineView {
+class ConsoleView : public parlo::IParloView {
   public:
     explicit ConsoleView(std::ostream& out) : out_(out), tty_(isatty(STDOUT_FILENO)) {}
 
@@ -188,35 +188,20 @@ int CmdSend(Context& ctx) {
         doc.LoadSettings();  // how long texts go out; a torn file keeps what it read
     }
     // One Outbox message per number, as the compose dialog's Send does.
-    std::u16string numbers = platform::FromUtf8(words[0]);
-    std::u16string text = platform::FromUtf8(words[1]);
-    int queued = 0, failed = 0;
-    size_t start = 0;
-    while (start <= numbers.size()) {
-        size_t end = numbers.find(u';', start);
-        if (end == std::u16string::npos)
-            end = numbers.size();
-        std::u16string number = numbers.substr(start, end - start);
-        if (!number.empty()) {
-            if (doc.AddOutgoing(number, text, push)) {
-                ++queued;
-            } else {
-                ++failed;
-                ctx.err << "parlo-cli: the message to " << platform::ToUtf8(number)
-                        << " could not be stored and is not queued\n";
-            }
-        }
-        start = end + 1;
-    }
-    if (queued == 0 && failed == 0) {
+    const std::u16string text = platform::FromUtf8(words[1]);
+    const CParloDoc::SendResult sent = doc.Send(platform::FromUtf8(words[0]), text, push);
+    for (const std::u16string& number : sent.not_stored)
+        ctx.err << "parlo-cli: the message to " << platform::ToUtf8(number)
+                << " could not be stored and is not queued\n";
+    if (sent.queued == 0 && sent.not_stored.empty()) {
         ctx.err << "parlo-cli: no number given\n";
         return kUsage;
     }
-    if (queued > 0) {
-        ctx.out << "Queued " << queued << (queued == 1 ? " message" : " messages")
+    if (sent.queued > 0) {
+        ctx.out << "Queued " << sent.queued << (sent.queued == 1 ? " message" : " messages")
                 << " in the Outbox.\n";
         parlo::CSmsPlan plan = doc.PlanText(text);
-        ctx.out << (queued == 1 ? "It goes out as " : "Each goes out as ") << plan.Count()
+        ctx.out << (sent.queued == 1 ? "It goes out as " : "Each goes out as ") << plan.Count()
                 << " SMS in " << parlo::CodingName(plan);
         if (plan.m_scheme == parlo::SmsScheme::kNumbered)
             ctx.out << ", parts numbered \"1/" << plan.Count() << ":\"";
@@ -224,7 +209,7 @@ int CmdSend(Context& ctx) {
             ctx.out << ", shown as one message";
         ctx.out << ".\n";
     }
-    if (failed > 0)
+    if (!sent.not_stored.empty())
         return kFailed;  // no run: the user first learns what was not stored
     return sync ? RunSync(ctx, doc) : kOk;
 }
