@@ -2,14 +2,14 @@
 // lie beside it.
 #include <QApplication>
 
-#include "install/message_box.h"
 #include "install/package.h"
 #include "install/wizard.h"
 #include "install_strings.h"
+#include "qtsupport/message_prompt.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    install::MessageBoxPrompt prompt;
+    qtsupport::MessageBoxPrompt prompt;
     install::InstallWizard::Options options;
     options.package_dir = QCoreApplication::applicationDirPath().toStdString();
     options.first_timeout_ms = install::PackageTimeout(install::kFirstPackageTimeoutMs);

@@ -20,13 +20,14 @@
 #include "install/package.h"
 #include "platform/prompt.h"
 #include "platform/strings.h"
+#include "qtsupport/qt_text.h"
 
 namespace install {
 
 namespace {
 
 QString Q(const std::u16string& text) {
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+    return qtsupport::ToQString(text);
 }
 
 QPushButton* Button(QWidget* page, const char* id) {

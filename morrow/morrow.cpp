@@ -2,10 +2,8 @@
 
 #include <QApplication>
 #include <QImage>
-#include <QMessageBox>
 #include <QPainter>
 #include <filesystem>
-#include <iostream>
 #include <optional>
 #include <string>
 
@@ -16,6 +14,7 @@
 #include "platform/prompt.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "qtsupport/message_prompt.h"
 
 #define MORROW_EXPORT __attribute__((visibility("default")))
 
@@ -34,28 +33,8 @@ void* g_instance = nullptr;     // the library handle given at initialisation
 bool g_height_pending = false;  // set when a window is made, cleared once reported
 platform::Prompt* g_test_prompt = nullptr;
 
-QString Q(const std::u16string& text) {
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Message boxes on the desktop when there is a display, else on the console.
-class DesktopPrompt : public platform::Prompt {
-  public:
-    platform::Answer MessageBox(const std::u16string& text, platform::Buttons, platform::Icon,
-                                const std::u16string& caption) override {
-        const QString platform_name = QGuiApplication::platformName();
-        if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
-            platform_name != "offscreen" && platform_name != "minimal") {
-            QMessageBox::information(nullptr, Q(caption), Q(text));
-        } else {
-            std::cerr << platform::ToUtf8(caption) << ": " << platform::ToUtf8(text) << "\n";
-        }
-        return platform::Answer::Ok;
-    }
-};
-
 platform::Prompt& CurrentPrompt() {
-    static DesktopPrompt desktop;
+    static qtsupport::MessageBoxPrompt desktop;
     return g_test_prompt != nullptr ? *g_test_prompt : desktop;
 }
 

@@ -5,11 +5,20 @@
 #     memory and on its SIM (tools/phonesim/demo/phone.json), registered there
 #     as the modem "Simulated phone" on COM3:,
 #   - one message queued in the Outbox (to the phone's own number, so it comes
-#     back as a received message), a synchronisation, and the folders printed.
+#     back as a received message);
+#   - with a display: the SMS client's window (synchronise with its toolbar);
+#     without one, or with --cli: a synchronisation and the folders printed.
 # Running it again keeps the installation and the phone's state: nothing is
 # queued or read twice.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+mode=auto
+for arg in "$@"; do
+  case $arg in
+    --cli) mode=cli ;;
+    *) echo "usage: scripts/demo.sh [--cli]" >&2; exit 2 ;;
+  esac
+done
 scripts/setup.sh build
 
 bin=$PWD/build/bin
@@ -39,6 +48,12 @@ echo "   device $(sed -n 1p "$demo/phonesim.out"), registered as $(sed -n 2p "$d
 if [ $first_run -eq 1 ]; then
   echo "== Queueing a message"
   cli send +491709876543 "Hello from Skyvane: this message went out through the Outbox and came back."
+fi
+
+if [ $mode = auto ] && [ -x "$bin/Parlo" ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
+  echo "== Opening the SMS client (close its window to end the demo)"
+  "$bin/Parlo"
+  exit 0
 fi
 
 echo "== Synchronising"

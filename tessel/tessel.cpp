@@ -3,7 +3,7 @@
 #include <string>
 
 #include "parlo/contacts/contacts_dir.h"
-#include "platform/binio.h"
+#include "parlo/contacts/handoff_file.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "tessel/desktop_prompt.h"
@@ -68,11 +68,10 @@ TESSEL_API void CePimCommand(void* /*owner_window*/, int /*item_type*/, unsigned
                                    platform::Icon::Warning, u"");
         return;
     }
-    // The hand-off file holds one record string. The client reads at most 199
-    // characters; a longer text is no phone number of a real contact.
-    platform::BinaryWriter out;
-    out.WriteRecordString(std::u16string_view(number).substr(0, 199));
-    if (!platform::WriteFileAtomic(dir / "newsms.tmp", out.data()))
+    // The client reads at most 199 characters; a longer text is no phone
+    // number of a real contact.
+    if (!parlo::WriteHandoffFile(dir,
+                                 std::u16string_view(number).substr(0, parlo::kHandoffMaxUnits)))
         return;
     std::filesystem::path program = platform::ResolveProgram(dir, "Parlo.exe");
     if (!program.empty())

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/process.h"
+#include "qtsupport/qt_text.h"
 #include "updater/engine.h"
 
 namespace updater {
@@ -26,7 +27,7 @@ QString Q(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), bytes.size());
 }
 QString Q(const std::u16string& text) {
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+    return qtsupport::ToQString(text);
 }
 
 QPushButton* Button(const QString& text, const char* id = nullptr) {

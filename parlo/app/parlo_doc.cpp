@@ -3,8 +3,12 @@
 #include "cordis/cordis.h"
 #include "parlo/app/phonebook_link.h"
 #include "parlo/contacts/contacts_dir.h"
+#include "parlo/contacts/handoff_file.h"
 #include "parlo_strings.h"
+#include "platform/exclusive_file.h"
 #include "platform/paths.h"
+#include "platform/ports.h"
+#include "platform/process.h"
 #include "platform/prompt.h"
 #include "platform/strings.h"
 #include "platform/text.h"
@@ -23,6 +27,16 @@ constexpr unsigned IDS_DELETE_FOLDER = 65056;
 constexpr unsigned IDS_PURGE_MARKED = 65060;
 constexpr unsigned IDS_PURGE_ONE = 65061;
 constexpr unsigned IDS_EMPTY_BIN = 65062;
+constexpr unsigned IDS_FOLDER_EXISTS = 65057;
+constexpr unsigned IDS_NEW_SMS_DURING_SYNC = 65088;
+
+std::u16string AsciiUpper(std::u16string text) {
+    for (char16_t& c : text) {
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - u'a' + u'A');
+    }
+    return text;
+}
 
 unsigned PlaceOf(int mode) {
     switch (mode) {
@@ -54,15 +68,12 @@ std::u16string FormatCountText(std::u16string format, int count, const std::u16s
     return format;
 }
 
-CParloDoc::CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordis)
+CParloDoc::CParloDoc(IParloView* view, platform::Prompt* prompt, CCordis* cordis)
     : m_dataDir(platform::InstallDir()),
       m_registry(platform::Registry::Device()),
-      m_pParloView(dynamic_cast<IParloView*>(view)),
-      m_pView(view),
+      m_pParloView(view ? view : &m_nullParloView),
       m_pPrompt(prompt),
       m_pCordis(cordis ? cordis : GetCordis()) {
-    if (!m_pParloView)
-        m_pParloView = &m_nullParloView;
     CEngineContext ctx;
     ctx.cordis = m_pCordis;
     ctx.store = &m_store;
@@ -71,7 +82,7 @@ CParloDoc::CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordi
     ctx.ports = &m_ports;
     ctx.phones = &m_phoneModels;
     ctx.operators = &m_operators;
-    ctx.view = m_pView;
+    ctx.view = m_pParloView;
     ctx.prompt = m_pPrompt;
     ctx.dir = m_dataDir;
     m_engine = std::make_unique<CSmsEngine>(ctx);
@@ -389,6 +400,94 @@ int CParloDoc::EmptyRecycleBin() {
     return 1;
 }
 
+void CParloDoc::ToggleMark(CSmsMessage* rec) {
+    if (!rec)
+        return;
+    m_store.ChangeInMemory(rec, [](CSmsMessage& m) { m.m_bMarked = m.m_bMarked ? 0 : 1; });
+    m_pParloView->MessageUpdated(rec);
+}
+
+void CParloDoc::SetMarks(const std::vector<CSmsMessage*>& list, bool marked) {
+    const int32_t value = marked ? 1 : 0;
+    for (CSmsMessage* rec : list) {
+        bool changed = false;
+        m_store.ChangeInMemory(rec, [&](CSmsMessage& m) {
+            changed = m.m_bMarked != value;
+            m.m_bMarked = value;
+        });
+        if (changed)
+            m_pParloView->MessageUpdated(rec);
+    }
+}
+
+int CParloDoc::MoveMarkedOrSelected(const std::vector<CSmsMessage*>& list, CSmsMessage* selected,
+                                    int32_t folder_id) {
+    std::vector<CSmsMessage*> marked;
+    for (CSmsMessage* rec : list) {
+        CSmsMessage copy;
+        if (m_store.Read(rec, &copy) && copy.m_bMarked)
+            marked.push_back(rec);
+    }
+    if (marked.empty()) {
+        if (!selected) {
+            Ask(IDS_SELECT_FIRST);
+            return 0;
+        }
+        marked.push_back(selected);
+    }
+    int ok = 1;
+    for (CSmsMessage* rec : marked) {
+        m_store.ChangeInMemory(rec, [](CSmsMessage& m) { m.m_bMarked = 0; });
+        if (!MoveToFolder(rec, folder_id))
+            ok = 0;  // "Save failed." was shown
+    }
+    return ok;
+}
+
+std::vector<std::u16string> CParloDoc::SplitNumbers(const std::u16string& numbers) {
+    std::vector<std::u16string> out;
+    size_t start = 0;
+    while (start <= numbers.size()) {
+        size_t end = numbers.find(u';', start);
+        if (end == std::u16string::npos)
+            end = numbers.size();
+        if (end > start)
+            out.push_back(numbers.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+CParloDoc::SendResult CParloDoc::Send(const std::u16string& numbers, const std::u16string& text,
+                                      bool push, int mode, CSmsMessage* draft) {
+    SendResult result;
+    for (const std::u16string& number : SplitNumbers(numbers)) {
+        if (AddOutgoing(number, text, push))
+            ++result.queued;
+        else
+            result.not_stored.push_back(number);
+    }
+    // The draft stays where it is when a message of it was not stored: it is
+    // then the only copy of the text that the user can send again.
+    if (mode == VIEW_DRAFT && draft && result.queued > 0 && result.not_stored.empty())
+        DeleteMessage(draft);
+    return result;
+}
+
+std::u16string CParloDoc::DisplayName(const std::u16string& number) const {
+    if (number.empty())
+        return number;
+    for (const auto& entry : m_phonebook.m_entries) {
+        if (entry->m_strMobile == number)
+            return entry->m_strName;
+    }
+    for (const auto& contact : m_contacts) {
+        if (contact->m_strMobile == number)
+            return contact->m_strName;
+    }
+    return number;
+}
+
 int CParloDoc::DeleteOne(int mode, CSmsMessage* rec) {
     int ok = 1;
     StoreResult r = m_store.Change(rec, [](CSmsMessage& m) { m.m_bMarked = 0; });
@@ -458,7 +557,14 @@ int CParloDoc::SaveFolderTable() {
     return 1;
 }
 
-CSmsFolder* CParloDoc::AddFolder(const std::u16string& name) {
+CSmsFolder* CParloDoc::AddFolder(const std::u16string& text) {
+    const std::u16string name = TrimWhite(text);
+    if (name.empty())
+        return nullptr;
+    if (m_folders.ByName(name)) {
+        Ask(IDS_FOLDER_EXISTS);
+        return nullptr;
+    }
     CSmsFolder* folder = m_folders.Add(name);
     if (!folder) {
         Ask(IDS_SAVE_FAILED);
@@ -552,6 +658,79 @@ int CParloDoc::LoadDeviceDatabase() {
         Message(db.failure == 1 ? strings::parlo().Load(IDS_CANNOT_OPEN_DATA_FILE)
                                 : db.CheckMessage());
     return db.ok ? 1 : 0;
+}
+
+int CParloDoc::ApplyOptions(const CSettings& settings) {
+    CSynchronizer& sync = m_engine->m_sync;
+    const bool interval_changed = settings.m_nAutoSyncInterval != m_settings.m_nAutoSyncInterval;
+    m_settings = settings;
+    const int saved = SaveSettings();
+    if (!saved)
+        Ask(IDS_SAVE_FAILED);
+    if (m_settings.m_bAutoSync) {
+        if (!sync.m_bAutoSyncRunning)
+            sync.StartAutoSync();
+        else if (interval_changed)
+            sync.RestartCountdown();
+    } else {
+        sync.StopAutoSync();
+    }
+    return saved;
+}
+
+std::vector<std::u16string> CParloDoc::OfferedPorts() const {
+    std::vector<std::u16string> out;
+    auto listed = [&](const std::u16string& name) {
+        const std::u16string upper = AsciiUpper(name);
+        for (const std::u16string& p : out) {
+            if (AsciiUpper(p).rfind(upper, 0) == 0)
+                return true;
+        }
+        return false;
+    };
+    for (const ModemEntry& m : m_ports) {
+        if (!m.m_strPort.empty() && !listed(m.m_strPort))
+            out.push_back(m.m_strPort);
+    }
+    for (int n = 2; n <= 9; ++n) {
+        const std::string name = "COM" + std::to_string(n) + ":";
+        std::optional<std::string> device = platform::ResolvePort(m_registry, name);
+        if (!device)
+            continue;
+        platform::ExclusiveFile probe;
+        if (!probe.OpenDevice(*device))
+            continue;
+        probe.Close();
+        const std::u16string wide = platform::FromUtf8(name);
+        if (!listed(wide))
+            out.push_back(wide);
+    }
+    return out;
+}
+
+void CParloDoc::StartConnect() {
+    std::filesystem::path program = platform::ResolveProgram(m_dataDir, "connect.exe");
+    if (!program.empty())
+        platform::StartDetached(program, {"s"});
+}
+
+void CParloDoc::StartDialer() {
+    std::filesystem::path program = platform::ResolveProgram(m_dataDir, "dialer.exe");
+    if (!program.empty())
+        platform::StartDetached(program, {});
+}
+
+int CParloDoc::TakeHandoffNumber(std::u16string* number) {
+    std::u16string taken;
+    if (TakeHandoffFile(m_dataDir, &taken) != HandoffRead::kNumber)
+        return 0;
+    if (IsSyncBusy()) {
+        Ask(IDS_NEW_SMS_DURING_SYNC);
+        return 0;
+    }
+    CleanNumber(taken);
+    *number = std::move(taken);
+    return 1;
 }
 
 int CParloDoc::AcquireSyncLock() {

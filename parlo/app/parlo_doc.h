@@ -92,11 +92,10 @@ struct StoredRecord {
 
 class CParloDoc {
   public:
-    // `view` and `prompt` belong to the front end and outlive the document;
-    // `cordis` is the process's phone link (GetCordis() when null). A view
-    // that is an IParloView also gets the calls of the message lists and the
-    // folders.
-    CParloDoc(CEngineView* view, platform::Prompt* prompt, CCordis* cordis = nullptr);
+    // `view` and `prompt` belong to the front end and outlive the document
+    // (a null view shows nothing); `cordis` is the process's phone link
+    // (GetCordis() when null).
+    CParloDoc(IParloView* view, platform::Prompt* prompt, CCordis* cordis = nullptr);
     // Closes the document: see OnCloseDocument.
     ~CParloDoc();
     CParloDoc(const CParloDoc&) = delete;
@@ -176,6 +175,32 @@ class CParloDoc {
     // step: either both happened (1), or nothing changed ("Save failed.", 0).
     // The view gets one ClearList of the Recycle Bin, not a call per record.
     int EmptyRecycleBin();
+
+    // Marks live in memory only (the store keeps what it read). Each change
+    // refreshes the record's row.
+    void ToggleMark(CSmsMessage* rec);
+    void SetMarks(const std::vector<CSmsMessage*>& list, bool marked);
+    // Move to folder `folder_id`: the marked records of `list` (unmarked on
+    // the way), else `selected`; with neither 57351 and 0. 0 as well when a
+    // move could not be stored.
+    int MoveMarkedOrSelected(const std::vector<CSmsMessage*>& list, CSmsMessage* selected,
+                             int32_t folder_id);
+
+    // Send of the compose dialog: one Outbox record per non-empty piece of
+    // `numbers` between ";", in order. In the Draft mode (4) the shown
+    // `draft` then goes to the Recycle Bin, unless a record was not stored.
+    struct SendResult {
+        int queued = 0;                          // records stored in the Outbox
+        std::vector<std::u16string> not_stored;  // numbers whose record was not stored
+    };
+    SendResult Send(const std::u16string& numbers, const std::u16string& text, bool push,
+                    int mode = VIEW_NEW, CSmsMessage* draft = nullptr);
+    // The pieces of a recipient text between ";", empty ones skipped.
+    static std::vector<std::u16string> SplitNumbers(const std::u16string& numbers);
+
+    // The name shown for a number: the phonebook copy's entry first, then
+    // the contacts, exact comparison; the number itself when none matches.
+    std::u16string DisplayName(const std::u16string& number) const;
     static bool SameMessage(const CSmsMessage& a, const CSmsMessage& b) {
         return parlo::SameMessage(a, b);
     }
@@ -187,6 +212,8 @@ class CParloDoc {
     // --- folders ----------------------------------------------------------------
     int LoadFolderTable();
     int SaveFolderTable();
+    // Trims the name; a name that any folder has (fixed names included) is
+    // refused with 65057 "The folder already exists.", an empty one silently.
     CSmsFolder* AddFolder(const std::u16string& name);
     void RenameFolder(CSmsFolder* folder, const std::u16string& name);
     // Asks first; on Yes the folder's records are purged and the store
@@ -213,6 +240,25 @@ class CParloDoc {
     std::filesystem::path DeviceDatabasePath() const;
     // Shows the failure's message unless `quiet`.
     int BuildPortList(bool quiet = false, const PortListOptions& options = {});
+    // The Options dialog's "Set": the interval-changed flag, the settings,
+    // the configuration file ("Save failed." when it cannot be written; the
+    // settings stay), and the automatic run started, stopped or re-timed.
+    // 1 when the file was written.
+    int ApplyOptions(const CSettings& settings);
+    // The ports that the Options dialog offers: the port list's ports, then
+    // "COM2:" to "COM9:" where they can be opened (never COM1), each once.
+    std::vector<std::u16string> OfferedPorts() const;
+
+    // Programs of the suite started from the installation directory; a
+    // failed start is silent.
+    void StartConnect();  // "connect.exe" "s"
+    void StartDialer();   // "dialer.exe"
+
+    // The hand-off file, at each activation of the main window: consumes it;
+    // 1 and the number (cleaned) when a new message is to be opened to it.
+    // During a synchronisation the number is dropped with 65088.
+    int TakeHandoffNumber(std::u16string* number);
+
     // "vok.lock" for a phonebook synchronisation (the message run takes its
     // own).
     int AcquireSyncLock();
@@ -222,6 +268,8 @@ class CParloDoc {
     platform::Answer Ask(unsigned id, platform::Buttons buttons = platform::Buttons::Ok,
                          platform::Icon icon = platform::Icon::None);
     IParloView& View() { return *m_pParloView; }
+    // The prompt of the front end (null when it has none).
+    platform::Prompt* GetPrompt() const { return m_pPrompt; }
 
     // --- synchronisation -------------------------------------------------------
     void SynchronizeMessages() { m_engine->m_sync.SynchronizeMessages(); }
@@ -236,6 +284,10 @@ class CParloDoc {
     // The error indicator was tapped: shows and empties the error list.
     int ShowErrors() { return m_engine->ShowErrors(); }
     bool IsSyncBusy() const { return m_engine->m_sync.m_bSyncBusy != 0; }
+    // The interface-idle flag: cleared while a command of the front end runs.
+    void SetInterfaceIdle(bool idle) { m_engine->m_sync.SetInterfaceIdle(idle); }
+    bool IsInterfaceIdle() const { return m_engine->m_sync.m_bSyncIdle != 0; }
+    bool IsAutoSyncActive() const { return m_engine->m_sync.m_bAutoSyncRunning != 0; }
 
     // --- contacts, groups and phonebook ----------------------------------------
     // Refills the contact list from the contacts (shows the contacts' error
@@ -296,7 +348,6 @@ class CParloDoc {
     IParloView m_nullParloView;
     IParloView* m_pParloView;
     CSyncLock m_syncLock;
-    CEngineView* m_pView;
     platform::Prompt* m_pPrompt;
     CCordis* m_pCordis;
     std::unique_ptr<CSmsEngine> m_engine;

@@ -21,8 +21,6 @@ using parlo::CParloDoc;
 using parlo::CSmsFolder;
 using parlo::CSmsMessage;
 
-constexpr unsigned IDS_FOLDER_EXISTS = 65057;
-
 // True when `rec` is shown in `folder`'s list.
 bool InFolder(const CSmsMessage& rec, const CSmsFolder& folder) {
     if (folder.IsUserFolder())
@@ -81,14 +79,6 @@ bool Records(Context& ctx, CParloDoc& doc, const std::vector<std::string>& ids,
         out->push_back(rec);
     }
     return true;
-}
-
-std::u16string Trim(const std::u16string& s) {
-    size_t a = s.find_first_not_of(u" \t");
-    if (a == std::u16string::npos)
-        return u"";
-    size_t b = s.find_last_not_of(u" \t");
-    return s.substr(a, b - a + 1);
 }
 
 }  // namespace
@@ -212,11 +202,9 @@ int CmdDelete(Context& ctx) {
     int status = kOk;
     for (auto& [v, group] : by_view) {
         doc.m_nCurrentFolder = v;
-        for (CSmsMessage* rec : group)
-            rec->m_bMarked = 1;
+        doc.SetMarks(group, true);
         if (!doc.DeleteMarked(mode, group, nullptr)) {
-            for (CSmsMessage* rec : group)
-                rec->m_bMarked = 0;
+            doc.SetMarks(group, false);
             status = kFailed;
         }
     }
@@ -304,14 +292,10 @@ int CmdFolders(Context& ctx) {
         return kOk;
     }
     if (sub == "add" && a.size() == 2) {
-        std::u16string name = Trim(platform::FromUtf8(a[1]));
+        std::u16string name = parlo::TrimWhite(platform::FromUtf8(a[1]));
         if (name.empty()) {
             ctx.err << "parlo-cli: the folder needs a name\n";
             return kUsage;
-        }
-        if (doc.m_folders.ByName(name)) {
-            doc.Ask(IDS_FOLDER_EXISTS);
-            return kFailed;
         }
         CSmsFolder* f = doc.AddFolder(name);
         if (!f)

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <iostream>
@@ -47,7 +48,7 @@ const char* StateName(int32_t state) {
 
 // The view of the console: status texts as lines (the countdown rewrites one
 // line on a terminal), list changes as short lines.
-class ConsoleView : public parlo::CEngineView {
+class ConsoleView : public parlo::IParloView {
   public:
     explicit ConsoleView(std::ostream& out) : out_(out), tty_(isatty(STDOUT_FILENO)) {}
 
@@ -268,22 +269,25 @@ int CmdSend(Context& ctx) {
         doc.LoadSettings();  // how long texts go out; a torn file keeps what it read
     }
     // One Outbox message per number, as the compose dialog's Send does.
-    int queued = 0, failed = 0;
+    // The cleaned numbers go to the document's Send, which the compose
+    // dialog uses too.
+    std::u16string joined;
+    for (const std::u16string& number : cleaned)
+        joined += (joined.empty() ? u"" : u";") + number;
+    const CParloDoc::SendResult sent = doc.Send(joined, text, push);
+    for (const std::u16string& number : sent.not_stored)
+        ctx.err << "parlo-cli: the message to " << platform::ToUtf8(number)
+                << " could not be stored and is not queued\n";
     for (const std::u16string& number : cleaned) {
-        if (!doc.AddOutgoing(number, text, push)) {
-            ++failed;
-            ctx.err << "parlo-cli: the message to " << platform::ToUtf8(number)
-                    << " could not be stored and is not queued\n";
-            continue;
-        }
-        ++queued;
-        ctx.out << "Queued a message to " << platform::ToUtf8(number) << " in the Outbox.\n";
+        if (std::find(sent.not_stored.begin(), sent.not_stored.end(), number) ==
+            sent.not_stored.end())
+            ctx.out << "Queued a message to " << platform::ToUtf8(number) << " in the Outbox.\n";
     }
-    if (queued > 1)
-        ctx.out << "Queued " << queued << " messages in the Outbox.\n";
-    if (queued > 0) {
+    if (sent.queued > 1)
+        ctx.out << "Queued " << sent.queued << " messages in the Outbox.\n";
+    if (sent.queued > 0) {
         parlo::CSmsPlan plan = doc.PlanText(text);
-        ctx.out << (queued == 1 ? "It goes out as " : "Each goes out as ") << plan.Count()
+        ctx.out << (sent.queued == 1 ? "It goes out as " : "Each goes out as ") << plan.Count()
                 << " SMS in " << parlo::CodingName(plan);
         if (plan.m_scheme == parlo::SmsScheme::kNumbered)
             ctx.out << ", parts numbered \"1/" << plan.Count() << ":\"";
@@ -291,7 +295,7 @@ int CmdSend(Context& ctx) {
             ctx.out << ", shown as one message";
         ctx.out << ".\n";
     }
-    if (failed > 0)
+    if (!sent.not_stored.empty())
         return kFailed;  // no run: the user first learns what was not stored
     return sync ? RunSync(ctx, doc) : kOk;
 }

@@ -161,29 +161,34 @@ void CSynchronizer::SynchronizeMessages() {
 }
 
 bool CSynchronizer::StartManualSync() {
-    std::lock_guard<std::mutex> guard(thread_mutex_);
     int expected = 0;
     if (!m_bSyncBusy.compare_exchange_strong(expected, 1))
         return false;
     m_bSyncIdle = 0;
+    // The view is called with no lock of ours held.
     ctx_.view->EnableFolderChooser(false);
+    std::lock_guard<std::mutex> guard(thread_mutex_);
     if (manual_thread_.joinable())
         manual_thread_.join();  // the previous run has ended: busy was clear
     manual_thread_ = std::thread(&CSynchronizer::ManualWorker, this);
     return true;
 }
 
-void CSynchronizer::ManualWorker() {
-    LowerThreadPriority();
-    SynchronizeMessages();
+void CSynchronizer::EndRun() {
     ++m_nRuns;
-    ctx_.view->EnableFolderChooser(true);
     {
         std::lock_guard<std::mutex> lock(idle_mutex_);
         m_bSyncBusy = 0;
         m_bSyncIdle = 1;
     }
     idle_cv_.notify_all();
+}
+
+void CSynchronizer::ManualWorker() {
+    LowerThreadPriority();
+    SynchronizeMessages();
+    ctx_.view->EnableFolderChooser(true);
+    EndRun();
 }
 
 bool CSynchronizer::RunManualSync() {
@@ -192,13 +197,7 @@ bool CSynchronizer::RunManualSync() {
         return false;
     m_bSyncIdle = 0;
     SynchronizeMessages();
-    ++m_nRuns;
-    {
-        std::lock_guard<std::mutex> lock(idle_mutex_);
-        m_bSyncBusy = 0;
-        m_bSyncIdle = 1;
-    }
-    idle_cv_.notify_all();
+    EndRun();
     return true;
 }
 
@@ -290,13 +289,7 @@ void CSynchronizer::AutoSyncThread() {
         if (m_bSyncIdle && m_bSyncBusy.compare_exchange_strong(expected, 1)) {
             m_bSyncIdle = 0;
             SynchronizeMessages();
-            ++m_nRuns;
-            {
-                std::lock_guard<std::mutex> lock(idle_mutex_);
-                m_bSyncIdle = 1;
-                m_bSyncBusy = 0;
-            }
-            idle_cv_.notify_all();
+            EndRun();
         }
     }
 }

@@ -80,6 +80,9 @@ class CSynchronizer {
   private:
     void AutoSyncThread();
     void ManualWorker();
+    // The end of every run: counted, busy cleared, interface idle again, and
+    // the waiters woken.
+    void EndRun();
     // Sleeps one countdown step, waking early when a flag changes.
     void SleepStep();
     void Notify();

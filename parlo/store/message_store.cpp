@@ -843,6 +843,12 @@ StoreResult CMessageStore::Change(CSmsMessage* rec,
     return r;
 }
 
+void CMessageStore::ChangeInMemory(CSmsMessage* rec,
+                                   const std::function<void(CSmsMessage&)>& change) {
+    std::lock_guard lock(mutex_);
+    change(*rec);
+}
+
 std::vector<CSmsMessage*> CMessageStore::ChangeAllInState(int32_t from, int32_t to,
                                                           int32_t folder_id, StoreResult* result) {
     std::vector<CSmsMessage*> changed;

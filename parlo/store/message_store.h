@@ -149,6 +149,9 @@ class CMessageStore {
     CSmsMessage* Add(std::unique_ptr<CSmsMessage> rec, StoreResult* result = nullptr);
     // Applies `change` to the record under the lock, then stores it.
     StoreResult Change(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change);
+    // Applies `change` under the lock without storing: for what lives in
+    // memory only (the marks).
+    void ChangeInMemory(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change);
     // Sets the state of every record in state `from` to `to` and stores each;
     // returns the records changed. `folder_id` >= 0 limits it to that folder.
     std::vector<CSmsMessage*> ChangeAllInState(int32_t from, int32_t to, int32_t folder_id,

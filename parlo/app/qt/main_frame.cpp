@@ -1,0 +1,352 @@
+#include "parlo/app/qt/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QMenu>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "parlo/app/parlo_doc.h"
+#include "parlo/app/qt/dialogs.h"
+#include "parlo/app/qt/main_view.h"
+#include "parlo/app/qt/message_list_model.h"
+#include "parlo_strings.h"
+#include "qtsupport/qt_text.h"
+
+namespace parlo {
+
+namespace {
+
+constexpr unsigned IDS_CAPTION = 57344;
+constexpr unsigned IDS_SELECT_MESSAGE = 65043;
+constexpr int kUpdateMs = 250;
+constexpr int kExitPollMs = 100;
+
+QString Str(unsigned id) {
+    return qtsupport::ToQString(strings::parlo().Load(id));
+}
+
+// Every command handler runs with the interface-idle flag cleared, so that
+// an automatic run does not start while the user is in the middle of one.
+class CommandScope {
+  public:
+    explicit CommandScope(CParloDoc& doc) : doc_(doc) { doc_.SetInterfaceIdle(false); }
+    ~CommandScope() {
+        if (!keep_busy_)
+            doc_.SetInterfaceIdle(true);
+    }
+    void KeepInterfaceBusy() { keep_busy_ = true; }
+
+  private:
+    CParloDoc& doc_;
+    bool keep_busy_ = false;
+};
+
+}  // namespace
+
+MainFrame::MainFrame(CParloDoc& doc, IParloDialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), doc_(doc), dialogs_(dialogs) {
+    setObjectName("MainFrame");
+    setWindowTitle(Str(IDS_CAPTION));
+    setWindowIcon(QIcon(":/parlo/parlo.png"));
+    view_ = new MainView(doc, this);
+    view_->SetDialogs(dialogs_);
+    setCentralWidget(view_);
+    BuildCommandBar();
+    // Wide enough for every button of the command bar at the user's font.
+    int bar_width = 0;
+    for (QToolBar* bar : findChildren<QToolBar*>())
+        bar_width = std::max(bar_width, bar->sizeHint().width());
+    resize(std::max(960, bar_width + 24), 640);
+
+    update_timer_ = new QTimer(this);
+    update_timer_->setInterval(kUpdateMs);
+    connect(update_timer_, &QTimer::timeout, this, &MainFrame::UpdateCommands);
+    update_timer_->start();
+    exit_timer_ = new QTimer(this);
+    exit_timer_->setInterval(kExitPollMs);
+    connect(exit_timer_, &QTimer::timeout, this, [this] {
+        if (!doc_.IsSyncBusy())
+            FinishExit();
+    });
+    UpdateCommands();
+}
+
+MainFrame::~MainFrame() = default;
+
+QAction* MainFrame::AddCommand(int id, const QString& text, bool busy_gated) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::number(id));
+    connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
+    actions_[id] = action;
+    gated_[id] = busy_gated;
+    addAction(action);  // reachable by its shortcut and by RunCommand
+    return action;
+}
+
+QAction* MainFrame::Action(int id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainFrame::BuildCommandBar() {
+    QStyle* style = QApplication::style();
+    struct Button {
+        int id;
+        unsigned tip;
+        QStyle::StandardPixmap icon;
+    };
+    const Button buttons[] = {
+        {ID_NEW_SMS, 65000, QStyle::SP_FileIcon},
+        {ID_ANSWER_SMS, 65065, QStyle::SP_ArrowBack},
+        {ID_FORWARD_SMS, 65066, QStyle::SP_ArrowForward},
+        {ID_DELETE_SMS, 65067, QStyle::SP_TrashIcon},
+        {ID_SYNCHRONIZE, 65068, QStyle::SP_BrowserReload},
+        {ID_MOVE_TO_FOLDER, 65069, QStyle::SP_DirIcon},
+        {ID_EXIT, 65070, QStyle::SP_DialogCloseButton},
+    };
+
+    auto* bar = new QToolBar(this);
+    bar->setObjectName("59392");
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setIconSize(QSize(24, 24));
+    addToolBar(Qt::TopToolBarArea, bar);
+
+    // Menu 128 behind the "Menu" button.
+    auto* menu = new QMenu(Str(ID_MENU), this);
+    menu->setObjectName("128");
+    menu->addAction(AddCommand(ID_EXIT, Str(ID_EXIT), true));
+    menu->addSeparator();
+    menu->addAction(AddCommand(ID_DIALER, Str(ID_DIALER), true));
+    menu->addSeparator();
+    menu->addAction(AddCommand(ID_FOLDERS, Str(ID_FOLDERS), false));
+    menu->addAction(AddCommand(ID_OPTIONS, Str(ID_OPTIONS), true));
+    menu->addSeparator();
+    menu->addAction(AddCommand(ID_GROUPS, Str(ID_GROUPS), false));
+    menu->addAction(AddCommand(ID_PHONEBOOK, Str(ID_PHONEBOOK), true));
+    menu->addSeparator();
+    QMenu* clear = menu->addMenu(QStringLiteral("Clear SMS Memory"));
+    clear->setObjectName("ClearSmsMemory");
+    clear->addAction(AddCommand(ID_CLEAR_PHONE, Str(ID_CLEAR_PHONE), true));
+    clear->addAction(AddCommand(ID_CLEAR_SIM, Str(ID_CLEAR_SIM), true));
+    menu->addAction(AddCommand(ID_EMPTY_BIN, Str(ID_EMPTY_BIN), true));
+    AddCommand(ID_CONNECT, QStringLiteral("Connect"), true);  // no menu entry
+
+    auto* menu_button = new QToolButton(bar);
+    menu_button->setObjectName(QString::number(ID_MENU));
+    menu_button->setText(Str(ID_MENU));
+    menu_button->setIcon(style->standardIcon(QStyle::SP_FileDialogDetailedView));
+    menu_button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    menu_button->setMenu(menu);
+    menu_button->setPopupMode(QToolButton::InstantPopup);
+    bar->addWidget(menu_button);
+    bar->addSeparator();
+
+    for (const Button& b : buttons) {
+        // Exit is one command in the menu and on the bar.
+        QAction* action = Action(b.id) ? Action(b.id) : AddCommand(b.id, Str(b.tip), true);
+        action->setToolTip(Str(b.tip));
+        action->setIcon(style->standardIcon(b.icon));
+        bar->addAction(action);
+        if (QWidget* w = bar->widgetForAction(action))
+            w->setObjectName(QString("button_%1").arg(b.id));
+    }
+    Action(ID_EXIT)->setText(Str(65070));
+}
+
+void MainFrame::UpdateCommands() {
+    const bool busy = doc_.IsSyncBusy();
+    for (auto& [id, action] : actions_) {
+        if (gated_[id])
+            action->setEnabled(!busy && !closing_);
+    }
+}
+
+bool MainFrame::RunCommand(int id) {
+    QAction* action = Action(id);
+    if (!action)
+        return false;
+    UpdateCommands();
+    if (action->isEnabled())
+        action->trigger();
+    return true;
+}
+
+void MainFrame::Dispatch(int id) {
+    if (closing_)
+        return;
+    if (gated_[id] && doc_.IsSyncBusy())
+        return;  // the handler itself does nothing while a run is busy
+    CommandScope scope(doc_);
+    const DialogContext ctx = view_->Context();
+    switch (id) {
+        case ID_NEW_SMS:
+            OnNewSms();
+            break;
+        case ID_ANSWER_SMS:
+            OnAnswerSms(false);
+            break;
+        case ID_FORWARD_SMS:
+            OnAnswerSms(true);
+            break;
+        case ID_DELETE_SMS:
+            OnDeleteSms();
+            break;
+        case ID_SYNCHRONIZE:
+            OnSynchronize();
+            break;
+        case ID_MOVE_TO_FOLDER:
+            OnMoveToFolder();
+            break;
+        case ID_CLEAR_PHONE:
+            OnClearMemory(false);
+            break;
+        case ID_CLEAR_SIM:
+            OnClearMemory(true);
+            break;
+        case ID_OPTIONS:
+            dialogs_->Options(ctx);
+            break;
+        case ID_EMPTY_BIN:
+            doc_.EmptyRecycleBin();
+            break;
+        case ID_DIALER:
+            doc_.StartDialer();
+            break;
+        case ID_CONNECT:
+            doc_.StartConnect();
+            break;
+        case ID_FOLDERS:
+            dialogs_->Folders(ctx);
+            break;
+        case ID_PHONEBOOK:
+            dialogs_->Phonebook(ctx);
+            break;
+        case ID_GROUPS:
+            dialogs_->Groups(ctx);
+            break;
+        case ID_EXIT:
+            scope.KeepInterfaceBusy();
+            OnExit();
+            break;
+        default:
+            break;
+    }
+    UpdateCommands();
+}
+
+void MainFrame::OnNewSms() {
+    dialogs_->Compose(view_->Context(), VIEW_NEW, nullptr, u"", u"");
+}
+
+void MainFrame::OnAnswerSms(bool forward) {
+    CSmsMessage* rec = view_->SelectedRecord();
+    if (!rec) {
+        doc_.Ask(IDS_SELECT_MESSAGE, platform::Buttons::Ok, platform::Icon::Warning);
+        return;
+    }
+    CSmsMessage copy;
+    if (!doc_.m_store.Read(rec, &copy))
+        return;
+    if (forward)
+        dialogs_->Compose(view_->Context(), VIEW_NEW, nullptr, u"", copy.m_strText);
+    else
+        dialogs_->Compose(view_->Context(), VIEW_NEW, nullptr, copy.m_strNumber, u"");
+}
+
+void MainFrame::OnDeleteSms() {
+    const int code = view_->CurrentCode();
+    MessageListModel* model = view_->CurrentModel();
+    if (code != VIEW_INBOX && code != VIEW_SENT) {
+        doc_.DeleteMarked(DELETE_POCKETPC_ONLY, model->Keys(), view_->SelectedRecord());
+        return;
+    }
+    QMenu popup(this);
+    popup.setObjectName("DeletePopup");
+    const std::pair<int, unsigned> choices[] = {
+        {ID_DELETE_POCKETPC, 65019}, {ID_DELETE_PHONE, 65020}, {ID_DELETE_BOTH, 65021}};
+    int chosen = 0;
+    for (const auto& [id, text] : choices) {
+        QAction* a = popup.addAction(Str(text));
+        a->setObjectName(QString::number(id));
+        connect(a, &QAction::triggered, this, [&chosen, id = id] { chosen = id; });
+    }
+    emit DeleteMenuShown(&popup);
+    QPoint at = QCursor::pos();
+    for (QToolBar* bar : findChildren<QToolBar*>()) {
+        if (QWidget* w = bar->widgetForAction(Action(ID_DELETE_SMS)))
+            at = w->mapToGlobal(QPoint(0, w->height()));
+    }
+    popup.exec(at);
+    if (chosen == 0)
+        return;
+    // The pop-up's choices stay available while a run is busy.
+    doc_.DeleteMarked(chosen - 2024, model->Keys(), view_->SelectedRecord());
+}
+
+void MainFrame::OnSynchronize() {
+    doc_.StartSync();
+}
+
+void MainFrame::OnMoveToFolder() {
+    int32_t folder = 0;
+    if (!dialogs_->DestinationFolder(view_->Context(), &folder))
+        return;
+    doc_.MoveMarkedOrSelected(view_->CurrentModel()->Keys(), view_->SelectedRecord(), folder);
+}
+
+void MainFrame::OnClearMemory(bool sim) {
+    if (sim)
+        doc_.ClearSimMemory();
+    else
+        doc_.ClearPhoneMemory();
+}
+
+void MainFrame::OnExit() {
+    doc_.StopAutoSync();
+    close();
+}
+
+void MainFrame::FinishExit() {
+    exit_timer_->stop();
+    may_close_ = true;
+    close();
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    // The automatic run is stopped and no new one may start; a run in
+    // progress is waited for in the event loop, so the window keeps painting
+    // and a question of the run can still be answered.
+    doc_.SetInterfaceIdle(false);
+    doc_.StopAutoSync();
+    if (!may_close_ && doc_.IsSyncBusy()) {
+        closing_ = true;
+        UpdateCommands();
+        view_->SetStatusText(u"Waiting for the synchronisation to end...");
+        exit_timer_->start();
+        event->ignore();
+        return;
+    }
+    update_timer_->stop();
+    doc_.OnCloseDocument();
+    event->accept();
+}
+
+void MainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !closing_) {
+        // After the activation has been handled: the compose dialog is modal.
+        QTimer::singleShot(0, this, [this] {
+            if (isActiveWindow() && !closing_)
+                view_->CheckHandoff();
+        });
+    }
+}
+
+}  // namespace parlo

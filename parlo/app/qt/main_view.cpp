@@ -1,0 +1,522 @@
+#include "parlo/app/qt/main_view.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QProgressBar>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <unordered_set>
+
+#include "parlo/app/parlo_doc.h"
+#include "parlo/app/qt/dialogs.h"
+#include "parlo/app/qt/message_list_model.h"
+#include "parlo_strings.h"
+#include "qtsupport/qt_text.h"
+
+namespace parlo {
+
+namespace {
+
+using qtsupport::ToQString;
+
+constexpr int kCodeRole = Qt::UserRole;
+constexpr int kFolderRole = Qt::UserRole + 1;
+constexpr unsigned IDS_MOVE_MARKED = 65063;
+constexpr unsigned IDS_MOVE_ONE = 65064;
+constexpr int kBlinkMs = 500;
+
+QString Str(unsigned id) {
+    return ToQString(strings::parlo().Load(id));
+}
+
+QToolButton* IndicatorButton(const char* id, const QString& image, QWidget* parent) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(id);
+    b->setIcon(QIcon(image));
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setToolTip(QStringLiteral("Errors of the last synchronisation"));
+    return b;
+}
+
+}  // namespace
+
+MainView::MainView(CParloDoc& doc, QWidget* parent) : QWidget(parent), doc_(doc) {
+    setObjectName("101");
+    chooser_ = new QComboBox(this);
+    chooser_->setObjectName("1000");
+    chooser_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    status_ = new QLabel(this);
+    status_->setObjectName("1020");
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status_->setMinimumWidth(status_->fontMetrics().horizontalAdvance("AS: 00:00:00 ") + 4);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName("1021");
+    progress_->setTextVisible(false);
+    progress_->hide();
+    error_quiet_ = IndicatorButton("1026", ":/parlo/error_quiet.png", this);
+    error_a_ = IndicatorButton("1027", ":/parlo/error_a.png", this);
+    error_b_ = IndicatorButton("1028", ":/parlo/error_b.png", this);
+    error_a_->hide();
+    error_b_->hide();
+    for (QToolButton* b : {error_quiet_, error_a_, error_b_})
+        connect(b, &QToolButton::clicked, this, &MainView::OnErrorClicked);
+    blink_ = new QTimer(this);
+    blink_->setInterval(kBlinkMs);
+    connect(blink_, &QTimer::timeout, this, &MainView::OnErrorTimer);
+
+    stack_ = new QStackedWidget(this);
+    BuildLists();
+
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addWidget(chooser_);
+    top->addWidget(status_, 1);
+    top->addWidget(progress_, 1);
+    top->addWidget(error_quiet_);
+    top->addWidget(error_a_);
+    top->addWidget(error_b_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addLayout(top);
+    layout->addWidget(stack_, 1);
+
+    connect(chooser_, &QComboBox::activated, this, &MainView::OnFolderChosen);
+}
+
+MainView::~MainView() = default;
+
+DialogContext MainView::Context() {
+    DialogContext ctx;
+    ctx.parent = window();
+    ctx.doc = &doc_;
+    ctx.selected = [this] { return SelectedRecord(); };
+    return ctx;
+}
+
+void MainView::BuildLists() {
+    MessageListModel::SetImages(QIcon(":/parlo/row_normal.png"), QIcon(":/parlo/row_marked.png"),
+                                QIcon(":/parlo/row_unread.png"));
+    auto name_of = [this](const std::u16string& number) {
+        return ToQString(doc_.DisplayName(number));
+    };
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
+        auto* model = new MessageListModel(code, name_of, this);
+        auto* list = new QTreeView(stack_);
+        list->setObjectName(QString::number(1000 + code));
+        list->setModel(model);
+        list->setRootIsDecorated(false);
+        list->setUniformRowHeights(true);
+        list->setItemsExpandable(false);
+        list->setSelectionBehavior(QAbstractItemView::SelectRows);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setAllColumnsShowFocus(true);
+        list->setSortingEnabled(false);
+        list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        list->setContextMenuPolicy(Qt::CustomContextMenu);
+        QHeaderView* header = list->header();
+        header->setSectionsClickable(true);
+        header->setSectionsMovable(false);
+        header->setStretchLastSection(true);
+        header->setMinimumSectionSize(24);
+        header->resizeSection(0, 30);
+        header->setSectionResizeMode(0, QHeaderView::Fixed);
+        // Widths that fit a long number and a time stamp at the user's font.
+        const QFontMetrics fm = list->fontMetrics();
+        const int number_width = std::max(120, fm.horizontalAdvance("+49 (1234) 5678901") + 16);
+        const int time_width = std::max(
+            100, fm.horizontalAdvance(QLocale().toString(
+                     QDateTime(QDate(2028, 12, 28), QTime(23, 59, 59)), QLocale::ShortFormat)) +
+                     24);
+        if (code == VIEW_TEMPLATES) {
+            header->resizeSection(1, time_width);
+        } else {
+            header->resizeSection(1, number_width);
+            header->resizeSection(2, time_width);
+        }
+        connect(header, &QHeaderView::sectionClicked, this,
+                [this, code](int section) { OnHeaderClicked(code, section); });
+        connect(list, &QTreeView::clicked, this,
+                [this, code](const QModelIndex& i) { OnListClicked(code, i.row(), i.column()); });
+        connect(list, &QTreeView::doubleClicked, this, [this, code](const QModelIndex& i) {
+            OnListDoubleClicked(code, i.row(), i.column());
+        });
+        connect(list, &QTreeView::customContextMenuRequested, this,
+                [this, code, list](const QPoint& pos) {
+                    if (QMenu* menu = BuildContextMenu(code, pos)) {
+                        menu->exec(list->viewport()->mapToGlobal(pos));
+                        menu->deleteLater();
+                    }
+                });
+        stack_->addWidget(list);
+        lists_[static_cast<size_t>(code)] = list;
+        models_[static_cast<size_t>(code)] = model;
+    }
+    stack_->setCurrentWidget(lists_[VIEW_INBOX]);
+}
+
+MessageListModel* MainView::Model(int code) const {
+    return code >= VIEW_INBOX && code <= VIEW_RECYCLE ? models_[static_cast<size_t>(code)]
+                                                      : nullptr;
+}
+
+QTreeView* MainView::List(int code) const {
+    return code >= VIEW_INBOX && code <= VIEW_RECYCLE ? lists_[static_cast<size_t>(code)] : nullptr;
+}
+
+int MainView::CurrentCode() const {
+    return current_code_;
+}
+
+// --- the folder chooser -----------------------------------------------------------
+
+void MainView::InsertChooserEntry(const QString& text, int code, int32_t folder_id) {
+    // A sorted drop-down list: the entries stand in alphabetical order.
+    int at = 0;
+    while (at < chooser_->count() &&
+           QString::compare(chooser_->itemText(at), text, Qt::CaseInsensitive) <= 0)
+        ++at;
+    chooser_->insertItem(at, text);
+    chooser_->setItemData(at, code, kCodeRole);
+    chooser_->setItemData(at, folder_id, kFolderRole);
+}
+
+int MainView::FindChooserEntry(int code, int32_t folder_id) const {
+    for (int i = 0; i < chooser_->count(); ++i) {
+        if (chooser_->itemData(i, kCodeRole).toInt() == code &&
+            (code != VIEW_USER_FOLDER || chooser_->itemData(i, kFolderRole).toInt() == folder_id))
+            return i;
+    }
+    return -1;
+}
+
+void MainView::SelectChooserEntry(int code, int32_t folder_id) {
+    const int i = FindChooserEntry(code, folder_id);
+    if (i >= 0 && i != chooser_->currentIndex()) {
+        QSignalBlocker block(chooser_);
+        chooser_->setCurrentIndex(i);
+    }
+}
+
+void MainView::InitialUpdate() {
+    if (initialised_ || doc_.IsSyncBusy())
+        return;
+    chooser_->clear();
+    InsertChooserEntry(Str(IDS_INBOX), VIEW_INBOX, FOLDER_INBOX);
+    InsertChooserEntry(Str(IDS_SENT), VIEW_SENT, FOLDER_SENT);
+    InsertChooserEntry(Str(IDS_OUTBOX), VIEW_OUTBOX, FOLDER_OUTBOX);
+    InsertChooserEntry(Str(IDS_DRAFT), VIEW_DRAFT, FOLDER_DRAFT);
+    InsertChooserEntry(Str(IDS_TEMPLATES), VIEW_TEMPLATES, FOLDER_TEMPLATES);
+    for (CSmsFolder* f : doc_.m_folders.UserFolders())
+        InsertChooserEntry(ToQString(f->m_strName), VIEW_USER_FOLDER, f->m_nId);
+    InsertChooserEntry(Str(IDS_RECYCLE), VIEW_RECYCLE, FOLDER_RECYCLE);
+    ShowFolder(VIEW_INBOX);
+    FillAllLists();
+    initialised_ = true;
+}
+
+void MainView::OnFolderChosen(int index) {
+    if (doc_.IsSyncBusy()) {
+        // Skipped while synchronising: the chooser keeps showing the list on show.
+        SelectChooserEntry(current_code_, Model(VIEW_USER_FOLDER)->ShownFolder());
+        return;
+    }
+    const int code = chooser_->itemData(index, kCodeRole).toInt();
+    ShowFolder(code, chooser_->itemData(index, kFolderRole).toInt());
+}
+
+void MainView::ShowFolder(int code, int32_t folder_id) {
+    if (!Model(code))
+        return;
+    if (code == VIEW_USER_FOLDER) {
+        MessageListModel* model = Model(VIEW_USER_FOLDER);
+        if (model->ShownFolder() != folder_id) {
+            model->SetShownFolder(folder_id);
+            std::vector<std::pair<CSmsMessage*, CSmsMessage>> rows;
+            doc_.m_store.ForEach([&](CSmsMessage& m) {
+                if (m.m_nState == STATE_IN_FOLDER && m.m_nFolderId == folder_id)
+                    rows.emplace_back(&m, m);
+            });
+            model->Reset(std::move(rows));
+        }
+    }
+    current_code_ = code;
+    doc_.m_nCurrentFolder = code;
+    stack_->setCurrentWidget(List(code));
+    SelectChooserEntry(code, folder_id);
+}
+
+void MainView::EnableFolderChooser(bool enabled) {
+    chooser_->setEnabled(enabled);
+}
+
+void MainView::AddFolderEntry(int32_t id, const std::u16string& name) {
+    if (FindChooserEntry(VIEW_USER_FOLDER, id) < 0)
+        InsertChooserEntry(ToQString(name), VIEW_USER_FOLDER, id);
+}
+
+void MainView::RenameFolderEntry(int32_t id, const std::u16string& old_name,
+                                 const std::u16string& name) {
+    (void)old_name;
+    const int i = FindChooserEntry(VIEW_USER_FOLDER, id);
+    if (i < 0)
+        return;
+    const bool selected = i == chooser_->currentIndex();
+    {
+        QSignalBlocker block(chooser_);
+        chooser_->removeItem(i);
+        InsertChooserEntry(ToQString(name), VIEW_USER_FOLDER, id);
+    }
+    if (selected)
+        SelectChooserEntry(VIEW_USER_FOLDER, id);
+    else
+        SelectChooserEntry(current_code_, Model(VIEW_USER_FOLDER)->ShownFolder());
+}
+
+void MainView::RemoveFolderEntry(int32_t id) {
+    MessageListModel* folder_list = Model(VIEW_USER_FOLDER);
+    if (folder_list->ShownFolder() == id) {
+        if (current_code_ == VIEW_USER_FOLDER)
+            ShowFolder(VIEW_INBOX);
+        folder_list->SetShownFolder(-1);
+        folder_list->Clear();
+    }
+    const int i = FindChooserEntry(VIEW_USER_FOLDER, id);
+    if (i >= 0) {
+        QSignalBlocker block(chooser_);
+        chooser_->removeItem(i);
+    }
+    SelectChooserEntry(current_code_, folder_list->ShownFolder());
+}
+
+// --- rows -----------------------------------------------------------------------
+
+void MainView::FillAllLists() {
+    std::array<std::vector<std::pair<CSmsMessage*, CSmsMessage>>, 8> rows;
+    const int32_t shown_folder = Model(VIEW_USER_FOLDER)->ShownFolder();
+    // One pass under the store's lock; the models are filled afterwards.
+    doc_.m_store.ForEach([&](CSmsMessage& m) {
+        const int code = ListOfState(m.m_nState);
+        if (code == VIEW_NONE || (code == VIEW_USER_FOLDER && m.m_nFolderId != shown_folder))
+            return;
+        rows[static_cast<size_t>(code)].emplace_back(&m, m);
+    });
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
+        Model(code)->Reset(std::move(rows[static_cast<size_t>(code)]));
+}
+
+void MainView::ShowRecord(CSmsMessage* key, const CSmsMessage& copy) {
+    const int target = ListOfState(copy.m_nState);
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
+        if (code == target)
+            Model(code)->Upsert(key, copy);
+        else
+            Model(code)->Remove(key);
+    }
+}
+
+void MainView::RemoveRecord(CSmsMessage* key) {
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
+        Model(code)->Remove(key);
+}
+
+void MainView::RemoveRecords(const std::vector<CSmsMessage*>& keys) {
+    if (keys.empty())
+        return;
+    const std::unordered_set<const CSmsMessage*> gone(keys.begin(), keys.end());
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
+        Model(code)->RemoveMany(gone);
+}
+
+void MainView::ClearList(int view_code) {
+    if (MessageListModel* model = Model(view_code))
+        model->Clear();
+}
+
+CSmsMessage* MainView::SelectedRecord() const {
+    QTreeView* list = CurrentList();
+    if (!list || !list->selectionModel())
+        return nullptr;
+    const QModelIndexList rows = list->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return nullptr;
+    return CurrentModel()->KeyAt(rows.first().row());
+}
+
+// --- status line, progress bar, error indicator --------------------------------------
+
+void MainView::SetStatusText(const std::u16string& text) {
+    status_->setText(ToQString(text));
+}
+
+void MainView::ShowStatusText(bool shown) {
+    status_->setVisible(shown);
+}
+
+void MainView::ShowProgress(bool shown) {
+    progress_->setVisible(shown);
+}
+
+void MainView::SetProgressRange(int lower, int upper) {
+    progress_->setRange(lower, upper);
+}
+
+void MainView::SetProgressPos(int pos) {
+    progress_->setValue(pos);
+}
+
+void MainView::StepProgress() {
+    if (progress_->value() < progress_->maximum())
+        progress_->setValue(progress_->value() + 1);
+}
+
+void MainView::SetErrorIndicator(bool on) {
+    if (on) {
+        if (phase_ != 0)
+            return;
+        error_a_->show();
+        error_b_->hide();
+        error_quiet_->hide();
+        phase_ = 1;
+        blink_->start();
+    } else {
+        blink_->stop();
+        error_a_->hide();
+        error_b_->hide();
+        error_quiet_->show();
+        phase_ = 0;
+    }
+}
+
+void MainView::OnErrorTimer() {
+    if (phase_ == 1) {
+        error_b_->show();
+        error_a_->hide();
+        phase_ = 2;
+    } else if (phase_ == 2) {
+        error_a_->show();
+        error_b_->hide();
+        phase_ = 1;
+    }
+}
+
+void MainView::OnErrorClicked() {
+    if (doc_.IsSyncBusy())
+        return;
+    doc_.ShowErrors();
+    SetErrorIndicator(false);
+}
+
+// --- list events --------------------------------------------------------------------
+
+void MainView::OnListClicked(int view_code, int row, int column) {
+    if (doc_.IsSyncBusy() || column != 0)
+        return;
+    if (CSmsMessage* key = Model(view_code)->KeyAt(row))
+        doc_.ToggleMark(key);
+}
+
+void MainView::OnListDoubleClicked(int view_code, int row, int column) {
+    if (doc_.IsSyncBusy())
+        return;
+    MessageListModel* model = Model(view_code);
+    CSmsMessage* key = model->KeyAt(row);
+    if (!key)
+        return;
+    const CSmsMessage copy = *model->CopyAt(row);
+    if (column == 0) {
+        doc_.ToggleMark(key);
+        if (copy.m_nState == STATE_UNREAD)
+            doc_.MarkRead(key);
+        return;
+    }
+    if (copy.m_nState == STATE_UNREAD)
+        doc_.MarkRead(key);
+    if (dialogs_)
+        dialogs_->Compose(Context(), current_code_, key, copy.m_strNumber, copy.m_strText);
+}
+
+void MainView::OnHeaderClicked(int view_code, int column) {
+    if (doc_.IsSyncBusy())
+        return;
+    MessageListModel* model = Model(view_code);
+    if (column == 0) {
+        bool& all = all_marked_[static_cast<size_t>(view_code)];
+        all = !all;
+        doc_.SetMarks(model->Keys(), all);
+        return;
+    }
+    if (column == sort_column_)
+        sort_descending_ = !sort_descending_;
+    else
+        sort_descending_ = false;
+    sort_column_ = column;
+    model->SortBy(column, sort_descending_);
+}
+
+QMenu* MainView::BuildContextMenu(int view_code, const QPoint& pos) {
+    if (doc_.IsSyncBusy())
+        return nullptr;
+    MessageListModel* model = Model(view_code);
+    QTreeView* list = List(view_code);
+    const bool marked = model->MarkedCount() > 0;
+    if (!marked) {
+        const QModelIndex at = list->indexAt(pos);
+        if (at.isValid())
+            list->setCurrentIndex(at);
+        if (!SelectedRecord())
+            return nullptr;
+    }
+    auto* menu = new QMenu(this);
+    QMenu* sub = menu->addMenu(Str(marked ? IDS_MOVE_MARKED : IDS_MOVE_ONE));
+    sub->setObjectName(marked ? "65063" : "65064");
+    const int base = marked ? 3024 : 7024;
+    for (CSmsFolder* f : doc_.m_folders.All()) {
+        const int id = base + f->m_nId;
+        QAction* action = sub->addAction(ToQString(f->m_strName));
+        action->setObjectName(QString::number(id));
+        connect(action, &QAction::triggered, this, [this, id] { OnMoveCommand(id); });
+    }
+    return menu;
+}
+
+void MainView::OnMoveCommand(int id) {
+    if (doc_.IsSyncBusy())
+        return;
+    MessageListModel* model = CurrentModel();
+    const int n = id - 1024;
+    if (n >= 2000 && n <= 5999) {
+        doc_.MoveMarkedOrSelected(model->Keys(), nullptr, id - 3024);
+    } else if (n >= 6000 && n <= 11999) {
+        CSmsMessage* selected = SelectedRecord();
+        doc_.SetMarks(model->Keys(), false);
+        doc_.MoveMarkedOrSelected(model->Keys(), selected, id - 7024);
+    }
+}
+
+// --- hand-off -----------------------------------------------------------------------
+
+void MainView::CheckHandoff() {
+    if (in_handoff_)
+        return;  // a dialog of an earlier hand-off is open
+    in_handoff_ = true;
+    std::u16string number;
+    if (doc_.TakeHandoffNumber(&number))
+        NewMessageTo(number);
+    in_handoff_ = false;
+}
+
+void MainView::NewMessageTo(const std::u16string& number) {
+    if (dialogs_)
+        dialogs_->Compose(Context(), VIEW_NEW, nullptr, number, u"");
+}
+
+}  // namespace parlo

@@ -1,0 +1,121 @@
+// The main view: the folder chooser, the seven message lists (one shown at a
+// time), the status line, the progress bar and the error indicator. It runs
+// the list events (taps, double taps, headers, the context menu) and the
+// hand-off file check.
+#pragma once
+
+#include <QPoint>
+#include <QWidget>
+#include <array>
+#include <string>
+
+#include "parlo/store/sms_message.h"
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QStackedWidget;
+class QTimer;
+class QToolButton;
+class QTreeView;
+
+namespace parlo {
+
+class CParloDoc;
+class IParloDialogs;
+class MessageListModel;
+struct DialogContext;
+
+class MainView : public QWidget {
+    Q_OBJECT
+  public:
+    MainView(CParloDoc& doc, QWidget* parent = nullptr);
+    ~MainView() override;
+
+    void SetDialogs(IParloDialogs* dialogs) { dialogs_ = dialogs; }
+    DialogContext Context();
+
+    // Once after start-up: the folder chooser, the lists and their rows.
+    void InitialUpdate();
+
+    // --- calls of the document and its workers (GUI thread) -------------------
+    void SetStatusText(const std::u16string& text);
+    void ShowStatusText(bool shown);
+    void ShowProgress(bool shown);
+    void SetProgressRange(int lower, int upper);
+    void SetProgressPos(int pos);
+    void StepProgress();
+    void SetErrorIndicator(bool on);
+    // A record's copy: its row goes to (or stays in, or leaves) its list.
+    void ShowRecord(CSmsMessage* key, const CSmsMessage& copy);
+    void RemoveRecord(CSmsMessage* key);
+    void RemoveRecords(const std::vector<CSmsMessage*>& keys);
+    void EnableFolderChooser(bool enabled);
+    void ClearList(int view_code);
+    // Every list refilled from the store (one reset per list).
+    void FillAllLists();
+    void AddFolderEntry(int32_t id, const std::u16string& name);
+    void RenameFolderEntry(int32_t id, const std::u16string& old_name, const std::u16string& name);
+    void RemoveFolderEntry(int32_t id);
+
+    // --- what the frame's commands use -----------------------------------------
+    int CurrentCode() const;
+    // Shows the list of folder view code `code` (user folder `folder_id`).
+    void ShowFolder(int code, int32_t folder_id = -1);
+    MessageListModel* Model(int view_code) const;
+    QTreeView* List(int view_code) const;
+    MessageListModel* CurrentModel() const { return Model(CurrentCode()); }
+    QTreeView* CurrentList() const { return List(CurrentCode()); }
+    // The selected record of the current list, or null.
+    CSmsMessage* SelectedRecord() const;
+    // The hand-off file: read at each activation of the window.
+    void CheckHandoff();
+    // Opens the compose dialog for a new message to `number`.
+    void NewMessageTo(const std::u16string& number);
+    // The error indicator's state: 0 quiet, 1 frame A, 2 frame B.
+    int ErrorPhase() const { return phase_; }
+
+    // --- list events (public for the tests) -------------------------------------
+    void OnListClicked(int view_code, int row, int column);
+    void OnListDoubleClicked(int view_code, int row, int column);
+    void OnHeaderClicked(int view_code, int column);
+    // The context menu at `pos` (list viewport coordinates). Returns the
+    // menu (to be executed by the caller) or null when none opens.
+    QMenu* BuildContextMenu(int view_code, const QPoint& pos);
+    void OnMoveCommand(int id);
+    bool AllMarked(int view_code) const { return all_marked_[static_cast<size_t>(view_code)]; }
+    int SortColumn() const { return sort_column_; }
+    bool SortDescending() const { return sort_descending_; }
+
+  private:
+    void BuildLists();
+    void OnFolderChosen(int index);
+    void OnErrorTimer();
+    void OnErrorClicked();
+    void SelectChooserEntry(int code, int32_t folder_id);
+    int FindChooserEntry(int code, int32_t folder_id) const;
+    void InsertChooserEntry(const QString& text, int code, int32_t folder_id);
+
+    CParloDoc& doc_;
+    IParloDialogs* dialogs_ = nullptr;
+    QComboBox* chooser_;
+    QLabel* status_;
+    QProgressBar* progress_;
+    QToolButton* error_quiet_;
+    QToolButton* error_a_;
+    QToolButton* error_b_;
+    QStackedWidget* stack_;
+    QTimer* blink_;
+    std::array<QTreeView*, 8> lists_{};
+    std::array<MessageListModel*, 8> models_{};
+    std::array<bool, 8> all_marked_{};
+    int current_code_ = VIEW_INBOX;
+    int phase_ = 0;
+    int sort_column_ = 0;
+    bool sort_descending_ = false;
+    bool initialised_ = false;
+    bool in_handoff_ = false;
+};
+
+}  // namespace parlo

@@ -1,0 +1,267 @@
+#include "parlo/app/qt/message_list_model.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <algorithm>
+
+#include "qtsupport/qt_text.h"
+
+namespace parlo {
+
+namespace {
+
+QIcon g_images[3];
+
+int Compare(const CSmsMessage& a, const CSmsMessage& b, int field) {
+    switch (field) {
+        case 1:
+            return a.m_strNumber.compare(b.m_strNumber);
+        case 2:
+            return a.m_time.m_dt < b.m_time.m_dt ? -1 : a.m_time.m_dt > b.m_time.m_dt;
+        default:
+            return a.m_strText.compare(b.m_strText);
+    }
+}
+
+QString FormatTime(const platform::OleDate& date) {
+    struct tm t {};
+    if (!date.ToLocal(&t))
+        return {};
+    QDateTime when(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday),
+                   QTime(t.tm_hour, t.tm_min, t.tm_sec));
+    return QLocale().toString(when, QLocale::ShortFormat);
+}
+
+}  // namespace
+
+int ListOfState(int32_t state) {
+    return ViewOfState(state);
+}
+
+MessageListModel::MessageListModel(int view_code,
+                                   std::function<QString(const std::u16string&)> name_of,
+                                   QObject* parent)
+    : QAbstractTableModel(parent), view_code_(view_code), name_of_(std::move(name_of)) {}
+
+void MessageListModel::SetImages(const QIcon& normal, const QIcon& marked, const QIcon& unread) {
+    g_images[0] = normal;
+    g_images[1] = marked;
+    g_images[2] = unread;
+}
+
+bool MessageListModel::Accepts(const CSmsMessage& copy) const {
+    if (ListOfState(copy.m_nState) != view_code_)
+        return false;
+    return view_code_ != VIEW_USER_FOLDER || copy.m_nFolderId == folder_id_;
+}
+
+int MessageListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int MessageListModel::columnCount(const QModelIndex& parent) const {
+    if (parent.isValid())
+        return 0;
+    return view_code_ == VIEW_TEMPLATES ? 3 : 4;
+}
+
+void MessageListModel::Format(const Row& row) const {
+    if (row.formatted)
+        return;
+    row.name =
+        name_of_ ? name_of_(row.copy.m_strNumber) : qtsupport::ToQString(row.copy.m_strNumber);
+    row.time = FormatTime(row.copy.m_time);
+    row.formatted = true;
+}
+
+QVariant MessageListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()))
+        return {};
+    const Row& row = rows_[static_cast<size_t>(index.row())];
+    // Templates lack the number column: their columns 1 and 2 show fields 2 and 3.
+    const int field =
+        view_code_ == VIEW_TEMPLATES && index.column() > 0 ? index.column() + 1 : index.column();
+    if (role == Qt::DecorationRole && field == 0) {
+        int image = row.copy.m_bMarked ? 1 : (row.copy.m_nState == STATE_UNREAD ? 2 : 0);
+        return g_images[image];
+    }
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        if (field == 0)
+            return {};
+        Format(row);
+        switch (field) {
+            case 1:
+                return row.name;
+            case 2:
+                return row.time;
+            default: {
+                QString text = qtsupport::ToQString(row.copy.m_strText);
+                if (role == Qt::DisplayRole)
+                    text.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace('\n', ' ');
+                return text;
+            }
+        }
+    }
+    if (role == Qt::AccessibleTextRole && field == 0)
+        return row.copy.m_bMarked
+                   ? QStringLiteral("marked")
+                   : (row.copy.m_nState == STATE_UNREAD ? QStringLiteral("unread") : QString());
+    return {};
+}
+
+QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char* const kTemplates[] = {"", "Time", "Message"};
+    if (view_code_ == VIEW_TEMPLATES)
+        return section >= 0 && section < 3 ? QString(kTemplates[section]) : QVariant();
+    const char* first = view_code_ == VIEW_INBOX                                       ? "From"
+                        : view_code_ == VIEW_USER_FOLDER || view_code_ == VIEW_RECYCLE ? "Number"
+                                                                                       : "To";
+    const char* const names[] = {"", first, "Time", "Message"};
+    return section >= 0 && section < 4 ? QString(names[section]) : QVariant();
+}
+
+void MessageListModel::Reindex(int from) {
+    for (size_t i = static_cast<size_t>(from); i < rows_.size(); ++i)
+        index_[rows_[i].key] = static_cast<int>(i);
+}
+
+void MessageListModel::Reset(std::vector<std::pair<CSmsMessage*, CSmsMessage>> rows) {
+    beginResetModel();
+    rows_.clear();
+    index_.clear();
+    rows_.reserve(rows.size());
+    for (auto& [key, copy] : rows) {
+        if (!Accepts(copy) || index_.count(key))
+            continue;
+        index_[key] = static_cast<int>(rows_.size());
+        rows_.emplace_back(key, std::move(copy));
+    }
+    endResetModel();
+}
+
+int MessageListModel::Upsert(CSmsMessage* key, const CSmsMessage& copy) {
+    auto it = index_.find(key);
+    if (!Accepts(copy)) {
+        if (it != index_.end())
+            Remove(key);
+        return -1;
+    }
+    if (it != index_.end()) {
+        Row& row = rows_[static_cast<size_t>(it->second)];
+        row.copy = copy;
+        row.formatted = false;
+        emit dataChanged(index(it->second, 0), index(it->second, columnCount() - 1));
+        return it->second;
+    }
+    const int at = static_cast<int>(rows_.size());
+    beginInsertRows({}, at, at);
+    rows_.emplace_back(key, copy);
+    index_[key] = at;
+    endInsertRows();
+    return at;
+}
+
+void MessageListModel::Remove(const CSmsMessage* key) {
+    auto it = index_.find(key);
+    if (it == index_.end())
+        return;
+    const int at = it->second;
+    beginRemoveRows({}, at, at);
+    index_.erase(it);
+    rows_.erase(rows_.begin() + at);
+    Reindex(at);
+    endRemoveRows();
+}
+
+void MessageListModel::RemoveMany(const std::unordered_set<const CSmsMessage*>& keys) {
+    size_t listed = 0;
+    for (const CSmsMessage* key : keys)
+        listed += index_.count(key);
+    if (listed == 0)
+        return;
+    if (listed == 1) {
+        for (const CSmsMessage* key : keys) {
+            if (index_.count(key))
+                Remove(key);
+        }
+        return;
+    }
+    beginResetModel();
+    rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
+                               [&](const Row& r) { return keys.count(r.key) != 0; }),
+                rows_.end());
+    index_.clear();
+    Reindex(0);
+    endResetModel();
+}
+
+void MessageListModel::Clear() {
+    if (rows_.empty())
+        return;
+    beginResetModel();
+    rows_.clear();
+    index_.clear();
+    endResetModel();
+}
+
+void MessageListModel::RefreshNames() {
+    for (Row& row : rows_)
+        row.formatted = false;
+    if (!rows_.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
+int MessageListModel::RowOf(const CSmsMessage* key) const {
+    auto it = index_.find(key);
+    return it == index_.end() ? -1 : it->second;
+}
+
+CSmsMessage* MessageListModel::KeyAt(int row) const {
+    return row >= 0 && row < static_cast<int>(rows_.size()) ? rows_[static_cast<size_t>(row)].key
+                                                            : nullptr;
+}
+
+const CSmsMessage* MessageListModel::CopyAt(int row) const {
+    return row >= 0 && row < static_cast<int>(rows_.size()) ? &rows_[static_cast<size_t>(row)].copy
+                                                            : nullptr;
+}
+
+std::vector<CSmsMessage*> MessageListModel::Keys() const {
+    std::vector<CSmsMessage*> out;
+    out.reserve(rows_.size());
+    for (const Row& row : rows_)
+        out.push_back(row.key);
+    return out;
+}
+
+int MessageListModel::MarkedCount() const {
+    return static_cast<int>(
+        std::count_if(rows_.begin(), rows_.end(), [](const Row& r) { return r.copy.m_bMarked; }));
+}
+
+void MessageListModel::SortBy(int column, bool descending) {
+    if (column < 1 || column > 3)
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<CSmsMessage*> keys_before;
+    keys_before.reserve(static_cast<size_t>(before.size()));
+    for (const QModelIndex& i : before)
+        keys_before.push_back(KeyAt(i.row()));
+    std::stable_sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
+        const int field = a.copy.m_nState == STATE_TEMPLATE ? column + 1 : column;
+        const int c = Compare(a.copy, b.copy, field);
+        return descending ? c > 0 : c < 0;
+    });
+    Reindex(0);
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (int i = 0; i < before.size(); ++i)
+        after.append(index(RowOf(keys_before[static_cast<size_t>(i)]), before[i].column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+}  // namespace parlo

@@ -1,0 +1,143 @@
+#include "parlo/app/qt/qt_view.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "parlo/app/qt/main_view.h"
+#include "parlo/store/folder_table.h"
+#include "parlo/store/message_store.h"
+
+namespace parlo {
+
+QtParloView::QtParloView(QObject* parent) : QObject(parent) {}
+
+void QtParloView::Post(std::function<void(MainView&)> call) {
+    if (QThread::currentThread() == thread()) {
+        if (target_)
+            call(*target_);
+        return;
+    }
+    QPointer<QtParloView> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, call = std::move(call)] {
+            if (self && self->target_)
+                call(*self->target_);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtParloView::PostRecord(CSmsMessage* rec) {
+    if (!rec || !store_)
+        return;
+    CSmsMessage copy;
+    if (!store_->Read(rec, &copy)) {
+        // Gone before it was shown: its row, if any, goes too.
+        Post([rec](MainView& v) { v.RemoveRecord(rec); });
+        return;
+    }
+    Post([rec, copy = std::move(copy)](MainView& v) { v.ShowRecord(rec, copy); });
+}
+
+void QtParloView::MessagesRemoved(const std::vector<CSmsMessage*>& recs) {
+    Post([recs](MainView& v) { v.RemoveRecords(recs); });
+}
+
+void QtParloView::MessagesChanged(const std::vector<CSmsMessage*>& recs) {
+    std::vector<std::pair<CSmsMessage*, CSmsMessage>> copies;
+    std::vector<CSmsMessage*> gone;
+    copies.reserve(recs.size());
+    for (CSmsMessage* rec : recs) {
+        CSmsMessage copy;
+        if (store_ && store_->Read(rec, &copy))
+            copies.emplace_back(rec, std::move(copy));
+        else
+            gone.push_back(rec);
+    }
+    Post([copies = std::move(copies), gone = std::move(gone)](MainView& v) {
+        v.RemoveRecords(gone);
+        for (const auto& [rec, copy] : copies)
+            v.ShowRecord(rec, copy);
+    });
+}
+
+void QtParloView::SetStatusText(const std::u16string& text) {
+    Post([text](MainView& v) { v.SetStatusText(text); });
+}
+
+void QtParloView::ShowStatusText(bool shown) {
+    Post([shown](MainView& v) { v.ShowStatusText(shown); });
+}
+
+void QtParloView::ShowProgress(bool shown) {
+    Post([shown](MainView& v) { v.ShowProgress(shown); });
+}
+
+void QtParloView::SetProgressRange(int lower, int upper) {
+    Post([lower, upper](MainView& v) { v.SetProgressRange(lower, upper); });
+}
+
+void QtParloView::SetProgressPos(int pos) {
+    Post([pos](MainView& v) { v.SetProgressPos(pos); });
+}
+
+void QtParloView::StepProgress() {
+    Post([](MainView& v) { v.StepProgress(); });
+}
+
+void QtParloView::SetErrorIndicator(bool on) {
+    Post([on](MainView& v) { v.SetErrorIndicator(on); });
+}
+
+void QtParloView::MessageAdded(CSmsMessage* rec) {
+    PostRecord(rec);
+}
+
+void QtParloView::MessageChanged(CSmsMessage* rec) {
+    PostRecord(rec);
+}
+
+void QtParloView::MessageUpdated(CSmsMessage* rec) {
+    PostRecord(rec);
+}
+
+void QtParloView::MessageRemoved(CSmsMessage* rec) {
+    Post([rec](MainView& v) { v.RemoveRecord(rec); });
+}
+
+void QtParloView::EmptyOutboxList() {
+    // The Outbox rows follow their records: a sent record has left the
+    // Outbox already (MessageChanged), the others stay queued and shown.
+}
+
+void QtParloView::EnableFolderChooser(bool enabled) {
+    Post([enabled](MainView& v) { v.EnableFolderChooser(enabled); });
+}
+
+void QtParloView::ClearList(int view_code) {
+    Post([view_code](MainView& v) { v.ClearList(view_code); });
+}
+
+void QtParloView::RefillLists() {
+    Post([](MainView& v) { v.FillAllLists(); });
+}
+
+void QtParloView::StoreCompacted() {
+    // Only records that no list shows were destroyed.
+}
+
+void QtParloView::FolderAdded(const CSmsFolder& folder) {
+    Post([id = folder.m_nId, name = folder.m_strName](MainView& v) { v.AddFolderEntry(id, name); });
+}
+
+void QtParloView::FolderRenamed(const CSmsFolder& folder, const std::u16string& old_name) {
+    Post([id = folder.m_nId, name = folder.m_strName, old_name](MainView& v) {
+        v.RenameFolderEntry(id, old_name, name);
+    });
+}
+
+void QtParloView::FolderRemoved(const CSmsFolder& folder) {
+    Post([id = folder.m_nId](MainView& v) { v.RemoveFolderEntry(id); });
+}
+
+}  // namespace parlo
