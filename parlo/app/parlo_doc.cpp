@@ -763,7 +763,8 @@ MemberResolver CParloDoc::Resolver() const {
 }
 
 PhonebookSyncResult CParloDoc::SynchronizePhonebook(
-    std::function<void(const std::u16string&)> status, std::function<void()> refresh) {
+    std::function<void(const std::u16string&)> status, std::function<void()> refresh,
+    PhonebookSyncReport* report, std::function<void(int, int)> progress) {
     platform::ScriptedPrompt quiet;
     CDocPhoneLink link(m_pCordis, &m_engine->m_session);
     PhonebookSyncContext ctx;
@@ -776,7 +777,15 @@ PhonebookSyncResult CParloDoc::SynchronizePhonebook(
     ctx.save_settings = [this] { return SaveSettings() != 0; };
     ctx.status = std::move(status);
     ctx.refresh = std::move(refresh);
-    return parlo::SynchronizePhonebook(&m_phonebook, ctx);
+    ctx.report = report;
+    ctx.progress = std::move(progress);
+    // The automatic message run waits while the phonebook uses the phone.
+    CSynchronizer& sync = m_engine->m_sync;
+    const bool was_idle = sync.m_bSyncIdle != 0;
+    sync.SetInterfaceIdle(false);
+    PhonebookSyncResult r = parlo::SynchronizePhonebook(&m_phonebook, ctx);
+    sync.SetInterfaceIdle(was_idle);
+    return r;
 }
 
 bool CParloDoc::CallNumber(const std::u16string& number) {

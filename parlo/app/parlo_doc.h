@@ -305,10 +305,15 @@ class CParloDoc {
     std::u16string ExpandGroup(const std::u16string& name) const {
         return parlo::ExpandGroup(name, Resolver());
     }
-    // The phonebook's Synchronize command; `status` shows the status field.
+    // The phonebook's Synchronize command; `status` shows the status field,
+    // `report` receives the skipped entries and the conflicts, `progress` the
+    // share read (of 1000). The automatic message run is held off meanwhile
+    // (interface not idle); may run on a worker thread, the callbacks are
+    // called there.
     PhonebookSyncResult SynchronizePhonebook(
         std::function<void(const std::u16string&)> status = nullptr,
-        std::function<void()> refresh = nullptr);
+        std::function<void()> refresh = nullptr, PhonebookSyncReport* report = nullptr,
+        std::function<void(int, int)> progress = nullptr);
     // The phonebook's Call command.
     bool CallNumber(const std::u16string& number);
 

@@ -369,7 +369,7 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
         CPhonebookEntry* e =
             parlo::AddEntry(&doc.m_phonebook, *id, U16(a[1]), U16(a[2]), ctx.prompt, Strings());
         if (!e) {
-            if (!a[2].empty())
+            if (!a[2].empty() && !parlo::IsValidPhonebookNumber(U16(a[2])))
                 ctx.err << "parlo-cli: a number has only digits, '+' and ';'\n";
             return kFailed;
         }
@@ -382,7 +382,8 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
         std::vector<CPhonebookEntry*> entries;
         if (!FindEntries(ctx, doc, {a[1]}, &entries))
             return kFailed;
-        if (!parlo::EditEntry(entries[0], U16(a[2]), U16(a[3]), ctx.prompt, Strings())) {
+        if (!parlo::EditEntry(entries[0], U16(a[2]), U16(a[3]), ctx.prompt, Strings(),
+                              parlo::DescriptorOf(doc.m_phonebook, entries[0]->m_nId))) {
             return kFailed;
         }
         return SavePhonebook(doc) ? kOk : kFailed;
@@ -418,11 +419,14 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
         uint32_t target = storage                               ? storage
                           : (flags & parlo::STORAGE_FLAG_PHONE) ? parlo::STORAGE_FLAG_PHONE
                                                                 : parlo::STORAGE_FLAG_SIM;
-        if (parlo::ImportContacts(&doc.m_phonebook, pointers, target, ctx.prompt, Strings()) !=
-            parlo::ImportResult::kImported) {
+        int added = 0;
+        parlo::ImportResult r = parlo::ImportContacts(&doc.m_phonebook, pointers, target,
+                                                      ctx.prompt, Strings(), &added);
+        // What was imported stays, also when the rest could not be.
+        if (added > 0 && !SavePhonebook(doc))
             return kFailed;
-        }
-        return SavePhonebook(doc) ? kOk : kFailed;
+        ctx.out << added << (added == 1 ? " entry" : " entries") << " imported\n";
+        return r == parlo::ImportResult::kImported ? kOk : kFailed;
     }
     if (verb == "export" && a.size() >= 2) {
         std::vector<CPhonebookEntry*> entries;

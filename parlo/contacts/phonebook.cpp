@@ -5,9 +5,11 @@
 #include <system_error>
 
 #include "parlo/contacts/file_names.h"
+#include "parlo/sms/gsm_alphabet.h"
 #include "platform/binio.h"
 #include "platform/prompt.h"
 #include "platform/strings.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -146,6 +148,79 @@ bool IsValidPhonebookNumber(std::u16string_view number) {
     return true;
 }
 
+namespace {
+
+std::u16string Num(int64_t n) {
+    return platform::FromUtf8(std::to_string(n));
+}
+
+// Septets of one character in the GSM alphabet: 1 for the basic table, 2
+// for the extension table (after the escape), 0 for none.
+int GsmSeptets(char16_t c) {
+    std::u16string one(1, c);
+    ToGsmAlphabet(one);
+    if (one[0] <= 0x7F) {
+        std::u16string back(1, one[0]);
+        FromGsmAlphabet(back);
+        if (back[0] == c)
+            return 1;
+    }
+    for (uint8_t code = 0; code < 0x80; ++code) {
+        if (code != GSM_ESCAPE && GsmExtensionToUnicode(code) == c)
+            return 2;
+    }
+    return 0;
+}
+
+// The message shown when a storage that was never read is asked for an index.
+const char16_t kNotReadYet[] =
+    u"The phone's phonebook has not been read yet. Synchronize the phonebook "
+    u"with the phone first.";
+
+}  // namespace
+
+int PhonebookTextLength(std::u16string_view name) {
+    int septets = 0;
+    for (char16_t c : name) {
+        int n = GsmSeptets(c);
+        if (n == 0)
+            return 1 + 2 * static_cast<int>(name.size());
+        septets += n;
+    }
+    return septets;
+}
+
+std::u16string PhonebookLimitProblem(std::u16string_view name, std::u16string_view number,
+                                     const StorageDescriptor& d) {
+    if (number.find(u';') != std::u16string_view::npos)
+        return u"A phonebook entry holds one number: the phone does not take ';'.";
+    if (number.find(u'+', 1) != std::u16string_view::npos)
+        return u"A '+' can only stand at the start of the number.";
+    const size_t digits = number.size() - (!number.empty() && number[0] == u'+' ? 1 : 0);
+    if (d.number_length > 0 && digits > static_cast<size_t>(d.number_length)) {
+        return u"The number is too long for the phone: it takes " + Num(d.number_length) +
+               u" digits.";
+    }
+    if (d.text_length > 0 && PhonebookTextLength(name) > d.text_length) {
+        std::u16string text = u"The name \"" + std::u16string(name) +
+                              u"\" is too long for the phone: it takes " + Num(d.text_length) +
+                              u" characters";
+        if (d.text_length >= 3)
+            text +=
+                u" (" + Num((d.text_length - 1) / 2) + u" with letters outside the GSM alphabet)";
+        return text + u".";
+    }
+    return u"";
+}
+
+const StorageDescriptor* DescriptorOf(const CPhonebook& book, uint32_t id) {
+    const uint32_t flag = StorageFlagOf(id);
+    const int slot = CPhonebook::SlotOf(flag);
+    if (slot < 0 || static_cast<uint32_t>(book.m_descriptors[slot].flag) != flag)
+        return nullptr;
+    return &book.m_descriptors[slot];
+}
+
 std::optional<uint32_t> NewEntryId(const CPhonebook& book, uint32_t enabled_flags,
                                    uint32_t preferred_flag, platform::Prompt& prompt,
                                    const platform::StringTable& strings) {
@@ -157,26 +232,33 @@ std::optional<uint32_t> NewEntryId(const CPhonebook& book, uint32_t enabled_flag
                 if (auto index = book.FirstFreeIndex(d)) {
                     return preferred_flag | static_cast<uint32_t>(*index);
                 }
+            } else {
+                // Not full: nobody knows its size yet.
+                prompt.MessageBox(kNotReadYet, platform::Buttons::Ok, platform::Icon::Warning);
+                return std::nullopt;
             }
         }
         prompt.MessageBox(strings.Load(65072), platform::Buttons::Ok, platform::Icon::Warning);
         return std::nullopt;
     }
+    bool known = false;
     for (const StorageDescriptor& d : book.m_descriptors) {
         uint32_t flag = static_cast<uint32_t>(d.flag);
         if ((flag & enabled_flags) == 0 || (flag & ~STORAGE_FLAG_MASK) != 0)
             continue;
+        known = true;
         if (auto index = book.FirstFreeIndex(d))
             return flag | static_cast<uint32_t>(*index);
     }
-    prompt.MessageBox(strings.Load(65091), platform::Buttons::Ok, platform::Icon::Warning);
+    prompt.MessageBox(known ? strings.Load(65091) : std::u16string(kNotReadYet),
+                      platform::Buttons::Ok, platform::Icon::Warning);
     return std::nullopt;
 }
 
 namespace {
 
 bool CheckEntry(std::u16string_view name, std::u16string_view number, platform::Prompt& prompt,
-                const platform::StringTable& strings) {
+                const platform::StringTable& strings, const StorageDescriptor* limits) {
     if (name.empty()) {
         prompt.MessageBox(strings.Load(65093), platform::Buttons::Ok, platform::Icon::Warning);
         return false;
@@ -185,7 +267,16 @@ bool CheckEntry(std::u16string_view name, std::u16string_view number, platform::
         prompt.MessageBox(strings.Load(65094), platform::Buttons::Ok, platform::Icon::Warning);
         return false;
     }
-    return IsValidPhonebookNumber(number);
+    if (!IsValidPhonebookNumber(number))
+        return false;
+    if (limits) {
+        std::u16string problem = PhonebookLimitProblem(name, number, *limits);
+        if (!problem.empty()) {
+            prompt.MessageBox(problem, platform::Buttons::Ok, platform::Icon::Warning);
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -193,7 +284,7 @@ bool CheckEntry(std::u16string_view name, std::u16string_view number, platform::
 CPhonebookEntry* AddEntry(CPhonebook* book, uint32_t id, std::u16string_view name,
                           std::u16string_view number, platform::Prompt& prompt,
                           const platform::StringTable& strings) {
-    if (!CheckEntry(name, number, prompt, strings))
+    if (!CheckEntry(name, number, prompt, strings, DescriptorOf(*book, id)))
         return nullptr;
     if (StorageFlagOf(id) == 0) {
         prompt.MessageBox(strings.Load(65092), platform::Buttons::Ok, platform::Icon::Warning);
@@ -206,12 +297,13 @@ CPhonebookEntry* AddEntry(CPhonebook* book, uint32_t id, std::u16string_view nam
 }
 
 bool EditEntry(CPhonebookEntry* entry, std::u16string_view name, std::u16string_view number,
-               platform::Prompt& prompt, const platform::StringTable& strings) {
+               platform::Prompt& prompt, const platform::StringTable& strings,
+               const StorageDescriptor* limits) {
     if (!entry) {
         prompt.MessageBox(strings.Load(65052), platform::Buttons::Ok, platform::Icon::Warning);
         return false;
     }
-    if (!CheckEntry(name, number, prompt, strings))
+    if (!CheckEntry(name, number, prompt, strings, limits))
         return false;
     entry->m_strName = std::u16string(name);
     entry->m_strMobile = std::u16string(number);
@@ -237,34 +329,61 @@ bool DeleteEntries(const std::vector<CPhonebookEntry*>& entries, platform::Promp
 
 ImportResult ImportContacts(CPhonebook* book, const std::vector<const CContactEntry*>& contacts,
                             uint32_t target_flag, platform::Prompt& prompt,
-                            const platform::StringTable& strings) {
+                            const platform::StringTable& strings, int* added) {
+    int count = 0;
+    if (added)
+        *added = 0;
+    std::u16string skipped;
     for (const CContactEntry* c : contacts) {
         const std::u16string* numbers[4] = {&c->m_strMobile, &c->m_strBusiness, &c->m_strHome,
                                             &c->m_strCar};
         for (int kind = 0; kind < 4; ++kind) {
             if (numbers[kind]->empty())
                 continue;
+            const std::u16string name = c->m_strName + u"/" + strings.Load(kKindLetterIds[kind]);
             std::optional<int32_t> index;
+            const StorageDescriptor* limits = nullptr;
             int32_t largest_last = 0;
             for (const StorageDescriptor& d : book->m_descriptors) {
                 if (static_cast<uint32_t>(d.flag) != target_flag)
                     continue;
                 largest_last = std::max(largest_last, d.last);
-                if (!index)
+                if (!index) {
                     index = book->FirstFreeIndex(d);
+                    limits = &d;
+                }
             }
             if (!index) {
                 bool never_read = largest_last < 21;
-                prompt.MessageBox(strings.Load(never_read ? 65110 : 65091), platform::Buttons::Ok,
-                                  platform::Icon::Warning);
+                std::u16string text = strings.Load(never_read ? 65110 : 65091);
+                if (count > 0) {
+                    text += u"\n" + Num(count) + (count == 1 ? u" entry was" : u" entries were") +
+                            u" imported, the others were not.";
+                }
+                prompt.MessageBox(text, platform::Buttons::Ok, platform::Icon::Warning);
                 return never_read ? ImportResult::kNeedSync : ImportResult::kFull;
+            }
+            if (limits) {
+                std::u16string problem = PhonebookLimitProblem(name, *numbers[kind], *limits);
+                if (!problem.empty()) {
+                    skipped += u"\n" + name + u": " + problem;
+                    continue;
+                }
             }
             auto entry = std::make_unique<CPhonebookEntry>();
             entry->m_nId = target_flag | static_cast<uint32_t>(*index);
             entry->m_strMobile = *numbers[kind];
-            entry->m_strName = c->m_strName + u"/" + strings.Load(kKindLetterIds[kind]);
+            entry->m_strName = name;
             book->m_entries.push_back(std::move(entry));
+            ++count;
+            if (added)
+                *added = count;
         }
+    }
+    if (!skipped.empty()) {
+        prompt.MessageBox(u"These entries were not imported:" + skipped, platform::Buttons::Ok,
+                          platform::Icon::Warning);
+        return ImportResult::kSomeSkipped;
     }
     return ImportResult::kImported;
 }

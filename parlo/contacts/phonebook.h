@@ -105,6 +105,20 @@ std::filesystem::path PhonebookPath(const std::filesystem::path& data_dir,
 // Whether a number may be stored: not empty, only digits, '+' and ';'.
 bool IsValidPhonebookNumber(std::u16string_view number);
 
+// The length a name takes in a phone's phonebook: one per character of the
+// GSM alphabet (two for those of its extension table), or, with any other
+// character, 1 + 2 per UTF-16 unit (UCS2 coding, as a SIM stores it).
+int PhonebookTextLength(std::u16string_view name);
+
+// Why the storage `d` cannot hold the name and number (too long, a second
+// number after ';', a '+' inside the number), as a sentence for the user;
+// empty when it can. A length of 0 in the descriptor is not checked.
+std::u16string PhonebookLimitProblem(std::u16string_view name, std::u16string_view number,
+                                     const StorageDescriptor& d);
+// The descriptor of the storage of `id` (its slot's), or null when that
+// storage was never read.
+const StorageDescriptor* DescriptorOf(const CPhonebook& book, uint32_t id);
+
 // The id a new entry gets: the first enabled storage (in slot order) that
 // has a free index. Shows 65091 and returns nothing when all are full.
 // `preferred_flag` (SIM or phone) restricts the choice to that storage and
@@ -113,31 +127,36 @@ std::optional<uint32_t> NewEntryId(const CPhonebook& book, uint32_t enabled_flag
                                    uint32_t preferred_flag, platform::Prompt& prompt,
                                    const platform::StringTable& strings);
 
-// Checks name and number as the entry dialog does (65093, 65094) and
-// appends a new entry with empty sync fields. Returns the entry or nullptr.
+// Checks name and number as the entry dialog does (65093, 65094, then the
+// storage's limits) and appends a new entry with empty sync fields. Returns
+// the entry or nullptr.
 CPhonebookEntry* AddEntry(CPhonebook* book, uint32_t id, std::u16string_view name,
                           std::u16string_view number, platform::Prompt& prompt,
                           const platform::StringTable& strings);
 
 // Changes name and number (the sync fields stay, so the next
 // synchronisation writes the change to the phone). Same checks as AddEntry.
+// `limits`: the descriptor of the entry's storage (DescriptorOf), if known.
 bool EditEntry(CPhonebookEntry* entry, std::u16string_view name, std::u16string_view number,
-               platform::Prompt& prompt, const platform::StringTable& strings);
+               platform::Prompt& prompt, const platform::StringTable& strings,
+               const StorageDescriptor* limits = nullptr);
 
 // Deletes on the handheld after confirmation 65054: name and number become
 // empty. Without entries shows 65052. Returns whether anything was deleted.
 bool DeleteEntries(const std::vector<CPhonebookEntry*>& entries, platform::Prompt& prompt,
                    const platform::StringTable& strings);
 
-enum class ImportResult { kImported, kNeedSync, kFull };
+enum class ImportResult { kImported, kNeedSync, kFull, kSomeSkipped };
 
 // Adds one entry per number of each contact (mobile, business, home, car),
 // named "<name>/<kind letter>", at the first free index of the target
-// storage. Stops with 65110 (never synchronised) or 65091 (full); the caller
-// saves the file only when everything was imported.
+// storage. An entry the storage cannot hold (name or number too long) is not
+// added; one message names all of them (kSomeSkipped). Stops with 65110
+// (never synchronised) or 65091 (full). The entries added until then stay:
+// the caller saves the file in every case. `added` receives their number.
 ImportResult ImportContacts(CPhonebook* book, const std::vector<const CContactEntry*>& contacts,
                             uint32_t target_flag, platform::Prompt& prompt,
-                            const platform::StringTable& strings);
+                            const platform::StringTable& strings, int* added = nullptr);
 
 // Entries of the enabled storages that have a name or a number, as the
 // Phonebook list shows them.

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "parlo/contacts/phonebook.h"
 
@@ -34,6 +35,21 @@ class PhoneLink {
     virtual void StopSAR() = 0;
 };
 
+// The character set the phonebook texts travel in: the GSM default alphabet,
+// or UCS2 (four hexadecimal digits per UTF-16 unit) where the phone offers it.
+enum class PhonebookCharset { kGsm, kUcs2 };
+
+// What a run could not do, and what it decided against one side: every entry
+// that was not written (with the reason), and every change that lost a
+// conflict, so that the user can redo it. Shown with the run's final message.
+struct PhonebookSyncReport {
+    std::vector<std::u16string> skipped;
+    std::vector<std::u16string> conflicts;
+    bool Empty() const { return skipped.empty() && conflicts.empty(); }
+    // One line per case, skipped entries first; empty when there is none.
+    std::u16string Text() const;
+};
+
 struct PhonebookSyncContext {
     std::filesystem::path data_dir;  // holds "vok.lock" and the "pb" folder
     PhoneLink* link = nullptr;
@@ -47,17 +63,44 @@ struct PhonebookSyncContext {
     // The dialog's status field and list refresh (either may be empty).
     std::function<void(const std::u16string&)> status;
     std::function<void()> refresh;
+    // Receives what the run skipped and the conflicts it resolved (may be
+    // null).
+    PhonebookSyncReport* report = nullptr;
+    // Progress of the storage reads: indices read so far and in all (may be
+    // empty). Called on the thread that runs the synchronisation.
+    std::function<void(int done, int total)> progress;
 };
 
-enum class PhonebookSyncResult { kCompleted, kLocked, kFailed };
+// kBusy: another synchronisation of this suite holds the lock; kLocked:
+// something else (the dial-up program) does.
+enum class PhonebookSyncResult { kCompleted, kLocked, kFailed, kBusy };
 
 // The whole run: lock file, open and identify the phone, identity check,
 // GSM character set, read SIM and phone storage, final message.
 PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncContext& ctx);
 
 // Reads one enabled storage into `slot` and reconciles it with the copy.
-// The link must be open. Returns false when an AT step failed.
-bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link);
+// The link must be open. Returns false when an AT step failed; an entry the
+// phone refuses is skipped and named in `report` (and makes the result false
+// too), the rest of the storage is still synchronised.
+bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link,
+                 PhonebookCharset charset = PhonebookCharset::kGsm,
+                 PhonebookSyncReport* report = nullptr,
+                 const std::function<void(int, int)>& progress = nullptr);
+
+// The used count of "+CPBS: "SM",used,total"; false for any other reply.
+bool ParsePhonebookUsed(std::u16string_view reply, int32_t* used);
+
+// A name in the GSM alphabet as a quoted command argument: codes below 32,
+// the double quote and the backslash (the code of "Ö") as "\HH", the
+// extension table ("€", "[") as the escape and its code. False when a
+// character has no GSM code (Cyrillic, "[" sent as a plain character), or is
+// '@': its code 0 would come back as nothing.
+bool GsmCommandText(std::u16string_view name, std::string* out);
+// The name in UCS2: four upper-case hexadecimal digits per UTF-16 unit.
+std::string Ucs2Hex(std::u16string_view name);
+// The reverse; false unless the text is whole groups of four hex digits.
+bool FromUcs2Hex(std::u16string_view hex, std::u16string* out);
 
 // Dials the number ("ATD<cleaned number>;") on a connection of its own.
 // Shows 65071 when the phone is in use by a synchronisation.

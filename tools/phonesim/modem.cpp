@@ -186,6 +186,10 @@ void Modem::ReceiveCommandByte(char c) {
             line_.pop_back();
         return;
     }
+    // Other control characters inside a command line are ignored, as a V.250
+    // modem does (a line feed after the carriage return, a stray NUL).
+    if (static_cast<unsigned char>(c) < 0x20)
+        return;
     if (line_.size() >= kMaxLine) {
         line_overflow_ = true;
         return;

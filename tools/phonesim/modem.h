@@ -123,6 +123,8 @@ class Modem {
     Result CmdActivityStatus(const AtCommand& c, std::string* info);
     Result CmdFunctionality(const AtCommand& c, std::string* info);
     Result CmdCharset(const AtCommand& c, std::string* info);
+    // Whether AT+CSCS offers the set (the state may restrict the list).
+    bool OffersCharset(const std::string& name) const;
     Result IdentityAnswer(const AtCommand& c, std::string* info, const std::string& value);
 
     // SMS (sms_commands.cpp).

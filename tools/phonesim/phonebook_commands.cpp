@@ -45,6 +45,11 @@ std::u16string Lower(std::u16string s) {
 
 }  // namespace
 
+bool Modem::OffersCharset(const std::string& name) const {
+    const std::vector<std::string>& offered = state_->charsets;
+    return offered.empty() || std::find(offered.begin(), offered.end(), name) != offered.end();
+}
+
 Modem::Result Modem::CmdCharset(const AtCommand& c, std::string* info) {
     switch (c.op) {
         case CmdOp::kRead:
@@ -52,8 +57,10 @@ Modem::Result Modem::CmdCharset(const AtCommand& c, std::string* info) {
             return Result::Ok();
         case CmdOp::kTest: {
             std::string list;
-            for (const auto& s : SupportedCharsets())
-                list += (list.empty() ? "" : ",") + Quoted(s);
+            for (const auto& s : SupportedCharsets()) {
+                if (OffersCharset(s))
+                    list += (list.empty() ? "" : ",") + Quoted(s);
+            }
             AddInfo(info, "+CSCS: (" + list + ")");
             return Result::Ok();
         }
@@ -65,7 +72,7 @@ Modem::Result Modem::CmdCharset(const AtCommand& c, std::string* info) {
             std::string name = args[0].text;
             std::transform(name.begin(), name.end(), name.begin(),
                            [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
-            if (!IsSupportedCharset(name))
+            if (!IsSupportedCharset(name) || !OffersCharset(name))
                 return Result::Cme(kCmeNotSupported);
             charset_ = name;
             return Result::Ok();

@@ -287,6 +287,7 @@ bool StateFromJson(const std::string& text, State* out, std::string* error) {
         Take(j, "echo", &s.echo);
         Take(j, "cmee", &s.cmee);
         Take(j, "charset", &s.charset);
+        Take(j, "charsets", &s.charsets);
         Take(j, "signal", &s.signal);
         if (auto it = j.find("sim"); it != j.end()) {
             Take(*it, "pin", &s.sim.pin);
@@ -424,6 +425,8 @@ std::string StateToJson(const State& s) {
     j["echo"] = s.echo;
     j["cmee"] = s.cmee;
     j["charset"] = s.charset;
+    if (!s.charsets.empty())
+        j["charsets"] = s.charsets;
     j["signal"] = s.signal;
     j["sim"] = {{"pin", s.sim.pin},
                 {"puk", s.sim.puk},

@@ -167,6 +167,8 @@ struct State {
     bool echo = true;
     int cmee = 1;
     std::string charset = "GSM";
+    // The TE character sets AT+CSCS offers; empty: every one phonesim knows.
+    std::vector<std::string> charsets;
     int signal = 20;
     Sim sim;
 

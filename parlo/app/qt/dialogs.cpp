@@ -1,6 +1,9 @@
 #include "parlo/app/qt/dialogs.h"
 
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/qt/groups_dialog.h"
+#include "parlo/app/qt/phonebook_dialog.h"
+#include "parlo/app/qt/recipients_dialog.h"
 #include "platform/prompt.h"
 
 namespace parlo {
@@ -35,17 +38,31 @@ void ParloDialogs::Options(const DialogContext& ctx) {
 }
 
 void ParloDialogs::Phonebook(const DialogContext& ctx) {
-    ShowNotAvailable(ctx, u"Phonebook");
+    if (!ctx.doc || !ctx.doc->GetPrompt())
+        return;
+    // "Send SMS" of the phonebook opens a new message to the entry's number.
+    auto send_sms = [this, ctx](const std::u16string& number) {
+        Compose(ctx, VIEW_NEW, nullptr, number, u"");
+    };
+    PhonebookDialog dialog(*ctx.doc, *ctx.doc->GetPrompt(), send_sms, ctx.parent);
+    dialog.exec();
 }
 
 void ParloDialogs::Groups(const DialogContext& ctx) {
-    ShowNotAvailable(ctx, u"Define SMS Groups");
+    if (!ctx.doc || !ctx.doc->GetPrompt())
+        return;
+    GroupsDialog dialog(*ctx.doc, *ctx.doc->GetPrompt(), ctx.parent);
+    dialog.exec();
 }
 
 bool ParloDialogs::PickRecipients(const DialogContext& ctx, std::u16string* numbers) {
-    (void)numbers;
-    ShowNotAvailable(ctx, u"Recipients");
-    return false;
+    if (!ctx.doc)
+        return false;
+    std::u16string picked = SelectPhoneNumbers(*ctx.doc, ctx.parent);
+    if (picked.empty())
+        return false;
+    *numbers = picked;
+    return true;
 }
 
 std::unique_ptr<IParloDialogs> CreateParloDialogs() {

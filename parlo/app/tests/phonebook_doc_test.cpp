@@ -53,8 +53,11 @@ class PhonebookDocTest : public ::testing::Test {
     }
     // Starts the phone with the SIM phonebook `sim` and opens the document
     // with only the SIM storage enabled.
-    void Start(json sim, const std::string& serial = "351111111111111") {
+    void Start(json sim, const std::string& serial = "351111111111111",
+               std::vector<std::string> charsets = {}) {
         json state = phonesim::testing::DefaultState();
+        if (!charsets.empty())
+            state["charsets"] = charsets;
         state["operator"]["name"] = "T-Mobile D";
         state["identity"]["serial"] = serial;
         state["phonebook"]["storages"]["SM"] = sim;
@@ -177,13 +180,159 @@ TEST_F(PhonebookDocTest, LargeStorageInTwentyFiveBlocks) {
     EXPECT_EQ(Local(250)->m_strMobile, u"1250");
 }
 
-TEST_F(PhonebookDocTest, EmptySimEndsAfterFourEmptyBlocks) {
-    Start(Storage(250));
+TEST_F(PhonebookDocTest, TheWholeUsedRangeIsRead) {
+    // A sparse SIM: one entry at 80, one made here at 12.
+    Start(Storage(250, {Entry(80, "0800", "Far in")}));
     AddLocal(12, u"Made here", u"012");
     ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted);
-    EXPECT_EQ(RangeReads(), 5);
+    ASSERT_NE(Local(80), nullptr);
+    EXPECT_EQ(Local(80)->m_strName, u"Far in");
+    EXPECT_EQ(RangeReads(), 8);  // stops at the block of the last entry
     json entries = SimEntries();
     EXPECT_NE(SimEntry(entries, 12), nullptr);
+}
+
+TEST_F(PhonebookDocTest, ANewEntryNeverGivesWayToThePhones) {
+    // Imported before the first synchronisation, at indices the SIM uses.
+    Start(Storage(20, {Entry(1, "0301", "On the SIM"), Entry(2, "0302", "Also there")}));
+    AddLocal(1, u"Imported/M", u"0170111");
+    AddLocal(2, u"Imported/H", u"0302");
+    PhonebookSyncReport report;
+    ASSERT_EQ(doc_->SynchronizePhonebook(nullptr, nullptr, &report),
+              PhonebookSyncResult::kCompleted)
+        << platform::ToUtf8(prompt_.texts().back());
+    // Both sides keep their entries: ours moved to the free indices 3 and 4.
+    EXPECT_EQ(Local(1)->m_strName, u"On the SIM");
+    EXPECT_EQ(Local(2)->m_strName, u"Also there");
+    ASSERT_NE(Local(3), nullptr);
+    ASSERT_NE(Local(4), nullptr);
+    EXPECT_EQ(Local(3)->m_strName, u"Imported/M");
+    EXPECT_EQ(Local(4)->m_strName, u"Imported/H");
+    json entries = SimEntries();
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ((*SimEntry(entries, 3))["text"], "Imported/M");
+    EXPECT_TRUE(report.Empty());
+
+    // A full SIM: the entry stays here, and the run says so.
+    // (made before the first synchronisation at an index the SIM lacks)
+    ChangePhone([](json& s) { s["phonebook"]["storages"]["SM"]["last"] = 4; });
+    AddLocal(15, u"No room", u"0170999");
+    EXPECT_EQ(doc_->SynchronizePhonebook(nullptr, nullptr, &report), PhonebookSyncResult::kFailed);
+    EXPECT_NE(prompt_.texts().back().find(u"memory is full"), std::u16string::npos);
+    EXPECT_NE(prompt_.texts().back().find(u"No room"), std::u16string::npos);
+    int kept = 0;
+    for (const auto& e : doc_->m_phonebook.m_entries)
+        kept += e->m_strName == u"No room";
+    EXPECT_EQ(kept, 1);
+    // It survives in the file, and goes to the phone once there is room.
+    CPhonebook saved;
+    ASSERT_TRUE(saved.Load(doc_->PhonebookFile()));
+    EXPECT_EQ(saved.m_entries.size(), 5u);
+    ChangePhone([](json& s) { s["phonebook"]["storages"]["SM"]["last"] = 5; });
+    ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted);
+    ASSERT_NE(Local(5), nullptr);
+    EXPECT_EQ(Local(5)->m_strName, u"No room");
+    EXPECT_NE(SimEntry(SimEntries(), 5), nullptr);
+}
+
+TEST_F(PhonebookDocTest, AnEntryThePhoneRefusesIsNamedAndTheRestGoes) {
+    Start(Storage(20));
+    AddLocal(1, u"Far too long for the SIM/M", u"0171");
+    AddLocal(2, u"Two numbers", u"0172;0173");
+    AddLocal(3, u"Fits", u"0174");
+    PhonebookSyncReport report;
+    EXPECT_EQ(doc_->SynchronizePhonebook(nullptr, nullptr, &report), PhonebookSyncResult::kFailed);
+    ASSERT_EQ(report.skipped.size(), 2u);
+    EXPECT_NE(report.skipped[0].find(u"Far too long for the SIM/M"), std::u16string::npos);
+    EXPECT_NE(report.skipped[0].find(u"14 characters"), std::u16string::npos);
+    EXPECT_NE(report.skipped[1].find(u"';'"), std::u16string::npos);
+    const std::u16string shown = prompt_.texts().back();
+    EXPECT_EQ(shown.substr(0, 23), u"Synchronization failed.");
+    EXPECT_NE(shown.find(u"Two numbers"), std::u16string::npos);
+    json entries = SimEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ((*SimEntry(entries, 3))["text"], "Fits");
+
+    // Not blocked for good: once the user shortens it, it goes.
+    Local(1)->m_strName = u"Short/M";
+    Local(2)->m_strName.clear();
+    Local(2)->m_strMobile.clear();
+    ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ((*SimEntry(SimEntries(), 1))["text"], "Short/M");
+}
+
+TEST_F(PhonebookDocTest, NamesOutsideTheGsmAlphabetTravelInUcs2) {
+    Start(
+        Storage(20, {Entry(1, "0301", "\u0418\u0432\u0430\u043d/M"), Entry(2, "0302", "Jo@Home")}));
+    AddLocal(3, u"\u041f\u0451\u0442\u0440/M", u"0303");
+    AddLocal(4, u"J\u00f6rg@Home", u"0304");
+    ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted)
+        << platform::ToUtf8(prompt_.texts().back());
+    EXPECT_EQ(Local(1)->m_strName, u"\u0418\u0432\u0430\u043d/M");
+    EXPECT_EQ(Local(2)->m_strName, u"Jo@Home");
+    json entries = SimEntries();
+    EXPECT_EQ((*SimEntry(entries, 3))["text"], "\u041f\u0451\u0442\u0440/M");
+    EXPECT_EQ((*SimEntry(entries, 4))["text"], "J\u00f6rg@Home");
+    // Changing only the number keeps the name.
+    Local(1)->m_strMobile = u"0309";
+    ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted);
+    entries = SimEntries();
+    EXPECT_EQ((*SimEntry(entries, 1))["text"], "\u0418\u0432\u0430\u043d/M");
+    EXPECT_EQ((*SimEntry(entries, 1))["number"], "0309");
+    EXPECT_EQ(Local(1)->m_strName, u"\u0418\u0432\u0430\u043d/M");
+}
+
+TEST_F(PhonebookDocTest, APhoneWithoutUcs2IsNotGivenGarbledNames) {
+    Start(Storage(20), "351111111111111", {"GSM", "IRA"});
+    AddLocal(1, u"\u041f\u0451\u0442\u0440/M", u"0301");
+    AddLocal(2, u"Jo@Home", u"0302");
+    AddLocal(3, u"\u00d6l_Stra\u00dfe", u"0303");  // GSM codes 0x5C, 0x11, 0x1E
+    PhonebookSyncReport report;
+    EXPECT_EQ(doc_->SynchronizePhonebook(nullptr, nullptr, &report), PhonebookSyncResult::kFailed);
+    ASSERT_EQ(report.skipped.size(), 2u);
+    EXPECT_NE(report.skipped[0].find(u"GSM alphabet"), std::u16string::npos);
+    json entries = SimEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ((*SimEntry(entries, 3))["text"], "\u00d6l_Stra\u00dfe");
+    EXPECT_TRUE(Local(1)->IsUnsynced());
+    EXPECT_EQ(Local(1)->m_strName, u"\u041f\u0451\u0442\u0440/M");
+}
+
+TEST_F(PhonebookDocTest, TheLoserOfAConflictIsReported) {
+    Start(Storage(20, {Entry(1, "0301", "Both"), Entry(2, "0302", "Deleted here"),
+                       Entry(3, "0303", "Deleted there")}));
+    ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted);
+    Local(1)->m_strMobile = u"0301111";  // changed here ...
+    Local(2)->m_strName.clear();         // deleted here ...
+    Local(2)->m_strMobile.clear();
+    Local(3)->m_strName = u"Renamed here";  // changed here ...
+    ChangePhone([](json& s) {
+        json& entries = s["phonebook"]["storages"]["SM"]["entries"];
+        json kept = json::array();
+        for (json& e : entries) {
+            if (e["index"] == 1)
+                e["number"] = "0301222";  // ... and there
+            if (e["index"] == 2)
+                e["text"] = "Changed there";  // ... changed there
+            if (e["index"] != 3)
+                kept.push_back(e);  // ... deleted there
+        }
+        entries = kept;
+    });
+    PhonebookSyncReport report;
+    ASSERT_EQ(doc_->SynchronizePhonebook(nullptr, nullptr, &report),
+              PhonebookSyncResult::kCompleted);
+    // The winners as before ...
+    EXPECT_EQ(Local(1)->m_strMobile, u"0301222");
+    EXPECT_EQ(Local(2), nullptr);
+    EXPECT_EQ(Local(3), nullptr);
+    EXPECT_TRUE(SimEntries().size() == 1u);
+    // ... and every loser named, so that the user can redo it.
+    ASSERT_EQ(report.conflicts.size(), 3u);
+    const std::u16string shown = prompt_.texts().back();
+    EXPECT_NE(shown.find(u"0301111"), std::u16string::npos);
+    EXPECT_NE(shown.find(u"Changed there"), std::u16string::npos);
+    EXPECT_NE(shown.find(u"Renamed here"), std::u16string::npos);
 }
 
 TEST_F(PhonebookDocTest, SwitchingBetweenTwoPhones) {

@@ -78,6 +78,12 @@ class FakePhone : public PhoneLink {
     int failing_reads = 0;  // the next CPBR range reads that fail with a garbage reply
     bool fail_writes = false;
     bool refuse_writes = false;
+    bool report_used = true;
+    // A write takes the text but keeps the number already at the index, as a
+    // phone that refused the number silently would show it.
+    bool keep_numbers = false;
+    bool ucs2 = false;  // offers UCS2; texts are then kept as the hex they came in  // AT+CPBS?
+                        // tells the used count
     std::vector<std::string> log;
     std::vector<std::string> commands;
 
@@ -89,11 +95,24 @@ class FakePhone : public PhoneLink {
         }
         if (c == "AT+CSCS=\"GSM\"")
             return cscs_ok;
+        if (c == "AT+CSCS=?") {
+            *out = ucs2 ? "+CSCS: (\"GSM\",\"UCS2\")" : "+CSCS: (\"GSM\")";
+            return 1;
+        }
+        if (c == "AT+CSCS=\"UCS2\"")
+            return ucs2 ? 1 : 0;
         if (c == "AT+CPBS=\"SM\"" || c == "AT+CPBS=\"ME\"") {
             selected = c.substr(9, 2);
             return 1;
         }
         FakeStorage& s = storages[selected];
+        if (c == "AT+CPBS?") {
+            if (!report_used)
+                return 0;
+            *out = "+CPBS: \"" + selected + "\"," + std::to_string(s.records.size()) + "," +
+                   std::to_string(s.last - s.first + 1);
+            return 1;
+        }
         if (c == "AT+CPBR=?") {
             *out = "+CPBR: (" + std::to_string(s.first) + "-" + std::to_string(s.last) + "),40,18";
             return 1;
@@ -142,8 +161,19 @@ class FakePhone : public PhoneLink {
             size_t q4 = c.rfind('"');
             FakeRecord r;
             r.number = c.substr(q1 + 1, q2 - q1 - 1);
-            r.text = c.substr(q3 + 1, q4 - q3 - 1);
+            // "\HH" in a quoted string is the byte HH (V.250).
+            std::string quoted = c.substr(q3 + 1, q4 - q3 - 1);
+            for (size_t i = 0; i < quoted.size(); ++i) {
+                if (quoted[i] == '\\' && i + 2 < quoted.size()) {
+                    r.text += static_cast<char>(std::stoi(quoted.substr(i + 1, 2), nullptr, 16));
+                    i += 2;
+                } else {
+                    r.text += quoted[i];
+                }
+            }
             r.type = !r.number.empty() && r.number[0] == '+' ? 145 : 129;
+            if (keep_numbers && s.records.count(index))
+                r.number = s.records[index].number;
             s.records[index] = r;
             return 1;
         }

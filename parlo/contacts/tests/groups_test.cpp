@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "parlo/contacts/file_names.h"
 #include "parlo/contacts/tests/temp_dir.h"
 #include "parlo_strings.h"
@@ -118,6 +120,16 @@ TEST_F(GroupsTest, DeleteAsksOnceAndRemovesFiles) {
     EXPECT_FALSE(fs::exists(data() / "groups" / "A.grp"));
     EXPECT_EQ(prompt_.shown().back().text, u"Do you really want to delete the group?");
     EXPECT_EQ(prompt_.shown().back().buttons, platform::Buttons::YesNo);
+}
+
+TEST_F(GroupsTest, DeletingANameWithASlashRemovesNothingOutsideTheGroupsFolder) {
+    // The caller's own check may be missing: the deletion checks the name itself.
+    Create(u"A");
+    std::ofstream(data() / "x.grp") << "keep";
+    prompt_.Push(platform::Answer::Yes);
+    DeleteGroups(&groups_, data(), {u"../x", u"/x", u"A"}, prompt_, strings::parlo());
+    EXPECT_TRUE(fs::exists(data() / "x.grp"));
+    EXPECT_FALSE(fs::exists(data() / "groups" / "A.grp"));
 }
 
 TEST_F(GroupsTest, AddMemberNeedsAMobileNumber) {

@@ -4,9 +4,11 @@
 
 #include "parlo/contacts/tests/fake_phone.h"
 #include "parlo/contacts/tests/temp_dir.h"
+#include "parlo/store/sync_lock.h"
 #include "parlo_strings.h"
 #include "platform/exclusive_file.h"
 #include "platform/prompt.h"
+#include "platform/text.h"
 
 namespace parlo {
 namespace {
@@ -55,8 +57,10 @@ TEST(PhonebookParse, EntryLineAndTheInternationalType) {
 
 class PhonebookSyncTest : public ::testing::Test {
   protected:
-    PhonebookSyncResult Sync(uint32_t enabled = STORAGE_FLAG_BOTH) {
+    PhonebookSyncResult Sync(uint32_t enabled = STORAGE_FLAG_BOTH,
+                             PhonebookSyncReport* report = nullptr) {
         PhonebookSyncContext ctx;
+        ctx.report = report;
         ctx.data_dir = tmp_.path();
         ctx.link = &phone_;
         ctx.prompt = &prompt_;
@@ -165,10 +169,41 @@ TEST_F(PhonebookSyncTest, DeletedOnEitherSide) {
 
 TEST_F(PhonebookSyncTest, NamesTravelInTheGsmAlphabet) {
     Sim().records[1] = {"1", 129, "[rger"};  // 0x5B is 'Ä' in the GSM alphabet
-    AddLocal(STORAGE_FLAG_SIM | 2, u"\u00d6l@Home", u"2", false);
-    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    // Codes below 32, the quote and the backslash travel as "\HH".
+    AddLocal(STORAGE_FLAG_SIM | 2, u"\u00d6l_\"\u00e9\"", u"2", false);
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted)
+        << platform::ToUtf8(prompt_.texts().back());
     EXPECT_EQ(Local(STORAGE_FLAG_SIM | 1)->m_strName, u"\u00c4rger");
-    EXPECT_EQ(Sim().records[2].text, std::string("\x5Cl\x00Home", 7));
+    EXPECT_EQ(phone_.CountCommands("AT+CPBW=2,\"2\",,\"\\5Cl\\11\\22\\05\\22\""), 1);
+    EXPECT_EQ(Sim().records[2].text, "\x5Cl\x11\"\x05\"");
+
+    // '@' is code 0, which comes back as nothing; Cyrillic has no code at all:
+    // neither is written, each is named, and the rest still goes.
+    AddLocal(STORAGE_FLAG_SIM | 3, u"J\u00f6rg@Home", u"3", false);
+    AddLocal(STORAGE_FLAG_SIM | 4, u"\u0418\u0432\u0430\u043d", u"4", false);
+    AddLocal(STORAGE_FLAG_SIM | 5, u"Plain", u"5", false);
+    PhonebookSyncReport report;
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM, &report), PhonebookSyncResult::kFailed);
+    EXPECT_EQ(Sim().records.count(3) + Sim().records.count(4), 0u);
+    EXPECT_EQ(Sim().records[5].text, "Plain");
+    ASSERT_EQ(report.skipped.size(), 2u);
+    EXPECT_NE(report.skipped[0].find(u"J\u00f6rg@Home (3), SIM 3"), std::u16string::npos);
+    EXPECT_NE(prompt_.texts().back().find(u"\u0418\u0432\u0430\u043d (4), SIM 4"),
+              std::u16string::npos);
+    EXPECT_TRUE(Local(STORAGE_FLAG_SIM | 3)->IsUnsynced());
+}
+
+TEST_F(PhonebookSyncTest, NamesTravelInUcs2WhereThePhoneOffersIt) {
+    phone_.ucs2 = true;
+    Sim().records[1] = {"1", 129, "0418043204300434"};  // "Ивад"
+    AddLocal(STORAGE_FLAG_SIM | 2, u"J\u00f6rg@\u20ac", u"2", false);
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted)
+        << platform::ToUtf8(prompt_.texts().back());
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 1)->m_strName, u"\u0418\u0432\u0430\u0434");
+    EXPECT_EQ(Sim().records[2].text, "004A00F600720067004020AC");
+    EXPECT_EQ(phone_.CountCommands("AT+CSCS=\"UCS2\""), 1);
+    // Set back for the message commands afterwards.
+    EXPECT_EQ(phone_.commands.back(), "AT+CSCS=\"GSM\"");
 }
 
 TEST_F(PhonebookSyncTest, LargeStorageIsReadInBlocksOfTen) {
@@ -182,7 +217,7 @@ TEST_F(PhonebookSyncTest, LargeStorageIsReadInBlocksOfTen) {
 
     // A range of five is one block; the last index of a range of eleven is read.
     phone_.commands.clear();
-    Sim() = FakeStorage{1, 5, {}};
+    Sim() = FakeStorage{1, 5, {{5, {"5", 129, "five"}}}};
     Sync(STORAGE_FLAG_SIM);
     EXPECT_EQ(phone_.CountCommands("AT+CPBR=1,5"), 1);
     phone_.commands.clear();
@@ -192,23 +227,37 @@ TEST_F(PhonebookSyncTest, LargeStorageIsReadInBlocksOfTen) {
     EXPECT_NE(Local(STORAGE_FLAG_SIM | 11), nullptr);
 }
 
-TEST_F(PhonebookSyncTest, EmptySimEndsAfterFourEmptyBlocks) {
+TEST_F(PhonebookSyncTest, TheReadEndsWhenTheUsedCountWasFound) {
     Sim().last = 250;
     for (int i = 1; i <= 40; ++i) {
         AddLocal(STORAGE_FLAG_SIM | i, u"n" + platform::FromUtf8(std::to_string(i)), u"1",
                  i % 2 == 0);
     }
-    AddLocal(STORAGE_FLAG_SIM | 45, u"new beyond", u"45", false);
+    AddLocal(STORAGE_FLAG_SIM | 245, u"new far out", u"245", false);
+    // An empty SIM reads no block; what is new here is written, what was
+    // agreed before is gone from the phone.
     ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
-    EXPECT_EQ(phone_.CountRangeReads(), 5);
-    // Created on the handheld: written; synchronised (deleted on the phone): removed.
-    EXPECT_EQ(Sim().records.size(), 20u);
+    EXPECT_EQ(phone_.CountRangeReads(), 0);
+    EXPECT_EQ(Sim().records.size(), 21u);
     EXPECT_EQ(Sim().records.count(1), 1u);
     EXPECT_EQ(Sim().records.count(2), 0u);
     EXPECT_EQ(Local(STORAGE_FLAG_SIM | 2), nullptr);
-    // The fifth block's reply is not used.
-    EXPECT_EQ(Sim().records.count(45), 0u);
-    EXPECT_NE(Local(STORAGE_FLAG_SIM | 45), nullptr);
+    EXPECT_EQ(Sim().records.count(245), 1u);
+
+    // A sparse SIM: the entry at 80 is found after seven empty blocks.
+    phone_.commands.clear();
+    Sim().records.clear();
+    Sim().records[80] = {"80", 129, "Far in"};
+    book_.m_entries.clear();
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(phone_.CountRangeReads(), 8);
+    ASSERT_NE(Local(STORAGE_FLAG_SIM | 80), nullptr);
+
+    // A phone that does not tell the used count: the whole range is read.
+    phone_.commands.clear();
+    phone_.report_used = false;
+    ASSERT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(phone_.CountRangeReads(), 25);
 }
 
 TEST_F(PhonebookSyncTest, BlockReadsAreTriedThreeTimes) {
@@ -233,7 +282,7 @@ TEST_F(PhonebookSyncTest, FailedWriteFailsTheRunButKeepsTheCopy) {
 
 TEST_F(PhonebookSyncTest, WriteThePhoneRefusedIsAFailureNotADeletion) {
     // The phone answers "+CME ERROR", which the link hands back like an "OK".
-    AddLocal(STORAGE_FLAG_SIM | 1, u"Far too long a name", u"1", false);
+    AddLocal(STORAGE_FLAG_SIM | 1, u"Refused name", u"1", false);
     phone_.refuse_writes = true;
     EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kFailed);
     ASSERT_NE(Local(STORAGE_FLAG_SIM | 1), nullptr);
@@ -243,7 +292,22 @@ TEST_F(PhonebookSyncTest, WriteThePhoneRefusedIsAFailureNotADeletion) {
     EXPECT_NE(Local(STORAGE_FLAG_SIM | 1), nullptr);
     phone_.refuse_writes = false;
     EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
-    EXPECT_EQ(Sim().records[1].text, "Far too long a name");
+    EXPECT_EQ(Sim().records[1].text, "Refused name");
+}
+
+TEST_F(PhonebookSyncTest, TheReadBackComparesTheNumberToo) {
+    Sim().records[1] = {"0301", 129, "Anna"};
+    AddLocal(STORAGE_FLAG_SIM | 1, u"Anna", u"0301", true)->m_strMobile = u"0309";
+    phone_.keep_numbers = true;
+    PhonebookSyncReport report;
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM, &report), PhonebookSyncResult::kFailed);
+    ASSERT_EQ(report.skipped.size(), 1u);
+    // Still to be written: the agreement stays the old one.
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 1)->m_strMobile, u"0309");
+    EXPECT_EQ(Local(STORAGE_FLAG_SIM | 1)->m_strSyncNumber, u"0301");
+    phone_.keep_numbers = false;
+    EXPECT_EQ(Sync(STORAGE_FLAG_SIM), PhonebookSyncResult::kCompleted);
+    EXPECT_EQ(Sim().records[1].number, "0309");
 }
 
 TEST_F(PhonebookSyncTest, SwitchingBetweenTwoPhones) {
@@ -310,6 +374,17 @@ TEST_F(PhonebookSyncTest, FailuresOfTheConnection) {
     phone_.cscs_ok = 0;
     EXPECT_EQ(Sync(), PhonebookSyncResult::kFailed);
     EXPECT_EQ(phone_.CountCommands("AT+CPBS"), 0);
+}
+
+TEST_F(PhonebookSyncTest, ASecondSynchronisationIsNotTheInternetConnection) {
+    CSyncLock running;
+    ASSERT_TRUE(running.Acquire(tmp_.path()));
+    EXPECT_EQ(Sync(), PhonebookSyncResult::kBusy);
+    EXPECT_EQ(prompt_.texts().back(),
+              u"A synchronization is running already. Try again when it has ended.");
+    EXPECT_TRUE(phone_.log.empty());
+    running.Release();
+    EXPECT_EQ(Sync(), PhonebookSyncResult::kCompleted);
 }
 
 TEST_F(PhonebookSyncTest, LockHeldByAnotherRun) {

@@ -111,7 +111,8 @@ TEST(Phonebook, ImportNamesEntriesByKindAndStopsWhenFull) {
     size_t before = book.m_entries.size();
     EXPECT_EQ(ImportContacts(&book, {&c}, STORAGE_FLAG_PHONE, prompt, strings::parlo()),
               ImportResult::kFull);
-    EXPECT_EQ(prompt.texts().back(), u"Phonebook from Mobile is full.");
+    EXPECT_EQ(prompt.texts().back(),
+              u"Phonebook from Mobile is full.\n1 entry was imported, the others were not.");
     EXPECT_EQ(book.m_entries.size(), before + 1);  // the one imported before it filled up
 }
 
@@ -129,7 +130,7 @@ TEST(Phonebook, NewEditDelete) {
     EXPECT_EQ(AddEntry(&book, *id, u"A", u"", prompt, s), nullptr);
     EXPECT_EQ(prompt.texts().back(), u"Please enter phone number.");
     EXPECT_EQ(AddEntry(&book, *id, u"A", u"12 3", prompt, s), nullptr);
-    CPhonebookEntry* a = AddEntry(&book, *id, u"A", u"+123;4", prompt, s);
+    CPhonebookEntry* a = AddEntry(&book, *id, u"A", u"+1234", prompt, s);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(NewEntryId(book, STORAGE_FLAG_BOTH, 0, prompt, s), 0x20000001u);
     EXPECT_EQ(NewEntryId(book, STORAGE_FLAG_SIM, 0, prompt, s), std::nullopt);
@@ -138,7 +139,7 @@ TEST(Phonebook, NewEditDelete) {
     EXPECT_EQ(prompt.texts().back(), u"The memory on Mobile Phone is full.");
 
     a->m_strSyncName = u"A";
-    a->m_strSyncNumber = u"+123;4";
+    a->m_strSyncNumber = u"+1234";
     ASSERT_TRUE(EditEntry(a, u"B", u"5", prompt, s));
     EXPECT_EQ(a->m_strSyncName, u"A");  // the next synchronisation writes the change
 
@@ -149,6 +150,59 @@ TEST(Phonebook, NewEditDelete) {
     EXPECT_TRUE(a->IsDeleted());
     EXPECT_EQ(book.m_entries.size(), 1u);  // kept until the next synchronisation
     EXPECT_TRUE(VisibleEntries(book, STORAGE_FLAG_BOTH).empty());
+}
+
+TEST(Phonebook, TheStoragesLimitsAreCheckedOnAddEditAndImport) {
+    platform::ScriptedPrompt prompt;
+    const platform::StringTable& s = strings::parlo();
+    CPhonebook book;
+    book.m_descriptors[0] = {static_cast<int32_t>(STORAGE_FLAG_SIM), 1, 250, 14, 20};
+    // GSM letters count one, the extension table two, any other script makes
+    // the whole name UCS2: 1 + 2 per character.
+    EXPECT_EQ(PhonebookTextLength(u"Name/M"), 6);
+    EXPECT_EQ(PhonebookTextLength(u"\u00c4rger\u20ac"), 7);
+    EXPECT_EQ(PhonebookTextLength(u"\u041f\u0451\u0442\u0440/M"), 13);
+
+    const uint32_t id = STORAGE_FLAG_SIM | 1;
+    EXPECT_EQ(AddEntry(&book, id, u"Fourteen chars", u"1", prompt, s) != nullptr, true);
+    EXPECT_EQ(AddEntry(&book, id | 2, u"Fifteen letters", u"1", prompt, s), nullptr);
+    EXPECT_NE(prompt.texts().back().find(u"14 characters (6 with letters outside"),
+              std::u16string::npos);
+    EXPECT_EQ(AddEntry(&book, id | 2, u"\u041f\u0451\u0442\u0440 \u0418/M", u"1", prompt, s),
+              nullptr);
+    EXPECT_EQ(AddEntry(&book, id | 2, u"A", u"0170;0171", prompt, s), nullptr);
+    EXPECT_NE(prompt.texts().back().find(u"';'"), std::u16string::npos);
+    EXPECT_EQ(AddEntry(&book, id | 2, u"A", u"01+70", prompt, s), nullptr);
+    EXPECT_EQ(AddEntry(&book, id | 2, u"A", u"+123456789012345678901", prompt, s), nullptr);
+    EXPECT_NE(prompt.texts().back().find(u"20 digits"), std::u16string::npos);
+    EXPECT_NE(AddEntry(&book, id | 2, u"A", u"+12345678901234567890", prompt, s), nullptr);
+
+    CPhonebookEntry* e = book.m_entries[0].get();
+    EXPECT_FALSE(EditEntry(e, u"Fifteen letters", u"1", prompt, s, DescriptorOf(book, e->m_nId)));
+    EXPECT_EQ(e->m_strName, u"Fourteen chars");
+
+    // Import: what fits is imported, the rest named; all of it stays.
+    CContactEntry fits(u"Li Bo", u"0170", u"", u"", u"", 1);
+    CContactEntry too_long(u"Schmidt Johanna", u"0171", u"", u"0172", u"", 2);
+    int added = 0;
+    EXPECT_EQ(ImportContacts(&book, {&too_long, &fits}, STORAGE_FLAG_SIM, prompt, s, &added),
+              ImportResult::kSomeSkipped);
+    EXPECT_EQ(added, 1);
+    EXPECT_NE(prompt.texts().back().find(u"Schmidt Johanna/M"), std::u16string::npos);
+    EXPECT_NE(prompt.texts().back().find(u"Schmidt Johanna/H"), std::u16string::npos);
+    EXPECT_EQ(book.m_entries.back()->m_strName, u"Li Bo/M");
+}
+
+TEST(Phonebook, AStorageNeverReadIsNotCalledFull) {
+    platform::ScriptedPrompt prompt;
+    const platform::StringTable& s = strings::parlo();
+    CPhonebook book;  // as before the first synchronisation
+    EXPECT_EQ(NewEntryId(book, STORAGE_FLAG_BOTH, STORAGE_FLAG_PHONE, prompt, s), std::nullopt);
+    EXPECT_NE(prompt.texts().back().find(u"not been read yet"), std::u16string::npos);
+    EXPECT_EQ(NewEntryId(book, STORAGE_FLAG_PHONE, 0, prompt, s), std::nullopt);
+    EXPECT_NE(prompt.texts().back().find(u"not been read yet"), std::u16string::npos);
+    // The SIM has its defaults until then.
+    EXPECT_EQ(NewEntryId(book, STORAGE_FLAG_BOTH, STORAGE_FLAG_SIM, prompt, s), 0x10000001u);
 }
 
 }  // namespace

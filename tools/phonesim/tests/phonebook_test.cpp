@@ -60,8 +60,12 @@ TEST_F(PhonebookTest, OtherCharacterSets) {
 
 TEST_F(PhonebookTest, WritesAndDeletesEntries) {
     StartPhone();
-    // Type left empty: 145 for a number with "+". GSM text "Ab\x1B\x65" = "Ab€".
-    EXPECT_EQ(Cmd("AT+CPBW=2,\"+4930123\",,\"Ab\x1B\x65\""), "\r\nOK\r\n");
+    // Type left empty: 145 for a number with "+". The escape to the
+    // extension table is a control character, which a command line drops:
+    // "€" travels in UCS2 only.
+    EXPECT_EQ(Cmd("AT+CSCS=\"UCS2\""), "\r\nOK\r\n");
+    EXPECT_EQ(Cmd("AT+CPBW=2,\"+4930123\",,\"0041006220AC\""), "\r\nOK\r\n");
+    EXPECT_EQ(Cmd("AT+CSCS=\"GSM\""), "\r\nOK\r\n");
     EXPECT_EQ(Cmd("AT+CPBW=,\"555\",129,\"Next\""), "\r\nOK\r\n");  // first free: 4
     EXPECT_EQ(Cmd("AT+CPBW=3"), "\r\nOK\r\n");
     EXPECT_EQ(Cmd("AT+CPBW=3"), "\r\nOK\r\n");  // already empty
@@ -73,6 +77,30 @@ TEST_F(PhonebookTest, WritesAndDeletesEntries) {
     EXPECT_EQ(entries[2]["index"], 4);
     EXPECT_EQ(entries[2]["text"], "Next");
     EXPECT_EQ(Cmd("AT+CPBR=2"), "\r\n+CPBR: 2,\"+4930123\",145,\"Ab\x1B\x65\"\r\n\r\nOK\r\n");
+}
+
+TEST_F(PhonebookTest, ControlCharactersInsideACommandLineAreIgnored) {
+    StartPhone();
+    // A line feed after the carriage return, a NUL and an escape inside the
+    // line: V.250 ignores them, the line still counts.
+    EXPECT_EQ(Cmd(std::string("\nAT+CPBW=5,\"12") + '\0' +
+                  "3\",,\"A\x1B"
+                  "b\x01"
+                  "c\""),
+              "\r\nOK\r\n");
+    auto entries = phone_.ReadState()["phonebook"]["storages"]["SM"]["entries"];
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[2]["index"], 5);
+    EXPECT_EQ(entries[2]["number"], "123");
+    EXPECT_EQ(entries[2]["text"], "Abc");
+}
+
+TEST_F(PhonebookTest, APhoneWithoutUcs2) {
+    state_["charsets"] = {"GSM", "IRA"};
+    StartPhone();
+    EXPECT_EQ(Cmd("AT+CSCS=?"), "\r\n+CSCS: (\"GSM\",\"IRA\")\r\n\r\nOK\r\n");
+    EXPECT_EQ(Cmd("AT+CSCS=\"UCS2\""), "\r\n+CME ERROR: 4\r\n");
+    EXPECT_EQ(Cmd("AT+CSCS=\"IRA\""), "\r\nOK\r\n");
 }
 
 TEST_F(PhonebookTest, RejectsWhatTheSimCannotHold) {
