@@ -1,0 +1,146 @@
+#include "parlo/app/qt/folders_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "parlo/app/parlo_doc.h"
+#include "parlo/app/qt/dialog_layout.h"
+#include "parlo/contacts/contact_entry.h"
+
+namespace parlo {
+
+namespace {
+
+constexpr unsigned IDS_SELECT_FOLDER = 65055;
+
+QString Q(const std::u16string& text) {
+    return QString::fromStdU16String(text);
+}
+
+}  // namespace
+
+FoldersDialog::FoldersDialog(CParloDoc& doc, QWidget* parent) : QDialog(parent), doc_(doc) {
+    setObjectName("151");
+    setWindowTitle("Folders");
+
+    name_ = new QLineEdit;
+    name_->setObjectName("1029");
+    add_ = new QPushButton("Add");
+    add_->setObjectName("1030");
+    add_->setAutoDefault(false);
+    tree_ = new QTreeWidget;
+    tree_->setObjectName("1032");
+    tree_->setHeaderHidden(true);
+    tree_->setRootIsDecorated(false);
+    tree_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                           QAbstractItemView::SelectedClicked);
+    delete_ = new QPushButton("Delete Folder");
+    delete_->setObjectName("1033");
+    delete_->setAutoDefault(false);
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
+    close->setObjectName("close");
+    close->button(QDialogButtonBox::Close)->setAutoDefault(false);
+    connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* label = new QLabel("Folder");
+    label->setBuddy(name_);
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(new QLabel("Manage Folders:"), 0, 0, 1, 3);
+    grid->addWidget(label, 1, 0);
+    grid->addWidget(name_, 1, 1);
+    grid->addWidget(add_, 1, 2);
+    grid->addWidget(tree_, 2, 0, 1, 3);
+    auto* row = new QHBoxLayout;
+    row->addWidget(delete_);
+    row->addStretch(1);
+    row->addWidget(close);
+    grid->addLayout(row, 3, 0, 1, 3);
+    grid->setRowStretch(2, 1);
+    grid->setColumnStretch(1, 1);
+
+    connect(name_, &QLineEdit::textChanged, this, [this] { UpdateAdd(); });
+    // Return in the name adds the folder.
+    connect(name_, &QLineEdit::returnPressed, this, [this] {
+        if (add_->isEnabled())
+            OnAdd();
+    });
+    connect(add_, &QPushButton::clicked, this, &FoldersDialog::OnAdd);
+    connect(delete_, &QPushButton::clicked, this, &FoldersDialog::OnDelete);
+    connect(tree_, &QTreeWidget::itemChanged, this, &FoldersDialog::OnRenamed);
+
+    Fill();
+    UpdateAdd();
+    FitPushButtons(this);
+    resize(380, 360);
+}
+
+void FoldersDialog::Fill() {
+    filling_ = true;
+    tree_->clear();
+    for (CSmsFolder* f : doc_.m_folders.UserFolders()) {
+        auto* item = new QTreeWidgetItem(tree_, QStringList{Q(f->m_strName)});
+        item->setData(0, Qt::UserRole, f->m_nId);
+        item->setFlags(item->flags() | Qt::ItemIsEditable);
+    }
+    filling_ = false;
+}
+
+void FoldersDialog::UpdateAdd() {
+    add_->setEnabled(!name_->text().trimmed().isEmpty());
+}
+
+void FoldersDialog::OnAdd() {
+    const std::u16string name = TrimWhite(name_->text().toStdU16String());
+    if (name.empty())
+        return;
+    CSmsFolder* folder = doc_.AddFolder(name);
+    if (!folder)
+        return;  // refused (the name exists) or not stored: the document said why
+    filling_ = true;
+    auto* item = new QTreeWidgetItem(tree_, QStringList{Q(folder->m_strName)});
+    item->setData(0, Qt::UserRole, folder->m_nId);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    tree_->setCurrentItem(item);
+    filling_ = false;
+    name_->clear();
+}
+
+void FoldersDialog::OnDelete() {
+    QTreeWidgetItem* item = tree_->currentItem();
+    CSmsFolder* folder = item ? doc_.m_folders.ById(item->data(0, Qt::UserRole).toInt()) : nullptr;
+    if (!folder) {
+        doc_.Ask(IDS_SELECT_FOLDER);
+        return;
+    }
+    if (!doc_.DeleteFolder(folder))
+        return;
+    delete item;
+}
+
+void FoldersDialog::OnRenamed(QTreeWidgetItem* item) {
+    if (filling_ || !item)
+        return;
+    CSmsFolder* folder = doc_.m_folders.ById(item->data(0, Qt::UserRole).toInt());
+    if (!folder)
+        return;
+    const std::u16string name = item->text(0).toStdU16String();
+    if (name == folder->m_strName)
+        return;
+    if (TrimWhite(name).empty()) {
+        // A folder without a name could not be chosen anywhere: the edit
+        // counts as cancelled.
+        filling_ = true;
+        item->setText(0, Q(folder->m_strName));
+        filling_ = false;
+        return;
+    }
+    doc_.RenameFolder(folder, name);
+}
+
+}  // namespace parlo

@@ -1,0 +1,65 @@
+// The Options dialog: automatic synchronisation and its interval, a manual
+// SMS centre, deleting from the phone after a synchronisation, a fixed port
+// and where phonebook entries are saved. "Set" hands the values to the
+// document, which writes the configuration and starts, stops or re-times the
+// automatic synchronisation.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "parlo/store/settings.h"
+
+namespace platform {
+class Prompt;
+}
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace parlo {
+
+class CParloDoc;
+
+inline constexpr int kMinInterval = 2;
+inline constexpr int kMaxInterval = 99999;
+
+class OptionsDialog : public QDialog {
+  public:
+    OptionsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* parent = nullptr);
+
+    // The settings as the dialog holds them (valid after "Set").
+    const CSettings& Values() const { return values_; }
+
+    // "Set": validates; on success the dialog closes with the values.
+    void accept() override;
+
+  private:
+    void FillPorts();
+    void UpdateEnabling();
+    // The interval as typed; nothing when it is not a number.
+    std::optional<int> Interval() const;
+
+    CParloDoc& doc_;
+    platform::Prompt& prompt_;
+    CSettings values_;
+    bool centre_locked_ = false;
+
+    QCheckBox* auto_ = nullptr;
+    QLineEdit* interval_ = nullptr;
+    QCheckBox* own_centre_ = nullptr;
+    QLineEdit* centre_ = nullptr;
+    QCheckBox* use_port_ = nullptr;
+    QComboBox* port_ = nullptr;
+    QCheckBox* delete_after_ = nullptr;
+    QComboBox* place_ = nullptr;
+    QPushButton* set_ = nullptr;
+};
+
+// Runs the Options command: the dialog, and on "Set" the document applies
+// the values. True when they were applied.
+bool RunOptions(CParloDoc& doc, platform::Prompt& prompt, QWidget* parent);
+
+}  // namespace parlo
