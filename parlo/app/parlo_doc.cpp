@@ -17,7 +17,6 @@ namespace parlo {
 
 namespace {
 
-constexpr unsigned IDS_SAVE_FAILED = 57346;
 constexpr unsigned IDS_PLACE_PHONE = 57348;
 constexpr unsigned IDS_PLACE_BOTH = 57349;
 constexpr unsigned IDS_PLACE_POCKETPC = 57350;

@@ -332,13 +332,18 @@ int CmdRelease(Context& ctx) {
     };
     if (ctx.args.empty()) {
         std::vector<CSmsMessage*> list = doc.m_store.Snapshot();
-        int count = 0;
+        std::vector<Row> rows;
         for (size_t i = 0; i < list.size(); ++i) {
-            if (!held(*list[i]))
+            const CSmsMessage& rec = *list[i];
+            if (!held(rec))
                 continue;
-            if (count++ == 0)
-                ctx.out << "Held in the Outbox (they may have gone out already):\n";
-            PrintRow(ctx.out, doc, static_cast<int>(i + 1), *list[i]);
+            rows.push_back({static_cast<int>(i + 1), StateName(doc, rec), rec.m_time.Format(),
+                            platform::ToUtf8(rec.m_strNumber), OneLine(rec.m_strText, 50)});
+        }
+        const size_t count = rows.size();
+        if (count > 0) {
+            ctx.out << "Held in the Outbox (they may have gone out already):\n";
+            PrintRows(ctx.out, rows);
         }
         if (count == 0)
             ctx.out << "No message is held in the Outbox.\n";

@@ -451,14 +451,20 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
             m_readMap.erase(it);
         }
     }
+    bool save_failed = false;
     for (auto& [key, msg] : m_readMap) {
         StoreResult result = StoreResult::kOk;
         CSmsMessage* rec = ctx_.store->Add(std::make_unique<CSmsMessage>(*msg), &result);
         if (result == StoreResult::kOk && rec)
             held[key] = rec;
+        else
+            save_failed = true;
         if (rec)
             ctx_.view->MessageAdded(rec);
     }
+
+    if (save_failed)
+        ctx_.errors->Add(IDS_SAVE_FAILED);
 
     if (delete_after_reading)
         DeleteHeld(held);

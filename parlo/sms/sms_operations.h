@@ -28,6 +28,7 @@ inline constexpr unsigned IDS_NO_MEMORY_SIZE = 65033;
 inline constexpr unsigned IDS_CANNOT_CREATE_SMS = 65036;
 inline constexpr unsigned IDS_SEND_ERROR = 65037;
 inline constexpr unsigned IDS_READ_ERROR = 65038;
+inline constexpr unsigned IDS_SAVE_FAILED = 57346;
 inline constexpr unsigned IDS_CLEAR_PHONE_QUESTION = 65044;
 inline constexpr unsigned IDS_CLEAR_SIM_QUESTION = 65045;
 inline constexpr unsigned IDS_CLEAR_ORDERED = 65046;

@@ -8,6 +8,7 @@
 #include "parlo/store/sync_lock.h"
 #include "platform/ports.h"
 #include "platform/registry.h"
+#include "platform/testing/faulty_env.h"
 
 namespace parlo::testing {
 namespace {
@@ -121,6 +122,28 @@ TEST_F(SyncTest, DeleteAfterReadingRemovesOnlyWhatTheStoreHolds) {
     EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{3}));
     EXPECT_EQ(SlotIndexes("SM"), (std::vector<int>{2}));
     EXPECT_EQ(store_->Count(), 5u);
+}
+
+// Messages the store could not take stay on the phone: deleting their slots
+// would lose them for good.
+TEST_F(SyncTest, DeleteAfterReadingKeepsTheSlotsOfMessagesThatWereNotSaved) {
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{1, 0, DeliverPdu("+491701111111", "Hello from Anna")},
+                         {2, 1, DeliverPdu("+491702222222", "Hello from Bert")}});
+    StartPhone();
+    settings_.m_bDeleteAfterSync = 1;
+    {
+        // Nothing reaches the disk: the store takes neither.
+        platform::testing::FaultyEnv env;
+        env.CrashAfter(0);
+        Engine().m_sync.SynchronizeMessages();
+    }
+    EXPECT_EQ(view_.added(), 2u);  // both were read
+    CMessageStore fresh(dir_);
+    ASSERT_EQ(fresh.LoadMessages(), StoreResult::kOk);
+    EXPECT_EQ(fresh.Count(), 0u);
+    EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{1, 2}));
+    EXPECT_FALSE(Engine().m_errors.Empty()) << "the failed save was not reported";
 }
 
 TEST_F(SyncTest, WipeOrdersEmptyBothStoragesAndAreCleared) {

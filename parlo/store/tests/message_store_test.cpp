@@ -141,6 +141,36 @@ TEST(MessageStoreFile, StateChangeRewritesInPlaceTextChangeAppends) {
     EXPECT_EQ(copy.m_nFileOffset, list[2]->m_nFileOffset);
 }
 
+// A number of another length cannot go in place: written over its old
+// bytes it would run into the next record.
+TEST(MessageStoreFile, LongerNumberLeavesTheNextRecordsWhole) {
+    TempDir dir;
+    {
+        CMessageStore store(dir.path());
+        store.LoadMessages();
+        CSmsMessage* a = store.Add(Msg(STATE_READ, u"111", u"from a"));
+        store.Add(Msg(STATE_READ, u"222", u"from b"));
+        store.Add(Msg(STATE_DRAFT, u"333", u"from c"));
+        ASSERT_EQ(store.Change(a, [](CSmsMessage& m) { m.m_strNumber = u"+491701234567"; }),
+                  StoreResult::kOk);
+    }
+    CMessageStore again(dir.path());
+    LoadReport report;
+    ASSERT_EQ(again.LoadMessages(&report), StoreResult::kOk);
+    EXPECT_EQ(report.good_length, report.file_length);
+    auto list = again.Snapshot();
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0]->m_nState, STATE_DELETED);
+    EXPECT_EQ(list[0]->m_strNumber, u"111");
+    EXPECT_EQ(list[1]->m_strNumber, u"222");
+    EXPECT_EQ(list[1]->m_strText, u"from b");
+    EXPECT_EQ(list[2]->m_strNumber, u"333");
+    EXPECT_EQ(list[2]->m_strText, u"from c");
+    EXPECT_EQ(list[3]->m_nState, STATE_READ);
+    EXPECT_EQ(list[3]->m_strNumber, u"+491701234567");
+    EXPECT_EQ(list[3]->m_strText, u"from a");
+}
+
 TEST(MessageStoreFile, TornTailIsDroppedKeptAsideAndNotAppendedBehind) {
     TempDir dir;
     Bytes b;

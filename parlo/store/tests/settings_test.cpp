@@ -179,6 +179,27 @@ TEST_F(SettingsTest, StringLimitIs500Units) {
     testing::WriteFile(dir / "vok.ini", noterm.data);
     EXPECT_FALSE(LoadSettings(dir.path(), reg, &t));
     EXPECT_EQ(t.m_strPhoneModel, u"before");
+
+    // The terminating unit is zero in both bytes, not only in the low one.
+    Bytes highterm;
+    highterm.U8(9).RawStr(3, u"abc", char16_t{0x0100});
+    testing::WriteFile(dir / "vok.ini", highterm.data);
+    EXPECT_FALSE(LoadSettings(dir.path(), reg, &t));
+    EXPECT_EQ(t.m_strPhoneModel, u"before");
+}
+
+// Whatever the user typed, the saved vok.ini reads back at the next start.
+TEST_F(SettingsTest, OverlongStringsAreSavedSoTheFileLoadsBack) {
+    CSettings s;
+    s.m_strPhoneModel = std::u16string(501, u'a');
+    s.m_strSmsCentre = std::u16string(700, u'1');
+    s.m_pairs[u"k"] = std::u16string(501, u'v');
+    ASSERT_TRUE(SaveSettings(dir.path(), reg, s));
+    CSettings back;
+    ASSERT_TRUE(LoadSettings(dir.path(), reg, &back));
+    EXPECT_EQ(back.m_strPhoneModel, std::u16string(500, u'a'));
+    EXPECT_EQ(back.m_strSmsCentre, std::u16string(500, u'1'));
+    EXPECT_EQ(back.m_pairs[u"k"], std::u16string(500, u'v'));
 }
 
 TEST_F(SettingsTest, TornFileKeepsWhatWasReadBeforeTheTear) {
