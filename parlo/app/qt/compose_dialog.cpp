@@ -351,7 +351,7 @@ void ComposeDialog::OnSend() {
         return;
     const CParloDoc::SendResult sent =
         doc_.Send(Phone(), Text(), push_->isChecked(), mode_, mode_ == VIEW_DRAFT ? rec_ : nullptr);
-    if (sent.queued + sent.failed == 0)
+    if (sent.queued == 0 && sent.not_stored.empty())
         return;  // Phone held no number between its ";": nothing to send
     closing_ = true;
     accept();
