@@ -67,6 +67,8 @@ OptionsDialog::OptionsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* 
     port_->setMinimumContentsLength(12);
     delete_after_ = new QCheckBox("Delete the SMS from Mobile Phone after synchronisation");
     delete_after_->setObjectName("1036");
+    concatenated_ = new QCheckBox("Send long texts as one concatenated message");
+    concatenated_->setObjectName("concatenated");
     place_ = new QComboBox;
     place_->setObjectName("1068");
     place_->addItems({"SIM", "Phone", "SIM+Phone"});
@@ -94,6 +96,7 @@ OptionsDialog::OptionsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* 
     grid->addWidget(port_label, 5, 1);
     grid->addWidget(port_, 5, 2, 1, 2);
     grid->addWidget(delete_after_, 6, 0, 1, 4);
+    grid->addWidget(concatenated_, 7, 0, 1, 4);
     grid->setColumnMinimumWidth(0, 16);
     grid->setColumnStretch(2, 1);
 
@@ -120,6 +123,7 @@ OptionsDialog::OptionsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* 
     centre_->setText(Q(values_.m_strSmsCentre));
     use_port_->setChecked(values_.m_bUsePort != 0);
     delete_after_->setChecked(values_.m_bDeleteAfterSync != 0);
+    concatenated_->setChecked(values_.m_bConcatenated != 0);
     FillPorts();
     port_->setEditText(Q(values_.m_strUserPort));
     const int place = static_cast<int>(values_.m_nPhonebookFlags >> 28) - 1;
@@ -206,6 +210,7 @@ void OptionsDialog::accept() {
     values_.m_bUsePort = use_port_->isChecked() ? 1 : 0;
     values_.m_strUserPort = PortForStorage(port_->currentText());
     values_.m_bDeleteAfterSync = delete_after_->isChecked() ? 1 : 0;
+    values_.m_bConcatenated = concatenated_->isChecked() ? 1 : 0;
     if (place_->currentIndex() >= 0)
         values_.m_nPhonebookFlags = static_cast<uint32_t>(place_->currentIndex() + 1) << 28;
     QDialog::accept();

@@ -54,6 +54,7 @@ class OptionsDialog : public QDialog {
     QCheckBox* use_port_ = nullptr;
     QComboBox* port_ = nullptr;
     QCheckBox* delete_after_ = nullptr;
+    QCheckBox* concatenated_ = nullptr;  // long texts as standard concatenated SMS
     QComboBox* place_ = nullptr;
     QPushButton* set_ = nullptr;
 };

@@ -544,9 +544,11 @@ TEST_F(OptionsTest, SetWritesTheEightSettings) {
     Find<QComboBox>(d.get(), "1074")->setEditText("com4:");
     Find<QCheckBox>(d.get(), "1036")->setChecked(true);
     Find<QComboBox>(d.get(), "1068")->setCurrentIndex(2);
+    Find<QCheckBox>(d.get(), "concatenated")->setChecked(true);
     Click(d.get(), "1");
     ASSERT_EQ(d->result(), QDialog::Accepted);
     const CSettings& v = d->Values();
+    EXPECT_EQ(v.m_bConcatenated, 1);
     EXPECT_EQ(v.m_bAutoSync, 0);
     EXPECT_EQ(v.m_nAutoSyncInterval, 15);
     EXPECT_EQ(v.m_bOwnSmsCentre, 1);
@@ -564,6 +566,8 @@ TEST_F(OptionsTest, SetWritesTheEightSettings) {
     EXPECT_EQ(back.m_strSmsCentre, u"+49171");
     EXPECT_EQ(back.m_strUserPort, u"COM4:");
     EXPECT_EQ(back.m_nPhonebookFlags, PB_BOTH);
+    EXPECT_EQ(back.m_bConcatenated, 1) << "kept in the profile beside vok.ini";
+    EXPECT_EQ(doc->Settings().m_bConcatenated, 1) << "the sender plans with it at once";
 
     // A device path keeps its letter case.
     auto p = Open();
