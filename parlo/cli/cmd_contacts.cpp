@@ -370,7 +370,7 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
             parlo::AddEntry(&doc.m_phonebook, *id, U16(a[1]), U16(a[2]), ctx.prompt, Strings());
         if (!e) {
             if (!a[2].empty() && !parlo::IsValidPhonebookNumber(U16(a[2])))
-                ctx.err << "parlo-cli: a number has only digits, '+' and ';'\n";
+                ctx.err << "parlo-cli: a phonebook number has only digits, with '+' at the start\n";
             return kFailed;
         }
         if (!SavePhonebook(doc))

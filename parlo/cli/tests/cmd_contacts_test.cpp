@@ -10,6 +10,7 @@
 #include "parlo/cli/cli.h"
 #include "parlo/contacts/tests/temp_dir.h"
 #include "platform/prompt.h"
+#include "platform/text.h"
 
 namespace cli {
 int CmdContacts(Context& ctx);
@@ -114,6 +115,79 @@ TEST_F(CliContactsTest, PhonebookEditing) {
     EXPECT_EQ(Do(cli::CmdPhonebook, {"export", "sim:3"}).status, cli::kOk);
     EXPECT_EQ(prompt.texts().back(), u"Entries successfully exported");
     EXPECT_NE(ContactId("Smith John/H"), "?");
+}
+
+// What the storage takes is checked when an entry is made, with a message
+// that says why, a failed exit status and nothing saved.
+TEST_F(CliContactsTest, PhonebookAddKeepsToTheStoragesLimits) {
+    // The phone's storage is unknown before the first synchronisation: that
+    // is what the user hears, not that a memory is full.
+    CmdRun phone = Do(cli::CmdPhonebook, {"add", "Eva", "0170", "--phone"});
+    EXPECT_EQ(phone.status, cli::kFailed);
+    EXPECT_NE(prompt.texts().back().find(u"has not been read yet"), std::u16string::npos);
+    EXPECT_EQ(prompt.texts().back().find(u"full"), std::u16string::npos);
+
+    // The SIM's default descriptor: 20 characters, 20 digits.
+    struct Refused {
+        std::string name, number;
+        std::u16string says;
+    } refused[] = {
+        {"Twenty-one characters", "0170", u"is too long for the phone: it takes 20 characters"},
+        // Outside the GSM alphabet a character takes two: nine fit.
+        {"\xd0\x9f\xd0\xb5\xd1\x82\xd1\x80\xd0\xbe\xd0\xb2 \xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd",
+         "0170", u"(9 with letters outside the GSM alphabet)"},
+        {"Eva", "017012345678901234567", u"The number is too long for the phone: it takes 20"},
+        {"Eva", "0170;0171", u"holds one number"},
+        {"Eva", "0170+1", u"'+' can only stand at the start"},
+    };
+    for (const Refused& r : refused) {
+        CmdRun add = Do(cli::CmdPhonebook, {"add", r.name, r.number});
+        EXPECT_EQ(add.status, cli::kFailed) << r.name << " " << r.number;
+        EXPECT_EQ(add.out, "");
+        EXPECT_NE(prompt.texts().back().find(r.says), std::u16string::npos)
+            << r.name << " " << r.number << ": " << platform::ToUtf8(prompt.texts().back());
+    }
+    // Blanks or letters: parlo-cli says what a number may hold.
+    CmdRun blank = Do(cli::CmdPhonebook, {"add", "Eva", "0170 1"});
+    EXPECT_EQ(blank.status, cli::kFailed);
+    EXPECT_NE(blank.err.find("only digits"), std::string::npos) << blank.err;
+    EXPECT_EQ(Do(cli::CmdPhonebook, {"list"}).out, "");
+
+    // At the limits the entry is made.
+    CmdRun fits = Do(cli::CmdPhonebook, {"add", "Twenty characters ok", "+01701234567890123456"});
+    EXPECT_EQ(fits.status, cli::kOk) << platform::ToUtf8(prompt.texts().back());
+    EXPECT_EQ(fits.out, "sim:1\n");
+}
+
+TEST_F(CliContactsTest, PhonebookImportKeepsWhatFitsAndNamesTheRest) {
+    parlo::testing::WriteText(tmp.path() / "contacts" / "book" / "c.vcf",
+                              "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:c\r\n"
+                              "N:Bartholomew;Alexandra;;;\r\nTEL;TYPE=CELL:0171\r\n"
+                              "TEL;TYPE=HOME:0172\r\nEND:VCARD\r\n");
+    // "Bartholomew Alexandra/M" does not fit the SIM; Smith's numbers do.
+    CmdRun r = Do(cli::CmdPhonebook,
+                  {"import", ContactId("Smith John"), ContactId("Bartholomew Alexandra"), "--sim"});
+    EXPECT_EQ(r.status, cli::kFailed);
+    EXPECT_EQ(r.out, "2 entries imported\n");
+    const std::u16string said = prompt.texts().back();
+    EXPECT_EQ(said.rfind(u"These entries were not imported:", 0), 0u) << platform::ToUtf8(said);
+    EXPECT_NE(said.find(u"Bartholomew Alexandra/M: The name"), std::u16string::npos);
+    EXPECT_NE(said.find(u"Bartholomew Alexandra/H: The name"), std::u16string::npos);
+    EXPECT_EQ(Do(cli::CmdPhonebook, {"list"}).out,
+              "sim:2\tSmith John/H\t0302\t(not on the phone yet)\n"
+              "sim:1\tSmith John/M\t+491701\t(not on the phone yet)\n");
+
+    // Running out of indices keeps what was imported up to then.
+    for (int i = 0; i < 17; ++i)
+        ASSERT_EQ(Do(cli::CmdPhonebook, {"add", "N" + std::to_string(i), "1"}).status, cli::kOk);
+    CmdRun full = Do(cli::CmdPhonebook, {"import", ContactId("Smith John"), "--sim"});
+    EXPECT_EQ(full.status, cli::kFailed);
+    EXPECT_EQ(full.out, "1 entry imported\n");
+    EXPECT_NE(prompt.texts().back().find(u"1 entry was imported, the others were not."),
+              std::u16string::npos)
+        << platform::ToUtf8(prompt.texts().back());
+    CmdRun list = Do(cli::CmdPhonebook, {"list"});
+    EXPECT_NE(list.out.find("sim:20\tSmith John/M\t+491701"), std::string::npos) << list.out;
 }
 
 }  // namespace
