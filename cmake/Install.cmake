@@ -18,11 +18,12 @@ set(SKYVANE_INSTALL_DATA share/skyvane)
 # Qt, a program not written yet) are left out.
 set(SKYVANE_PROGRAMS
   parlo-cli Parlo tessel_launcher today updater SelfUpdate copy install_program
-  phonesim connect dialer)
+  updater-sign phonesim connect dialer)
 # The programs a user starts by name, with the name on the PATH.
 set(SKYVANE_PATH_LINKS
   "parlo-cli:parlo-cli" "Parlo:Parlo" "tessel_launcher:tessel" "today:skyvane-today"
-  "updater:skyvane-updater" "install_program:skyvane-install" "phonesim:phonesim")
+  "updater:skyvane-updater" "install_program:skyvane-install" "updater-sign:updater-sign"
+  "phonesim:phonesim")
 
 foreach(program IN LISTS SKYVANE_PROGRAMS)
   if(TARGET ${program})

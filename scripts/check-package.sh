@@ -15,6 +15,7 @@ contents=$(dpkg-deb --contents "$deb")
 for f in ./usr/bin/parlo-cli ./usr/lib/skyvane/bin/parlo-cli ./usr/lib/skyvane/lib/libcordis.so \
          ./usr/share/skyvane/vok.dat ./usr/share/man/man1/parlo-cli.1 \
          ./usr/share/bash-completion/completions/parlo-cli ./usr/bin/skyvane-modem-rule \
+         ./usr/bin/updater-sign ./usr/lib/skyvane/bin/updater-sign \
          ./usr/share/icons/hicolor/scalable/apps/skyvane.svg \
          ./usr/share/applications/skyvane-send-sms.desktop; do
     grep -q " $f\( \|$\)" <<<"$contents" || fail "$f is not in the package"
@@ -31,6 +32,9 @@ export SKYVANE_HOME="$root/home" SKYVANE_ROOT="$root/home"
 version=$("$root/usr/bin/parlo-cli" version) || fail "parlo-cli version failed"
 [[ $version == "parlo-cli "* ]] || fail "parlo-cli version said '$version'"
 "$root/usr/bin/parlo-cli" devicedb check >/dev/null || fail "the installed vok.dat is not found"
+# The publisher's tool runs from the package: a key pair in the scratch root.
+"$root/usr/bin/updater-sign" keygen "$root/test.key" "$root/test.pem" >/dev/null ||
+    fail "updater-sign keygen failed"
 if grep -q " ./usr/bin/Parlo\( \|$\)" <<<"$contents"; then
     QT_QPA_PLATFORM=offscreen "$root/usr/bin/Parlo" --help >/dev/null || fail "Parlo --help failed"
 else
