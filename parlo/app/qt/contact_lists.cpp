@@ -1,7 +1,10 @@
 #include "parlo/app/qt/contact_lists.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QStandardItemModel>
 #include <QTreeView>
 
@@ -62,6 +65,39 @@ void SearchList(QTreeView* list, int column, const QString& text, bool deselect_
         list->scrollTo(index, QAbstractItemView::PositionAtTop);
         return;
     }
+}
+
+namespace {
+
+class ReturnFilter : public QObject {
+  public:
+    ReturnFilter(QObject* parent, std::function<void()> action)
+        : QObject(parent), action_(std::move(action)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                mods == Qt::NoModifier) {
+                action_();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> action_;
+};
+
+}  // namespace
+
+void OnReturn(QWidget* widget, std::function<void()> action) {
+    widget->installEventFilter(new ReturnFilter(widget, std::move(action)));
+}
+
+void ReturnGoesToList(QLineEdit* search, std::function<QTreeView*()> list) {
+    OnReturn(search, [list = std::move(list)] { list()->setFocus(Qt::OtherFocusReason); });
 }
 
 }  // namespace parlo

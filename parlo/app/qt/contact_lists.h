@@ -6,8 +6,10 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 
+class QLineEdit;
 class QStandardItemModel;
 class QTreeView;
 class QWidget;
@@ -71,5 +73,12 @@ QStandardItemModel* ModelOf(QTreeView* list);
 // `text` (case-insensitive) is selected, scrolled to the top and made
 // visible; with `deselect_others` the other rows lose their selection.
 void SearchList(QTreeView* list, int column, const QString& text, bool deselect_others);
+
+// Return (or Enter) on `widget` runs `action` and goes no further: the
+// dialog's default button is not pressed.
+void OnReturn(QWidget* widget, std::function<void()> action);
+// Return in a search field does not close the dialog: it takes the user to
+// the row that the search found in `list()`.
+void ReturnGoesToList(QLineEdit* search, std::function<QTreeView*()> list);
 
 }  // namespace parlo

@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -54,6 +55,9 @@ ContactsSelectDialog::ContactsSelectDialog(CParloDoc& doc, uint32_t enabled_flag
 
     connect(search_, &QLineEdit::textChanged, this,
             [this](const QString& text) { SearchList(list_, 1, text, true); });
+    // Return accepts, except in the search field: there it goes to the list.
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    ReturnGoesToList(search_, [this] { return list_; });
     connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int column) {
         if (column == 0)
             return;  // the mark column does not sort

@@ -110,6 +110,11 @@ GroupDefineDialog::GroupDefineDialog(CParloDoc& doc, platform::Prompt& prompt,
         RemoveSelected();
     });
     connect(save, &QPushButton::clicked, this, [this] { Save(); });
+    // Return on a contact or phonebook entry adds it, as the arrow does;
+    // elsewhere Return saves.
+    save->setDefault(true);
+    OnReturn(contacts_, [this] { AddSelected(); });
+    OnReturn(phonebook_, [this] { AddSelected(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     FillMembers(nullptr);
     resize(QSize(520, 560).expandedTo(sizeHint()));

@@ -58,8 +58,10 @@ GroupsDialog::GroupsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* pa
     layout->addWidget(buttons);
 
     connect(add_, &QPushButton::clicked, this, &GroupsDialog::Add);
-    // Return in the name field creates the group rather than closing.
-    connect(name_, &QLineEdit::returnPressed, this, &GroupsDialog::Add);
+    // Return in the name field creates the group, on a group it opens the
+    // group's members; the dialog has no default button to close it.
+    OnReturn(name_, [this] { Add(); });
+    OnReturn(list_, [this] { AddContact(); });
     connect(delete_, &QPushButton::clicked, this, &GroupsDialog::DeleteSelected);
     connect(add_contact_, &QPushButton::clicked, this, &GroupsDialog::AddContact);
     connect(list_, &QTreeView::doubleClicked, this, [this] { AddContact(); });

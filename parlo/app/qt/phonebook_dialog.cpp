@@ -102,6 +102,10 @@ PhonebookDialog::PhonebookDialog(CParloDoc& doc, platform::Prompt& prompt,
         if (index.column() != 0)
             Edit();
     });
+    // The keyboard: Return in the search field goes to the row it found,
+    // Return on a row edits it, Escape closes (not while the phone is busy).
+    ReturnGoesToList(search_, [this] { return list_; });
+    OnReturn(list_, [this] { Edit(); });
     connect(list_->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { HeaderClicked(column); });
     connect(ModelOf(list_), &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {

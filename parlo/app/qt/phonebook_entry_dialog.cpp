@@ -40,6 +40,7 @@ PhonebookEntryDialog::PhonebookEntryDialog(const CPhonebook& book, uint32_t enab
     form->addRow(tr("Save:"), storage_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     ok_ = buttons->button(QDialogButtonBox::Ok);
+    ok_->setDefault(true);  // Return is OK, once the number is valid
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);

@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QTabBar>
@@ -76,6 +77,9 @@ RecipientsDialog::RecipientsDialog(CParloDoc& doc, QWidget* parent) : QDialog(pa
     connect(tabs_, &QTabBar::currentChanged, stack_, &QStackedWidget::setCurrentIndex);
     connect(search_, &QLineEdit::textChanged, this,
             [this](const QString& text) { SearchList(Visible(), 0, text, false); });
+    // Return accepts, except in the search field: there it goes to the list.
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    ReturnGoesToList(search_, [this] { return Visible(); });
     resize(QSize(520, 480).expandedTo(sizeHint()));
 }
 

@@ -354,6 +354,129 @@ TEST_F(ContactsDialogs, GroupsAndTheirMembers) {
     EXPECT_FALSE(std::filesystem::exists(GroupPath(dir_, u"Family")));
 }
 
+// The keyboard as on a desktop: Return presses the default button, except
+// in a search field (it goes to the list) and on rows that have their own
+// action; Escape cancels.
+TEST_F(ContactsDialogs, ReturnAndEscape) {
+    PhonebookEntries();
+    auto press = [](QWidget* w, Qt::Key key) { QTest::keyClick(w, key); };
+    {
+        PhonebookEntryDialog entry(doc_->m_phonebook, STORAGE_FLAG_BOTH, STORAGE_FLAG_SIM | 3, u"",
+                                   u"", true, prompt_);
+        entry.show();
+        auto* name = Find<QLineEdit>(&entry, ctl::kEntryName);
+        name->setText("Eva");
+        press(name, Qt::Key_Return);  // OK is off until there is a number
+        EXPECT_TRUE(entry.isVisible());
+        Find<QLineEdit>(&entry, ctl::kEntryNumber)->setText("0170");
+        press(name, Qt::Key_Return);
+        EXPECT_FALSE(entry.isVisible());
+        EXPECT_EQ(entry.result(), QDialog::Accepted);
+        entry.show();
+        press(name, Qt::Key_Escape);
+        EXPECT_FALSE(entry.isVisible());
+        EXPECT_EQ(entry.result(), QDialog::Rejected);
+    }
+    {
+        RecipientsDialog recipients(*doc_);
+        recipients.show();
+        auto* search = Find<QLineEdit>(&recipients, ctl::kRecipientsSearch);
+        auto* contacts = Find<QTreeView>(&recipients, ctl::kRecipientsContacts);
+        QTest::keyClicks(search, "zan");
+        press(search, Qt::Key_Return);
+        EXPECT_TRUE(recipients.isVisible());
+        EXPECT_EQ(recipients.focusWidget(), contacts);
+        Check(contacts, 1);
+        press(contacts, Qt::Key_Return);
+        EXPECT_FALSE(recipients.isVisible());
+        EXPECT_EQ(recipients.result(), QDialog::Accepted);
+        EXPECT_EQ(recipients.Result(), u"0170 111");
+    }
+    {
+        RecipientsDialog recipients(*doc_);
+        recipients.show();
+        auto* contacts = Find<QTreeView>(&recipients, ctl::kRecipientsContacts);
+        Check(contacts, 0);
+        press(contacts, Qt::Key_Escape);
+        EXPECT_FALSE(recipients.isVisible());
+        EXPECT_EQ(recipients.result(), QDialog::Rejected);
+    }
+    {
+        ContactsSelectDialog select(*doc_, STORAGE_FLAG_SIM);
+        select.show();
+        auto* search = Find<QLineEdit>(&select, ctl::kSelectSearch);
+        auto* list = Find<QTreeView>(&select, ctl::kSelectList);
+        QTest::keyClicks(search, "ho");
+        press(search, Qt::Key_Return);
+        EXPECT_TRUE(select.isVisible());
+        EXPECT_EQ(select.focusWidget(), list);
+        Check(list, 1);
+        press(list, Qt::Key_Enter);
+        EXPECT_EQ(select.result(), QDialog::Accepted);
+        ASSERT_EQ(select.Marked().size(), 1u);
+        EXPECT_EQ(select.Marked()[0].m_strName, u"Home Only");
+        select.show();
+        press(search, Qt::Key_Escape);
+        EXPECT_EQ(select.result(), QDialog::Rejected);
+    }
+    {
+        PhonebookDialog phonebook(*doc_, prompt_, nullptr);
+        phonebook.show();
+        std::u16string edited;
+        phonebook.edit_entry = [&](uint32_t*, std::u16string* name, std::u16string*, bool) {
+            edited = *name;
+            return false;
+        };
+        auto* search = Find<QLineEdit>(&phonebook, ctl::kPhonebookSearch);
+        auto* list = Find<QTreeView>(&phonebook, ctl::kPhonebookList);
+        QTest::keyClicks(search, "ca");
+        press(search, Qt::Key_Return);
+        EXPECT_TRUE(phonebook.isVisible());
+        EXPECT_EQ(phonebook.focusWidget(), list);
+        press(list, Qt::Key_Return);  // edits the row found
+        EXPECT_EQ(edited, u"Carl");
+        EXPECT_TRUE(phonebook.isVisible());
+        press(list, Qt::Key_Escape);
+        EXPECT_FALSE(phonebook.isVisible());
+    }
+    {
+        GroupsDialog groups(*doc_, prompt_);
+        groups.show();
+        auto* name = Find<QLineEdit>(&groups, ctl::kGroupsName);
+        auto* list = Find<QTreeView>(&groups, ctl::kGroupsList);
+        QTest::keyClicks(name, "Crew");
+        press(name, Qt::Key_Return);  // creates the group, stays open
+        EXPECT_TRUE(groups.isVisible());
+        EXPECT_EQ(Column(list, 0), QStringList({"Crew (0)"}));
+        std::u16string opened;
+        groups.define_group = [&](const std::u16string& group) { opened = group; };
+        list->selectionModel()->select(list->model()->index(0, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        press(list, Qt::Key_Return);
+        EXPECT_EQ(opened, u"Crew");
+        EXPECT_TRUE(groups.isVisible());
+        press(list, Qt::Key_Escape);
+        EXPECT_FALSE(groups.isVisible());
+    }
+    {
+        GroupDefineDialog define(*doc_, prompt_, u"Crew");
+        define.show();
+        auto* contacts = Find<QTreeView>(&define, ctl::kDefineContacts);
+        auto* members = Find<QTreeView>(&define, ctl::kDefineMembers);
+        contacts->selectionModel()->select(contacts->model()->index(0, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        press(contacts, Qt::Key_Return);  // adds, as the arrow does
+        EXPECT_TRUE(define.isVisible());
+        EXPECT_EQ(Column(members, 0), QStringList({"Adler Anna"}));
+        std::filesystem::remove(GroupPath(dir_, u"Crew"));
+        press(members, Qt::Key_Return);  // saves, stays open
+        EXPECT_TRUE(define.isVisible());
+        EXPECT_TRUE(std::filesystem::exists(GroupPath(dir_, u"Crew")));
+        press(members, Qt::Key_Escape);
+        EXPECT_FALSE(define.isVisible());
+    }
+}
+
 // The interface is not idle while the phonebook uses the phone, so the
 // automatic message run waits; the window stays usable meanwhile.
 class IdleRecordingPrompt : public platform::ScriptedPrompt {
