@@ -12,11 +12,16 @@
 
 #include "parlo/contacts/contacts_dir.h"
 #include "platform/paths.h"
+#include "platform/prompt.h"
 #include "platform/text.h"
+#ifdef SKYVANE_LAUNCHER_QT
+#include "tessel/launcher_prompt.h"
+#endif
 
 namespace {
 
 using PimCommand = void (*)(void*, int, unsigned int, const uint32_t*, void*);
+using SetPrompt = void (*)(platform::Prompt*);
 
 constexpr int kContactItemType = 0;  // the address book's "contact" item type
 
@@ -105,6 +110,18 @@ int main(int argc, char** argv) {
         std::cerr << "tessel: cannot load libtessel.so: " << dlerror() << "\n";
         return 1;
     }
+#ifdef SKYVANE_LAUNCHER_QT
+    // The library's messages in our own message boxes, not only through a
+    // desktop dialog program that may be missing.
+    tessel::LauncherPrompt prompt;
+    auto set_prompt = reinterpret_cast<SetPrompt>(dlsym(lib, "TesselSetPrompt"));
+    if (set_prompt)
+        set_prompt(&prompt);
+#endif
     command(nullptr, kContactItemType, static_cast<unsigned>(oids.size()), oids.data(), nullptr);
+#ifdef SKYVANE_LAUNCHER_QT
+    if (set_prompt)
+        set_prompt(nullptr);
+#endif
     return 0;
 }

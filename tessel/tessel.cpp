@@ -14,10 +14,13 @@ namespace {
 constexpr unsigned kIdNoMobile = 1;
 
 platform::Prompt* g_test_prompt = nullptr;
+platform::Prompt* g_host_prompt = nullptr;
 
 platform::Prompt& CurrentPrompt() {
     static tessel::DesktopPrompt desktop;
-    return g_test_prompt ? *g_test_prompt : desktop;
+    if (g_test_prompt)
+        return *g_test_prompt;
+    return g_host_prompt ? *g_host_prompt : desktop;
 }
 
 void Error(const char16_t* text) {
@@ -76,6 +79,10 @@ TESSEL_API void CePimCommand(void* /*owner_window*/, int /*item_type*/, unsigned
     std::filesystem::path program = platform::ResolveProgram(dir, "Parlo.exe");
     if (!program.empty())
         platform::StartDetached(program, {});
+}
+
+TESSEL_API void TesselSetPrompt(platform::Prompt* prompt) {
+    g_host_prompt = prompt;
 }
 
 TESSEL_API void TesselSetPromptForTesting(platform::Prompt* prompt) {

@@ -23,6 +23,10 @@ class Prompt;
 TESSEL_API void CePimCommand(void* owner_window, int item_type, unsigned int count,
                              const uint32_t* oids, void* reserved);
 
+// A host program with message boxes of its own shows the library's messages
+// with `prompt` (nullptr: the library's own desktop dialogs again).
+TESSEL_API void TesselSetPrompt(platform::Prompt* prompt);
+
 // Test hooks: message boxes go to `prompt` (nullptr: the desktop again);
 // program starts go to `starter` (nullptr: real starts).
 TESSEL_API void TesselSetPromptForTesting(platform::Prompt* prompt);

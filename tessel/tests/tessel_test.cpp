@@ -172,4 +172,30 @@ TEST_F(TesselTest, LauncherTakesUidsAndStartsTheClient) {
     EXPECT_NE(std::system((env + launcher.string() + " nobody >/dev/null 2>&1").c_str()), 0);
 }
 
+// The launcher's "no mobile number" message reaches the user: on standard
+// error without a display, and also when the display named cannot be
+// reached (the program does not end in Qt's start-up).
+TEST_F(TesselTest, LauncherTellsWhenThereIsNoMobileNumber) {
+    const char* bin = std::getenv("SKYVANE_BIN_DIR");
+    if (!bin)
+        GTEST_SKIP() << "SKYVANE_BIN_DIR not set";
+    const fs::path launcher = fs::path(bin) / "tessel";
+    const fs::path said = root_ / "stderr.txt";
+    auto run = [&](const std::string& env) {
+        std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " " +
+                          launcher.string() + " carl >/dev/null 2>" + said.string();
+        int rc = std::system(cmd.c_str());
+        std::string text;
+        platform::ReadFileBytes(said, &text);
+        return std::make_pair(rc, text);
+    };
+    for (const std::string env : {"", "DISPLAY=:97", "QT_QPA_PLATFORM=offscreen"}) {
+        auto [rc, text] = run(env);
+        EXPECT_EQ(rc, 0) << env;
+        EXPECT_NE(text.find("Es ist keine Handy Nummer vorhanden\n"), std::string::npos)
+            << env << ": " << text;
+        EXPECT_FALSE(fs::exists(home_ / "newsms.tmp")) << env;
+    }
+}
+
 }  // namespace
