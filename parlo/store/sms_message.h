@@ -57,6 +57,10 @@ class CSmsMessage {
           m_nFolderId(folder_id) {}
     CSmsMessage(const CSmsMessage&) = default;
     CSmsMessage& operator=(const CSmsMessage&) = default;
+    // Moves keep sorting and handing copies between threads free of string
+    // copies; a moved-from record has empty strings.
+    CSmsMessage(CSmsMessage&&) noexcept = default;
+    CSmsMessage& operator=(CSmsMessage&&) noexcept = default;
     virtual ~CSmsMessage() = default;
 
     int32_t m_nState = STATE_PURGED;

@@ -74,6 +74,7 @@ class MessageListModel : public QAbstractTableModel {
         mutable bool formatted = false;
     };
     void Format(const Row& row) const;
+    void SortRows(int column, bool descending);
     void Reindex(int from);
 
     int view_code_;
