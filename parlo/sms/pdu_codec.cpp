@@ -59,6 +59,29 @@ size_t SeptetOctets(size_t septets) {
     return (septets * 7 + 7) / 8;
 }
 
+// Packs 7-bit codes into `data`, least significant bit first, after
+// `fill_bits` zero bits (the fill that aligns text after a header). Returns
+// the octets written, or -1 when a code is not a septet.
+int WriteSeptets(uint8_t* data, int fill_bits, std::string_view codes) {
+    int w = 0;
+    unsigned acc = 0;  // bits not yet written, least significant first
+    int bits = fill_bits;
+    for (char c : codes) {
+        if (static_cast<uint8_t>(c) >= 128)
+            return -1;
+        acc |= static_cast<unsigned>(static_cast<uint8_t>(c)) << bits;
+        bits += 7;
+        while (bits >= 8) {
+            data[w++] = static_cast<uint8_t>(acc);
+            acc >>= 8;
+            bits -= 8;
+        }
+    }
+    if (bits > 0)
+        data[w++] = static_cast<uint8_t>(acc);
+    return w;
+}
+
 // The semi-octet service-centre field of a parsed PDU into `out`.
 int DecodeSmsc(std::string* out, const uint8_t* p, size_t len) {
     out->clear();
@@ -293,27 +316,11 @@ int CPduCodec::EncodeAddress(uint8_t* out, std::string_view number, bool smsc_fo
 int CPduCodec::PackSeptets(uint8_t* out, std::string_view codes) {
     if (codes.size() > PDU_MAX_TEXT)
         return PDU_ERR_ENCODE;
-    for (char c : codes) {
-        if (static_cast<uint8_t>(c) >= 128)
-            return PDU_ERR_ENCODE;
-    }
+    const int octets = WriteSeptets(out + 1, 0, codes);
+    if (octets < 0)
+        return PDU_ERR_ENCODE;
     out[0] = static_cast<uint8_t>(codes.size());
-    uint8_t* data = out + 1;
-    int w = 0;
-    unsigned acc = 0;  // bits not yet written, least significant first
-    int bits = 0;
-    for (char c : codes) {
-        acc |= static_cast<unsigned>(static_cast<uint8_t>(c)) << bits;
-        bits += 7;
-        while (bits >= 8) {
-            data[w++] = static_cast<uint8_t>(acc);
-            acc >>= 8;
-            bits -= 8;
-        }
-    }
-    if (bits > 0)
-        data[w++] = static_cast<uint8_t>(acc);
-    return w;
+    return octets;
 }
 
 int CPduCodec::UnpackSeptets(uint8_t* out, const uint8_t* in, size_t in_len) {
@@ -457,23 +464,11 @@ int CPduCodec::BuildSubmitPdu(std::string* hex, std::string_view user_data, std:
             const size_t septets = PDU_CONCAT_HEADER_SEPTETS + user_data.size();
             if (septets > PDU_MAX_TEXT)
                 return PDU_ERR_ENCODE;
-            size_t w = header;
-            unsigned acc = 0;
-            int bits = PDU_CONCAT_HEADER_SEPTETS * 7 - static_cast<int>(header) * 8;
-            for (char c : user_data) {
-                if (static_cast<uint8_t>(c) >= 128)
-                    return PDU_ERR_ENCODE;
-                acc |= static_cast<unsigned>(static_cast<uint8_t>(c)) << bits;
-                bits += 7;
-                while (bits >= 8) {
-                    data[w++] = static_cast<uint8_t>(acc);
-                    acc >>= 8;
-                    bits -= 8;
-                }
-            }
-            if (bits > 0)
-                data[w++] = static_cast<uint8_t>(acc);
-            octets = w;
+            const int fill = PDU_CONCAT_HEADER_SEPTETS * 7 - static_cast<int>(header) * 8;
+            const int text_octets = WriteSeptets(data + header, fill, user_data);
+            if (text_octets < 0)
+                return PDU_ERR_ENCODE;
+            octets = header + static_cast<size_t>(text_octets);
             *udl = static_cast<uint8_t>(septets);
         }
         pos += 1 + static_cast<int>(octets);
