@@ -134,14 +134,8 @@ bool Listener::RunJob(const std::string& command, std::u16string* reply, int mod
         Finish(SAR_FAILED);
         return true;
     }
-    log_.Flush();
-    SerialPort::Io io = port->WriteAll(bytes, cancel_);
-    if (io == SerialPort::Io::Cancelled)
-        return false;
-    if (io == SerialPort::Io::Failed) {
-        Finish(SAR_FAILED);
-        return true;
-    }
+    if (std::optional<bool> ended = WriteOrEnd(bytes, *port))
+        return *ended;
     Log(u"write done");
 
     const auto& chars = ByteChars();
@@ -154,7 +148,7 @@ bool Listener::RunJob(const std::string& command, std::u16string* reply, int mod
         uint8_t byte = 0;
         if (!port->HasBuffered())
             log_.Flush();
-        io = port->ReadByte(&byte, cancel_);
+        SerialPort::Io io = port->ReadByte(&byte, cancel_);
         if (io == SerialPort::Io::Cancelled)
             return false;
         if (io == SerialPort::Io::Failed) {
@@ -197,6 +191,18 @@ bool Listener::RunJob(const std::string& command, std::u16string* reply, int mod
     return true;
 }
 
+std::optional<bool> Listener::WriteOrEnd(const std::string& bytes, SerialPort& port) {
+    log_.Flush();
+    SerialPort::Io io = port.WriteAll(bytes, cancel_);
+    if (io == SerialPort::Io::Cancelled)
+        return false;
+    if (io == SerialPort::Io::Failed) {
+        Finish(SAR_FAILED);
+        return true;
+    }
+    return std::nullopt;
+}
+
 bool Listener::RunDrain(const std::string& bytes, int quiet_ms, std::shared_ptr<SerialPort> port) {
     if (!port) {
         Finish(SAR_FAILED);
@@ -204,14 +210,8 @@ bool Listener::RunDrain(const std::string& bytes, int quiet_ms, std::shared_ptr<
     }
     if (!bytes.empty()) {
         Log(u"writing to port");
-        log_.Flush();
-        SerialPort::Io io = port->WriteAll(bytes, cancel_);
-        if (io == SerialPort::Io::Cancelled)
-            return false;
-        if (io == SerialPort::Io::Failed) {
-            Finish(SAR_FAILED);
-            return true;
-        }
+        if (std::optional<bool> ended = WriteOrEnd(bytes, *port))
+            return *ended;
     }
     // Unsolicited lines among the bytes dropped are still reported.
     const auto& chars = ByteChars();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +68,10 @@ class Listener {
     bool RunJob(const std::string& command, std::u16string* reply, int mode,
                 std::shared_ptr<SerialPort> port);
     bool RunDrain(const std::string& bytes, int quiet_ms, std::shared_ptr<SerialPort> port);
+    // Writes a job's bytes. Empty when they were written; otherwise the job
+    // has ended and this is what the job runner returns (false: cancelled;
+    // true: finished as failed).
+    std::optional<bool> WriteOrEnd(const std::string& bytes, SerialPort& port);
     // Logs the unsolicited lines and hands them to the client's callback.
     void Report(std::vector<std::u16string> lines);
     void Finish(int status);
