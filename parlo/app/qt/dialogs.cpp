@@ -12,12 +12,6 @@
 
 namespace parlo {
 
-void ShowNotAvailable(const DialogContext& ctx, const char16_t* what) {
-    if (ctx.doc && ctx.doc->GetPrompt())
-        ctx.doc->GetPrompt()->MessageBox(std::u16string(what) + u": not available yet.",
-                                         platform::Buttons::Ok, platform::Icon::Information, u"");
-}
-
 void ParloDialogs::Compose(const DialogContext& ctx, int mode, CSmsMessage* record,
                            const std::u16string& number, const std::u16string& text) {
     if (!ctx.doc || !ctx.doc->GetPrompt())

@@ -76,7 +76,4 @@ class ParloDialogs : public IParloDialogs {
 
 std::unique_ptr<IParloDialogs> CreateParloDialogs();
 
-// The plain message of a dialog that is not built yet.
-void ShowNotAvailable(const DialogContext& ctx, const char16_t* what);
-
 }  // namespace parlo
