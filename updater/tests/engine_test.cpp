@@ -28,14 +28,6 @@ class EngineTest : public UpdaterFixture {
         WriteFile(app_dir_ / "c.db", "old c");
     }
 
-    int Batch(std::string* output = nullptr) {
-        std::ostringstream out;
-        int status = updater::RunBatch(command_line_, MakeConfig(), out);
-        if (output)
-            *output = out.str();
-        return status;
-    }
-
     std::string Error(const Engine& engine) { return platform::ToUtf8(engine.error_text()); }
 };
 

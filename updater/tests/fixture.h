@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/text.h"
+#include "updater/batch.h"
 #include "updater/engine.h"
 #include "updater/tests/test_server.h"
 
@@ -89,6 +90,15 @@ class UpdaterFixture : public ::testing::Test {
 
     std::string Log() { return ReadLog(root_ / "updater.log"); }
     fs::path Temp() { return root_ / "windows" / "temp"; }
+
+    // The batch mode on the fixture's command line; its output in `output`.
+    int Batch(std::string* output = nullptr) {
+        std::ostringstream out;
+        int status = updater::RunBatch(command_line_, MakeConfig(), out);
+        if (output)
+            *output = out.str();
+        return status;
+    }
 
     const std::string command_line_ = "-app:demo -path:\\app";
     TestServer server_;

@@ -70,14 +70,6 @@ class SignedTest : public UpdaterFixture {
     }
     void PublishDemo() { Publish("demo", kDemoList, {{"a.exe", "new a"}, {"b.exe", "new b"}}); }
 
-    int Batch(std::string* output = nullptr) {
-        std::ostringstream out;
-        int status = updater::RunBatch(command_line_, MakeConfig(), out);
-        if (output)
-            *output = out.str();
-        return status;
-    }
-
     void ExpectNothingInstalled() {
         EXPECT_EQ(ReadFile(app_dir_ / "a.exe"), "old a");
         EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "old b");
