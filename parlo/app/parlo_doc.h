@@ -58,7 +58,7 @@ inline constexpr int DELETE_POCKETPC_ONLY = 99;
 struct StartOptions {
     // The port list must be built for the program to run (the windowed client
     // and the commands that talk to the phone). When it is not required, a
-    // failure is kept in m_portListResult without a message, and start-up
+    // failure is kept (PortListStatus) without a message, and start-up
     // goes on: commands that do not touch the phone work without a modem.
     bool require_ports = true;
     // Start the automatic synchronisation when the settings switch it on.
@@ -320,6 +320,13 @@ class CParloDoc {
     CSmsEngine& Engine() { return *m_engine; }
     CErrorList& Errors() { return m_engine->m_errors; }
 
+    // What the start sequence read: the port list and its result, and the
+    // device database. Only the document changes them.
+    const std::vector<ModemEntry>& Ports() const { return m_ports; }
+    PortListResult PortListStatus() const { return m_portListResult; }
+    const std::vector<PhoneModelRecord>& PhoneModels() const { return m_phoneModels; }
+    const std::vector<OperatorRecord>& Operators() const { return m_operators; }
+
     // --- state ------------------------------------------------------------------
     std::filesystem::path m_dataDir;
     platform::Registry m_registry;
@@ -327,10 +334,6 @@ class CParloDoc {
     mutable std::mutex m_settingsMutex;  // guards m_settings, see Settings()
     CMessageStore m_store;
     CFolderTable m_folders;
-    std::vector<ModemEntry> m_ports;
-    PortListResult m_portListResult = PortListResult::kNoModem;
-    std::vector<PhoneModelRecord> m_phoneModels;
-    std::vector<OperatorRecord> m_operators;
     int m_nCurrentFolder = 0;  // folder view code; Inbox after start
     ContactList m_contacts;
     GroupInfoList m_groups;
@@ -342,6 +345,11 @@ class CParloDoc {
     std::function<void(CParloDoc&)> m_loadContacts;
 
   private:
+    std::vector<ModemEntry> m_ports;
+    PortListResult m_portListResult = PortListResult::kNoModem;
+    std::vector<PhoneModelRecord> m_phoneModels;
+    std::vector<OperatorRecord> m_operators;
+
     void Message(const std::u16string& text);
     void ReportStore(StoreResult r);
     void ReportDamage(const LoadReport& report);

@@ -142,7 +142,7 @@ void OptionsDialog::FillPorts() {
     // Column 0 is the name that is stored and shown in the edit; column 1
     // tells the user which device it is.
     auto* model = new QStandardItemModel(0, 2, port_);
-    for (const PortChoice& p : DescribePorts(doc_.OfferedPorts(), doc_.m_ports, doc_.m_registry)) {
+    for (const PortChoice& p : DescribePorts(doc_.OfferedPorts(), doc_.Ports(), doc_.m_registry)) {
         auto* name = new QStandardItem(Q(p.name));
         auto* what = new QStandardItem(Q(p.description));
         name->setToolTip(Q(p.description));

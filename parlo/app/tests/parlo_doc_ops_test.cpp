@@ -158,8 +158,14 @@ TEST_F(DocOps, OptionsStartStopAndRetimeTheAutomaticRun) {
 }
 
 TEST_F(DocOps, OfferedPortsListThePortListThenTheComPortsThatOpen) {
-    doc->m_ports.push_back({u"Cable", u"COM3:", 0});
-    doc->m_ports.push_back({u"Other", u"com3:", 1});
+    for (const char* key : {"ExtModems\\cable", "ExtModems\\other"}) {
+        doc->m_registry.SetDword(platform::Hive::LocalMachine, key, "DeviceType", 1);
+        doc->m_registry.SetString(platform::Hive::LocalMachine, key, "FriendlyName", key + 10);
+    }
+    doc->m_registry.SetString(platform::Hive::LocalMachine, "ExtModems\\cable", "Port", "COM3:");
+    doc->m_registry.SetString(platform::Hive::LocalMachine, "ExtModems\\other", "Port", "com3:");
+    ASSERT_EQ(doc->BuildPortList(true), 1);
+    ASSERT_EQ(doc->Ports().size(), 2u);
     const std::filesystem::path device = dir / "ttyFake";
     testing::WriteFile(device, "");
     platform::AddPortAlias(doc->m_registry, device.string(), "COM1:");

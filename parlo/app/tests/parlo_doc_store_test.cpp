@@ -112,7 +112,7 @@ TEST_F(DocTest, StartWithoutModemFailsWithAClearMessageOnlyWhenPortsAreRequired)
     EXPECT_FALSE(doc->Start());
     ASSERT_FALSE(prompt.texts().empty());
     EXPECT_NE(prompt.texts().back().find(u"parlo-cli modem detect"), std::u16string::npos);
-    EXPECT_EQ(doc->m_portListResult, PortListResult::kNoModem);
+    EXPECT_EQ(doc->PortListStatus(), PortListResult::kNoModem);
 
     prompt.Clear();
     StartOptions quiet;
@@ -134,8 +134,8 @@ TEST_F(DocTest, StartSequenceRunsFiveStepsAndBuildsThePortList) {
     EXPECT_EQ(progress.statuses[3], u"Load SMS Messages");
     EXPECT_EQ(progress.statuses[4], u"Initialisation...");
     EXPECT_EQ(view.calls, std::vector<std::string>{"refill"});
-    ASSERT_EQ(doc->m_ports.size(), 1u);
-    EXPECT_EQ(doc->m_ports[0].m_strPort, u"COM3:");
+    ASSERT_EQ(doc->Ports().size(), 1u);
+    EXPECT_EQ(doc->Ports()[0].m_strPort, u"COM3:");
     EXPECT_EQ(doc->m_folders.size(), 6u);  // the stamp created the profile key
     EXPECT_EQ(reg.QueryDword(platform::Hive::CurrentUser, kProfileDataKey, "stamp"), 0u);
     // No vok.dat anywhere: its message, and start-up goes on.
@@ -155,7 +155,7 @@ TEST_F(DocTest, DeviceDatabaseMessagesAndTheShippedFallback) {
     EXPECT_EQ(doc->DeviceDatabasePath(), dir / "vok.dat");
     EXPECT_EQ(doc->LoadDeviceDatabase(), 0);
     EXPECT_EQ(prompt.texts().back(), u"Corrupted data file. -27-");
-    EXPECT_EQ(doc->m_phoneModels.size(), 1u);
+    EXPECT_EQ(doc->PhoneModels().size(), 1u);
 }
 
 TEST_F(DocTest, RecordOperationsSetStatesAndShowTheRecord) {

@@ -81,8 +81,8 @@ TEST_F(ParloDocTest, StartsInFiveStepsAndSynchronisesWithTheRegisteredPhone) {
     EXPECT_EQ(progress.statuses[0], u"Load Settings");
     EXPECT_EQ(progress.statuses[4], u"Initialisation...");
     EXPECT_EQ(doc.m_nCurrentFolder, VIEW_INBOX);
-    ASSERT_EQ(doc.m_ports.size(), 1u);
-    EXPECT_EQ(doc.m_ports[0].m_strPort, u"COM3:");
+    ASSERT_EQ(doc.Ports().size(), 1u);
+    EXPECT_EQ(doc.Ports()[0].m_strPort, u"COM3:");
 
     // The shipped database knows the phone's operator.
     doc.AddOutgoing(u"+491701234567", u"Hello from the document", false);
