@@ -9,7 +9,10 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -18,6 +21,7 @@
 #include <thread>
 
 #include "parlo/app/qt/application.h"
+#include "parlo/app/qt/compose_dialog.h"
 #include "parlo/app/qt/dialogs.h"
 #include "parlo/app/qt/main_frame.h"
 #include "parlo/app/qt/main_view.h"
@@ -83,6 +87,7 @@ class MainWindow : public ::testing::Test {
     skyvane::testing::TempDir dir;
     platform::ScriptedPrompt prompt;
     RecordingDialogs dialogs;
+    IParloDialogs* chosen_dialogs = nullptr;  // the recording ones when null
     std::unique_ptr<ParloApplication> app;
     std::unique_ptr<phonesim::testing::PhonesimProcess> phone;
 
@@ -111,7 +116,7 @@ class MainWindow : public ::testing::Test {
 
     // Starts the client; without a phone the port list is not required.
     bool Start(const QString& number = {}, bool need_phone = false) {
-        app = std::make_unique<ParloApplication>(&dialogs);
+        app = std::make_unique<ParloApplication>(chosen_dialogs ? chosen_dialogs : &dialogs);
         StartOptions options;
         options.require_ports = need_phone;
         if (!app->Start(number, options))
@@ -484,6 +489,97 @@ TEST_F(MainWindow, NothingIsCutOrOverlappingAtTheDefaultAndALargeFont) {
         }
         app.reset();
     }
+}
+
+// Answers the compose dialogs that the window opens modally, one step per
+// dialog, and notes what each showed when it opened.
+class ComposeDriver {
+  public:
+    struct Shown {
+        int mode;
+        QString phone, text;
+    };
+    std::vector<std::function<void(ComposeDialog*)>> steps;
+    std::vector<Shown> shown;
+
+    ComposeDriver() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* d = dynamic_cast<ComposeDialog*>(QApplication::activeModalWidget());
+            if (!d || d->property("driven").toBool())
+                return;
+            d->setProperty("driven", true);
+            shown.push_back({d->Mode(), d->findChild<QLineEdit*>("1002")->text(),
+                             d->findChild<QPlainTextEdit*>("1004")->toPlainText()});
+            if (shown.size() <= steps.size())
+                steps[shown.size() - 1](d);
+            else
+                d->reject();  // not expected: end it so the test goes on
+        });
+        timer_.start(10);
+    }
+
+  private:
+    QTimer timer_;
+};
+
+void Send(ComposeDialog* d, const QString& phone, const QString& text) {
+    if (!phone.isNull())
+        d->findChild<QLineEdit*>("1002")->setText(phone);
+    if (!text.isNull())
+        d->findChild<QPlainTextEdit*>("1004")->setPlainText(text);
+    d->findChild<QPushButton*>("1005")->click();
+}
+
+TEST_F(MainWindow, TheWindowsCommandsOpenTheRealComposeDialog) {
+    ParloDialogs real;
+    chosen_dialogs = &real;
+    ComposeDriver driver;
+    // 1: the command-line number; 2-3: Reply from a read message;
+    // 4-5: Forward; 6: the hand-off file.
+    driver.steps = {
+        [](ComposeDialog* d) { Send(d, {}, "From the command line"); },
+        [](ComposeDialog* d) { d->findChild<QPushButton*>("1037")->click(); },
+        [](ComposeDialog* d) { Send(d, {}, "Yes, at eight"); },
+        [](ComposeDialog* d) { d->findChild<QPushButton*>("1038")->click(); },
+        [](ComposeDialog* d) { Send(d, "+49170222", {}); },
+        [](ComposeDialog* d) { Send(d, {}, "Handed over"); },
+    };
+    ASSERT_TRUE(Start("+49 (171) 12-34"));
+    ASSERT_TRUE(WaitUntil([&] { return driver.shown.size() == 1 && !QApplication::activeModalWidget(); }));
+    Add(STATE_READ, u"+49170111", u"Dinner at eight?");
+    View()->OnListDoubleClicked(VIEW_INBOX, 0, 3);  // Reply, then the answer
+    View()->OnListDoubleClicked(VIEW_INBOX, 0, 3);  // Forward, then the copy
+    ASSERT_TRUE(WriteHandoffFile(dir.path(), u"+49 171 99"));
+    View()->CheckHandoff();
+    QCoreApplication::processEvents();
+
+    ASSERT_EQ(driver.shown.size(), 6u);
+    EXPECT_EQ(driver.shown[0].mode, VIEW_NEW);
+    EXPECT_EQ(driver.shown[0].phone, "+491711234");
+    EXPECT_EQ(driver.shown[1].mode, VIEW_INBOX);
+    EXPECT_EQ(driver.shown[1].text, "Dinner at eight?");
+    EXPECT_EQ(driver.shown[2].mode, VIEW_NEW);
+    EXPECT_EQ(driver.shown[2].phone, "+49170111");
+    EXPECT_TRUE(driver.shown[2].text.isEmpty());
+    EXPECT_EQ(driver.shown[4].mode, VIEW_NEW);
+    EXPECT_TRUE(driver.shown[4].phone.isEmpty());
+    EXPECT_EQ(driver.shown[4].text, "Dinner at eight?");
+    EXPECT_EQ(driver.shown[5].mode, VIEW_NEW);
+    EXPECT_EQ(driver.shown[5].phone, "+4917199");
+
+    // Four messages queued in the order they were sent; the one read stays.
+    std::vector<std::pair<std::u16string, std::u16string>> outbox;
+    for (int r = 0; r < Model(VIEW_OUTBOX)->rowCount(); ++r)
+        outbox.emplace_back(Model(VIEW_OUTBOX)->CopyAt(r)->m_strNumber,
+                            Model(VIEW_OUTBOX)->CopyAt(r)->m_strText);
+    const std::vector<std::pair<std::u16string, std::u16string>> expected = {
+        {u"+491711234", u"From the command line"},
+        {u"+49170111", u"Yes, at eight"},
+        {u"+49170222", u"Dinner at eight?"},
+        {u"+4917199", u"Handed over"}};
+    EXPECT_EQ(outbox, expected);
+    EXPECT_EQ(Model(VIEW_INBOX)->rowCount(), 1);
+    EXPECT_TRUE(prompt.texts().empty());
 }
 
 }  // namespace
