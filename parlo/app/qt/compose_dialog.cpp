@@ -12,11 +12,11 @@
 #include <QVBoxLayout>
 
 #include "parlo/app/parlo_doc.h"
-#include "parlo/app/qt/dialog_layout.h"
 #include "parlo/contacts/contact_entry.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
 #include "platform/strings.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -85,7 +85,7 @@ ComposeDialog::ComposeDialog(CParloDoc& doc, platform::Prompt& prompt, int mode,
     } else {
         phone_->setFocus();
     }
-    FitPushButtons(this);
+    qtsupport::FitPushButtons(this);
     resize(sizeHint().expandedTo(QSize(520, 420)));
 }
 

@@ -10,7 +10,7 @@ add_library(parlo_contacts_dialogs STATIC
   ${CMAKE_CURRENT_LIST_DIR}/phonebook_entry_dialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/recipients_dialog.cpp)
 target_include_directories(parlo_contacts_dialogs PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(parlo_contacts_dialogs PUBLIC parlo_app Qt6::Widgets)
+target_link_libraries(parlo_contacts_dialogs PUBLIC parlo_app skyvane_qtsupport Qt6::Widgets)
 
 skyvane_test(parlo_contacts_dialogs_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/contacts_dialogs_test.cpp

@@ -15,6 +15,7 @@
 #include "parlo/app/qt/contact_lists.h"
 #include "parlo/contacts/recipients.h"
 #include "parlo_strings.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -72,6 +73,7 @@ ContactsSelectDialog::ContactsSelectDialog(CParloDoc& doc, uint32_t enabled_flag
     });
     Fill();
     resize(QSize(560, 440).expandedTo(sizeHint()));
+    qtsupport::FitPushButtons(this);
 }
 
 CContactEntry* ContactsSelectDialog::EntryOfRow(int row) const {

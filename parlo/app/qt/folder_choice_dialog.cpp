@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "parlo/app/parlo_doc.h"
-#include "parlo/app/qt/dialog_layout.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -40,7 +40,7 @@ FolderChoiceDialog::FolderChoiceDialog(CParloDoc& doc, QWidget* parent) : QDialo
     layout->addWidget(new QLabel("Please select destination folder:"));
     layout->addWidget(list_, 1);
     layout->addWidget(buttons);
-    FitPushButtons(this);
+    qtsupport::FitPushButtons(this);
     resize(320, 360);
 }
 

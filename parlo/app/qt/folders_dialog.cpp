@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 
 #include "parlo/app/parlo_doc.h"
-#include "parlo/app/qt/dialog_layout.h"
 #include "parlo/contacts/contact_entry.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -76,7 +76,7 @@ FoldersDialog::FoldersDialog(CParloDoc& doc, QWidget* parent) : QDialog(parent),
 
     Fill();
     UpdateAdd();
-    FitPushButtons(this);
+    qtsupport::FitPushButtons(this);
     resize(380, 360);
 }
 

@@ -18,6 +18,7 @@
 #include "parlo/contacts/recipients.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -118,6 +119,7 @@ GroupDefineDialog::GroupDefineDialog(CParloDoc& doc, platform::Prompt& prompt,
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     FillMembers(nullptr);
     resize(QSize(520, 560).expandedTo(sizeHint()));
+    qtsupport::FitPushButtons(this);
 }
 
 void GroupDefineDialog::FillMembers(const CGroupMember* select) {

@@ -16,6 +16,7 @@
 #include "parlo/app/qt/group_define_dialog.h"
 #include "parlo/contacts/recipients.h"
 #include "parlo_strings.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -75,6 +76,7 @@ GroupsDialog::GroupsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* pa
     doc_.EnumerateGroups();
     Fill();
     resize(QSize(420, 420).expandedTo(sizeHint()));
+    qtsupport::FitPushButtons(this);
 }
 
 std::u16string GroupsDialog::NameOfRow(int row) const {

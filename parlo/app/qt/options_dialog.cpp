@@ -15,12 +15,12 @@
 #include <QVBoxLayout>
 
 #include "parlo/app/parlo_doc.h"
-#include "parlo/app/qt/dialog_layout.h"
 #include "parlo/contacts/contact_entry.h"
 #include "parlo/store/port_choices.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
 #include "platform/strings.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -134,7 +134,7 @@ OptionsDialog::OptionsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* 
     for (QLineEdit* edit : {interval_, centre_})
         connect(edit, &QLineEdit::textChanged, this, [this] { UpdateEnabling(); });
     UpdateEnabling();
-    FitPushButtons(this);
+    qtsupport::FitPushButtons(this);
     resize(sizeHint().expandedTo(QSize(440, 0)));
 }
 

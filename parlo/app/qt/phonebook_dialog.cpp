@@ -23,6 +23,7 @@
 #include "parlo/contacts/contacts_dir.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -128,6 +129,7 @@ PhonebookDialog::PhonebookDialog(CParloDoc& doc, platform::Prompt& prompt,
     };
     Fill(true);
     resize(QSize(640, 480).expandedTo(sizeHint()));
+    qtsupport::FitPushButtons(this);
 }
 
 PhonebookDialog::~PhonebookDialog() {

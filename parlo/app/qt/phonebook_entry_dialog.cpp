@@ -11,6 +11,7 @@
 #include "parlo/app/qt/contact_lists.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -53,6 +54,7 @@ PhonebookEntryDialog::PhonebookEntryDialog(const CPhonebook& book, uint32_t enab
     ApplyLimits();
     NumberChanged();
     resize(sizeHint().expandedTo(QSize(420, 0)));
+    qtsupport::FitPushButtons(this);
 }
 
 std::u16string PhonebookEntryDialog::name() const {

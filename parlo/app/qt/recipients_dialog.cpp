@@ -14,6 +14,7 @@
 #include "parlo/app/parlo_doc.h"
 #include "parlo/app/qt/contact_lists.h"
 #include "parlo/contacts/recipients.h"
+#include "qtsupport/dialog_layout.h"
 
 namespace parlo {
 
@@ -81,6 +82,7 @@ RecipientsDialog::RecipientsDialog(CParloDoc& doc, QWidget* parent) : QDialog(pa
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     ReturnGoesToList(search_, [this] { return Visible(); });
     resize(QSize(520, 480).expandedTo(sizeHint()));
+    qtsupport::FitPushButtons(this);
 }
 
 QTreeView* RecipientsDialog::Visible() const {

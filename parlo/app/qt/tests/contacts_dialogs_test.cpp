@@ -23,6 +23,7 @@
 
 #include "cordis/cordis.h"
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/app/qt/contact_lists.h"
 #include "parlo/app/qt/contacts_select_dialog.h"
 #include "parlo/app/qt/group_define_dialog.h"
@@ -33,28 +34,15 @@
 #include "parlo_strings.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
+#include "qtsupport/layout_check.h"
+#include "qtsupport/screenshot.h"
 #include "tools/phonesim/testing/phonesim_process.h"
 
 namespace parlo {
 namespace {
 
-QApplication* App() {
-    static int argc = 1;
-    static char name[] = "contacts_dialogs_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return app;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 120000) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
+using qt_testing::App;
+using qt_testing::WaitUntil;
 
 template <typename T>
 T* Find(QWidget* root, const char* name) {
@@ -74,48 +62,21 @@ void Check(QTreeView* list, int row) {
     list->model()->setData(list->model()->index(row, 0), Qt::Checked, Qt::CheckStateRole);
 }
 
-// What a user would notice at once: a visible widget outside its parent, or
-// a label or button whose text does not fit.
-QStringList LayoutProblems(QWidget* root) {
-    QStringList problems;
-    for (QWidget* w : root->findChildren<QWidget*>()) {
-        if (!w->isVisible() || !w->parentWidget() || w->isWindow())
-            continue;
-        if (!w->parentWidget()->rect().contains(w->geometry()))
-            problems << w->objectName() + QStringLiteral(" (") + w->metaObject()->className() +
-                            QStringLiteral(") lies outside its parent");
-        QString text;
-        if (auto* label = qobject_cast<QLabel*>(w); label && !label->wordWrap())
-            text = label->text();
-        else if (auto* button = qobject_cast<QAbstractButton*>(w))
-            text = button->text();
-        if (!text.isEmpty() && w->fontMetrics().horizontalAdvance(text.remove('&')) > w->width())
-            problems << QStringLiteral("text \"") + text + QStringLiteral("\" is clipped");
-    }
-    return problems;
-}
-
 // Looks at a dialog as a user would: a picture (in SKYVANE_SCREENSHOT_DIR)
 // at the default font and at 1.5 times, and the layout at both.
 void LookAt(const std::function<QDialog*()>& open, const QString& name) {
-    const QFont normal = QApplication::font();
     for (double scale : {1.0, 1.5}) {
-        QFont font = normal;
-        font.setPointSizeF(normal.pointSizeF() * scale);
-        QApplication::setFont(font);
+        qtsupport::FontScale font(scale);
         std::unique_ptr<QDialog> dialog(open());
         dialog->show();
         QTest::qWait(20);
-        EXPECT_TRUE(LayoutProblems(dialog.get()).isEmpty())
-            << name.toStdString() << " at " << scale << ": "
-            << LayoutProblems(dialog.get()).join("; ").toStdString();
-        const QString dir = qEnvironmentVariable("SKYVANE_SCREENSHOT_DIR");
-        if (!dir.isEmpty())
-            dialog->grab().save(dir + "/" + name + (scale > 1 ? "-large" : "") + ".png");
+        const QStringList problems = qtsupport::LayoutProblems(dialog.get());
+        EXPECT_TRUE(problems.isEmpty())
+            << name.toStdString() << " at " << scale << ": " << problems.join("; ").toStdString();
+        qtsupport::SaveScreenshot(dialog.get(), name + (scale > 1 ? "-large" : ""));
         // Resizable: a desktop window may grow.
         EXPECT_GT(dialog->maximumWidth(), dialog->width()) << name.toStdString();
     }
-    QApplication::setFont(normal);
 }
 
 class ContactsDialogs : public ::testing::Test {

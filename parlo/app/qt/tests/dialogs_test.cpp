@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/app/qt/compose_dialog.h"
 #include "parlo/app/qt/folder_choice_dialog.h"
 #include "parlo/app/qt/folders_dialog.h"
@@ -31,15 +32,9 @@
 namespace parlo {
 namespace {
 
-using platform::Answer;
+using qt_testing::App;
 
-QApplication* App() {
-    static int argc = 1;
-    static char name[] = "dialogs_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return app;
-}
+using platform::Answer;
 
 template <typename T = QWidget>
 T* Find(QWidget* root, const char* id) {

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "parlo/app/qt/application.h"
+#include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/app/qt/compose_dialog.h"
 #include "parlo/app/qt/dialogs.h"
 #include "parlo/app/qt/main_frame.h"
@@ -36,23 +37,8 @@
 namespace parlo {
 namespace {
 
-QApplication* App() {
-    static int argc = 1;
-    static char name[] = "parlo_qt_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return app;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 60000) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
+using qt_testing::App;
+using qt_testing::WaitUntil;
 
 // Records what the main window asks of its dialogs.
 class RecordingDialogs : public IParloDialogs {

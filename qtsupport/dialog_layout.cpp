@@ -1,9 +1,9 @@
-#include "parlo/app/qt/dialog_layout.h"
+#include "qtsupport/dialog_layout.h"
 
 #include <QPushButton>
 #include <QStyle>
 
-namespace parlo {
+namespace qtsupport {
 
 void FitPushButtons(QWidget* root) {
     for (QPushButton* b : root->findChildren<QPushButton*>()) {
@@ -15,4 +15,4 @@ void FitPushButtons(QWidget* root) {
     }
 }
 
-}  // namespace parlo
+}  // namespace qtsupport
