@@ -1,6 +1,6 @@
 // The message store: loading a large store, changing one record in it, and
 // compaction; and what a user waits for: a whole parlo-cli run (start, load,
-// command, exit) listing, deleting and moving in a store of 1,000 to 100,000
+// command, exit) listing, showing, deleting and moving in a store of 1,000 to 100,000
 // records. A typical record: a 13-digit number and a 100 to 160 character
 // text (about 290 bytes on disk).
 #include <benchmark/benchmark.h>
@@ -240,6 +240,47 @@ BENCHMARK(BM_ProcessList)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// "parlo-cli list Inbox": the list the client opens with (here nearly every
+// record of the store is in it).
+void BM_ProcessListInbox(benchmark::State& state) {
+    CliFixture f(static_cast<int>(state.range(0)));
+    if (!f.ok())
+        state.SkipWithError("parlo-cli cannot be run");
+    for (auto _ : state) {
+        if (!RunCli(f.dir(), {"list", "Inbox"}))
+            state.SkipWithError("list failed");
+    }
+}
+BENCHMARK(BM_ProcessListInbox)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// "parlo-cli list Work": a folder holding a few records of a large store.
+void BM_ProcessListSmallFolder(benchmark::State& state) {
+    CliFixture f(static_cast<int>(state.range(0)));
+    if (!f.ok() || !RunCli(f.dir(), {"move", "Work", "2", "3", "4"}))
+        state.SkipWithError("parlo-cli cannot be run");
+    for (auto _ : state) {
+        if (!RunCli(f.dir(), {"list", "Work"}))
+            state.SkipWithError("list failed");
+    }
+}
+BENCHMARK(BM_ProcessListSmallFolder)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// "parlo-cli show ID": one record in full.
+void BM_ProcessShow(benchmark::State& state) {
+    CliFixture f(static_cast<int>(state.range(0)));
+    if (!f.ok())
+        state.SkipWithError("parlo-cli cannot be run");
+    for (auto _ : state) {
+        if (!RunCli(f.dir(), {"show", f.middle()}))
+            state.SkipWithError("show failed");
+    }
+}
+BENCHMARK(BM_ProcessShow)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // "parlo-cli delete ID": one record to the Recycle Bin.
 void BM_ProcessDelete(benchmark::State& state) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -95,8 +96,13 @@ bool BinaryReader::ReadRecordString(std::u16string* s, int32_t max_units) {
     }
     const unsigned char* p = reinterpret_cast<const unsigned char*>(data_.data() + pos_);
     s->resize(static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; ++i)
-        (*s)[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+    if constexpr (std::endian::native == std::endian::little) {
+        // The units are stored as they lie in memory: one copy.
+        std::memcpy(s->data(), p, static_cast<size_t>(n) * 2);
+    } else {
+        for (int32_t i = 0; i < n; ++i)
+            (*s)[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+    }
     pos_ += bytes;
     status_ = ReadStatus::kOk;
     return true;

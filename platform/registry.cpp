@@ -105,11 +105,20 @@ bool Modify(const fs::path& file, const std::function<bool(RegDocument&)>& chang
     if (!lock.ok())
         return false;
     RegDocument doc;
-    if (!Load(file, &doc))
-        return false;
+    std::string before;
+    const bool existed = ReadFileBytes(file, &before);
+    if (existed)
+        ParseRegText(before, &doc);
+    else if (fs::exists(file))
+        return false;  // there but unreadable
     if (!change(doc))
         return false;
-    return WriteFileAtomic(file, FormatRegText(doc));
+    std::string after = FormatRegText(doc);
+    // Setting a value to what it already is rewrites nothing: no synced
+    // write (tens of milliseconds) for every program start.
+    if (existed && after == before)
+        return true;
+    return WriteFileAtomic(file, after);
 }
 
 bool Read(const fs::path& file, RegDocument* doc) {

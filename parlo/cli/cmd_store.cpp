@@ -1,6 +1,7 @@
 // parlo-cli list, show, read, delete, move, empty-recycle-bin and folders:
 // the message store and the folders, without the phone.
 #include <algorithm>
+#include <charconv>
 #include <iomanip>
 #include <map>
 #include <ostream>
@@ -38,29 +39,80 @@ size_t Width(const std::string& utf8) {
     return n;
 }
 
-std::string Pad(const std::string& cell, size_t width) {
+// Appends `cell` padded with blanks to `width` characters.
+void AppendPadded(std::string& out, const std::string& cell, size_t width) {
+    out += cell;
     size_t w = Width(cell);
-    return w >= width ? cell : cell + std::string(width - w, ' ');
+    if (w < width)
+        out.append(width - w, ' ');
 }
 
-struct Row {
-    int id;
-    std::string state, time, number, text;
-};
+// The number of characters of `text` once it is UTF-8 (a lone surrogate
+// becomes one replacement character), without converting it.
+size_t Chars(std::u16string_view text) {
+    size_t n = text.size();
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            --n;
+            ++i;
+        }
+    }
+    return n;
+}
 
-void PrintRows(std::ostream& out, const std::vector<Row>& rows) {
+// The records list[i] for i in `rows` as a table (id, state, time, number,
+// the text on one line). The widths are measured first, then each line is
+// formatted straight into an output buffer that is written in large pieces:
+// a list of 100,000 messages keeps no row objects and makes no stream call
+// per cell.
+void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage*>& list,
+                const std::vector<size_t>& rows) {
     size_t state_w = Width("STATE"), time_w = Width("TIME"), number_w = Width("NUMBER");
-    for (const Row& r : rows) {
-        state_w = std::max(state_w, Width(r.state));
-        time_w = std::max(time_w, Width(r.time));
-        number_w = std::max(number_w, Width(r.number));
+    for (size_t i : rows) {
+        const CSmsMessage& rec = *list[i];
+        state_w = std::max(state_w, Width(StateName(doc, rec)));
+        time_w = std::max(time_w, Width(rec.m_time.Format()));
+        number_w = std::max(number_w, Chars(rec.m_strNumber));
     }
-    out << "   ID  " << Pad("STATE", state_w) << "  " << Pad("TIME", time_w) << "  "
-        << Pad("NUMBER", number_w) << "  TEXT\n";
-    for (const Row& r : rows) {
-        out << std::setw(5) << r.id << "  " << Pad(r.state, state_w) << "  " << Pad(r.time, time_w)
-            << "  " << Pad(r.number, number_w) << "  " << r.text << "\n";
+    constexpr size_t kPiece = size_t{1} << 20;
+    std::string text;
+    text.reserve(kPiece + 1024);
+    text += "   ID  ";
+    AppendPadded(text, "STATE", state_w);
+    text += "  ";
+    AppendPadded(text, "TIME", time_w);
+    text += "  ";
+    AppendPadded(text, "NUMBER", number_w);
+    text += "  TEXT\n";
+    for (size_t i : rows) {
+        const CSmsMessage& rec = *list[i];
+        char id[16];
+        auto [end, ec] = std::to_chars(id, id + sizeof id, i + 1);
+        (void)ec;
+        const size_t id_len = static_cast<size_t>(end - id);
+        if (id_len < 5)
+            text.append(5 - id_len, ' ');
+        text.append(id, id_len);
+        text += "  ";
+        AppendPadded(text, StateName(doc, rec), state_w);
+        text += "  ";
+        AppendPadded(text, rec.m_time.Format(), time_w);
+        text += "  ";
+        text += platform::ToUtf8(rec.m_strNumber);
+        const size_t number_len = Chars(rec.m_strNumber);
+        if (number_len < number_w)
+            text.append(number_w - number_len, ' ');
+        text += "  ";
+        text += OneLine(rec.m_strText, 50);
+        text += '\n';
+        if (text.size() >= kPiece) {
+            out.write(text.data(), static_cast<std::streamsize>(text.size()));
+            text.clear();
+        }
     }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
 }
 
 // The records named by ids; reports the bad ones.
@@ -102,15 +154,13 @@ int CmdList(Context& ctx) {
         }
     }
     std::vector<CSmsMessage*> list = doc.m_store.Snapshot();
-    std::vector<Row> rows;
+    std::vector<size_t> rows;
+    rows.reserve(list.size());
     for (size_t i = 0; i < list.size(); ++i) {
-        const CSmsMessage& rec = *list[i];
-        if (folder && !InFolder(rec, *folder))
-            continue;
-        rows.push_back({static_cast<int>(i + 1), StateName(doc, rec), rec.m_time.Format(),
-                        platform::ToUtf8(rec.m_strNumber), OneLine(rec.m_strText, 50)});
+        if (!folder || InFolder(*list[i], *folder))
+            rows.push_back(i);
     }
-    PrintRows(ctx.out, rows);
+    PrintTable(ctx.out, doc, list, rows);
     return kOk;
 }
 
@@ -332,18 +382,15 @@ int CmdRelease(Context& ctx) {
     };
     if (ctx.args.empty()) {
         std::vector<CSmsMessage*> list = doc.m_store.Snapshot();
-        std::vector<Row> rows;
+        std::vector<size_t> rows;
         for (size_t i = 0; i < list.size(); ++i) {
-            const CSmsMessage& rec = *list[i];
-            if (!held(rec))
-                continue;
-            rows.push_back({static_cast<int>(i + 1), StateName(doc, rec), rec.m_time.Format(),
-                            platform::ToUtf8(rec.m_strNumber), OneLine(rec.m_strText, 50)});
+            if (held(*list[i]))
+                rows.push_back(i);
         }
         const size_t count = rows.size();
         if (count > 0) {
             ctx.out << "Held in the Outbox (they may have gone out already):\n";
-            PrintRows(ctx.out, rows);
+            PrintTable(ctx.out, doc, list, rows);
         }
         if (count == 0)
             ctx.out << "No message is held in the Outbox.\n";

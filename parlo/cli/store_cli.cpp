@@ -1,5 +1,6 @@
 #include "parlo/cli/store_cli.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/text.h"
@@ -83,7 +84,24 @@ std::string StateName(CParloDoc& doc, const CSmsMessage& rec) {
 }
 
 std::string OneLine(const std::u16string& text, size_t max) {
+    // Most texts are ASCII without line breaks: the characters as they are,
+    // cut where the general way below would cut them.
+    if (max == 0 || max >= 3) {
+        const size_t look = max ? std::min(text.size(), max + 1) : text.size();
+        size_t i = 0;
+        while (i < look && text[i] < 0x80 && text[i] != u'\n' && text[i] != u'\r')
+            ++i;
+        if (i == look) {
+            const bool cut = max && text.size() > max;
+            std::string out(cut ? max : text.size(), '.');
+            const size_t keep = cut ? max - 3 : text.size();
+            for (size_t k = 0; k < keep; ++k)
+                out[k] = static_cast<char>(text[k]);
+            return out;
+        }
+    }
     std::u16string line;
+    line.reserve(max ? std::min(text.size(), max + 1) : text.size());
     for (char16_t c : text) {
         if (c == u'\n') {
             if (line.empty() || line.back() != u' ')

@@ -311,26 +311,75 @@ StoreResult CMessageStore::ReadStoreFile(List* fresh, LoadReport* rep) {
         if (!fd.ok())
             return StoreResult::kReadError;
     }
-    std::string data;
-    if (!fd.ReadAll(&data))
+    const int64_t size = fd.Size();
+    if (size < 0)
         return StoreResult::kReadError;
-    fd.Close();
-    rep->file_length = data.size();
+    if (size > 0)
+        fresh->reserve(fresh->size() + static_cast<size_t>(size) / 256);
 
-    size_t good = ParseStoreBytes(data, fresh);
+    // The file is read in chunks and parsed as it comes: the chunk stays in
+    // the cache, and no buffer as large as the store is allocated and
+    // cleared. A chunk holds the longest record that can be written, so a
+    // record that does not parse in a full chunk is damage.
+    constexpr size_t kChunk = size_t{1} << 20;
+    static_assert(kChunk > kFixedRecordBytes + 4 * static_cast<size_t>(kMaxStoredUnits));
+    std::unique_ptr<char[]> buf(new char[kChunk]);
+    uint64_t base = 0;  // file offset of buf[0]
+    size_t have = 0;    // bytes in buf
+    size_t pos = 0;     // end of the last whole record, in buf
+    bool eof = false;
+    const uint64_t limit = INT32_MAX;  // offsets are 32-bit
+    while (true) {
+        while (!eof && have < kChunk) {
+            int64_t n = fd.ReadAt(base + have, buf.get() + have, kChunk - have);
+            if (n < 0)
+                return StoreResult::kReadError;
+            if (n == 0)
+                eof = true;
+            have += static_cast<size_t>(n);
+        }
+        platform::BinaryReader reader(std::string_view(buf.get(), have));
+        const size_t start = pos;
+        while (pos < have && base + pos < limit) {
+            auto rec = std::make_unique<CSmsMessage>();
+            reader.Seek(pos);
+            if (!ParseRecord(reader, rec.get()))
+                break;
+            rec->m_nFileOffset = static_cast<int32_t>(base + pos);
+            pos = reader.position();
+            fresh->push_back(std::move(rec));
+        }
+        const bool stuck = pos == start && (eof || have == kChunk);
+        if (pos >= have ? eof : (stuck || eof || base + pos >= limit))
+            break;
+        // Keep the part of a record at the end and read on behind it.
+        std::memmove(buf.get(), buf.get() + pos, have - pos);
+        base += pos;
+        have -= pos;
+        pos = 0;
+    }
+    const uint64_t good = base + pos;
+    const int64_t now = eof ? -1 : fd.Size();
+    const uint64_t file_length = now < 0 ? base + have : static_cast<uint64_t>(now);
+    rep->file_length = file_length;
     rep->records = fresh->size();
     rep->good_length = good;
+    buf.reset();
 
-    if (good < data.size()) {
+    if (good < file_length) {
         // An unreadable tail: a record cut off by a crash during an append, or
         // damage. Keep a copy of the bytes beside the store, then cut them off
         // so that the next append lands right behind the last good record.
-        Fd torn = Fd::Open(TornPath(), O_WRONLY | O_CREAT | O_APPEND);
-        bool saved = torn.ok() &&
-                     torn.WriteAt(static_cast<uint64_t>(std::max<int64_t>(torn.Size(), 0)),
-                                  std::string_view(data).substr(good)) &&
-                     torn.Sync();
-        torn.Close();
+        std::string tail(static_cast<size_t>(file_length - good), '\0');
+        bool saved = fd.ReadAt(good, tail.data(), tail.size()) == static_cast<int64_t>(tail.size());
+        if (saved) {
+            Fd torn = Fd::Open(TornPath(), O_WRONLY | O_CREAT | O_APPEND);
+            saved = torn.ok() &&
+                    torn.WriteAt(static_cast<uint64_t>(std::max<int64_t>(torn.Size(), 0)), tail) &&
+                    torn.Sync();
+            torn.Close();
+        }
+        fd.Close();
         rep->tail_saved = saved;
         bool cut = false;
         if (saved) {
@@ -340,9 +389,9 @@ StoreResult CMessageStore::ReadStoreFile(List* fresh, LoadReport* rep) {
         // Without a copy the bytes stay, but appends go over them.
         if (!cut)
             append_at_ = static_cast<int64_t>(good);
-        log_.store_size = cut ? static_cast<int64_t>(good) : static_cast<int64_t>(data.size());
+        log_.store_size = cut ? static_cast<int64_t>(good) : static_cast<int64_t>(file_length);
     } else {
-        log_.store_size = static_cast<int64_t>(data.size());
+        log_.store_size = static_cast<int64_t>(file_length);
     }
     return StoreResult::kOk;
 }
@@ -354,15 +403,13 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
         dropped_.push_back(std::move(r));
     list_.clear();
     live_.clear();
+    live_built_ = false;
     by_offset_.clear();
     by_offset_built_ = false;
     pending_ = TakenIn();
 
     WriteScope scope(this, true, /*take_in=*/false);
     StoreResult r = ReadStoreFile(&list_, &rep);
-    live_.reserve(list_.size());
-    for (const auto& m : list_)
-        live_.insert(m.get());
     if (scope.ok() && rep.good_length < rep.file_length) {
         // The file changed under the others' feet: they reload.
         scope.NewEpoch();
@@ -501,6 +548,7 @@ void CMessageStore::Reconcile() {
     }
     list_.clear();
     live_.clear();
+    live_built_ = false;
     for (auto& f : fresh) {
         auto it = old.find(RecordKey{f.get()});
         if (it != old.end()) {
@@ -516,8 +564,6 @@ void CMessageStore::Reconcile() {
         dropped_.emplace_back(rec);
     for (auto& r : unstored)
         list_.push_back(std::move(r));
-    for (const auto& r : list_)
-        live_.insert(r.get());
     by_offset_.clear();
     by_offset_built_ = false;
     pending_ = TakenIn();
@@ -735,7 +781,8 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
     kept.reserve(list_.size());
     for (size_t i = 0; i < list_.size(); ++i) {
         if (!keep[i]) {
-            live_.erase(list_[i].get());
+            if (live_built_)
+                live_.erase(list_[i].get());
             if (dropped)
                 dropped->push_back(list_[i].get());
             dropped_.push_back(std::move(list_[i]));
@@ -787,19 +834,33 @@ CSmsMessage* CMessageStore::At(size_t index) const {
 
 bool CMessageStore::Read(const CSmsMessage* rec, CSmsMessage* out) const {
     std::lock_guard lock(mutex_);
-    if (!live_.count(rec))
+    if (!IsLive(rec))
         return false;
     *out = *rec;
     return true;
 }
 
+bool CMessageStore::IsLive(const CSmsMessage* rec) const {
+    if (!live_built_) {
+        live_.clear();
+        live_.reserve(list_.size());
+        for (const auto& r : list_)
+            live_.insert(r.get());
+        live_built_ = true;
+    }
+    return live_.count(rec) != 0;
+}
+
 void CMessageStore::Push(std::unique_ptr<CSmsMessage> rec) {
-    live_.insert(rec.get());
+    if (live_built_)
+        live_.insert(rec.get());
     list_.push_back(std::move(rec));
 }
 
 void CMessageStore::Revive(CSmsMessage* rec) {
-    if (live_.count(rec))
+    // Only a record set aside can come back; most programs never set one
+    // aside, and need no index of the list for this.
+    if (dropped_.empty() || IsLive(rec))
         return;
     auto it = std::find_if(dropped_.begin(), dropped_.end(),
                            [&](const auto& p) { return p.get() == rec; });

@@ -201,8 +201,11 @@ class CMessageStore {
     int64_t append_at_ = -1;
     mutable std::mutex mutex_;
     List list_;
-    // The records of list_, for Read's check.
-    std::unordered_set<const CSmsMessage*> live_;
+    // The records of list_, for Read's check; built when first needed (a
+    // program that only runs one command never needs it).
+    bool IsLive(const CSmsMessage* rec) const;
+    mutable std::unordered_set<const CSmsMessage*> live_;
+    mutable bool live_built_ = false;
     // Records dropped from the list, kept so that their addresses stay valid.
     List dropped_;
     // Stored records by file offset, built when first needed.

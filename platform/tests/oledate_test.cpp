@@ -15,6 +15,12 @@ TEST(OleDate, KnownDates) {
     EXPECT_EQ(OleDate::FromLocal(2000, 3, 1, 12, 0, 0).m_dt, 36586.5);
 }
 
+TEST(OleDate, FormatPadsEveryFieldAtTheEndsOfTheRange) {
+    EXPECT_EQ(OleDate::FromLocal(100, 1, 1, 0, 0, 0).Format(), "0100-01-01 00:00:00");
+    EXPECT_EQ(OleDate::FromLocal(9999, 12, 31, 23, 59, 59).Format(), "9999-12-31 23:59:59");
+    EXPECT_EQ(OleDate::FromLocal(1005, 10, 9, 8, 7, 6).Format(), "1005-10-09 08:07:06");
+}
+
 TEST(OleDate, BeforeTheEpochTheFractionRunsForward) {
     OleDate d = OleDate::FromLocal(1899, 12, 29, 6, 0, 0);
     EXPECT_DOUBLE_EQ(d.m_dt, -1.25);

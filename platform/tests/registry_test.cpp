@@ -1,8 +1,11 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/binio.h"
 #include "platform/testing/temp_dir.h"
@@ -101,6 +104,34 @@ TEST(Registry, FileIsReadableAndHandEditsAreRead) {
     EXPECT_EQ(reg.QueryString(Hive::LocalMachine, "Ports", "COM7:"), "/dev/ttyUSB0");
     EXPECT_EQ(reg.QueryString(Hive::LocalMachine, "Ports", ""), "default");
     EXPECT_FALSE(reg.QueryDword(Hive::LocalMachine, "Ports", "COM7:").has_value());
+}
+
+// A value set to what it already holds leaves the file alone (no synced
+// rewrite at every program start); a real change still replaces it.
+TEST(Registry, SettingTheSameValueDoesNotRewriteTheFile) {
+    TempDir dir;
+    Registry reg(dir / "registry.reg");
+    ASSERT_TRUE(reg.SetDword(Hive::CurrentUser, kKey, "stamp", 0));
+    ASSERT_TRUE(reg.SetString(Hive::CurrentUser, kKey, "N0", "Private"));
+    struct stat before {};
+    ASSERT_EQ(::stat(reg.file().c_str(), &before), 0);
+    EXPECT_TRUE(reg.SetDword(Hive::CurrentUser, kKey, "stamp", 0));
+    EXPECT_TRUE(reg.SetString(Hive::CurrentUser, kKey, "N0", "Private"));
+    EXPECT_TRUE(reg.CreateKey(Hive::CurrentUser, kKey));
+    struct stat same {};
+    ASSERT_EQ(::stat(reg.file().c_str(), &same), 0);
+    EXPECT_EQ(same.st_ino, before.st_ino);  // every write replaces the file
+
+    EXPECT_TRUE(reg.SetDword(Hive::CurrentUser, kKey, "stamp", 1));
+    struct stat changed {};
+    ASSERT_EQ(::stat(reg.file().c_str(), &changed), 0);
+    EXPECT_NE(changed.st_ino, before.st_ino);
+    EXPECT_EQ(reg.QueryDword(Hive::CurrentUser, kKey, "stamp"), 1u);
+
+    // A file that is not there yet is written even for an empty change.
+    Registry fresh(dir / "other.reg");
+    EXPECT_TRUE(fresh.CreateKey(Hive::CurrentUser, kKey));
+    EXPECT_TRUE(std::filesystem::exists(fresh.file()));
 }
 
 TEST(Registry, ConcurrentWritersFromTwoProcessesKeepEveryChange) {

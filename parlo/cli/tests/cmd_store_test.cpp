@@ -9,6 +9,7 @@
 
 #include "parlo/app/parlo_doc.h"
 #include "parlo/cli/cli.h"
+#include "parlo/cli/store_cli.h"
 #include "parlo/store/device_db.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/paths.h"
@@ -237,6 +238,26 @@ TEST_F(CliStoreTest, ModemsAndOptions) {
     EXPECT_EQ(Do(cli::CmdOptions, {"use-smsc", "on"}).status, cli::kFailed);
     EXPECT_EQ(Do(cli::CmdOptions, {"use-smsc", "on", "smsc", "+491722270333"}).status, cli::kOk);
     EXPECT_EQ(Do(cli::CmdOptions, {"colour", "red"}).status, cli::kUsage);
+}
+
+TEST(CliOneLine, CutsAtFiftyCharactersAndJoinsLines) {
+    const std::u16string fifty(50, u'x');
+    EXPECT_EQ(cli::OneLine(fifty, 50), std::string(50, 'x'));
+    EXPECT_EQ(cli::OneLine(fifty + u"y", 50), std::string(47, 'x') + "...");
+    EXPECT_EQ(cli::OneLine(fifty + u"y", 0), std::string(50, 'x') + "y");
+    EXPECT_EQ(cli::OneLine(u"", 50), "");
+    // Line breaks become one blank; a blank before a break is not doubled.
+    EXPECT_EQ(cli::OneLine(u"one\r\ntwo \nthree\n\nfour", 50), "one two three four");
+    // The cut counts the joined line, not the text.
+    std::u16string broken = u"ab\r\n" + std::u16string(47, u'c');
+    EXPECT_EQ(cli::OneLine(broken, 50), "ab " + std::string(47, 'c'));
+    EXPECT_EQ(cli::OneLine(broken + u"d", 50), "ab " + std::string(44, 'c') + "...");
+    // Other characters than ASCII, before and after the cut.
+    EXPECT_EQ(cli::OneLine(u"gr\u00fc\u00df dich", 50), "gr\xC3\xBC\xC3\x9F dich");
+    EXPECT_EQ(cli::OneLine(std::u16string(49, u'x') + u"\u20ac\u20ac", 50),
+              std::string(47, 'x') + "...");
+    EXPECT_EQ(cli::OneLine(std::u16string(46, u'x') + u"\u20ac\u20acxxx", 50),
+              std::string(46, 'x') + "\xE2\x82\xAC...");
 }
 
 TEST_F(CliStoreTest, ListColumnsStayAlignedForLongStatesAndFolders) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "parlo/store/tests/test_util.h"
 
@@ -199,6 +200,62 @@ TEST(MessageStoreFile, TornTailIsDroppedKeptAsideAndNotAppendedBehind) {
         ASSERT_EQ(again.Count(), 3u);
         EXPECT_EQ(again.At(2)->m_strText, u"next");
     }
+}
+
+// A store of several MiB is read in pieces: records of every size (up to
+// the longest that can be written) straddle the pieces' ends and come back
+// whole, at their offsets; damage far into the file keeps what is before it.
+TEST(MessageStoreFile, LargeStoreReadsWholeAcrossPiecesAndStopsAtDamage) {
+    TempDir dir;
+    Bytes b;
+    std::vector<size_t> offsets;
+    std::vector<size_t> lengths;
+    size_t i = 0;
+    while (b.data.size() < (size_t{7} << 19)) {  // 3.5 MiB
+        offsets.push_back(b.data.size());
+        // Mostly short texts; every 40th as long as a record can be.
+        size_t len = i % 40 == 7 ? static_cast<size_t>(kMaxStoredUnits) : 1 + (i * 7919) % 3000;
+        lengths.push_back(len);
+        Record(b, i % 2 ? STATE_READ : STATE_UNREAD, u"+49170" + std::u16string(i % 9, u'7'),
+               std::u16string(len, static_cast<char16_t>(u'a' + i % 26)), 40000.0 + i, 0, 0, 1, 0,
+               static_cast<int32_t>(i));
+        ++i;
+    }
+    const size_t whole = b.data.size();
+    WriteFile(dir / "vok.sms", b.data);
+    {
+        CMessageStore store(dir.path());
+        LoadReport rep;
+        ASSERT_EQ(store.LoadMessages(&rep), StoreResult::kOk);
+        ASSERT_EQ(store.Count(), offsets.size());
+        EXPECT_EQ(rep.good_length, whole);
+        EXPECT_EQ(rep.file_length, whole);
+        for (size_t k = 0; k < offsets.size(); ++k) {
+            const CSmsMessage* m = store.At(k);
+            ASSERT_EQ(m->m_nFileOffset, static_cast<int32_t>(offsets[k])) << k;
+            ASSERT_EQ(m->m_strText.size(), lengths[k]) << k;
+            ASSERT_EQ(m->m_strText.back(), static_cast<char16_t>(u'a' + k % 26)) << k;
+            ASSERT_EQ(m->m_nPhoneIndex, static_cast<int32_t>(k)) << k;
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir / "vok.sms.torn"));
+    }
+    // A length field broken in a record well past the first MiB.
+    size_t bad = 0;
+    while (offsets[bad] < (size_t{5} << 19))
+        ++bad;
+    std::string damaged = b.data;
+    damaged[offsets[bad] + 4] = '\xff';
+    damaged[offsets[bad] + 7] = '\x7f';
+    WriteFile(dir / "vok.sms", damaged);
+    CMessageStore store(dir.path());
+    LoadReport rep;
+    ASSERT_EQ(store.LoadMessages(&rep), StoreResult::kOk);
+    EXPECT_EQ(store.Count(), bad);
+    EXPECT_EQ(rep.good_length, offsets[bad]);
+    EXPECT_EQ(rep.file_length, whole);
+    EXPECT_TRUE(rep.tail_saved);
+    EXPECT_EQ(ReadFile(dir / "vok.sms.torn"), damaged.substr(offsets[bad]));
+    EXPECT_EQ(std::filesystem::file_size(dir / "vok.sms"), offsets[bad]);
 }
 
 TEST(MessageStoreFile, TailThatCannotBeKeptAsideIsOverwrittenByTheNextAppend) {
