@@ -16,6 +16,7 @@
 #include "parlo/cli/cli.h"
 #include "parlo/contacts/contact_entry.h"
 #include "parlo/sms/sms_operations.h"
+#include "parlo/store/store_watcher.h"
 #include "parlo_strings.h"
 #include "platform/strings.h"
 #include "platform/text.h"
@@ -352,9 +353,14 @@ int CmdAutoSync(Context& ctx) {
     ctx.out << "Automatic synchronisation every " << minutes
             << (minutes == 1 ? " minute" : " minutes") << "; interrupt to stop.\n";
     doc.StartAutoSync();
+    // Messages that other programs queue or change while this one waits are
+    // taken in as they come: the next run sends them, and no write of this
+    // program works from an old picture of the store.
+    parlo::CStoreWatcher watcher(doc.m_store.StorePath().parent_path());
     int seen = 0;
     while (!g_interrupted) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (watcher.Wait(std::chrono::milliseconds(100)))
+            doc.TakeInChanges();
         int runs = doc.Engine().m_sync.m_nRuns;
         if (runs != seen) {
             seen = runs;

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QMenu>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -14,6 +15,7 @@
 #include "parlo/app/qt/dialogs.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/store/store_watcher.h"
 #include "parlo_strings.h"
 #include "qtsupport/qt_text.h"
 
@@ -25,6 +27,9 @@ constexpr unsigned IDS_CAPTION = 57344;
 constexpr unsigned IDS_SELECT_MESSAGE = 65043;
 constexpr int kUpdateMs = 250;
 constexpr int kExitPollMs = 100;
+// Other programs' writes come in bursts (a send of several messages, a
+// synchronisation): what came within this time is taken in at once.
+constexpr int kTakeInDelayMs = 50;
 
 QString Str(unsigned id) {
     return qtsupport::ToQString(strings::parlo().Load(id));
@@ -73,10 +78,28 @@ MainFrame::MainFrame(CParloDoc& doc, IParloDialogs* dialogs, QWidget* parent)
         if (!doc_.IsSyncBusy())
             FinishExit();
     });
+    WatchStore();
     UpdateCommands();
 }
 
-MainFrame::~MainFrame() = default;
+MainFrame::~MainFrame() {
+    delete watch_notifier_;  // before the watcher closes its descriptor
+}
+
+void MainFrame::WatchStore() {
+    watcher_ = std::make_unique<CStoreWatcher>(doc_.m_store.StorePath().parent_path());
+    if (!watcher_->ok())
+        return;  // others' changes then show after this program's next write
+    take_in_timer_ = new QTimer(this);
+    take_in_timer_->setSingleShot(true);
+    take_in_timer_->setInterval(kTakeInDelayMs);
+    connect(take_in_timer_, &QTimer::timeout, this, [this] { doc_.TakeInChanges(); });
+    watch_notifier_ = new QSocketNotifier(watcher_->fd(), QSocketNotifier::Read, this);
+    connect(watch_notifier_, &QSocketNotifier::activated, this, [this] {
+        if (watcher_->Drain() && !take_in_timer_->isActive())
+            take_in_timer_->start();
+    });
+}
 
 QAction* MainFrame::AddCommand(int id, const QString& text, bool busy_gated) {
     auto* action = new QAction(text, this);

@@ -8,12 +8,14 @@
 
 class QAction;
 class QMenu;
+class QSocketNotifier;
 class QTimer;
 class QToolButton;
 
 namespace parlo {
 
 class CParloDoc;
+class CStoreWatcher;
 class IParloDialogs;
 class MainView;
 
@@ -79,12 +81,18 @@ class MainFrame : public QMainWindow {
     void OnClearMemory(bool sim);
     void OnExit();
     void FinishExit();
+    // Other programs' changes to the message store are taken in as they are
+    // made, a burst of them at once.
+    void WatchStore();
 
     CParloDoc& doc_;
     IParloDialogs* dialogs_;
     MainView* view_;
     QTimer* update_timer_;
     QTimer* exit_timer_;
+    std::unique_ptr<CStoreWatcher> watcher_;
+    QSocketNotifier* watch_notifier_ = nullptr;
+    QTimer* take_in_timer_ = nullptr;
     std::map<int, QAction*> actions_;
     std::map<int, bool> gated_;
     bool closing_ = false;

@@ -1,18 +1,25 @@
 // parlo-cli sync, send and clear-sim against the simulated phone registered
 // as the modem of a scratch installation.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "parlo/cli/cli.h"
 #include "parlo/store/message_store.h"
 #include "platform/exclusive_file.h"
+#include "platform/paths.h"
 #include "platform/prompt.h"
 #include "tools/phonesim/testing/phonesim_process.h"
 
@@ -226,6 +233,66 @@ TEST_F(CmdSyncTest, ClearSimWipesOnlyWhenConfirmed) {
     ASSERT_EQ(clear.prompts.size(), 2u);
     EXPECT_EQ(clear.prompts[1].find(u"toolbar"), std::u16string::npos);
     EXPECT_EQ(phone_->ReadState()["sms"]["storages"]["SM"]["slots"].size(), 0u);
+}
+
+// autosync waits between runs; a message that another program queues
+// meanwhile is sent by the next run, once, and the waiting program does not
+// write an old picture of the store over it. The interval is one minute.
+TEST_F(CmdSyncTest, AutosyncSendsWhatAnotherProgramQueuedWhileItWaited) {
+    StartPhone();
+    const std::filesystem::path log = dir_ / "autosync.out";
+    std::string program = (platform::BinDir() / "parlo-cli").string();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, STDOUT_FILENO);
+        dup2(fd, STDERR_FILENO);
+        execl(program.c_str(), program.c_str(), "--yes", "autosync", "--interval", "1",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    auto output = [&] {
+        std::ifstream in(log);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    auto wait_for = [](const std::function<bool()>& done, int seconds) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return true;
+    };
+    bool waiting = wait_for(
+        [&] {
+            return output().find("Automatic synchronisation every 1 minute") != std::string::npos;
+        },
+        60);
+
+    CmdRun send = Run(cli::CmdSend, {"+491701111111", "Queued while it waited"});
+    EXPECT_EQ(send.status, cli::kOk) << send.err;
+    bool sent =
+        waiting && wait_for([&] { return phone_->ReadState()["sms"]["sent"].size() >= 1; }, 240);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(waiting) << output();
+    ASSERT_TRUE(sent) << output();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output();
+    EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 1u);
+
+    parlo::CMessageStore store(dir_);
+    ASSERT_EQ(store.LoadMessages(), parlo::StoreResult::kOk);
+    int copies = 0;
+    store.ForEach([&](parlo::CSmsMessage& m) {
+        if (m.m_strText == u"Queued while it waited") {
+            ++copies;
+            EXPECT_EQ(m.m_nState, parlo::STATE_SENT);
+        }
+    });
+    EXPECT_EQ(copies, 1);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // The windowed client on the offscreen platform: start-up, the lists and
 // their events, the commands and their busy gating, the error indicator, the
 // hand-off file and the single instance. The phone is the simulated one.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -18,21 +21,25 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 #include "parlo/app/qt/application.h"
-#include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/app/qt/compose_dialog.h"
 #include "parlo/app/qt/dialogs.h"
 #include "parlo/app/qt/main_frame.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/contacts/handoff_file.h"
+#include "platform/paths.h"
 #include "platform/testing/temp_dir.h"
 #include "qtsupport/layout_check.h"
 #include "qtsupport/message_prompt.h"
 #include "qtsupport/screenshot.h"
 #include "tools/phonesim/testing/phonesim_process.h"
+
+extern char** environ;
 
 namespace parlo {
 namespace {
@@ -531,7 +538,8 @@ TEST_F(MainWindow, TheWindowsCommandsOpenTheRealComposeDialog) {
         [](ComposeDialog* d) { Send(d, {}, "Handed over"); },
     };
     ASSERT_TRUE(Start("+49 (171) 12-34"));
-    ASSERT_TRUE(WaitUntil([&] { return driver.shown.size() == 1 && !QApplication::activeModalWidget(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return driver.shown.size() == 1 && !QApplication::activeModalWidget(); }));
     Add(STATE_READ, u"+49170111", u"Dinner at eight?");
     View()->OnListDoubleClicked(VIEW_INBOX, 0, 3);  // Reply, then the answer
     View()->OnListDoubleClicked(VIEW_INBOX, 0, 3);  // Forward, then the copy
@@ -566,6 +574,70 @@ TEST_F(MainWindow, TheWindowsCommandsOpenTheRealComposeDialog) {
     EXPECT_EQ(outbox, expected);
     EXPECT_EQ(Model(VIEW_INBOX)->rowCount(), 1);
     EXPECT_TRUE(prompt.texts().empty());
+}
+
+// Runs parlo-cli as another program on this installation; its exit status.
+int RunCli(std::vector<std::string> args) {
+    std::string program = (platform::BinDir() / "parlo-cli").string();
+    args.insert(args.begin(), {program, "--yes"});
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(MainWindow, WhatOtherProgramsChangeShowsWithoutARestart) {
+    ASSERT_TRUE(Start());
+    CSmsFolder* work = Doc().AddFolder(u"Work");
+    ASSERT_NE(work, nullptr);
+    CSmsMessage* first = Add(STATE_UNREAD, u"+4930111", u"first");  // id 1
+    CSmsMessage* second = Add(STATE_READ, u"+4930222", u"second");  // id 2
+    MessageListModel* inbox = Model(VIEW_INBOX);
+    ASSERT_EQ(inbox->rowCount(), 2);
+    auto state_in = [](MessageListModel* m, const CSmsMessage* rec) {
+        int row = m->RowOf(rec);
+        return row < 0 ? -1 : m->CopyAt(row)->m_nState;
+    };
+
+    // A script queues a message: it shows in the Outbox.
+    ASSERT_EQ(RunCli({"send", "+491701234567", "from a script"}), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Model(VIEW_OUTBOX)->rowCount() == 1; }));
+    EXPECT_EQ(Model(VIEW_OUTBOX)->CopyAt(0)->m_strText, u"from a script");
+    EXPECT_EQ(Model(VIEW_OUTBOX)->CopyAt(0)->m_strNumber, u"+491701234567");
+
+    // Read there: the row changes where it is, the same record.
+    ASSERT_EQ(RunCli({"read", "1"}), 0);
+    ASSERT_TRUE(WaitUntil([&] { return state_in(inbox, first) == STATE_READ; }));
+    EXPECT_EQ(inbox->RowOf(first), 0);
+    EXPECT_EQ(inbox->rowCount(), 2);
+
+    // Deleted there: the row leaves the Inbox for the Recycle Bin.
+    ASSERT_EQ(RunCli({"delete", "2"}), 0);
+    ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(second) < 0; }));
+    EXPECT_EQ(state_in(Model(VIEW_RECYCLE), second), STATE_DELETED);
+    EXPECT_EQ(second->m_nState, STATE_DELETED);
+
+    // Moved there: into the user folder, the same record.
+    ASSERT_EQ(RunCli({"move", "Work", "1"}), 0);
+    ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(first) < 0; }));
+    CSmsMessage copy;
+    ASSERT_TRUE(Doc().m_store.Read(first, &copy));
+    EXPECT_EQ(copy.m_nState, STATE_IN_FOLDER);
+    EXPECT_EQ(copy.m_nFolderId, work->m_nId);
+    EXPECT_EQ(Doc().m_store.Count(), 3u);  // nothing twice
 }
 
 }  // namespace
