@@ -2,6 +2,7 @@
 // the message store and the folders, without the phone.
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <iomanip>
 #include <map>
 #include <ostream>
@@ -68,12 +69,26 @@ size_t Chars(std::u16string_view text) {
 // per cell.
 void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage*>& list,
                 const std::vector<size_t>& rows) {
+    // Neighbouring records mostly share their state: its name is looked up
+    // again only when the state or folder differs from the row before.
+    int32_t named_state = -1, named_folder = -1;
+    std::string state_name;
+    auto state_of = [&](const CSmsMessage& rec) -> const std::string& {
+        if (rec.m_nState != named_state || rec.m_nFolderId != named_folder) {
+            named_state = rec.m_nState;
+            named_folder = rec.m_nFolderId;
+            state_name = StateName(doc, rec);
+        }
+        return state_name;
+    };
     size_t state_w = Width("STATE"), time_w = Width("TIME"), number_w = Width("NUMBER");
-    for (size_t i : rows) {
-        const CSmsMessage& rec = *list[i];
-        state_w = std::max(state_w, Width(StateName(doc, rec)));
+    std::vector<uint32_t> number_chars(rows.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const CSmsMessage& rec = *list[rows[k]];
+        state_w = std::max(state_w, Width(state_of(rec)));
         time_w = std::max(time_w, Width(rec.m_time.Format()));
-        number_w = std::max(number_w, Chars(rec.m_strNumber));
+        number_chars[k] = static_cast<uint32_t>(Chars(rec.m_strNumber));
+        number_w = std::max<size_t>(number_w, number_chars[k]);
     }
     constexpr size_t kPiece = size_t{1} << 20;
     std::string text;
@@ -85,7 +100,8 @@ void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage
     text += "  ";
     AppendPadded(text, "NUMBER", number_w);
     text += "  TEXT\n";
-    for (size_t i : rows) {
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const size_t i = rows[k];
         const CSmsMessage& rec = *list[i];
         char id[16];
         auto [end, ec] = std::to_chars(id, id + sizeof id, i + 1);
@@ -95,14 +111,13 @@ void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage
             text.append(5 - id_len, ' ');
         text.append(id, id_len);
         text += "  ";
-        AppendPadded(text, StateName(doc, rec), state_w);
+        AppendPadded(text, state_of(rec), state_w);
         text += "  ";
         AppendPadded(text, rec.m_time.Format(), time_w);
         text += "  ";
         text += platform::ToUtf8(rec.m_strNumber);
-        const size_t number_len = Chars(rec.m_strNumber);
-        if (number_len < number_w)
-            text.append(number_w - number_len, ' ');
+        if (number_chars[k] < number_w)
+            text.append(number_w - number_chars[k], ' ');
         text += "  ";
         text += OneLine(rec.m_strText, 50);
         text += '\n';
