@@ -1,5 +1,10 @@
 #include "parlo/app/error_hints.h"
 
+#include <unistd.h>
+
+#include <fstream>
+#include <optional>
+
 #include "parlo/app/parlo_doc.h"
 #include "parlo/sms/phone_session.h"
 #include "parlo/sms/synchronizer.h"
@@ -31,6 +36,19 @@ void AddLine(std::u16string* out, const std::u16string& line) {
     *out += line;
 }
 
+// The program that runs as `pid`: its executable's name, else its comm.
+std::string ProgramOf(pid_t pid) {
+    std::string proc = "/proc/" + std::to_string(pid);
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink(proc + "/exe", ec);
+    if (!ec && !exe.filename().empty())
+        return exe.filename().string();
+    std::ifstream in(proc + "/comm");
+    std::string comm;
+    std::getline(in, comm);
+    return comm;
+}
+
 }  // namespace
 
 std::u16string UnknownOperatorHint() {
@@ -56,8 +74,38 @@ std::u16string LockHolderHint(const std::filesystem::path& dir) {
                               "has finished.");
 }
 
+std::u16string SyncHolderHint(const SyncHolder& holder) {
+    std::string who;
+    if (holder.pid == ::getpid()) {
+        who = "in this program";
+    } else {
+        std::string program = ProgramOf(holder.pid);
+        who = (program.empty() ? std::string("process ") : program + ", process ") +
+              std::to_string(holder.pid);
+    }
+    switch (holder.kind) {
+        case SyncKind::kPhonebook:
+            return platform::FromUtf8("The phonebook is being synchronised (" + who +
+                                      "). Synchronise the messages when it has finished.");
+        case SyncKind::kCall:
+            return platform::FromUtf8("The phone is dialling a number from the phonebook (" + who +
+                                      "). Try again when the call has been set up.");
+        case SyncKind::kMessages:
+            break;
+    }
+    return platform::FromUtf8("The messages are being synchronised (" + who +
+                              "). Try again when it has finished.");
+}
+
 std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors) {
     std::u16string out;
+    if (Lists(errors, IDS_SYNC_RUNNING)) {
+        std::optional<SyncHolder> holder = doc.Engine().m_sync.BlockedBy();
+        if (!holder)
+            holder = CSyncLock::Holder(doc.m_dataDir);
+        if (holder)
+            AddLine(&out, SyncHolderHint(*holder));
+    }
     if (Lists(errors, IDS_CONNECTION_ACTIVE))
         AddLine(&out, LockHolderHint(doc.m_dataDir));
     if (Lists(errors, IDS_UNKNOWN_ISP) || Lists(errors, IDS_ISP_NOT_FOUND))

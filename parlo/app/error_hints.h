@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "parlo/store/sync_lock.h"
+
 namespace parlo {
 
 class CParloDoc;
@@ -21,5 +23,9 @@ std::u16string UnknownOperatorHint();
 // The hint when another program holds "vok.lock" (in `dir`); empty when no
 // holder can be seen.
 std::u16string LockHolderHint(const std::filesystem::path& dir);
+
+// What the synchronisation that held "vok.lock" was doing, and in which
+// program: a phonebook synchronisation, a message synchronisation or a call.
+std::u16string SyncHolderHint(const SyncHolder& holder);
 
 }  // namespace parlo

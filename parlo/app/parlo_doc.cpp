@@ -1,6 +1,7 @@
 #include "parlo/app/parlo_doc.h"
 
 #include "cordis/cordis.h"
+#include "parlo/app/error_hints.h"
 #include "parlo/app/phonebook_link.h"
 #include "parlo/contacts/contacts_dir.h"
 #include "parlo/contacts/handoff_file.h"
@@ -729,6 +730,17 @@ int CParloDoc::TakeHandoffNumber(std::u16string* number) {
     }
     CleanNumber(taken);
     *number = std::move(taken);
+    return 1;
+}
+
+int CParloDoc::ShowErrors() {
+    if (IsSyncBusy() || !m_pPrompt || Errors().Empty())
+        return 0;
+    std::u16string text = Errors().Take();
+    std::u16string hints = ErrorHints(*this, text);
+    if (!hints.empty())
+        text += u"\n\n" + hints;
+    m_pPrompt->MessageBox(text, platform::Buttons::Ok, platform::Icon::Warning);
     return 1;
 }
 

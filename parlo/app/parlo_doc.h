@@ -281,8 +281,9 @@ class CParloDoc {
     void StopAutoSync() { m_engine->m_sync.StopAutoSync(); }
     int ClearPhoneMemory() { return m_engine->ClearPhoneCommand(); }
     int ClearSimMemory() { return m_engine->ClearSimCommand(); }
-    // The error indicator was tapped: shows and empties the error list.
-    int ShowErrors() { return m_engine->ShowErrors(); }
+    // The error indicator was tapped: shows and empties the error list,
+    // followed by what its errors mean here (ErrorHints).
+    int ShowErrors();
     bool IsSyncBusy() const { return m_engine->m_sync.m_bSyncBusy != 0; }
     // The interface-idle flag: cleared while a command of the front end runs.
     void SetInterfaceIdle(bool idle) { m_engine->m_sync.SetInterfaceIdle(idle); }

@@ -587,7 +587,7 @@ PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncCo
     PhoneLink& link = *ctx.link;
 
     CSyncLock lock;
-    if (!lock.Acquire(ctx.data_dir)) {
+    if (!lock.Acquire(ctx.data_dir, SyncKind::kPhonebook)) {
         if (CSyncLock::HeldBySync(ctx.data_dir)) {
             prompt.MessageBox(kBusyText);
             return PhonebookSyncResult::kBusy;
@@ -710,9 +710,9 @@ bool CallNumber(std::u16string_view number, const std::filesystem::path& data_di
     }
     // The port belongs to one user at a time, as for a synchronisation.
     CSyncLock lock;
-    if (!lock.Acquire(data_dir)) {
+    if (!lock.Acquire(data_dir, SyncKind::kCall)) {
         prompt.MessageBox(CSyncLock::HeldBySync(data_dir) ? std::u16string(kBusyText)
-                                                                     : strings.Load(65071));
+                                                          : strings.Load(65071));
         return false;
     }
     link.StartSAR();

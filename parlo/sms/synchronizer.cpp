@@ -54,6 +54,11 @@ std::u16string CSynchronizer::Load(unsigned id) const {
     return (ctx_.strings ? *ctx_.strings : strings::parlo()).Load(id);
 }
 
+std::optional<SyncHolder> CSynchronizer::BlockedBy() const {
+    std::lock_guard<std::mutex> g(blocked_mutex_);
+    return blocked_by_;
+}
+
 void CSynchronizer::SetTimingForTesting(std::chrono::milliseconds minute,
                                         std::chrono::milliseconds step) {
     minute_ms_ = minute.count();
@@ -68,11 +73,21 @@ void CSynchronizer::SynchronizeMessages() {
 
     errors.Clear();
     CSyncLock lock;
-    if (!lock.Acquire(ctx_.dir)) {
-        // Another synchronisation (of another program) is no dial-up
-        // connection.
-        errors.Add(CSyncLock::HeldBySync(ctx_.dir) ? IDS_SYNC_RUNNING : IDS_CONNECTION_ACTIVE);
+    if (!lock.Acquire(ctx_.dir, SyncKind::kMessages)) {
+        // Another synchronisation (of the phonebook, or of another program)
+        // is no dial-up connection. Who it was is kept for the report: it
+        // may have ended by the time the user reads it.
+        std::optional<SyncHolder> holder = CSyncLock::Holder(ctx_.dir);
+        {
+            std::lock_guard<std::mutex> g(blocked_mutex_);
+            blocked_by_ = holder;
+        }
+        errors.Add(holder ? IDS_SYNC_RUNNING : IDS_CONNECTION_ACTIVE);
         return;
+    }
+    {
+        std::lock_guard<std::mutex> g(blocked_mutex_);
+        blocked_by_.reset();
     }
     view.SetStatusText(Load(IDS_SYNCHRONIZING));
     link.StartSAR();

@@ -14,11 +14,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "parlo/sms/engine_context.h"
 #include "parlo/sms/phone_session.h"
 #include "parlo/sms/sms_operations.h"
+#include "parlo/store/sync_lock.h"
 
 namespace parlo {
 
@@ -65,6 +67,11 @@ class CSynchronizer {
     // dialogs is open, so that an automatic run due then is skipped.
     void SetInterfaceIdle(bool idle);
 
+    // The synchronisation (of this or another program) whose lock kept the
+    // last run from starting; none when the last run took the lock, or the
+    // lock was held by something else (the dial-up program).
+    std::optional<SyncHolder> BlockedBy() const;
+
     // Test hook: the length of an interval "minute" and of a countdown step.
     void SetTimingForTesting(std::chrono::milliseconds minute, std::chrono::milliseconds step);
 
@@ -102,6 +109,9 @@ class CSynchronizer {
 
     std::mutex idle_mutex_;
     std::condition_variable idle_cv_;
+
+    mutable std::mutex blocked_mutex_;
+    std::optional<SyncHolder> blocked_by_;
 
     std::atomic<long long> minute_ms_{60000};
     std::atomic<long long> step_ms_{5000};

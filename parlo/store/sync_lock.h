@@ -1,27 +1,43 @@
 // The synchronisation lock: "vok.lock" held open exclusively for the length
-// of one message or phonebook synchronisation. The dial-up program holds the
-// same file while it uses the phone. A file left on disk does not block, only
-// an open handle does. While a synchronisation holds it, the file names it
-// and its process, so that a second one can tell the user what is going on.
+// of one message or phonebook synchronisation (or a call). The dial-up
+// program holds the same file while it uses the phone. A file left on disk
+// does not block, only an open handle does. While one of ours holds it, the
+// file names what it does and its process, so that a second one can tell the
+// user what is going on.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <optional>
 
 #include "platform/exclusive_file.h"
 
 namespace parlo {
 
+// What the holder of the lock is doing with the phone.
+enum class SyncKind { kMessages, kPhonebook, kCall };
+
+// A synchronisation (or call) of a running program that holds the lock.
+struct SyncHolder {
+    pid_t pid = 0;
+    SyncKind kind = SyncKind::kMessages;
+};
+
 class CSyncLock {
   public:
     CSyncLock() = default;
-    // Creates and opens dir/vok.lock exclusively; false while another program
-    // (or another open of the file) holds it.
-    bool Acquire(const std::filesystem::path& dir);
+    // Creates and opens dir/vok.lock exclusively and marks it with `kind`
+    // and this process; false while another program (or another open of the
+    // file) holds it.
+    bool Acquire(const std::filesystem::path& dir, SyncKind kind = SyncKind::kMessages);
     // Empties and closes the file; it is not deleted.
     void Release();
-    // True while a synchronisation of a running program holds the lock of
-    // `dir` (and not, for instance, the dial-up program).
-    static bool HeldBySync(const std::filesystem::path& dir);
+    // Who holds the lock of `dir`, when it is a synchronisation of a running
+    // program (and not, for instance, the dial-up program). A holder that
+    // has just taken the lock gets a moment to write its mark.
+    static std::optional<SyncHolder> Holder(const std::filesystem::path& dir);
+    static bool HeldBySync(const std::filesystem::path& dir) { return Holder(dir).has_value(); }
     bool held() const { return file_.is_open(); }
 
   private:

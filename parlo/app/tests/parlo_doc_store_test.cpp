@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "parlo/app/error_hints.h"
 #include "parlo/app/parlo_doc.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/exclusive_file.h"
@@ -487,6 +488,63 @@ TEST_F(DocTest, SynchronisationSeesTheDialUpProgramHoldingTheLock) {
     close(out[0]);
     EXPECT_EQ(doc->AcquireSyncLock(), 1);
     doc->ReleaseSyncLock();
+}
+
+// A phonebook synchronisation of another program holds "vok.lock": the
+// message synchronisation says that a synchronisation runs, and what is
+// shown names the phonebook and the process, also once that has ended.
+TEST_F(DocTest, MessageSynchronisationNamesThePhonebookSynchronisationHoldingTheLock) {
+    int ready[2], stop[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(stop), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        CSyncLock phonebook;
+        char c = phonebook.Acquire(dir.path(), SyncKind::kPhonebook) ? 'y' : 'n';
+        if (write(ready[1], &c, 1) != 1 || read(stop[0], &c, 1) < 0)
+            _exit(1);
+        phonebook.Release();
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+
+    Restart();
+    CSmsMessage* queued = doc->AddOutgoing(u"+4917", u"waits", false).rec;
+    EXPECT_TRUE(doc->SyncNow());
+    EXPECT_EQ(doc->Errors().Text(),
+              u"A synchronisation is already running. Try again when it has finished.");
+    EXPECT_EQ(queued->m_nState, STATE_OUTBOX);
+    std::u16string hint = ErrorHints(*doc, doc->Errors().Text());
+    EXPECT_NE(hint.find(u"The phonebook is being synchronised ("), std::u16string::npos)
+        << platform::ToUtf8(hint);
+    EXPECT_NE(hint.find(platform::FromUtf8("process " + std::to_string(pid) + ")")),
+              std::u16string::npos)
+        << platform::ToUtf8(hint);
+    EXPECT_EQ(hint.find(u"Internet"), std::u16string::npos);
+
+    c = 'x';
+    ASSERT_EQ(write(stop[1], &c, 1), 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    for (int fd : {ready[0], ready[1], stop[0], stop[1]})
+        close(fd);
+
+    // The client shows the list when the indicator is tapped, later.
+    prompt.Clear();
+    EXPECT_EQ(doc->ShowErrors(), 1);
+    ASSERT_EQ(prompt.texts().size(), 1u);
+    std::u16string shown = prompt.texts()[0];
+    EXPECT_EQ(shown.find(u"A synchronisation is already running."), 0u);
+    EXPECT_NE(shown.find(u"\n\nThe phonebook is being synchronised ("), std::u16string::npos)
+        << platform::ToUtf8(shown);
+    EXPECT_TRUE(doc->Errors().Empty());
+
+    // The next run takes the lock and forgets who held it.
+    doc->Engine().m_sync.SynchronizeMessages();
+    EXPECT_FALSE(doc->Engine().m_sync.BlockedBy().has_value());
 }
 
 TEST_F(DocTest, SettingsRoundTripThroughTheDocument) {
