@@ -1,0 +1,419 @@
+// The programs themselves at once on one installation and one simulated
+// phone: parlo-cli sync while other parlo-cli processes queue, delete and
+// move messages, and a sync killed in the middle. Afterwards every message
+// a program said it stored is in the store exactly once, what another
+// program changed stays changed, and nothing reaches the phone twice.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "parlo/store/message_store.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "tools/phonesim/testing/phonesim_process.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPhoneMessages = 150;
+
+std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// One parlo-cli process, its output (stdout and stderr) in a file.
+struct Program {
+    pid_t pid = -1;
+    std::filesystem::path out;
+};
+
+Program Launch(const std::vector<std::string>& args, const std::filesystem::path& out) {
+    Program p;
+    p.out = out;
+    std::string cli = (platform::BinDir() / "parlo-cli").string();
+    std::vector<std::string> all = {cli};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&fa, STDOUT_FILENO, STDERR_FILENO);
+    if (posix_spawn(&p.pid, cli.c_str(), &fa, nullptr, argv.data(), environ) != 0)
+        p.pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return p;
+}
+
+// The exit status, or -1 when it did not exit normally (killed, or still
+// running after `timeout`, when it is killed).
+int Finish(const Program& p, std::chrono::seconds timeout = 300s) {
+    if (p.pid < 0)
+        return -1;
+    auto end = Clock::now() + timeout;
+    int status = 0;
+    while (true) {
+        pid_t r = waitpid(p.pid, &status, WNOHANG);
+        if (r == p.pid)
+            break;
+        if (r < 0)
+            return -1;
+        if (Clock::now() > end) {
+            kill(p.pid, SIGKILL);
+            waitpid(p.pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Running(const Program& p) {
+    int status = 0;
+    return p.pid > 0 && waitpid(p.pid, &status, WNOHANG) == 0;
+}
+
+std::string PhoneText(int round, int i) {
+    return "p" + std::to_string(round) + "-" + std::to_string(i);
+}
+
+class CliConcurrencyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "cli-procs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        base_ = tmpl;
+    }
+    void TearDown() override {
+        phone_.reset();
+        if (!HasFailure())
+            std::filesystem::remove_all(base_);
+    }
+
+    // A fresh installation with a phone that holds kPhoneMessages received
+    // messages in its memory. Every answer is delayed a little, so that a
+    // synchronisation lasts a few seconds.
+    void NewRound(int round) {
+        phone_.reset();
+        dir_ = base_ / ("round" + std::to_string(round));
+        std::filesystem::create_directories(dir_);
+        setenv("SKYVANE_HOME", dir_.c_str(), 1);
+        setenv("SKYVANE_ROOT", dir_.c_str(), 1);
+        nlohmann::json state = phonesim::testing::DefaultState();
+        state["operator"]["name"] = "T-Mobile D";
+        state["sms"]["storages"]["ME"]["size"] = kPhoneMessages + 10;
+        nlohmann::json slots = nlohmann::json::array();
+        for (int i = 1; i <= kPhoneMessages; ++i) {
+            slots.push_back({{"index", i},
+                             {"status", 1},
+                             {"pdu", phonesim::testing::MakeDeliverPdu("+491701234567",
+                                                                       PhoneText(round, i))}});
+        }
+        state["sms"]["storages"]["ME"]["slots"] = slots;
+        ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", state));
+        phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
+        ASSERT_TRUE(phone_->Start(dir_ / "phone.json", {"--register", "Phonesim", "--alias",
+                                                        "COM3:", "--send-ms", "0", "--delay-ms",
+                                                        "8"}));
+        round_ = round;
+    }
+
+    Program Start(const std::vector<std::string>& args, const std::string& name) {
+        return Launch(args, dir_ / (name + ".out"));
+    }
+    // Runs parlo-cli to its end; its output in `out`.
+    int Run(const std::vector<std::string>& args, std::string* out = nullptr) {
+        static std::atomic<int> n{0};
+        Program p = Start(args, "run" + std::to_string(n++));
+        int status = Finish(p);
+        if (out)
+            *out = Slurp(p.out);
+        return status;
+    }
+
+    // Starts parlo-cli sync and waits until it holds the synchronisation
+    // lock, so that what the test does next overlaps the run.
+    Program StartSync(const std::string& name) {
+        Program sync = Start({"sync"}, name);
+        auto end = Clock::now() + 120s;
+        while (Clock::now() < end && Running(sync) &&
+               Slurp(dir_ / "vok.lock").find("Skyvane synchronisation") == std::string::npos)
+            std::this_thread::sleep_for(5ms);
+        return sync;
+    }
+
+    // Records (texts in UTF-8) by state, as a fresh program reads the store.
+    std::vector<parlo::CSmsMessage> Records() {
+        parlo::CMessageStore store(dir_);
+        EXPECT_EQ(store.LoadMessages(), parlo::StoreResult::kOk);
+        std::vector<parlo::CSmsMessage> out;
+        store.ForEach([&](parlo::CSmsMessage& m) {
+            if (m.m_nState != parlo::STATE_PURGED)
+                out.push_back(m);
+        });
+        return out;
+    }
+    std::map<std::string, std::vector<int32_t>> StatesByText() {
+        std::map<std::string, std::vector<int32_t>> out;
+        for (const parlo::CSmsMessage& m : Records())
+            out[platform::ToUtf8(m.m_strText)].push_back(m.m_nState);
+        return out;
+    }
+
+    // Every message of the phone is in the Inbox exactly once.
+    void ExpectPhoneMessagesStoredOnce(const std::map<std::string, std::vector<int32_t>>& texts) {
+        int once = 0;
+        for (int i = 1; i <= kPhoneMessages; ++i) {
+            auto it = texts.find(PhoneText(round_, i));
+            if (it == texts.end()) {
+                ADD_FAILURE() << PhoneText(round_, i) << " is not in the store";
+                continue;
+            }
+            EXPECT_EQ(it->second.size(), 1u) << PhoneText(round_, i) << " is stored "
+                                             << it->second.size() << " times";
+            if (it->second.size() == 1 && (it->second[0] == parlo::STATE_UNREAD ||
+                                           it->second[0] == parlo::STATE_READ))
+                ++once;
+        }
+        EXPECT_EQ(once, kPhoneMessages);
+    }
+
+    // How often each text went out from the phone.
+    std::map<std::string, int> SentTexts() {
+        std::map<std::string, int> out;
+        nlohmann::json state = phone_->ReadState();
+        for (const auto& s : state["sms"]["sent"])
+            ++out[s.value("text", std::string())];
+        return out;
+    }
+
+    std::filesystem::path base_;
+    std::filesystem::path dir_;
+    std::unique_ptr<phonesim::testing::PhonesimProcess> phone_;
+    int round_ = 0;
+};
+
+// Senders queue messages, each with a parlo-cli process of its own, while a
+// synchronisation reads the phone and compacts the store.
+TEST_F(CliConcurrencyTest, SendsDuringASyncAreAllStoredOnce) {
+    constexpr int kSenders = 6, kEach = 8;
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        NewRound(round);
+        ASSERT_FALSE(HasFatalFailure());
+        Program sync = StartSync("sync");
+        std::mutex m;
+        std::set<std::string> queued;
+        std::vector<std::string> refused;
+        std::atomic<int> during{0};
+        std::vector<std::thread> senders;
+        for (int w = 0; w < kSenders; ++w) {
+            senders.emplace_back([&, w] {
+                for (int i = 0; i < kEach; ++i) {
+                    std::string text = "s" + std::to_string(round) + "-" + std::to_string(w) + "-" +
+                                       std::to_string(i);
+                    std::string out;
+                    int status = Run({"send", "+49170555000" + std::to_string(w), text}, &out);
+                    bool sync_ran = Running(sync);
+                    std::lock_guard<std::mutex> g(m);
+                    if (status == 0 && out.find("Queued a message") != std::string::npos) {
+                        queued.insert(text);
+                        during += sync_ran;
+                    } else {
+                        refused.push_back(text + ": " + std::to_string(status) + " " + out);
+                    }
+                }
+            });
+        }
+        for (std::thread& t : senders)
+            t.join();
+        int sync_status = Finish(sync);
+        EXPECT_EQ(sync_status, 0) << Slurp(sync.out);
+        // Nothing to refuse here: every send stores.
+        EXPECT_TRUE(refused.empty()) << refused.front();
+
+        auto texts = StatesByText();
+        int once = 0;
+        for (const std::string& t : queued) {
+            auto it = texts.find(t);
+            ASSERT_NE(it, texts.end()) << t << " said Queued and is gone";
+            EXPECT_EQ(it->second.size(), 1u) << t;
+            if (it->second.size() == 1 && (it->second[0] == parlo::STATE_OUTBOX ||
+                                           it->second[0] == parlo::STATE_SENT))
+                ++once;
+        }
+        EXPECT_EQ(once, kSenders * kEach);
+        ExpectPhoneMessagesStoredOnce(texts);
+        std::cout << "round " << round << ": " << kSenders << " senders x " << kEach << " ("
+                  << during << " while the sync ran) during a " << kPhoneMessages
+                  << "-message sync: " << once << " of " << kSenders * kEach
+                  << " stored once\n";
+
+        // A second run sends what is left, each message once.
+        std::string out;
+        EXPECT_EQ(Run({"sync"}, &out), 0) << out;
+        std::map<std::string, int> sent = SentTexts();
+        for (const std::string& t : queued)
+            EXPECT_EQ(sent[t], 1) << t;
+        texts = StatesByText();
+        for (const std::string& t : queued)
+            EXPECT_EQ(texts[t], std::vector<int32_t>{parlo::STATE_SENT}) << t;
+    }
+}
+
+// Another process deletes and moves stored messages while a synchronisation
+// adds the phone's: the deletions and moves stick, and the new messages are
+// all there.
+TEST_F(CliConcurrencyTest, DeleteAndMoveDuringASyncStick) {
+    constexpr int kOld = 24;
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        NewRound(round);
+        ASSERT_FALSE(HasFatalFailure());
+        std::string out;
+        ASSERT_EQ(Run({"folders", "add", "Kept"}, &out), 0) << out;
+        {
+            // Messages stored before, ids 1 to kOld.
+            parlo::CMessageStore store(dir_);
+            ASSERT_EQ(store.LoadMessages(), parlo::StoreResult::kOk);
+            for (int i = 1; i <= kOld; ++i) {
+                parlo::StoreResult r;
+                store.Add(std::make_unique<parlo::CSmsMessage>(
+                              parlo::STATE_READ, u"+491709999999",
+                              platform::FromUtf8("old-" + std::to_string(i)),
+                              platform::OleDate{45000.0 + i, 0}, 0, parlo::STORAGE_POCKETPC, -1,
+                              -1, 0),
+                          &r);
+                ASSERT_EQ(r, parlo::StoreResult::kOk);
+            }
+        }
+        Program sync = StartSync("sync");
+        int during = 0;
+        // Ids 1-8 deleted, 9-16 moved to "Kept", one command each.
+        for (int i = 1; i <= 16; ++i) {
+            std::vector<std::string> args = i <= 8 ? std::vector<std::string>{"delete"}
+                                                   : std::vector<std::string>{"move", "Kept"};
+            args.push_back(std::to_string(i));
+            EXPECT_EQ(Run(args, &out), 0) << out;
+            during += Running(sync);
+        }
+        EXPECT_EQ(Finish(sync), 0) << Slurp(sync.out);
+
+        std::map<std::string, std::vector<int32_t>> texts;
+        std::set<int32_t> kept_folders;
+        for (const parlo::CSmsMessage& m : Records()) {
+            std::string t = platform::ToUtf8(m.m_strText);
+            texts[t].push_back(m.m_nState);
+            if (t.rfind("old-", 0) == 0 && m.m_nState == parlo::STATE_IN_FOLDER)
+                kept_folders.insert(m.m_nFolderId);
+        }
+        int stuck = 0;
+        for (int i = 1; i <= kOld; ++i) {
+            std::string t = "old-" + std::to_string(i);
+            int32_t want = i <= 8    ? parlo::STATE_DELETED
+                           : i <= 16 ? parlo::STATE_IN_FOLDER
+                                     : parlo::STATE_READ;
+            EXPECT_EQ(texts[t], std::vector<int32_t>{want}) << t;
+            stuck += texts[t] == std::vector<int32_t>{want} && i <= 16;
+        }
+        EXPECT_EQ(kept_folders.size(), 1u);
+        ExpectPhoneMessagesStoredOnce(texts);
+        std::cout << "round " << round << ": 8 deletes and 8 moves (" << during
+                  << " while the sync ran) during a " << kPhoneMessages << "-message sync: "
+                  << stuck << " of 16 stuck\n";
+    }
+}
+
+// A synchronisation killed at some moment, then another one: with "delete
+// after synchronisation" the phone loses only messages that are stored, no
+// message is stored twice, and no Outbox message goes out twice.
+TEST_F(CliConcurrencyTest, AKilledSyncLosesAndRepeatsNothing) {
+    const std::vector<std::chrono::milliseconds> kill_after = {50ms, 400ms, 900ms, 1600ms, 2500ms};
+    for (int round = 1; round <= static_cast<int>(kill_after.size()); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        NewRound(round);
+        ASSERT_FALSE(HasFatalFailure());
+        std::string out;
+        ASSERT_EQ(Run({"options", "delete-after-sync", "on"}, &out), 0) << out;
+        std::vector<std::string> outbox;
+        for (int i = 0; i < 6; ++i) {
+            outbox.push_back("o" + std::to_string(round) + "-" + std::to_string(i));
+            ASSERT_EQ(Run({"send", "+4917055510" + std::to_string(i), outbox.back()}, &out), 0)
+                << out;
+        }
+
+        Program sync = StartSync("killed");
+        std::this_thread::sleep_for(kill_after[round - 1]);
+        bool killed = Running(sync);
+        kill(sync.pid, SIGKILL);
+        Finish(sync);
+
+        // The next run may list messages held because they may have gone
+        // out; it ends all the same.
+        Program again = Start({"sync"}, "again");
+        int again_status = Finish(again);
+        EXPECT_TRUE(again_status == 0 || again_status == 1) << Slurp(again.out);
+
+        auto texts = StatesByText();
+        ExpectPhoneMessagesStoredOnce(texts);
+        std::map<std::string, int> sent = SentTexts();
+        std::map<std::string, int32_t> phone_index;
+        for (const parlo::CSmsMessage& m : Records())
+            phone_index[platform::ToUtf8(m.m_strText)] = m.m_nPhoneIndex;
+        int held = 0, sent_once = 0;
+        for (const std::string& t : outbox) {
+            EXPECT_LE(sent[t], 1) << t << " went out " << sent[t] << " times";
+            sent_once += sent[t] == 1;
+            ASSERT_EQ(texts[t].size(), 1u) << t;
+            int32_t state = texts[t][0];
+            EXPECT_TRUE(state == parlo::STATE_SENT || state == parlo::STATE_OUTBOX) << t;
+            // One that may have gone out is held, not sent again unasked.
+            if (state == parlo::STATE_OUTBOX) {
+                EXPECT_EQ(phone_index[t], -2) << t;
+                ++held;
+            }
+        }
+        // Every message the phone still holds is stored (it was not
+        // deleted because it was not stored).
+        nlohmann::json phone = phone_->ReadState();
+        size_t left = phone["sms"]["storages"]["ME"]["slots"].size();
+        std::cout << "round " << round << ": killed after " << kill_after[round - 1].count()
+                  << " ms" << (killed ? "" : " (had ended)") << "; then " << kPhoneMessages
+                  << " of " << kPhoneMessages << " phone messages checked, " << left
+                  << " left on the phone, " << sent_once << " of " << outbox.size()
+                  << " Outbox messages sent once, " << held << " held as 'may have gone out'\n";
+        if (held > 0) {
+            EXPECT_NE(Slurp(again.out).find("may have gone out"), std::string::npos)
+                << Slurp(again.out);
+        }
+    }
+}
+
+}  // namespace
