@@ -43,7 +43,12 @@ int CCordis::OpenPort(const std::u16string& port) {
     bool ok = device && opened->Open(*device);
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->port = ok ? std::move(opened) : nullptr;
-    m_state->maybe_pdu_mode = false;
+    // A program that ended between "AT+CMGS" and the message body (killed,
+    // or a crash) leaves the phone waiting for the body, where every command
+    // we send is taken for text. Until the phone has answered once, the
+    // line is treated as possibly in that state, so that the resync after a
+    // first time-out ends the body with escape.
+    m_state->maybe_pdu_mode = ok;
     m_bOutOfStep = false;
     return ok ? 1 : 0;
 }

@@ -136,15 +136,34 @@ void CSynchronizer::SynchronizeMessages() {
             continue;
         }
         int push = item.state == STATE_OUTBOX_PUSH ? 1 : 0;
+        // Marked as one that may have gone out before it goes to the phone: a
+        // run that ends in the middle of sending (killed, a crash) leaves it
+        // held in the Outbox, never sent twice unasked. Storing the mark also
+        // takes in what other programs changed: a message deleted or moved
+        // meanwhile is not sent.
+        const int32_t unsent_index = item.phone_index;
+        auto unmark = [unsent_index](CSmsMessage& m) { m.m_nPhoneIndex = unsent_index; };
+        if (ctx_.store->Change(item.rec, [](CSmsMessage& m) {
+                m.m_nPhoneIndex = kFateUnknownIndex;
+            }) != StoreResult::kOk) {
+            ctx_.store->ChangeInMemory(item.rec, unmark);
+            errors.Add(IDS_SEND_FAILED);
+            continue;
+        }
+        CSmsMessage now;
+        if (!ctx_.store->Read(item.rec, &now) ||
+            (now.m_nState != STATE_OUTBOX && now.m_nState != STATE_OUTBOX_PUSH)) {
+            ctx_.store->Change(item.rec, unmark);
+            continue;
+        }
         SendReport report;
         if (!ops_->SendLongSms(item.number, item.text, push, &report)) {
             if (report.fate_unknown) {
-                // Kept in the Outbox and marked, so that it is not sent again
-                // unasked.
-                ctx_.store->Change(item.rec,
-                                   [](CSmsMessage& m) { m.m_nPhoneIndex = kFateUnknownIndex; });
+                // Stays marked, so that it is not sent again unasked.
                 errors.AddFormatted(IDS_FATE_UNKNOWN, {item.number});
             } else {
+                // Nothing went out: sent at the next run.
+                ctx_.store->Change(item.rec, unmark);
                 errors.Add(IDS_SEND_FAILED);
             }
             continue;

@@ -120,7 +120,7 @@ class CliConcurrencyTest : public ::testing::Test {
     // A fresh installation with a phone that holds kPhoneMessages received
     // messages in its memory. Every answer is delayed a little, so that a
     // synchronisation lasts a few seconds.
-    void NewRound(int round) {
+    void NewRound(int round, int send_ms = 0) {
         phone_.reset();
         dir_ = base_ / ("round" + std::to_string(round));
         std::filesystem::create_directories(dir_);
@@ -131,17 +131,17 @@ class CliConcurrencyTest : public ::testing::Test {
         state["sms"]["storages"]["ME"]["size"] = kPhoneMessages + 10;
         nlohmann::json slots = nlohmann::json::array();
         for (int i = 1; i <= kPhoneMessages; ++i) {
-            slots.push_back({{"index", i},
-                             {"status", 1},
-                             {"pdu", phonesim::testing::MakeDeliverPdu("+491701234567",
-                                                                       PhoneText(round, i))}});
+            slots.push_back(
+                {{"index", i},
+                 {"status", 1},
+                 {"pdu", phonesim::testing::MakeDeliverPdu("+491701234567", PhoneText(round, i))}});
         }
         state["sms"]["storages"]["ME"]["slots"] = slots;
         ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", state));
         phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
-        ASSERT_TRUE(phone_->Start(dir_ / "phone.json", {"--register", "Phonesim", "--alias",
-                                                        "COM3:", "--send-ms", "0", "--delay-ms",
-                                                        "8"}));
+        ASSERT_TRUE(phone_->Start(dir_ / "phone.json",
+                                  {"--register", "Phonesim", "--alias", "COM3:", "--send-ms",
+                                   std::to_string(send_ms), "--delay-ms", "8"}));
         round_ = round;
     }
 
@@ -196,10 +196,10 @@ class CliConcurrencyTest : public ::testing::Test {
                 ADD_FAILURE() << PhoneText(round_, i) << " is not in the store";
                 continue;
             }
-            EXPECT_EQ(it->second.size(), 1u) << PhoneText(round_, i) << " is stored "
-                                             << it->second.size() << " times";
-            if (it->second.size() == 1 && (it->second[0] == parlo::STATE_UNREAD ||
-                                           it->second[0] == parlo::STATE_READ))
+            EXPECT_EQ(it->second.size(), 1u)
+                << PhoneText(round_, i) << " is stored " << it->second.size() << " times";
+            if (it->second.size() == 1 &&
+                (it->second[0] == parlo::STATE_UNREAD || it->second[0] == parlo::STATE_READ))
                 ++once;
         }
         EXPECT_EQ(once, kPhoneMessages);
@@ -265,16 +265,15 @@ TEST_F(CliConcurrencyTest, SendsDuringASyncAreAllStoredOnce) {
             auto it = texts.find(t);
             ASSERT_NE(it, texts.end()) << t << " said Queued and is gone";
             EXPECT_EQ(it->second.size(), 1u) << t;
-            if (it->second.size() == 1 && (it->second[0] == parlo::STATE_OUTBOX ||
-                                           it->second[0] == parlo::STATE_SENT))
+            if (it->second.size() == 1 &&
+                (it->second[0] == parlo::STATE_OUTBOX || it->second[0] == parlo::STATE_SENT))
                 ++once;
         }
         EXPECT_EQ(once, kSenders * kEach);
         ExpectPhoneMessagesStoredOnce(texts);
         std::cout << "round " << round << ": " << kSenders << " senders x " << kEach << " ("
                   << during << " while the sync ran) during a " << kPhoneMessages
-                  << "-message sync: " << once << " of " << kSenders * kEach
-                  << " stored once\n";
+                  << "-message sync: " << once << " of " << kSenders * kEach << " stored once\n";
 
         // A second run sends what is left, each message once.
         std::string out;
@@ -305,12 +304,12 @@ TEST_F(CliConcurrencyTest, DeleteAndMoveDuringASyncStick) {
             ASSERT_EQ(store.LoadMessages(), parlo::StoreResult::kOk);
             for (int i = 1; i <= kOld; ++i) {
                 parlo::StoreResult r;
-                store.Add(std::make_unique<parlo::CSmsMessage>(
-                              parlo::STATE_READ, u"+491709999999",
-                              platform::FromUtf8("old-" + std::to_string(i)),
-                              platform::OleDate{45000.0 + i, 0}, 0, parlo::STORAGE_POCKETPC, -1,
-                              -1, 0),
-                          &r);
+                store.Add(
+                    std::make_unique<parlo::CSmsMessage>(
+                        parlo::STATE_READ, u"+491709999999",
+                        platform::FromUtf8("old-" + std::to_string(i)),
+                        platform::OleDate{45000.0 + i, 0}, 0, parlo::STORAGE_POCKETPC, -1, -1, 0),
+                    &r);
                 ASSERT_EQ(r, parlo::StoreResult::kOk);
             }
         }
@@ -346,19 +345,27 @@ TEST_F(CliConcurrencyTest, DeleteAndMoveDuringASyncStick) {
         EXPECT_EQ(kept_folders.size(), 1u);
         ExpectPhoneMessagesStoredOnce(texts);
         std::cout << "round " << round << ": 8 deletes and 8 moves (" << during
-                  << " while the sync ran) during a " << kPhoneMessages << "-message sync: "
-                  << stuck << " of 16 stuck\n";
+                  << " while the sync ran) during a " << kPhoneMessages
+                  << "-message sync: " << stuck << " of 16 stuck\n";
     }
 }
 
 // A synchronisation killed at some moment, then another one: with "delete
 // after synchronisation" the phone loses only messages that are stored, no
-// message is stored twice, and no Outbox message goes out twice.
+// message is stored twice, and no Outbox message goes out twice. Besides
+// moments in time, the run is killed while the phone transmits an Outbox
+// message and has not answered yet.
 TEST_F(CliConcurrencyTest, AKilledSyncLosesAndRepeatsNothing) {
-    const std::vector<std::chrono::milliseconds> kill_after = {50ms, 400ms, 900ms, 1600ms, 2500ms};
-    for (int round = 1; round <= static_cast<int>(kill_after.size()); ++round) {
+    struct KillPoint {
+        std::chrono::milliseconds after;
+        size_t sent;  // or when the phone has sent this many
+    };
+    const std::vector<KillPoint> points = {{50ms, 0},   {400ms, 0}, {900ms, 0}, {1600ms, 0},
+                                           {2500ms, 0}, {0ms, 1},   {0ms, 4}};
+    for (int round = 1; round <= static_cast<int>(points.size()); ++round) {
+        const KillPoint& point = points[round - 1];
         SCOPED_TRACE("round " + std::to_string(round));
-        NewRound(round);
+        NewRound(round, point.sent ? 1500 : 0);
         ASSERT_FALSE(HasFatalFailure());
         std::string out;
         ASSERT_EQ(Run({"options", "delete-after-sync", "on"}, &out), 0) << out;
@@ -370,7 +377,14 @@ TEST_F(CliConcurrencyTest, AKilledSyncLosesAndRepeatsNothing) {
         }
 
         Program sync = StartSync("killed");
-        std::this_thread::sleep_for(kill_after[round - 1]);
+        if (point.sent) {
+            auto end = Clock::now() + 120s;
+            while (Clock::now() < end && Running(sync) &&
+                   phone_->ReadState()["sms"]["sent"].size() < point.sent)
+                std::this_thread::sleep_for(10ms);
+        } else {
+            std::this_thread::sleep_for(point.after);
+        }
         bool killed = Running(sync);
         kill(sync.pid, SIGKILL);
         Finish(sync);
@@ -404,11 +418,14 @@ TEST_F(CliConcurrencyTest, AKilledSyncLosesAndRepeatsNothing) {
         // deleted because it was not stored).
         nlohmann::json phone = phone_->ReadState();
         size_t left = phone["sms"]["storages"]["ME"]["slots"].size();
-        std::cout << "round " << round << ": killed after " << kill_after[round - 1].count()
-                  << " ms" << (killed ? "" : " (had ended)") << "; then " << kPhoneMessages
-                  << " of " << kPhoneMessages << " phone messages checked, " << left
-                  << " left on the phone, " << sent_once << " of " << outbox.size()
-                  << " Outbox messages sent once, " << held << " held as 'may have gone out'\n";
+        std::cout << "round " << round << ": killed "
+                  << (point.sent
+                          ? "while the phone sent Outbox message " + std::to_string(point.sent)
+                          : "after " + std::to_string(point.after.count()) + " ms")
+                  << (killed ? "" : " (had ended)") << "; then " << kPhoneMessages << " of "
+                  << kPhoneMessages << " phone messages checked, " << left << " left on the phone, "
+                  << sent_once << " of " << outbox.size() << " Outbox messages sent once, " << held
+                  << " held as 'may have gone out'\n";
         if (held > 0) {
             EXPECT_NE(Slurp(again.out).find("may have gone out"), std::string::npos)
                 << Slurp(again.out);
