@@ -350,6 +350,51 @@ TEST_F(CliConcurrencyTest, DeleteAndMoveDuringASyncStick) {
     }
 }
 
+// Outbox messages that another process deletes while the synchronisation
+// sends the ones before them are not sent: the deletion sticks.
+TEST_F(CliConcurrencyTest, OutboxMessagesDeletedDuringASyncAreNotSent) {
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // The phone takes 1.5 s to transmit each message.
+        NewRound(round, 1500);
+        ASSERT_FALSE(HasFatalFailure());
+        std::string out;
+        std::vector<std::string> outbox;
+        for (int i = 0; i < 6; ++i) {
+            outbox.push_back("d" + std::to_string(round) + "-" + std::to_string(i));
+            ASSERT_EQ(Run({"send", "+4917055520" + std::to_string(i), outbox.back()}, &out), 0)
+                << out;
+        }
+        Program sync = StartSync("sync");
+        auto end = Clock::now() + 120s;
+        while (Clock::now() < end && Running(sync) && phone_->ReadState()["sms"]["sent"].size() < 1)
+            std::this_thread::sleep_for(10ms);
+        // Ids 4 to 6 are the last three of the Outbox.
+        for (int id = 4; id <= 6; ++id)
+            EXPECT_EQ(Run({"delete", std::to_string(id)}, &out), 0) << out;
+        // The sync reaches the fourth message after three transmissions.
+        bool in_time = phone_->ReadState()["sms"]["sent"].size() < 4;
+        EXPECT_EQ(Finish(sync), 0) << Slurp(sync.out);
+
+        std::map<std::string, int> sent = SentTexts();
+        auto texts = StatesByText();
+        int went_out = 0;
+        for (int i = 0; i < 6; ++i) {
+            const std::string& t = outbox[i];
+            int32_t want = i < 3 ? parlo::STATE_SENT : parlo::STATE_DELETED;
+            EXPECT_EQ(texts[t], std::vector<int32_t>{want}) << t;
+            if (in_time) {
+                EXPECT_EQ(sent[t], i < 3 ? 1 : 0) << t;
+            }
+            went_out += sent[t];
+        }
+        ExpectPhoneMessagesStoredOnce(texts);
+        std::cout << "round " << round << ": 3 of 6 Outbox messages deleted while the sync sent"
+                  << (in_time ? "" : " (too late to check the phone)") << "; " << went_out
+                  << " went out\n";
+    }
+}
+
 // A synchronisation killed at some moment, then another one: with "delete
 // after synchronisation" the phone loses only messages that are stored, no
 // message is stored twice, and no Outbox message goes out twice. Besides
