@@ -3,8 +3,6 @@
 // hand-off file and the single instance. The phone is the simulated one.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -33,13 +31,12 @@
 #include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/contacts/handoff_file.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/testing/temp_dir.h"
 #include "qtsupport/layout_check.h"
 #include "qtsupport/message_prompt.h"
 #include "qtsupport/screenshot.h"
 #include "tools/phonesim/testing/phonesim_process.h"
-
-extern char** environ;
 
 namespace parlo {
 namespace {
@@ -576,27 +573,11 @@ TEST_F(MainWindow, TheWindowsCommandsOpenTheRealComposeDialog) {
     EXPECT_TRUE(prompt.texts().empty());
 }
 
-// Runs parlo-cli as another program on this installation; its exit status.
-int RunCli(std::vector<std::string> args) {
-    std::string program = (platform::BinDir() / "parlo-cli").string();
-    args.insert(args.begin(), {program, "--yes"});
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs parlo-cli as another program on this installation; true when it
+// ended with status 0.
+bool RunCli(std::vector<std::string> args) {
+    args.insert(args.begin(), "--yes");
+    return platform::RunCapture(platform::BinDir() / "parlo-cli", args, 120000).has_value();
 }
 
 TEST_F(MainWindow, WhatOtherProgramsChangeShowsWithoutARestart) {
@@ -613,25 +594,25 @@ TEST_F(MainWindow, WhatOtherProgramsChangeShowsWithoutARestart) {
     };
 
     // A script queues a message: it shows in the Outbox.
-    ASSERT_EQ(RunCli({"send", "+491701234567", "from a script"}), 0);
+    ASSERT_TRUE(RunCli({"send", "+491701234567", "from a script"}));
     ASSERT_TRUE(WaitUntil([&] { return Model(VIEW_OUTBOX)->rowCount() == 1; }));
     EXPECT_EQ(Model(VIEW_OUTBOX)->CopyAt(0)->m_strText, u"from a script");
     EXPECT_EQ(Model(VIEW_OUTBOX)->CopyAt(0)->m_strNumber, u"+491701234567");
 
     // Read there: the row changes where it is, the same record.
-    ASSERT_EQ(RunCli({"read", "1"}), 0);
+    ASSERT_TRUE(RunCli({"read", "1"}));
     ASSERT_TRUE(WaitUntil([&] { return state_in(inbox, first) == STATE_READ; }));
     EXPECT_EQ(inbox->RowOf(first), 0);
     EXPECT_EQ(inbox->rowCount(), 2);
 
     // Deleted there: the row leaves the Inbox for the Recycle Bin.
-    ASSERT_EQ(RunCli({"delete", "2"}), 0);
+    ASSERT_TRUE(RunCli({"delete", "2"}));
     ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(second) < 0; }));
     EXPECT_EQ(state_in(Model(VIEW_RECYCLE), second), STATE_DELETED);
     EXPECT_EQ(second->m_nState, STATE_DELETED);
 
     // Moved there: into the user folder, the same record.
-    ASSERT_EQ(RunCli({"move", "Work", "1"}), 0);
+    ASSERT_TRUE(RunCli({"move", "Work", "1"}));
     ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(first) < 0; }));
     CSmsMessage copy;
     ASSERT_TRUE(Doc().m_store.Read(first, &copy));
