@@ -37,17 +37,6 @@ void AddLine(std::u16string* out, const std::u16string& line) {
 }
 
 // The program that runs as `pid`: its executable's name, else its comm.
-std::string ProgramOf(pid_t pid) {
-    std::string proc = "/proc/" + std::to_string(pid);
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink(proc + "/exe", ec);
-    if (!ec && !exe.filename().empty())
-        return exe.filename().string();
-    std::ifstream in(proc + "/comm");
-    std::string comm;
-    std::getline(in, comm);
-    return comm;
-}
 
 }  // namespace
 
@@ -75,14 +64,7 @@ std::u16string LockHolderHint(const std::filesystem::path& dir) {
 }
 
 std::u16string SyncHolderHint(const SyncHolder& holder) {
-    std::string who;
-    if (holder.pid == ::getpid()) {
-        who = "in this program";
-    } else {
-        std::string program = ProgramOf(holder.pid);
-        who = (program.empty() ? std::string("process ") : program + ", process ") +
-              std::to_string(holder.pid);
-    }
+    const std::string who = SyncHolderName(holder);
     switch (holder.kind) {
         case SyncKind::kPhonebook:
             return platform::FromUtf8("The phonebook is being synchronised (" + who +

@@ -21,8 +21,24 @@ constexpr int kBlockSize = 10;
 constexpr int kReadAttempts = 3;
 constexpr size_t kMaxNarrow = 199;
 
-// Another synchronisation of this suite holds the phone.
-const char16_t kBusyText[] = u"A synchronization is running already. Try again when it has ended.";
+// Another synchronisation of this suite holds the phone: what it is, and
+// which program runs it, when the lock's mark says so.
+std::u16string BusyText(const std::filesystem::path& data_dir) {
+    std::u16string text = u"A synchronization is running already. Try again when it has ended.";
+    std::optional<SyncHolder> holder = CSyncLock::Holder(data_dir);
+    if (!holder)
+        return text;
+    const std::string who = SyncHolderName(*holder);
+    switch (holder->kind) {
+        case SyncKind::kMessages:
+            return text + platform::FromUtf8("\nThe messages are being synchronised (" + who + ").");
+        case SyncKind::kPhonebook:
+            return text + platform::FromUtf8("\nThe phonebook is being synchronised (" + who + ").");
+        case SyncKind::kCall:
+            return text + platform::FromUtf8("\nThe phone is dialling a number (" + who + ").");
+    }
+    return text;
+}
 
 bool IsSpace(char16_t c) {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
@@ -589,7 +605,7 @@ PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncCo
     CSyncLock lock;
     if (!lock.Acquire(ctx.data_dir, SyncKind::kPhonebook)) {
         if (CSyncLock::HeldBySync(ctx.data_dir)) {
-            prompt.MessageBox(kBusyText);
+            prompt.MessageBox(BusyText(ctx.data_dir));
             return PhonebookSyncResult::kBusy;
         }
         prompt.MessageBox(strings.Load(65071));
@@ -711,7 +727,7 @@ bool CallNumber(std::u16string_view number, const std::filesystem::path& data_di
     // The port belongs to one user at a time, as for a synchronisation.
     CSyncLock lock;
     if (!lock.Acquire(data_dir, SyncKind::kCall)) {
-        prompt.MessageBox(CSyncLock::HeldBySync(data_dir) ? std::u16string(kBusyText)
+        prompt.MessageBox(CSyncLock::HeldBySync(data_dir) ? BusyText(data_dir)
                                                           : strings.Load(65071));
         return false;
     }

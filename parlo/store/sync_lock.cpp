@@ -60,7 +60,29 @@ Mark ReadMark(const std::filesystem::path& file, SyncHolder* holder) {
     return Mark::kFound;
 }
 
+// The program of a running process: its executable's name, else its
+// command name; empty when neither can be read.
+std::string ProgramOf(pid_t pid) {
+    std::string proc = "/proc/" + std::to_string(pid);
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink(proc + "/exe", ec);
+    if (!ec && !exe.filename().empty())
+        return exe.filename().string();
+    std::ifstream in(proc + "/comm");
+    std::string comm;
+    std::getline(in, comm);
+    return comm;
+}
+
 }  // namespace
+
+std::string SyncHolderName(const SyncHolder& holder) {
+    if (holder.pid == ::getpid())
+        return "in this program";
+    std::string program = ProgramOf(holder.pid);
+    return (program.empty() ? std::string("process ") : program + ", process ") +
+           std::to_string(holder.pid);
+}
 
 bool CSyncLock::Acquire(const std::filesystem::path& dir, SyncKind kind) {
     if (file_.is_open())

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "platform/exclusive_file.h"
 
@@ -23,6 +24,10 @@ struct SyncHolder {
     pid_t pid = 0;
     SyncKind kind = SyncKind::kMessages;
 };
+
+// Names the holder for a message: "in this program", or the program and its
+// process ("parlo-cli, process 4711").
+std::string SyncHolderName(const SyncHolder& holder);
 
 class CSyncLock {
   public:

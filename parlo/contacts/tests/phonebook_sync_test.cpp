@@ -380,8 +380,10 @@ TEST_F(PhonebookSyncTest, ASecondSynchronisationIsNotTheInternetConnection) {
     CSyncLock running;
     ASSERT_TRUE(running.Acquire(tmp_.path()));
     EXPECT_EQ(Sync(), PhonebookSyncResult::kBusy);
+    // The lock's mark names the run that holds it.
     EXPECT_EQ(prompt_.texts().back(),
-              u"A synchronization is running already. Try again when it has ended.");
+              u"A synchronization is running already. Try again when it has ended.\n"
+              u"The messages are being synchronised (in this program).");
     EXPECT_TRUE(phone_.log.empty());
     running.Release();
     EXPECT_EQ(Sync(), PhonebookSyncResult::kCompleted);
