@@ -116,8 +116,10 @@ void CSynchronizer::SynchronizeMessages() {
         return;
     }
 
-    // Outbox and deletion pass, in list order. The fields are copied under the
+    // Outbox and deletion pass, in list order. What other programs queued or
+    // changed up to now is part of this run. The fields are copied under the
     // store's lock; the user interface may change records meanwhile.
+    ctx_.store->TakeInChanges();
     std::vector<OutboxItem> work;
     ctx_.store->ForEach([&work](CSmsMessage& m) {
         if (m.m_nState == STATE_OUTBOX || m.m_nState == STATE_OUTBOX_PUSH ||

@@ -175,6 +175,23 @@ TEST_F(SyncTest, CancelledWipeQuestionPlacesNoOrder) {
     EXPECT_EQ(prompt_.texts().size(), 1u);
 }
 
+TEST_F(SyncTest, ARunSendsWhatAnotherProgramQueuedJustBeforeIt) {
+    StartPhone();
+    CMessageStore other(dir_);
+    ASSERT_EQ(other.LoadMessages(), StoreResult::kOk);
+    StoreResult r;
+    other.Add(std::make_unique<CSmsMessage>(STATE_OUTBOX, u"+491708888888", u"from a script",
+                                            platform::OleDate::Now(), 0, STORAGE_POCKETPC, -1, -1,
+                                            0),
+              &r);
+    ASSERT_EQ(r, StoreResult::kOk);
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(SentCount(), 1u);
+    ASSERT_EQ(InState(STATE_SENT).size(), 1u);
+    EXPECT_EQ(InState(STATE_SENT)[0]->m_strText, u"from a script");
+}
+
 TEST_F(SyncTest, ConnectionListedUnderCom3IsTakenWithoutConfiguration) {
     StartPhone();
     platform::Registry registry = platform::Registry::Device();
