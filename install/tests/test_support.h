@@ -3,9 +3,6 @@
 
 #include <signal.h>
 
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QTest>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,26 +11,15 @@
 #include <string>
 
 #include "platform/testing/temp_dir.h"
+#include "qtsupport/testing/qt_test_util.h"
 
 namespace install_test {
 
-inline QApplication* App() {
-    static int argc = 1;
-    static char name[] = "install_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return app;
-}
+using qtsupport::testing::App;
 
 // Runs the event loop until `done` holds; false after `ms` milliseconds.
 inline bool WaitUntil(const std::function<bool()>& done, int ms = 30000) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return qtsupport::testing::WaitUntil(done, ms);
 }
 
 using skyvane::testing::TempDir;

@@ -23,7 +23,6 @@
 
 #include "cordis/cordis.h"
 #include "parlo/app/parlo_doc.h"
-#include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/app/qt/contact_lists.h"
 #include "parlo/app/qt/contacts_select_dialog.h"
 #include "parlo/app/qt/group_define_dialog.h"
@@ -36,13 +35,14 @@
 #include "platform/text.h"
 #include "qtsupport/layout_check.h"
 #include "qtsupport/screenshot.h"
+#include "qtsupport/testing/qt_test_util.h"
 #include "tools/phonesim/testing/phonesim_process.h"
 
 namespace parlo {
 namespace {
 
-using qt_testing::App;
-using qt_testing::WaitUntil;
+using qtsupport::testing::App;
+using qtsupport::testing::WaitUntil;
 
 template <typename T>
 T* Find(QWidget* root, const char* name) {

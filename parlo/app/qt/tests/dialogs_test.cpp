@@ -18,7 +18,6 @@
 #include <QTreeWidget>
 
 #include "parlo/app/parlo_doc.h"
-#include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/app/qt/compose_dialog.h"
 #include "parlo/app/qt/folder_choice_dialog.h"
 #include "parlo/app/qt/folders_dialog.h"
@@ -28,11 +27,12 @@
 #include "platform/prompt.h"
 #include "qtsupport/layout_check.h"
 #include "qtsupport/screenshot.h"
+#include "qtsupport/testing/qt_test_util.h"
 
 namespace parlo {
 namespace {
 
-using qt_testing::App;
+using qtsupport::testing::App;
 
 using platform::Answer;
 

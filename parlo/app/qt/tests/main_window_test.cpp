@@ -28,7 +28,6 @@
 #include "parlo/app/qt/main_frame.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
-#include "parlo/app/qt/tests/qt_test_util.h"
 #include "parlo/contacts/handoff_file.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -36,13 +35,14 @@
 #include "qtsupport/layout_check.h"
 #include "qtsupport/message_prompt.h"
 #include "qtsupport/screenshot.h"
+#include "qtsupport/testing/qt_test_util.h"
 #include "tools/phonesim/testing/phonesim_process.h"
 
 namespace parlo {
 namespace {
 
-using qt_testing::App;
-using qt_testing::WaitUntil;
+using qtsupport::testing::App;
+using qtsupport::testing::WaitUntil;
 
 // Records what the main window asks of its dialogs.
 class RecordingDialogs : public IParloDialogs {

@@ -1,5 +1,5 @@
-// What the client's Qt tests share: the test program's one application
-// object, and waiting for a condition while the event loop runs.
+// What the Qt tests of every program share: the test program's one
+// application object, and waiting for a condition while the event loop runs.
 #pragma once
 
 #include <QApplication>
@@ -7,7 +7,7 @@
 #include <QTest>
 #include <functional>
 
-namespace parlo::qt_testing {
+namespace qtsupport::testing {
 
 // Made on first use; every test of the program shares it.
 inline QApplication* App() {
@@ -30,4 +30,4 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms = 120000) {
     return true;
 }
 
-}  // namespace parlo::qt_testing
+}  // namespace qtsupport::testing
