@@ -10,6 +10,7 @@
 #include "parlo/store/tests/test_util.h"
 #include "platform/ports.h"
 #include "platform/process.h"
+#include "platform/testing/faulty_env.h"
 
 namespace parlo {
 namespace {
@@ -70,6 +71,30 @@ TEST_F(DocOps, SendingADraftMovesItToTheBinButNotWhenTheMessageWasNotStored) {
     EXPECT_EQ(r.not_stored, std::vector<std::u16string>{u"+4922"});
     EXPECT_EQ(kept->m_nState, STATE_DRAFT);
     EXPECT_FALSE(prompt.texts().empty());  // "Save failed."
+}
+
+// A draft to several numbers whose message to one of them was not stored
+// stays a draft, whichever of the numbers failed.
+TEST_F(DocOps, ADraftStaysWhenTheMessageToOneOfItsNumbersWasNotStored) {
+    int partial = 0;
+    for (int nth = 1; nth <= 8; ++nth) {
+        SCOPED_TRACE("failing open " + std::to_string(nth));
+        CSmsMessage* draft = doc->AddDraft(u"+4911;+4922;+4933", u"three").rec;
+        ASSERT_NE(draft, nullptr);
+        CParloDoc::SendResult r;
+        {
+            platform::testing::FaultyEnv env;
+            env.FailNth(platform::testing::FaultyEnv::Op::kOpen, nth);
+            r = doc->Send(u"+4911;+4922;+4933", u"three", false, VIEW_DRAFT, draft);
+        }
+        EXPECT_EQ(r.queued + static_cast<int>(r.not_stored.size()), 3);
+        if (!r.not_stored.empty()) {
+            EXPECT_EQ(draft->m_nState, STATE_DRAFT);
+            partial += r.queued > 0;
+        }
+    }
+    // Some of the failure points hit one message of several.
+    EXPECT_GT(partial, 0);
 }
 
 TEST_F(DocOps, MarksAndMovingTheMarkedOrElseTheSelectedRecords) {

@@ -478,4 +478,75 @@ TEST_F(CliConcurrencyTest, AKilledSyncLosesAndRepeatsNothing) {
     }
 }
 
+// A message whose send the phone never confirmed may have gone out: it is
+// held in the Outbox until the user releases it with parlo-cli release, and
+// only then goes out again.
+TEST_F(CliConcurrencyTest, AHeldMessageGoesOutOnlyAfterRelease) {
+    // The phone takes ten minutes to confirm a send: the run is killed while
+    // it waits, after the message was marked as on its way.
+    NewRound(1, 600000);
+    ASSERT_FALSE(HasFatalFailure());
+    std::string out;
+    ASSERT_EQ(Run({"send", "+491709999999", "held one"}, &out), 0) << out;
+    ASSERT_EQ(Run({"send", "+491708888888", "ordinary one"}, &out), 0) << out;
+    ASSERT_EQ(Run({"release"}, &out), 0) << out;
+    EXPECT_NE(out.find("No message is held in the Outbox."), std::string::npos) << out;
+
+    Program sync = StartSync("sync");
+    auto on_its_way = [&] {
+        for (const parlo::CSmsMessage& m : Records()) {
+            if (platform::ToUtf8(m.m_strText) == "held one" && m.m_nPhoneIndex == -2)
+                return true;
+        }
+        return false;
+    };
+    auto end = Clock::now() + 120s;
+    while (Clock::now() < end && Running(sync) && !on_its_way())
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(Running(sync)) << Slurp(sync.out);
+    kill(sync.pid, SIGKILL);
+    Finish(sync);
+
+    // Listed as held, with the id to release it by.
+    ASSERT_EQ(Run({"release"}, &out), 0) << out;
+    EXPECT_NE(out.find("Held in the Outbox"), std::string::npos) << out;
+    EXPECT_NE(out.find("held one"), std::string::npos) << out;
+    EXPECT_EQ(out.find("ordinary one"), std::string::npos) << out;
+    std::string id;
+    {
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("held one") != std::string::npos) {
+                std::istringstream words(line);
+                words >> id;
+            }
+        }
+    }
+    ASSERT_FALSE(id.empty()) << out;
+
+    // A phone that answers at once now; the held message still does not go
+    // out, and the run says why.
+    phone_->Stop();
+    phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
+    ASSERT_TRUE(phone_->Start(dir_ / "phone.json",
+                              {"--register", "Phonesim", "--alias", "COM3:", "--send-ms", "0"}));
+    const int before = SentTexts()["held one"];
+    EXPECT_NE(Run({"sync"}, &out), 0) << out;
+    EXPECT_NE(out.find("may have gone out already"), std::string::npos) << out;
+    EXPECT_EQ(SentTexts()["held one"], before);
+    EXPECT_EQ(SentTexts()["ordinary one"], 1);
+
+    EXPECT_NE(Run({"release", "999999"}, &out), 0) << out;
+    ASSERT_EQ(Run({"release", id}, &out), 0) << out;
+    EXPECT_NE(out.find("Released message"), std::string::npos) << out;
+    EXPECT_NE(Run({"release", id}, &out), 0) << out;
+    EXPECT_NE(out.find("is not held"), std::string::npos) << out;
+
+    ASSERT_EQ(Run({"sync"}, &out), 0) << out;
+    EXPECT_EQ(SentTexts()["held one"], before + 1);
+    EXPECT_EQ(StatesByText()["held one"], std::vector<int32_t>{parlo::STATE_SENT});
+    ASSERT_EQ(Run({"release"}, &out), 0) << out;
+    EXPECT_NE(out.find("No message is held in the Outbox."), std::string::npos) << out;
+}
+
 }  // namespace
