@@ -83,6 +83,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/platfor
   ${PROJECT_SOURCE_DIR}/docs/cordis.md ${PROJECT_SOURCE_DIR}/docs/sync.md
   DESTINATION share/doc/skyvane)
 
+include(${CMAKE_CURRENT_LIST_DIR}/InstallUpdater.cmake)
+
 # The Debian package: scripts/package.sh.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME skyvane)

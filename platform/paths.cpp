@@ -73,6 +73,11 @@ fs::path DeviceRoot() {
     return InstallDir();
 }
 
+bool DeviceRootExists() {
+    std::error_code ec;
+    return fs::is_directory(RootWithoutRegistry(), ec);
+}
+
 fs::path DevicePath(std::string_view handheld_path) {
     bool absolute = !handheld_path.empty() && (handheld_path[0] == '\\' || handheld_path[0] == '/');
     fs::path out = absolute ? DeviceRoot() : InstallDir();

@@ -18,6 +18,9 @@ std::filesystem::path InstallDir();
 // Created on first use.
 std::filesystem::path DeviceRoot();
 
+// Whether the device root exists already; creates nothing.
+bool DeviceRootExists();
+
 // Maps a handheld path to a file: "\a\b" names DeviceRoot()/a/b, a relative
 // "a\b" names InstallDir()/a/b. Backslashes and slashes both separate.
 std::filesystem::path DevicePath(std::string_view handheld_path);

@@ -26,9 +26,15 @@ int Download(Engine& engine, std::ostream& out) {
         cv.notify_all();
     });
     std::unique_lock<std::mutex> lock(mutex);
+    std::string last;
     while (!cv.wait_for(lock, std::chrono::milliseconds(500), [&] { return done; })) {
         int percent = engine.ProgressTick();
-        out << "Download: " << engine.progress_label() << " " << percent << "%\n";
+        // A line only when the progress moved.
+        std::string line =
+            "Download: " + engine.progress_label() + " " + std::to_string(percent) + "%";
+        if (line != last)
+            out << line << "\n";
+        last = line;
     }
     lock.unlock();
     worker.join();
@@ -40,11 +46,23 @@ int Fail(Engine& engine, std::ostream& out) {
     return engine.refused() ? BATCH_REFUSED : BATCH_ERROR;
 }
 
+// After an installation: says when the list was taken without verification.
+void SayUnverified(const Engine& engine, std::ostream& out) {
+    if (engine.list_unverified())
+        out << platform::ToUtf8(Engine::Text(65046)) << "\n";
+}
+
 }  // namespace
 
 int RunBatch(const std::string& command_line, Config config, std::ostream& out) {
     config.batch = true;
     config.pause_ms = 0;
+    // A command line without an application or its directory changes
+    // nothing, not even the log.
+    if (!CommandLineUsable(command_line, config)) {
+        out << "usage: updater --batch -app:NAME -path:DIRECTORY\n";
+        return BATCH_USAGE;
+    }
     Engine engine(config);
     engine.on_status = [&out](const std::u16string& text) {
         out << platform::ToUtf8(text) << "\n";
@@ -86,6 +104,7 @@ int RunBatch(const std::string& command_line, Config config, std::ostream& out) 
                 return BATCH_ERROR;
             }
             out << "The updater's new files were handed to SelfUpdate\n";
+            SayUnverified(engine, out);
             return BATCH_HANDED_OVER;
         case Outcome::kFiles:
             break;
@@ -103,9 +122,11 @@ int RunBatch(const std::string& command_line, Config config, std::ostream& out) 
         return Fail(engine, out);
     if (engine.install_mode() == InstallMode::kReset) {
         out << platform::ToUtf8(Engine::Text(65019)) << "\n";
+        SayUnverified(engine, out);
         return BATCH_RESTART_NEEDED;
     }
     out << platform::ToUtf8(Engine::Text(65016)) << "\n";
+    SayUnverified(engine, out);
     return BATCH_UPDATED;
 }
 

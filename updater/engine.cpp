@@ -1,11 +1,10 @@
 #include "updater/engine.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <thread>
 
@@ -13,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "updater/place.h"
 #include "updater/postreset.h"
 #include "updater_strings.h"
 
@@ -37,51 +37,6 @@ std::string Lower(std::string s) {
 std::string EnvOr(const char* name, std::string fallback) {
     const char* value = std::getenv(name);
     return value && *value ? std::string(value) : fallback;
-}
-
-// Moves `from` over `to`, across file systems too. The new file keeps the
-// permissions of the one it replaces; a new program file becomes executable.
-bool MoveFile(const fs::path& from, const fs::path& to, bool program) {
-    std::error_code ec;
-    fs::create_directories(to.parent_path(), ec);
-    struct stat old_stat {};
-    bool had_old = ::stat(to.c_str(), &old_stat) == 0 && S_ISREG(old_stat.st_mode);
-    if (had_old) {
-        ::chmod(from.c_str(), old_stat.st_mode & 07777);
-    } else if (program) {
-        ::chmod(from.c_str(), 0755);
-    }
-    fs::remove(to, ec);
-    fs::rename(from, to, ec);
-    if (!ec)
-        return true;
-    ec.clear();
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec)
-        return false;
-    if (had_old)
-        ::chmod(to.c_str(), old_stat.st_mode & 07777);
-    if (!had_old && program)
-        ::chmod(to.c_str(), 0755);
-    fs::remove(from, ec);
-    return true;
-}
-
-std::string DesktopExecQuote(const std::string& path) {
-    // Quoted argument of an Exec key: escape ", `, $ and \ inside the quotes,
-    // then the backslashes again for the desktop file's string value.
-    std::string quoted = "\"";
-    for (char c : path) {
-        if (c == '"' || c == '`' || c == '$') {
-            quoted += "\\\\";  // one escaping backslash, itself escaped
-        } else if (c == '\\') {
-            quoted += "\\\\\\\\";  // the backslash escaped twice
-            continue;
-        }
-        quoted += c;
-    }
-    quoted += '"';
-    return quoted;
 }
 
 }  // namespace
@@ -139,33 +94,6 @@ fs::path PendingSumsFile() {
     return LocalPath(UpdaterDirText()) / "postresetcopy.sum";
 }
 
-std::string UpdaterDirText() {
-    return EnvOr("SKYVANE_UPDATER_DIR", platform::BinDir().string());
-}
-
-fs::path AutostartFile() {
-    std::string home = EnvOr("HOME", "/");
-    fs::path config = EnvOr("XDG_CONFIG_HOME", (fs::path(home) / ".config").string());
-    return config / "autostart" / "skyvane-updater-copy.desktop";
-}
-
-bool CreateAutostartEntry(const fs::path& copy_program) {
-    fs::path file = AutostartFile();
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    std::string text =
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=Updater copy\n"
-        "Comment=Puts the files of the last update in place\n"
-        "Exec=" +
-        DesktopExecQuote(copy_program.string()) +
-        "\n"
-        "NoDisplay=true\n"
-        "X-GNOME-Autostart-enabled=true\n";
-    return platform::WriteFileAtomic(file, text);
-}
-
 Config DefaultConfig() {
     const platform::StringTable& table = strings::updater();
     Config config;
@@ -174,7 +102,8 @@ Config DefaultConfig() {
     config.own_version = Narrow(table.Load(65010));
     config.own_folder = Narrow(table.Load(65022));
     config.updater_dir = UpdaterDirText();
-    config.keys_dir = DefaultKeysDir();
+    config.packaged = PackagedUpdater();
+    config.key_dirs = DefaultKeyDirs();
     config.builtin_keys = BuiltinKeys();
     config.ca_file = EnvOr("SKYVANE_UPDATE_CA_FILE", "");
     return config;
@@ -196,6 +125,15 @@ void ParseCommandLine(const std::string& line, std::string* name, std::string* d
     }
     if (rest.size() > 6)
         *dir = rest.substr(6);
+}
+
+bool CommandLineUsable(const std::string& command_line, const Config& config) {
+    std::error_code ec;
+    if (fs::exists(LocalPath(config.updater_dir) / "self.tmp", ec))
+        return true;
+    std::string name, dir;
+    ParseCommandLine(command_line, &name, &dir);
+    return !name.empty() && !dir.empty();
 }
 
 void ParseSelfTmp(std::string_view data, std::string* name, std::string* dir) {
@@ -260,11 +198,10 @@ StartResult Engine::StartUp(const std::string& command_line) {
     restart_pending_ = CleanTempKeepingPending();
     if (restart_pending_)
         log_.Write("An update waits for the restart: its files in \\windows\\temp are kept");
-    fs::path copy = platform::ResolveProgram(LocalPath(config_.updater_dir), "copy.exe");
-    if (copy.empty())
-        copy = LocalPath(config_.updater_dir) / "copy";
-    if (!CreateAutostartEntry(copy))
-        log_.Write("Can not create the autostart entry");
+    // The entry that runs "copy" is written when files wait for it, and
+    // goes when none wait any more.
+    if (!restart_pending_)
+        RemoveAutostartEntry();
     return self_update_mode_ ? StartResult::kSelfUpdate : StartResult::kNormal;
 }
 
@@ -285,7 +222,7 @@ void Engine::Refuse(std::u16string text, const std::string& log_line) {
     SetError(std::move(text));
 }
 
-void Engine::ReportHttpError(HttpError error) {
+void Engine::ReportHttpError(HttpError error, const std::string& name) {
     switch (error) {
         case HttpError::kOk:
             return;
@@ -310,8 +247,8 @@ void Engine::ReportHttpError(HttpError error) {
             SetError(Text(65015));
             return;
         case HttpError::kShort:
-            log_.Write("Download incomplete");
-            SetError(Text(65013));
+            log_.Write("Download incomplete: " + name);
+            SetError(Text(65042, name));
             return;
         case HttpError::kWriteFailed:
             log_.Write("Can not write the downloaded file");
@@ -326,7 +263,46 @@ void Engine::ReportHttpError(HttpError error) {
         case HttpError::kInsecureRedirect:
             Refuse(Text(65038), http_.host() + " redirected from https to http");
             return;
+        case HttpError::kTimedOut:
+            log_.Write("Time-out: " + name + " did not arrive within its deadline");
+            SetError(Text(65041, name));
+            return;
+        case HttpError::kTooLarge:
+        case HttpError::kOtherLength:
+            if (error == HttpError::kTooLarge) {
+                log_.Write("Larger than it may be: " + name);
+                SetError(Text(65043, name));
+            } else {
+                log_.Write("Not of the size the server announced before: " + name);
+                SetError(Text(65049, name));
+            }
+            return;
+        case HttpError::kCaFile:
+            log_.Write("Can not read the certificate authorities " + config_.ca_file);
+            SetError(Text(65044, config_.ca_file));
+            return;
     }
+}
+
+void Engine::ReportFileError(HttpError error, const std::string& name) {
+    ReportHttpError(error, name);
+    switch (error) {
+        case HttpError::kNoSession:
+        case HttpError::kNoConnect:
+        case HttpError::kNoRequest:
+        case HttpError::kSendFailed:
+        case HttpError::kWriteFailed:
+            if (!refused_)
+                SetError(Text(65015));
+            return;
+        default:
+            return;
+    }
+}
+
+long Engine::Deadline(int64_t size) const {
+    int64_t rate = std::max<int64_t>(config_.min_rate, 1);
+    return config_.deadline_base_s + static_cast<long>(std::max<int64_t>(size, 0) / rate);
 }
 
 std::string Engine::Object(const std::string& product, const std::string& file) const {
@@ -342,7 +318,9 @@ int Engine::RunCheck() {
     error_ = false;
     refused_ = false;
     verified_ = false;
+    unverified_ = false;
     manifest_ = Manifest();
+    sequence_file_.clear();
     error_text_.clear();
     needs_updater_update_ = false;
     app_running_ = false;
@@ -352,7 +330,10 @@ int Engine::RunCheck() {
     mode_ = InstallMode::kDirect;
     items_.clear();
     server_ = ServerList();
-    if (!self_update_mode_) {
+    if (config_.packaged && !self_update_mode_) {
+        log_.Write("The updater's own files belong to the package manager");
+        Status(Text(65047));
+    } else if (!self_update_mode_) {
         int result = CheckUpdater();
         if (result != 0)
             return result;
@@ -363,7 +344,11 @@ int Engine::RunCheck() {
 bool Engine::FetchSmall(const std::string& product, const char* name, std::string* data,
                         HttpError* error) {
     fs::path file = TempDir() / name;
-    *error = http_.Download(Object(product, name), file, &cancel_, nullptr);
+    Limits limits;
+    limits.max_bytes =
+        std::string_view(name) == kSignatureName ? kMaxSignatureBytes : kMaxManifestBytes;
+    limits.deadline_s = Deadline(limits.max_bytes);
+    *error = http_.Download(Object(product, name), file, &cancel_, nullptr, limits);
     bool ok = *error == HttpError::kOk && platform::ReadFileBytes(file, data);
     std::error_code ec;
     fs::remove(file, ec);
@@ -377,13 +362,23 @@ bool Engine::VerifyList(const std::string& product, const std::string& dir,
                         std::string_view update_info, const ServerList& list) {
     manifest_ = Manifest();
     verified_ = false;
+    unverified_ = false;
+    sequence_file_.clear();
     std::vector<std::string> skipped;
     std::vector<TrustedKey> keys =
-        LoadTrustedKeys(config_.builtin_keys, config_.keys_dir, &skipped);
+        LoadTrustedKeys(config_.builtin_keys, config_.key_dirs, &skipped);
     for (const std::string& name : skipped)
         log_.Write("Not a public key, skipped: " + name);
+    std::error_code ec;
+    for (fs::directory_iterator it(RetiredKeysDir(), ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().extension() == ".pem")
+            log_.Write("Not read: " + it->path().string() +
+                       " (updates can write that folder; trusted keys go into " +
+                       UserKeysDir().string() + " or " + SystemKeysDir().string() + ")");
+    }
     if (keys.empty()) {
         log_.Write("The update list of " + product + " was not verified: no trusted key");
+        unverified_ = true;
         return true;
     }
     std::string manifest_bytes, signature;
@@ -417,6 +412,15 @@ bool Engine::VerifyList(const std::string& product, const std::string& dir,
         Refuse(Text(65032), "update list of " + product + ": " + problem);
         return false;
     }
+    // An old list may not be served for ever: each has its end.
+    int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (manifest.expires == 0 || now >= manifest.expires) {
+        Refuse(Text(65045),
+               "the manifest of " + product +
+                   (manifest.expires == 0 ? std::string(" carries no expiry time")
+                                          : " expired at " + FormatUtcTime(manifest.expires)));
+        return false;
+    }
     fs::path sequence_file = LocalPath(dir) / "update.sequence";
     std::string stored;
     uint64_t last = 0;
@@ -428,11 +432,10 @@ bool Engine::VerifyList(const std::string& product, const std::string& dir,
                                 std::to_string(last) + " accepted before");
         return false;
     }
+    // Kept once the list's files are installed (see Install).
     if (manifest.sequence > last) {
-        std::error_code ec;
-        fs::create_directories(sequence_file.parent_path(), ec);
-        if (!platform::WriteFileAtomic(sequence_file, std::to_string(manifest.sequence) + "\n"))
-            log_.Write("can't write " + sequence_file.string());
+        sequence_file_ = sequence_file;
+        sequence_ = manifest.sequence;
     }
     log_.Write("The update list of " + product + " is verified: sequence " +
                std::to_string(manifest.sequence));
@@ -446,7 +449,11 @@ bool Engine::FetchUpdateInfo(const std::string& product, const std::string& dir,
     fs::path file = TempDir() / "update.info";
     std::error_code ec;
     fs::create_directories(TempDir(), ec);
-    HttpError error = http_.Download(Object(product, "update.info"), file, &cancel_, nullptr);
+    Limits limits;
+    limits.max_bytes = kMaxListBytes;
+    limits.deadline_s = Deadline(kMaxListBytes);
+    HttpError error =
+        http_.Download(Object(product, "update.info"), file, &cancel_, nullptr, limits);
     if (error != HttpError::kOk) {
         if (error != HttpError::kCancelled)
             log_.Write(failure_log);
@@ -468,7 +475,7 @@ bool Engine::FetchUpdateInfo(const std::string& product, const std::string& dir,
         return false;
     switch (status) {
         case ParseStatus::kOk:
-            return true;
+            return ListTargetsSafe(dir, *server);
         case ParseStatus::kNotUpdateList:
             log_.Write("Error, can't parse update.info: " + bad_line);
             SetError(Text(65013));
@@ -486,17 +493,59 @@ bool Engine::FetchUpdateInfo(const std::string& product, const std::string& dir,
     return false;
 }
 
+// No entry of a list may write into a folder of trusted keys: a list that
+// names one is refused as a whole, signed or not.
+bool Engine::ListTargetsSafe(const std::string& dir, const ServerList& list) {
+    for (const ServerEntry& entry : list.entries) {
+        fs::path target = LocalPath(DestinationDir(dir, entry.path)) / entry.name;
+        if (InKeyFolder(target, config_.key_dirs)) {
+            Refuse(Text(65035), "update.info names " + entry.path + entry.name +
+                                    ", which would be written into a folder of trusted keys");
+            return false;
+        }
+    }
+    return true;
+}
+
+// Files that belong to the package manager are updated with the package:
+// they are named and left out.
+void Engine::LeavePackageFiles(const std::string& dir, const LocalList& local) {
+    std::vector<std::string> owned;
+    for (const UpdateItem& item : items_) {
+        if (PackageOwned(LocalPath(DestinationDir(dir, item.path)) / item.name))
+            owned.push_back(item.path + item.name);
+    }
+    if (owned.empty())
+        return;
+    std::erase_if(server_.entries, [&](const ServerEntry& e) {
+        return std::find(owned.begin(), owned.end(), e.path + e.name) != owned.end();
+    });
+    for (const std::string& name : owned) {
+        log_.Write("Left to the package manager: " + name);
+        Status(Text(65048, name));
+    }
+    CompareLists(&server_, local, &items_);
+}
+
 bool Engine::QuerySizes(const std::string& product) {
     for (UpdateItem& item : items_) {
         HttpError error;
-        int64_t size = http_.QueryLength(
-            Object(product, item.kind == KIND_CVR ? item.extra : item.name), &error);
+        const std::string& name = item.kind == KIND_CVR ? item.extra : item.name;
+        int64_t size = http_.QueryLength(Object(product, name), &error);
         if (cancel_)
             return false;
         if (size < 0) {
-            ReportHttpError(error);
-            if (!refused_)
-                SetError(Text(65015));
+            ReportFileError(error, name);
+            return false;
+        }
+        // The size the publisher signed is the size; a server that announces
+        // another one is not asked for the file.
+        const ManifestFile* signed_file =
+            verified_ && item.kind != KIND_CVR ? manifest_.Find(item.path + item.name) : nullptr;
+        if (signed_file && signed_file->size != size) {
+            Refuse(Text(65034, item.name), "file " + item.name + ": the server announces " +
+                                               std::to_string(size) + " bytes, the manifest " +
+                                               std::to_string(signed_file->size));
             return false;
         }
         item.size = size;
@@ -518,7 +567,9 @@ int Engine::CheckUpdater() {
     if (!FetchUpdateInfo(own, config_.updater_dir, &server_,
                          "Error, can't download updater update.info"))
         return 2;
-    if (!CompareLists(&server_, updater_local_, &items_)) {
+    CompareLists(&server_, updater_local_, &items_);
+    LeavePackageFiles(config_.updater_dir, updater_local_);
+    if (items_.empty()) {
         items_.clear();
         server_ = ServerList();
         return 0;
@@ -568,6 +619,7 @@ int Engine::CheckApplication() {
     if (updater_too_old(server_.required_version))
         return 1;
     CompareLists(&server_, local_, &items_);
+    LeavePackageFiles(app_dir_, local_);
     if (!QuerySizes(app_name_))
         return 2;
     SelectFiles();
@@ -686,17 +738,33 @@ int Engine::RunDownload() {
                 current_item_size_ = item.size;
                 received_ = 0;
             }
+            // A verified file may not be longer than the manifest says, a
+            // file of the list not longer than its size query said.
+            Limits limits;
+            const ManifestFile* signed_file =
+                verified_ ? manifest_.Find(item.path + item.name) : nullptr;
+            if (signed_file) {
+                limits.max_bytes = limits.expected_length = signed_file->size;
+            } else if (item.kind != KIND_CVR) {
+                limits.max_bytes = limits.expected_length = item.size;
+            }
+            limits.deadline_s = Deadline(limits.max_bytes >= 0 ? limits.max_bytes : item.size);
             HttpError error = http_.Download(Object(prod, item.name), TempDir() / item.name,
-                                             &cancel_, &received_);
+                                             &cancel_, &received_, limits);
             if (error == HttpError::kCancelled || cancel_) {
                 log_.Write("Cancel");
                 return 2;
             }
             if (error != HttpError::kOk) {
                 download_failed_ = true;
-                ReportHttpError(error);
-                if (!refused_)
-                    SetError(Text(65015));
+                if (signed_file &&
+                    (error == HttpError::kTooLarge || error == HttpError::kOtherLength)) {
+                    Refuse(Text(65034, item.name), "file " + item.name + ": longer than the " +
+                                                       std::to_string(signed_file->size) +
+                                                       " bytes of the manifest");
+                } else {
+                    ReportFileError(error, item.name);
+                }
                 return 2;
             }
             if (!VerifyDownloaded(&item)) {
@@ -772,16 +840,68 @@ int Engine::ProgressTick() {
     return static_cast<int>(percent);
 }
 
+// Direct installation: every file is copied into a private folder beside its
+// target and checked there against the hash noted at its download; only when
+// all are the downloaded ones are they renamed into place.
+bool Engine::InstallDirect(const std::string& dir) {
+    std::vector<std::pair<UpdateItem*, StagedFile>> staged;
+    auto discard_all = [&] {
+        for (auto& [item, file] : staged)
+            DiscardStaged(file);
+    };
+    for (UpdateItem& item : items_) {
+        if (!item.download)
+            continue;
+        fs::path target = LocalPath(DestinationDir(dir, item.path)) / item.name;
+        if (PackageOwned(target) || InKeyFolder(target, config_.key_dirs)) {
+            // Left out by the check already; never written, whatever happened since.
+            log_.Write("not written: " + target.string());
+            item.download = false;
+            continue;
+        }
+        StagedFile file;
+        StageResult result =
+            StageFile(TempDir() / item.name, target, item.sha256, item.kind == KIND_BIN, &file);
+        if (result == StageResult::kChanged) {
+            discard_all();
+            Refuse(Text(65040, item.name),
+                   "file " + item.name + " changed in \\windows\\temp after its download");
+            install_error_ = true;
+            CleanTempKeepingPending();
+            return false;
+        }
+        if (result != StageResult::kStaged) {
+            // The old version stays listed, so the next check offers it again.
+            log_.Write("can't move file: " + item.name);
+            item.download = false;
+            continue;
+        }
+        staged.emplace_back(&item, std::move(file));
+    }
+    for (auto& [item, file] : staged) {
+        log_.Write("file: " + item->name);
+        log_.Write("moving file: " + item->name);
+        if (!CommitStaged(file)) {
+            log_.Write("can't move file: " + item->name);
+            item->download = false;
+        }
+    }
+    CleanTempKeepingPending();
+    return true;
+}
+
 void Engine::Install() {
     log_.Write("Upgrading files");
     install_error_ = false;
     const bool direct = mode_ == InstallMode::kDirect;
     const std::string dir = mode_ == InstallMode::kUpdater ? config_.updater_dir : app_dir_;
     const LocalList& local = mode_ == InstallMode::kUpdater ? updater_local_ : local_;
-    // Every file must still be the one that was downloaded (and verified)
-    // before any of them replaces anything.
+    if (direct && !InstallDirect(dir))
+        return;
+    // Files that wait must still be the ones that were downloaded (and
+    // verified) when they are listed; "copy" checks them again.
     for (const UpdateItem& item : items_) {
-        if (!item.download)
+        if (direct || !item.download)
             continue;
         std::string hash;
         if (!Sha256File(TempDir() / item.name, &hash, nullptr) || hash != item.sha256) {
@@ -792,56 +912,27 @@ void Engine::Install() {
             return;
         }
     }
-    // Files that already wait for the restart stay listed, unless this run
-    // brings a newer copy of them.
-    std::vector<PendingFile> pending;
-    std::map<std::string, PendingSum> sums;
     if (!direct) {
+        // Files that already wait for the restart stay listed, unless this
+        // run brings a newer copy of them.
+        std::vector<PendingFile> pending;
+        std::map<std::string, PendingSum> sums;
         std::string data;
         if (platform::ReadFileBytes(TempDir() / "postresetcopy.ini", &data))
             pending = ParsePostResetList(data);
         if (platform::ReadFileBytes(PendingSumsFile(), &data))
             sums = ParsePendingSums(data);
-    }
-    std::string list;
-    for (UpdateItem& item : items_) {
-        if (!item.download)
-            continue;
-        log_.Write("file: " + item.name);
-        if (direct) {
-            std::string target;
-            if (item.path.empty()) {
-                target = dir + "\\" + item.name;
-            } else if (item.path[0] == '\\') {
-                target = item.path + item.name;
-            } else {
-                target = dir + "\\" + item.path + item.name;
-            }
-            log_.Write("moving file: " + item.name);
-            if (!MoveFile(TempDir() / item.name, LocalPath(target), item.kind == KIND_BIN)) {
-                // The old version stays listed, so the next check offers it again.
-                log_.Write("can't move file: " + item.name);
-                item.download = false;
-            }
-        } else {
-            std::string destination;
-            if (item.path.empty()) {
-                destination = dir + "\\";
-            } else if (item.path[0] == '\\') {
-                destination = item.path;
-            } else {
-                destination = dir + "\\" + item.path;
-            }
+        for (UpdateItem& item : items_) {
+            if (!item.download)
+                continue;
+            log_.Write("file: " + item.name);
+            std::string destination = DestinationDir(dir, item.path);
             std::erase_if(pending, [&](const PendingFile& f) { return f.name == item.name; });
             pending.push_back({item.name, destination});
-            sums[item.name] = PendingSum{item.sha256, dir};
+            sums[item.name] = PendingSum{item.sha256, dir, destination};
             log_.Write("Seting file:" + item.name + " " + destination + " for postreset copy");
         }
-    }
-    if (direct) {
-        CleanTempKeepingPending();
-    } else {
-        std::string sum_text;
+        std::string list, sum_text;
         for (const PendingFile& f : pending) {
             list += f.name + "\n" + f.directory + "\n";
             auto sum = sums.find(f.name);
@@ -855,6 +946,14 @@ void Engine::Install() {
             log_.Write("can't write postresetcopy.ini");
             install_error_ = true;
             SetError(Text(65015));
+        } else if (mode_ == InstallMode::kReset && !config_.packaged) {
+            // A packaged installation's own entry in the system's autostart
+            // folder runs "copy"; elsewhere the user's entry is written now.
+            fs::path copy = platform::ResolveProgram(LocalPath(config_.updater_dir), "copy.exe");
+            if (copy.empty())
+                copy = LocalPath(config_.updater_dir) / "copy";
+            if (!CreateAutostartEntry(copy))
+                log_.Write("Can not create the autostart entry");
         }
     }
     fs::path info = LocalPath(dir) / "version.info";
@@ -864,6 +963,11 @@ void Engine::Install() {
         log_.Write("can't open " + info.string());
         install_error_ = true;
         SetError(Text(65018, product()));
+    }
+    if (!install_error_ && !sequence_file_.empty()) {
+        fs::create_directories(sequence_file_.parent_path(), ec);
+        if (!platform::WriteFileAtomic(sequence_file_, std::to_string(sequence_) + "\n"))
+            log_.Write("can't write " + sequence_file_.string());
     }
 }
 

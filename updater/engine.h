@@ -17,6 +17,7 @@
 #include "updater/info.h"
 #include "updater/log.h"
 #include "updater/manifest.h"
+#include "updater/places.h"
 
 namespace updater {
 
@@ -43,30 +44,37 @@ bool CleanTempKeepingPending();
 // a waiting file cannot change its sum too.
 std::filesystem::path PendingSumsFile();
 
-// The directory of the updater and its companions: $SKYVANE_UPDATER_DIR,
-// else the suite's bin directory.
-std::string UpdaterDirText();
-
-// The XDG autostart entry that runs "copy" at the next log-in.
-std::filesystem::path AutostartFile();
-bool CreateAutostartEntry(const std::filesystem::path& copy_program);
-
 struct Config {
-    std::string host;                       // string 65008, or $SKYVANE_UPDATE_HOST
-    std::string folder;                     // string 65009, "/auto_update/"
-    std::string own_version;                // string 65010
-    std::string own_folder;                 // string 65022, "updaterEng"
-    std::string updater_dir;                // UpdaterDirText()
-    int pause_ms = 3000;                    // pause after "Find new ... version."
-    bool batch = false;                     // started as "updater --batch"
-    std::filesystem::path keys_dir;         // trusted public keys: DefaultKeysDir()
-    std::vector<std::string> builtin_keys;  // BuiltinKeys()
-    std::string ca_file;                    // $SKYVANE_UPDATE_CA_FILE: CAs for an https server
+    std::string host;                             // string 65008, or $SKYVANE_UPDATE_HOST
+    std::string folder;                           // string 65009, "/auto_update/"
+    std::string own_version;                      // string 65010
+    std::string own_folder;                       // string 65022, "updaterEng"
+    std::string updater_dir;                      // UpdaterDirText()
+    int pause_ms = 3000;                          // pause after "Find new ... version."
+    bool batch = false;                           // started as "updater --batch"
+    std::vector<std::filesystem::path> key_dirs;  // trusted public keys: DefaultKeyDirs()
+    std::vector<std::string> builtin_keys;        // BuiltinKeys()
+    std::string ca_file;  // $SKYVANE_UPDATE_CA_FILE: CAs for an https server
+    // The updater's own files belong to the package manager: PackagedUpdater().
+    bool packaged = false;
+    // Every download ends within deadline_base_s plus one second for every
+    // min_rate bytes of the file.
+    long deadline_base_s = 60;
+    int64_t min_rate = 4096;
 };
+
+// Caps of the small files of a server folder.
+inline constexpr int64_t kMaxListBytes = 1 << 20;       // update.info
+inline constexpr int64_t kMaxManifestBytes = 1 << 20;   // update.manifest
+inline constexpr int64_t kMaxSignatureBytes = 4 << 10;  // update.manifest.sig
 Config DefaultConfig();
 
 // The command line "<5 chars>NAME <6 chars>DIRECTORY" (quotes removed).
 void ParseCommandLine(const std::string& line, std::string* name, std::string* dir);
+// Whether a start with `command_line` has something to update: "self.tmp"
+// waits in the updater's directory, or the line names an application and
+// its directory. Looks only; nothing is created.
+bool CommandLineUsable(const std::string& command_line, const Config& config);
 // "self.tmp": name LF directory [LF].
 void ParseSelfTmp(std::string_view data, std::string* name, std::string* dir);
 
@@ -92,7 +100,7 @@ class Engine {
     const Config& config() const { return config_; }
     Log& log() { return log_; }
 
-    // Start-up: "self.tmp" or the command line, "\windows\temp", the
+    // Start-up: "self.tmp" or the command line, "\windows\temp", a stale
     // autostart entry. kQuit: "self.tmp" was empty and the program must end.
     StartResult StartUp(const std::string& command_line);
     bool self_update_mode() const { return self_update_mode_; }
@@ -118,6 +126,8 @@ class Engine {
     bool refused() const { return refused_; }
     // The current list was verified against a signed manifest.
     bool list_verified() const { return verified_; }
+    // The current list was taken without verification: no trusted key.
+    bool list_unverified() const { return unverified_; }
     bool download_started() const { return download_started_; }
 
     // The files view.
@@ -170,7 +180,14 @@ class Engine {
     bool ApplicationRunning();
     void Status(std::u16string text);
     void SetError(std::u16string text);
-    void ReportHttpError(HttpError error);
+    void ReportHttpError(HttpError error, const std::string& name = "update.info");
+    // A failed download or size query of `name`: its own text when the
+    // failure has one, else "file on server not found".
+    void ReportFileError(HttpError error, const std::string& name);
+    bool ListTargetsSafe(const std::string& dir, const ServerList& list);
+    void LeavePackageFiles(const std::string& dir, const LocalList& local);
+    long Deadline(int64_t size) const;
+    bool InstallDirect(const std::string& dir);
     std::string Object(const std::string& product, const std::string& file) const;
 
     Config config_;
@@ -187,7 +204,11 @@ class Engine {
     bool refused_ = false;
     bool restart_pending_ = false;
     bool verified_ = false;
+    bool unverified_ = false;
     Manifest manifest_;  // of the list being worked on, when verified
+    // The sequence number to keep once the verified list is installed.
+    std::filesystem::path sequence_file_;
+    uint64_t sequence_ = 0;
     std::u16string error_text_;
     bool needs_updater_update_ = false;
     bool app_running_ = false;

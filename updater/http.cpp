@@ -1,6 +1,7 @@
 #include "updater/http.h"
 
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
@@ -17,6 +18,10 @@ struct HttpClient::Transfer {
     bool write_failed = false;
     const std::atomic<bool>* cancel = nullptr;
     std::atomic<int64_t>* received = nullptr;
+    void* curl = nullptr;
+    Limits limits;
+    bool too_large = false;
+    bool other_length = false;
 };
 
 namespace {
@@ -34,6 +39,21 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
         t->headers_done = false;
     } else if (line == "\r\n" || line == "\n") {
         t->headers_done = true;
+        // The announced length of a file is judged before its body comes.
+        long status = 0;
+        curl_off_t length = -1;
+        curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (status >= 200 && status < 300 && length >= 0) {
+            if (t->limits.expected_length >= 0 && length != t->limits.expected_length) {
+                t->other_length = true;
+                return 0;
+            }
+            if (t->limits.max_bytes >= 0 && length > t->limits.max_bytes) {
+                t->too_large = true;
+                return 0;
+            }
+        }
     }
     return len;
 }
@@ -45,6 +65,10 @@ size_t OnBody(char* data, size_t size, size_t n, void* user) {
         return 0;
     if (!t->out)
         return 0;
+    if (t->limits.max_bytes >= 0 && t->count + static_cast<int64_t>(len) > t->limits.max_bytes) {
+        t->too_large = true;
+        return 0;
+    }
     if (std::fwrite(data, 1, len, t->out) != len) {
         t->write_failed = true;
         return 0;
@@ -68,7 +92,14 @@ bool IsUnreserved(unsigned char c) {
 }  // namespace
 
 std::string HttpClient::Url(const std::string& object) const {
-    std::string url = host_.find("://") == std::string::npos ? "http://" + host_ : host_;
+    size_t scheme_end = host_.find("://");
+    std::string url = scheme_end == std::string::npos ? "http://" + host_ : host_;
+    // The scheme is case-insensitive; written in lower case it is the one
+    // the checks below compare with.
+    for (size_t i = 0; scheme_end != std::string::npos && i < scheme_end; ++i) {
+        if (url[i] >= 'A' && url[i] <= 'Z')
+            url[i] = static_cast<char>(url[i] - 'A' + 'a');
+    }
     while (!url.empty() && url.back() == '/')
         url.pop_back();
     static const char kHex[] = "0123456789ABCDEF";
@@ -84,7 +115,7 @@ std::string HttpClient::Url(const std::string& object) const {
     return url;
 }
 
-HttpError HttpClient::Run(const std::string& object, Transfer* t) {
+HttpError HttpClient::Run(const std::string& object, Transfer* t, const Limits& limits) {
     static std::once_flag once;
     static CURLcode init_result = CURLE_OK;
     std::call_once(once, [] { init_result = curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -92,9 +123,16 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
         debug_->Delete();
     if (init_result != CURLE_OK)
         return HttpError::kNoSession;
+    if (!ca_file_.empty() && ::access(ca_file_.c_str(), R_OK) != 0) {
+        if (debug_)
+            debug_->Write("can not read the certificate authorities " + ca_file_);
+        return HttpError::kCaFile;
+    }
     CURL* curl = curl_easy_init();
     if (!curl)
         return HttpError::kNoSession;
+    t->curl = curl;
+    t->limits = limits;
 
     std::string url = Url(object);
     if (debug_)
@@ -121,6 +159,11 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
     // A server that stops sending for a minute has failed.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    if (limits.deadline_s > 0)
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.deadline_s);
+    if (limits.max_bytes >= 0)
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(limits.max_bytes));
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, t);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
@@ -146,9 +189,16 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
     }
     if (Cancelled(t->cancel))
         return HttpError::kCancelled;
+    if (t->other_length)
+        return HttpError::kOtherLength;
+    if (t->too_large || rc == CURLE_FILESIZE_EXCEEDED)
+        return HttpError::kTooLarge;
     switch (rc) {
-        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_OPERATION_TIMEDOUT:
+            return HttpError::kTimedOut;
         case CURLE_SSL_CACERT_BADFILE:
+            return HttpError::kCaFile;
+        case CURLE_PEER_FAILED_VERIFICATION:
         case CURLE_SSL_ISSUER_ERROR:
         case CURLE_SSL_INVALIDCERTSTATUS:
         case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
@@ -169,7 +219,6 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
             case CURLE_COULDNT_RESOLVE_HOST:
             case CURLE_COULDNT_RESOLVE_PROXY:
             case CURLE_COULDNT_CONNECT:
-            case CURLE_OPERATION_TIMEDOUT:
                 return HttpError::kNoConnect;
             default:
                 return HttpError::kSendFailed;
@@ -191,12 +240,13 @@ HttpError HttpClient::Run(const std::string& object, Transfer* t) {
 int64_t HttpClient::QueryLength(const std::string& object, HttpError* error) {
     Transfer t;
     t.header_only = true;
-    *error = Run(object, &t);
+    *error = Run(object, &t, Limits());
     return *error == HttpError::kOk ? t.length : -1;
 }
 
 HttpError HttpClient::Download(const std::string& object, const std::filesystem::path& file,
-                               const std::atomic<bool>* cancel, std::atomic<int64_t>* received) {
+                               const std::atomic<bool>* cancel, std::atomic<int64_t>* received,
+                               const Limits& limits) {
     Transfer t;
     t.cancel = cancel;
     t.received = received;
@@ -208,7 +258,7 @@ HttpError HttpClient::Download(const std::string& object, const std::filesystem:
             debug_->Delete();
         return HttpError::kWriteFailed;
     }
-    HttpError error = Run(object, &t);
+    HttpError error = Run(object, &t, limits);
     if (std::fclose(t.out) != 0 && error == HttpError::kOk)
         error = HttpError::kWriteFailed;
     if (error != HttpError::kOk) {

@@ -22,6 +22,17 @@ enum class HttpError {
     kCancelled,
     kUntrusted,         // https: the server's certificate did not verify
     kInsecureRedirect,  // https: the server sent us on to a plain http address
+    kTimedOut,          // the transfer did not end within its deadline
+    kTooLarge,          // the body is larger than the file may be
+    kOtherLength,       // the announced length is not the expected one
+    kCaFile,            // the file of certificate authorities can not be read
+};
+
+// What one download may take.
+struct Limits {
+    int64_t max_bytes = -1;        // the body may not be longer (-1: no cap)
+    int64_t expected_length = -1;  // the announced length must be this (-1: any)
+    long deadline_s = 0;           // the whole transfer ends after this (0: none)
 };
 
 class HttpClient {
@@ -44,15 +55,17 @@ class HttpClient {
 
     // Fetches `object` into `file`. `received` counts the bytes of the body
     // written so far; `cancel` stops the transfer. A body shorter than its
-    // announced length is a failure. A failed download leaves no file behind.
+    // announced length is a failure, and so is one beyond `limits` (the
+    // transfer stops there). A failed download leaves no file behind.
     HttpError Download(const std::string& object, const std::filesystem::path& file,
-                       const std::atomic<bool>* cancel, std::atomic<int64_t>* received);
+                       const std::atomic<bool>* cancel, std::atomic<int64_t>* received,
+                       const Limits& limits = {});
 
     // The state of one transfer, shared with the library's callbacks.
     struct Transfer;
 
   private:
-    HttpError Run(const std::string& object, Transfer* t);
+    HttpError Run(const std::string& object, Transfer* t, const Limits& limits);
 
     std::string host_;
     Log* debug_;

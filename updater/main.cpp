@@ -29,9 +29,15 @@ int main(int argc, char** argv) {
         return updater::RunBatch(JoinArguments(argc, argv, 2), updater::DefaultConfig(), std::cout);
     }
     if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::cout << "usage: updater [-app:NAME -path:DIRECTORY]\n"
-                     "       updater --batch [-app:NAME -path:DIRECTORY]\n";
+        std::cout << "usage: updater -app:NAME -path:DIRECTORY\n"
+                     "       updater --batch -app:NAME -path:DIRECTORY\n";
         return 0;
+    }
+    // Without an application and its directory there is nothing to update,
+    // and nothing is written.
+    if (!updater::CommandLineUsable(JoinArguments(argc, argv, 1), updater::DefaultConfig())) {
+        std::cerr << "usage: updater -app:NAME -path:DIRECTORY\n";
+        return 64;
     }
     QApplication app(argc, argv);
     updater::Engine engine(updater::DefaultConfig());

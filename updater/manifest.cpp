@@ -3,9 +3,12 @@
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "platform/binio.h"
@@ -167,6 +170,9 @@ bool ParseManifest(std::string_view data, Manifest* out) {
             if (have_sequence || !ParseDecimal(value, UINT64_MAX / 10, &out->sequence))
                 return false;
             have_sequence = true;
+        } else if (key == "expires") {
+            if (out->expires != 0 || !ParseUtcTime(value, &out->expires) || out->expires <= 0)
+                return false;
         } else if (key == "file") {
             // "<sha256> <size> <path>"
             size_t b1 = value.find(' ');
@@ -201,9 +207,57 @@ std::string FormatManifest(const Manifest& manifest) {
     std::string out = kManifestHeader;
     out +=
         "\nproduct " + manifest.product + "\nsequence " + std::to_string(manifest.sequence) + "\n";
+    if (manifest.expires > 0)
+        out += "expires " + FormatUtcTime(manifest.expires) + "\n";
     for (const ManifestFile& f : manifest.files)
         out += "file " + f.sha256 + " " + std::to_string(f.size) + " " + f.path + "\n";
     return out;
+}
+
+std::string FormatUtcTime(int64_t seconds) {
+    time_t t = static_cast<time_t>(seconds);
+    struct tm tm {};
+    if (!gmtime_r(&t, &tm))
+        return {};
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+bool ParseUtcTime(std::string_view text, int64_t* seconds) {
+    // Exactly "YYYY-MM-DDTHH:MM:SSZ".
+    static const char kShape[] = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != sizeof kShape - 1)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kShape[i] == 'd' ? !digit : text[i] != kShape[i])
+            return false;
+    }
+    auto number = [&](size_t at, size_t len) {
+        int v = 0;
+        for (size_t i = at; i < at + len; ++i)
+            v = v * 10 + (text[i] - '0');
+        return v;
+    };
+    struct tm tm {};
+    tm.tm_year = number(0, 4) - 1900;
+    tm.tm_mon = number(5, 2) - 1;
+    tm.tm_mday = number(8, 2);
+    tm.tm_hour = number(11, 2);
+    tm.tm_min = number(14, 2);
+    tm.tm_sec = number(17, 2);
+    if (tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+        tm.tm_sec > 59) {
+        return false;
+    }
+    struct tm check = tm;
+    time_t t = timegm(&check);
+    // A day that does not exist (30 February) comes back as another date.
+    if (t == static_cast<time_t>(-1) || check.tm_mday != tm.tm_mday || check.tm_mon != tm.tm_mon)
+        return false;
+    *seconds = static_cast<int64_t>(t);
+    return true;
 }
 
 bool ManifestCoversList(const Manifest& manifest, std::string_view update_info,
@@ -291,12 +345,21 @@ const std::vector<std::string>& BuiltinKeys() {
     return keys;
 }
 
-fs::path DefaultKeysDir() {
-    return platform::InstallDir() / "keys";
+namespace {
+
+// Whether only its owner, root or this user, may change `path`.
+bool OnlyOwnerWrites(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    return (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+}  // namespace
+
 std::vector<TrustedKey> LoadTrustedKeys(const std::vector<std::string>& builtin,
-                                        const fs::path& dir, std::vector<std::string>* skipped) {
+                                        const std::vector<fs::path>& dirs,
+                                        std::vector<std::string>* skipped) {
     std::vector<TrustedKey> keys;
     for (const std::string& pem : builtin) {
         std::string raw;
@@ -306,20 +369,25 @@ std::vector<TrustedKey> LoadTrustedKeys(const std::vector<std::string>& builtin,
             skipped->push_back("built in");
         }
     }
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->path().extension() == ".pem")
-            files.push_back(it->path());
-    }
-    std::sort(files.begin(), files.end());
-    for (const fs::path& file : files) {
-        std::string text, raw;
-        if (platform::ReadFileBytes(file, &text) && text.size() < 65536 &&
-            ParsePublicKeyPem(text, &raw)) {
-            keys.push_back({raw, file.filename().string()});
-        } else if (skipped) {
-            skipped->push_back(file.filename().string());
+    for (const fs::path& dir : dirs) {
+        std::vector<fs::path> files;
+        std::error_code ec;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            if (it->path().extension() == ".pem")
+                files.push_back(it->path());
+        }
+        std::sort(files.begin(), files.end());
+        bool folder_safe = files.empty() || OnlyOwnerWrites(dir);
+        for (const fs::path& file : files) {
+            std::string text, raw;
+            if (folder_safe && OnlyOwnerWrites(file) && platform::ReadFileBytes(file, &text) &&
+                text.size() < 65536 && ParsePublicKeyPem(text, &raw)) {
+                keys.push_back({raw, file.string()});
+            } else if (skipped) {
+                skipped->push_back(file.string() + (folder_safe && OnlyOwnerWrites(file)
+                                                        ? ""
+                                                        : " (others may write it)"));
+            }
         }
     }
     return keys;

@@ -8,6 +8,7 @@
 //   skyvane-update-manifest 1
 //   product <folder name>
 //   sequence <decimal>
+//   expires <YYYY-MM-DDTHH:MM:SSZ>   (UTC; after it the manifest is refused)
 //   file <sha256 hex> <size> <path as update.info names it>
 //   ...
 // update.manifest.sig: the 64-byte signature in base64, one line.
@@ -36,15 +37,20 @@ struct ManifestFile {
 struct Manifest {
     std::string product;  // lower case
     uint64_t sequence = 0;
+    int64_t expires = 0;  // seconds since 1970 (UTC); 0: the manifest names none
     std::vector<ManifestFile> files;
 
     const ManifestFile* Find(std::string_view path) const;
 };
 
 // Strict parser: the header line first, exactly one product and one sequence,
-// well-formed file lines, no path twice. Returns false on anything else.
+// at most one expiry time, well-formed file lines, no path twice. Returns
+// false on anything else.
 bool ParseManifest(std::string_view data, Manifest* out);
 std::string FormatManifest(const Manifest& manifest);
+// "YYYY-MM-DDTHH:MM:SSZ" and back; false for anything else.
+std::string FormatUtcTime(int64_t seconds);
+bool ParseUtcTime(std::string_view text, int64_t* seconds);
 
 // Whether `manifest` covers the update list: it names "update.info" with
 // exactly these bytes, and every file entry of `list` by its path and name.
@@ -67,13 +73,13 @@ struct TrustedKey {
 bool ParsePublicKeyPem(std::string_view pem, std::string* raw);
 
 // The trusted keys: the PEM texts of `builtin` (BuiltinKeys() in the
-// programs) and every "*.pem" file in `dir`. Keys that are no Ed25519 public
-// key are skipped and named in `skipped`.
+// programs) and every "*.pem" file in the folders `dirs`. Keys that are no
+// Ed25519 public key are skipped and named in `skipped`, and so are files in
+// a folder that others than its owner (root or this user) may write, or
+// that others may write themselves.
 std::vector<TrustedKey> LoadTrustedKeys(const std::vector<std::string>& builtin,
-                                        const std::filesystem::path& dir,
+                                        const std::vector<std::filesystem::path>& dirs,
                                         std::vector<std::string>* skipped = nullptr);
-// The keys folder of the installation: <installation directory>/keys.
-std::filesystem::path DefaultKeysDir();
 // The PEM texts built in with the CMake option SKYVANE_UPDATER_KEYS.
 const std::vector<std::string>& BuiltinKeys();
 

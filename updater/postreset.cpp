@@ -1,11 +1,11 @@
 #include "updater/postreset.h"
 
-#include <sys/stat.h>
-
 #include "platform/binio.h"
 #include "updater/engine.h"
 #include "updater/info.h"
 #include "updater/manifest.h"
+#include "updater/place.h"
+#include "updater/places.h"
 
 namespace fs = std::filesystem;
 
@@ -44,23 +44,26 @@ std::map<std::string, PendingSum> ParsePendingSums(std::string_view data) {
         pos = lf + 1;
         if (line.size() < 66 || line[64] != ' ')
             continue;
+        // "<sha256> <name>[TAB<list dir>[TAB<destination>]]"
+        std::vector<std::string> fields;
         std::string_view rest = line.substr(65);
-        size_t tab = rest.find('\t');
-        std::string name(rest.substr(0, tab));
-        PendingSum sum{std::string(line.substr(0, 64)), tab == std::string_view::npos
-                                                            ? std::string()
-                                                            : std::string(rest.substr(tab + 1))};
-        if (IsSafeFileName(name))
-            sums[name] = std::move(sum);
+        for (;;) {
+            size_t tab = rest.find('\t');
+            fields.emplace_back(rest.substr(0, tab));
+            if (tab == std::string_view::npos)
+                break;
+            rest.remove_prefix(tab + 1);
+        }
+        fields.resize(3);
+        PendingSum sum{std::string(line.substr(0, 64)), fields[1], fields[2]};
+        if (IsSafeFileName(fields[0]))
+            sums[fields[0]] = std::move(sum);
     }
     return sums;
 }
 
 std::string FormatPendingSum(const std::string& name, const PendingSum& sum) {
-    std::string line = sum.sha256 + " " + name;
-    if (!sum.list_dir.empty())
-        line += "\t" + sum.list_dir;
-    return line + "\n";
+    return sum.sha256 + " " + name + "\t" + sum.list_dir + "\t" + sum.destination + "\n";
 }
 
 bool ForgetVersion(const std::string& dir, const std::string& name) {
@@ -95,51 +98,55 @@ int WorkOffPostResetList(Log* log) {
     std::string sum_data;
     bool have_sums = platform::ReadFileBytes(PendingSumsFile(), &sum_data);
     std::map<std::string, PendingSum> sums = ParsePendingSums(sum_data);
-    bool need_sums = !LoadTrustedKeys(BuiltinKeys(), DefaultKeysDir()).empty();
+    const std::vector<fs::path> key_dirs = DefaultKeyDirs();
+    bool need_sums = !LoadTrustedKeys(BuiltinKeys(), key_dirs).empty();
     int failed = 0;
     for (const PendingFile& file : ParsePostResetList(data)) {
         fs::path from = TempDir() / file.name;
         fs::path to = LocalPath(file.directory) / file.name;
         std::error_code ec;
         auto sum = sums.find(file.name);
-        std::string hash;
         bool checked = sum != sums.end();
-        auto forget = [&] {
+        auto refuse = [&](const std::string& why) {
+            ++failed;
+            if (log)
+                log->Write("Refused: " + file.name + " " + why);
+            fs::remove(from, ec);
             if (checked && !sum->second.list_dir.empty())
                 ForgetVersion(sum->second.list_dir, file.name);
         };
-        if ((checked && (!Sha256File(from, &hash, nullptr) || hash != sum->second.sha256)) ||
-            (!checked && (have_sums || need_sums))) {
-            ++failed;
-            if (log) {
-                log->Write(
-                    "Refused: " + file.name +
-                    (checked ? " changed while it waited in \\windows\\temp" : " has no checksum"));
-            }
-            fs::remove(from, ec);
-            forget();
+        // The sum names the destination too: a list that sends a file
+        // elsewhere than the updater wrote is refused.
+        if (!checked && (have_sums || need_sums)) {
+            refuse("has no checksum");
             continue;
         }
-        fs::create_directories(to.parent_path(), ec);
-        struct stat old_stat {};
-        if (::stat(to.c_str(), &old_stat) == 0 && S_ISREG(old_stat.st_mode)) {
-            ::chmod(from.c_str(), old_stat.st_mode & 07777);
+        if (checked && sum->second.destination != file.directory) {
+            refuse("was sent to another folder while it waited");
+            continue;
         }
-        fs::rename(from, to, ec);
-        if (ec) {
-            ec.clear();
-            fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-            if (!ec)
-                fs::remove(from, ec);
+        if (PackageOwned(to) || InKeyFolder(to, key_dirs)) {
+            refuse("would be written to " + to.string() + ", where updates never write");
+            continue;
         }
-        if (ec) {
+        StagedFile staged;
+        StageResult staging =
+            StageFile(from, to, checked ? sum->second.sha256 : std::string(), false, &staged);
+        if (staging == StageResult::kChanged) {
+            refuse("changed while it waited in \\windows\\temp");
+            continue;
+        }
+        if (staging != StageResult::kStaged || !CommitStaged(staged)) {
             ++failed;
-            forget();
+            if (checked && !sum->second.list_dir.empty())
+                ForgetVersion(sum->second.list_dir, file.name);
             if (log)
                 log->Write("can't move file: " + file.name + " to " + to.string());
-        } else if (log) {
-            log->Write("moving file: " + file.name + " to " + to.string());
+            continue;
         }
+        fs::remove(from, ec);
+        if (log)
+            log->Write("moving file: " + file.name + " to " + to.string());
     }
     std::error_code ec;
     fs::remove(list, ec);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 
 #include "platform/binio.h"
@@ -18,10 +19,13 @@ namespace {
 const char kUsage[] =
     "usage: updater-sign keygen PRIVATE-KEY PUBLIC-KEY\n"
     "       updater-sign sign PRIVATE-KEY FOLDER [--product NAME] [--sequence N]\n"
+    "                                            [--valid-days N]\n"
     "       updater-sign verify FOLDER PUBLIC-KEY... [--product NAME]\n"
     "FOLDER holds update.info and the files it lists; its name is the product\n"
     "unless --product gives it. sign writes update.manifest and\n"
-    "update.manifest.sig there, with a sequence number above the last one.\n";
+    "update.manifest.sig there, with a sequence number above the last one;\n"
+    "the updater accepts the manifest for N days (30 unless --valid-days says\n"
+    "otherwise, at most 3650): sign the folder again before then.\n";
 
 std::string Lower(std::string s) {
     for (char& c : s) {
@@ -98,11 +102,21 @@ int Keygen(const std::vector<std::string>& args, std::ostream& out, std::ostream
 }
 
 int Sign(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
-    std::string product_option, sequence_option;
+    std::string product_option, sequence_option, days_option;
     if (!TakeOption(&args, "--product", &product_option) ||
-        !TakeOption(&args, "--sequence", &sequence_option) || args.size() != 2) {
+        !TakeOption(&args, "--sequence", &sequence_option) ||
+        !TakeOption(&args, "--valid-days", &days_option) || args.size() != 2) {
         err << kUsage;
         return 64;
+    }
+    long days = 30;
+    if (!days_option.empty()) {
+        char* end = nullptr;
+        days = std::strtol(days_option.c_str(), &end, 10);
+        if (!end || *end || days < 1 || days > 3650) {
+            err << "--valid-days takes a number of days from 1 to 3650\n";
+            return 64;
+        }
     }
     std::string private_pem;
     if (!platform::ReadFileBytes(args[0], &private_pem)) {
@@ -117,6 +131,7 @@ int Sign(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
 
     Manifest manifest;
     manifest.product = ProductOf(folder, product_option);
+    manifest.expires = static_cast<int64_t>(std::time(nullptr)) + int64_t{days} * 86400;
     // The sequence only grows: one above the folder's last manifest.
     uint64_t last = 0;
     std::string old_bytes;
@@ -163,7 +178,8 @@ int Sign(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
         return 1;
     }
     out << "signed " << manifest.product << ": sequence " << manifest.sequence << ", "
-        << manifest.files.size() << " files\n";
+        << manifest.files.size() << " files, valid until " << FormatUtcTime(manifest.expires)
+        << "\n";
     return 0;
 }
 
@@ -211,6 +227,15 @@ int Verify(std::vector<std::string> args, std::ostream& out, std::ostream& err) 
         err << problem << "\n";
         return 1;
     }
+    if (manifest.expires == 0) {
+        err << "the manifest carries no expiry time: sign the folder again\n";
+        return 1;
+    }
+    if (static_cast<int64_t>(std::time(nullptr)) >= manifest.expires) {
+        err << "the manifest expired at " << FormatUtcTime(manifest.expires)
+            << ": sign the folder again\n";
+        return 1;
+    }
     int bad = 0;
     for (const ManifestFile& file : manifest.files) {
         if (file.path == "update.info")
@@ -226,7 +251,8 @@ int Verify(std::vector<std::string> args, std::ostream& out, std::ostream& err) 
     if (bad > 0)
         return 1;
     out << "OK: " << manifest.product << ", sequence " << manifest.sequence << ", "
-        << manifest.files.size() << " files\n";
+        << manifest.files.size() << " files, valid until " << FormatUtcTime(manifest.expires)
+        << "\n";
     return 0;
 }
 

@@ -425,7 +425,10 @@ void UpdaterWindow::InstallAndFinish() {
     }
     engine_->log().Write("Switch to Done");
     bool reset = engine_->install_mode() == InstallMode::kReset;
-    done_label_->setText(Q(Engine::Text(reset ? 65019 : 65016)));
+    std::u16string text = Engine::Text(reset ? 65019 : 65016);
+    if (engine_->list_unverified())
+        text += u"\n\n" + Engine::Text(65046);
+    done_label_->setText(Q(text));
     done_quit_->setVisible(!reset);
     reset_button_->setVisible(reset);
     Show(kDoneView);

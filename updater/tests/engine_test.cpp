@@ -72,7 +72,24 @@ TEST_F(EngineTest, DirectUpdateOffersNewAndNewerFilesOnly) {
         EXPECT_EQ(request.rfind("GET /auto_update/", 0), 0u) << request;
         EXPECT_NE(request.find(" HTTP/1.0"), std::string::npos) << request;
     }
-    EXPECT_TRUE(fs::exists(updater::AutostartFile()));
+    // Nothing waits for the next log-in: no autostart entry.
+    EXPECT_FALSE(fs::exists(updater::AutostartFile()));
+}
+
+// A command line without an application or its directory is a usage error
+// that leaves no trace: no log, no folders, no autostart entry.
+TEST_F(EngineTest, UsageErrorsChangeNothing) {
+    fs::remove_all(root_);
+    fs::remove_all(base_ / "config");
+    for (const char* line : {"", "-app:demo", "-app:demo -path:", "-app: -path:\\app"}) {
+        std::ostringstream out;
+        EXPECT_EQ(updater::RunBatch(line, MakeConfig(), out), updater::BATCH_USAGE) << line;
+        EXPECT_NE(out.str().find("usage: updater --batch -app:NAME -path:DIRECTORY"),
+                  std::string::npos);
+        EXPECT_FALSE(fs::exists(root_)) << line;
+        EXPECT_FALSE(fs::exists(base_ / "config")) << line;
+    }
+    EXPECT_TRUE(server_.Requests().empty());
 }
 
 TEST_F(EngineTest, NothingNewerMeansNoUpdates) {
@@ -127,7 +144,9 @@ TEST_F(EngineTest, ServerAnswersThatAreNoUpdate) {
         {"not found", Answer{404, "<group_bin>\r\n<label>x\r\n"},
          "Error, file on server not found."},
         {"cut short", Answer{200, "<group_bin>\r\n<label>Programs\r\n<bin>b.exe 9.0\r\n", true, 20},
-         "Error, can not connect to server."},
+         "Error, the download of update.info broke off before its end."},
+        {"larger than a list may be", Answer{200, std::string(updater::kMaxListBytes + 1, '<')},
+         "Error, the file update.info on the server is larger than it may be."},
         {"no list at all", Answer{200, "hello\r\nworld\r\n"},
          "Error, the update list on the server can not be read."},
         {"empty", Answer{200, ""}, "Error, the update list on the server can not be read."},
@@ -188,26 +207,70 @@ TEST_F(EngineTest, FileSizeWithoutLengthOr404IsAnError) {
     EXPECT_NE(Log().find("File not found on server"), std::string::npos);
 }
 
-TEST_F(EngineTest, ShortDownloadFailsAndLeavesTheApplicationAlone) {
+// A body cut short and a server too slow to finish within the deadline each
+// say what happened; the application stays as it was.
+TEST_F(EngineTest, BrokenOrStalledDownloadSaysSoAndLeavesTheApplicationAlone) {
     server_.SetFile("/auto_update/demo/update.info",
                     "<group_bin>\r\n<label>Programs\r\n<bin>a.exe 2.0\r\n<bin>b.exe 2.0\r\n");
     Serve("a.exe", "new a");
     Answer cut{200, std::string(10000, 'b')};
     cut.cut_at = 4000;
-    server_.Set("/auto_update/demo/b.exe", cut);
-    Engine engine(MakeConfig());
-    engine.StartUp(command_line_);
-    ASSERT_EQ(engine.RunCheck(), 1);
-    engine.PrepareDownload();
-    EXPECT_EQ(engine.RunDownload(), 2);
-    EXPECT_TRUE(engine.download_failed());
-    EXPECT_EQ(Error(engine), "Error, file on server not found.");
-    engine.AbandonDownload();
-    EXPECT_TRUE(fs::is_empty(Temp()));
-    EXPECT_EQ(ReadFile(app_dir_ / "a.exe"), "old a");
-    EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "old b");
-    EXPECT_EQ(ReadFile(app_dir_ / "version.info"), kAppInfo);
-    EXPECT_NE(Log().find(": error \n"), std::string::npos);
+    Answer slow{200, std::string(10000, 'b')};
+    slow.chunk_delay_ms = 2000;
+    struct Case {
+        Answer answer;
+        const char* error;
+        const char* log;
+    };
+    for (const Case& c :
+         {Case{cut, "Error, the download of b.exe broke off before its end.",
+               "Download incomplete"},
+          Case{slow,
+               "Error, the download of b.exe took too long: the server did not send it in time.",
+               "Time-out: b.exe did not arrive within its deadline"}}) {
+        server_.Set("/auto_update/demo/b.exe", c.answer);
+        updater::Config config = MakeConfig();
+        config.deadline_base_s = 1;
+        config.min_rate = int64_t{1} << 30;
+        Engine engine(config);
+        engine.StartUp(command_line_);
+        ASSERT_EQ(engine.RunCheck(), 1);
+        engine.PrepareDownload();
+        EXPECT_EQ(engine.RunDownload(), 2);
+        EXPECT_TRUE(engine.download_failed());
+        EXPECT_FALSE(engine.refused());
+        EXPECT_EQ(Error(engine), c.error);
+        engine.AbandonDownload();
+        EXPECT_TRUE(fs::is_empty(Temp()));
+        EXPECT_EQ(ReadFile(app_dir_ / "a.exe"), "old a");
+        EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "old b");
+        EXPECT_EQ(ReadFile(app_dir_ / "version.info"), kAppInfo);
+        EXPECT_NE(Log().find(": error \n"), std::string::npos);
+        EXPECT_NE(Log().find(c.log), std::string::npos) << Log();
+    }
+}
+
+// The batch mode prints a progress line when the progress moves, not at
+// every tick.
+TEST_F(EngineTest, BatchProgressLinesChange) {
+    server_.SetFile("/auto_update/demo/update.info",
+                    "<group_bin>\r\n<label>Programs\r\n<bin>b.exe 2.0\r\n");
+    Answer slow{200, std::string(3072, 'b')};
+    slow.chunk_delay_ms = 1200;
+    server_.Set("/auto_update/demo/b.exe", slow);
+    std::string out;
+    ASSERT_EQ(Batch(&out), updater::BATCH_UPDATED) << out;
+    std::istringstream lines(out);
+    std::string line, last;
+    int progress = 0;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Download: ", 0) != 0)
+            continue;
+        ++progress;
+        EXPECT_NE(line, last) << out;
+        last = line;
+    }
+    EXPECT_GT(progress, 0) << out;
 }
 
 TEST_F(EngineTest, CancelledDownloadEmptiesTemp) {
@@ -280,8 +343,12 @@ TEST_F(EngineTest, ResetModeListsFilesForCopyAtTheNextStart) {
     EXPECT_EQ(ReadFile(Temp() / "postresetcopy.ini"),
               "b.exe\n\\app\\\ns.dll\n\\shared\\\nl.so\n\\app\\lib\\\nc.db\n\\app\\\n");
 
-    // At the next log-in "copy" puts them in place and removes its entry.
-    ASSERT_TRUE(fs::exists(updater::AutostartFile()));
+    // At the next log-in "copy" puts them in place and removes its entry,
+    // which names it, and is ignored once the program is gone.
+    std::string entry = ReadFile(updater::AutostartFile());
+    fs::path copy_program = fs::path(getenv("SKYVANE_BIN_DIR")) / "copy";
+    EXPECT_NE(entry.find("\nExec=\"" + copy_program.string() + "\"\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("\nTryExec=" + copy_program.string() + "\n"), std::string::npos) << entry;
     fs::path copy = fs::path(getenv("SKYVANE_BIN_DIR")) / "copy";
     ASSERT_EQ(std::system(copy.c_str()), 0);
     EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "new b");
@@ -356,6 +423,7 @@ TEST_F(EngineTest, MissingOwnVersionInfoStopsPhaseA) {
 
 TEST_F(EngineTest, StartUpFromCommandLineOrSelfTmp) {
     WriteFile(root_ / "updater.log", "old");
+    WriteFile(updater::AutostartFile(), "[Desktop Entry]\n");
     WriteFile(Temp() / "left.over", "x");
     {
         Engine engine(MakeConfig());
@@ -365,9 +433,8 @@ TEST_F(EngineTest, StartUpFromCommandLineOrSelfTmp) {
         EXPECT_FALSE(engine.self_update_mode());
         EXPECT_TRUE(fs::is_empty(Temp()));
         EXPECT_EQ(Log().find("old"), std::string::npos);
-        std::string entry = ReadFile(updater::AutostartFile());
-        EXPECT_NE(entry.find("Exec=\""), std::string::npos);
-        EXPECT_NE(entry.find("copy\"\n"), std::string::npos);
+        // Nothing waits: an entry left from before goes.
+        EXPECT_FALSE(fs::exists(updater::AutostartFile()));
     }
     {
         WriteFile(updater_dir_ / "self.tmp", "other\n/opt/other\n");

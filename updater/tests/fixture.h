@@ -77,9 +77,10 @@ class UpdaterFixture : public ::testing::Test {
     updater::Config MakeConfig() {
         updater::Config config = updater::DefaultConfig();
         config.pause_ms = 0;
-        // Keys a packager built in are not the tests' business: they set up
-        // the keys folder themselves.
+        // Keys a packager built in or put into the system's folder are not
+        // the tests' business: they set up the user's keys folder themselves.
         config.builtin_keys.clear();
+        config.key_dirs = {KeysDir()};
         return config;
     }
 
@@ -89,6 +90,8 @@ class UpdaterFixture : public ::testing::Test {
     }
 
     std::string Log() { return ReadLog(root_ / "updater.log"); }
+    // The user's folder of trusted keys (below the fixture's XDG_CONFIG_HOME).
+    fs::path KeysDir() { return updater::UserKeysDir(); }
     fs::path Temp() { return root_ / "windows" / "temp"; }
 
     // The batch mode on the fixture's command line; its output in `output`.

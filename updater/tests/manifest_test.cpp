@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "updater/info.h"
+#include "updater/place.h"
 #include "updater/postreset.h"
 #include "updater/sign.h"
 
@@ -138,6 +140,12 @@ class TempDirTest : public ::testing::Test {
             *err = e.str();
         return status;
     }
+    static std::string ReadAll(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
     fs::path dir_;
 };
 
@@ -148,21 +156,98 @@ TEST_F(TempDirTest, KeysFolderTakesPemPublicKeysOnly) {
     Write(dir_ / "a-private.pem", priv);
     Write(dir_ / "notes.txt", pub);  // other endings are not read
     std::vector<std::string> skipped;
-    std::vector<TrustedKey> keys = LoadTrustedKeys({pub, "junk"}, dir_, &skipped);
+    std::vector<TrustedKey> keys = LoadTrustedKeys({pub, "junk"}, {dir_}, &skipped);
     ASSERT_EQ(keys.size(), 2u);
     EXPECT_EQ(keys[0].origin, "built in");
-    EXPECT_EQ(keys[1].origin, "b-publisher.pem");
-    EXPECT_EQ(skipped, (std::vector<std::string>{"built in", "a-private.pem"}));
-    EXPECT_TRUE(LoadTrustedKeys({}, dir_ / "missing").empty());
+    EXPECT_EQ(keys[1].origin, (dir_ / "b-publisher.pem").string());
+    EXPECT_EQ(skipped, (std::vector<std::string>{"built in", (dir_ / "a-private.pem").string()}));
+    EXPECT_TRUE(LoadTrustedKeys({}, {dir_ / "missing"}).empty());
+}
+
+// A key that someone else may have put there is no key.
+TEST_F(TempDirTest, KeysThatOthersMayWriteAreSkipped) {
+    std::string priv, pub;
+    ASSERT_TRUE(GenerateKeyPair(&priv, &pub));
+    Write(dir_ / "open" / "k.pem", pub);
+    Write(dir_ / "shut" / "k.pem", pub);
+    Write(dir_ / "shut" / "shared.pem", pub);
+    fs::permissions(dir_ / "open", fs::perms(0777));
+    fs::permissions(dir_ / "shut", fs::perms(0755));
+    fs::permissions(dir_ / "shut" / "shared.pem", fs::perms(0666));
+    std::vector<std::string> skipped;
+    std::vector<TrustedKey> keys = LoadTrustedKeys({}, {dir_ / "open", dir_ / "shut"}, &skipped);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].origin, (dir_ / "shut" / "k.pem").string());
+    EXPECT_EQ(skipped, (std::vector<std::string>{
+                           (dir_ / "open" / "k.pem").string() + " (others may write it)",
+                           (dir_ / "shut" / "shared.pem").string() + " (others may write it)"}));
+}
+
+// What is put in place is the copy that was checked, whatever happens to the
+// downloaded file after the check.
+TEST_F(TempDirTest, StagedCopyIsWhatLands) {
+    std::string good_hash, bad_hash;
+    ASSERT_TRUE(Sha256Hex("good", &good_hash));
+    Write(dir_ / "temp" / "f.bin", "good");
+    Write(dir_ / "app" / "f.bin", "old");
+    fs::permissions(dir_ / "app" / "f.bin", fs::perms(0640));
+    StagedFile staged;
+    ASSERT_EQ(StageFile(dir_ / "temp" / "f.bin", dir_ / "app" / "f.bin", good_hash, false, &staged),
+              StageResult::kStaged);
+    EXPECT_EQ(fs::status(staged.folder).permissions() & fs::perms::all, fs::perms::owner_all);
+    Write(dir_ / "temp" / "f.bin", "evil");  // changed after the check
+    ASSERT_TRUE(CommitStaged(staged));
+    EXPECT_EQ(ReadAll(dir_ / "app" / "f.bin"), "good");
+    EXPECT_EQ(fs::status(dir_ / "app" / "f.bin").permissions() & fs::perms::all, fs::perms(0640));
+    EXPECT_FALSE(fs::exists(staged.folder));
+
+    // Bytes that are not the expected ones never reach the target.
+    std::string hash;
+    EXPECT_EQ(StageFile(dir_ / "temp" / "f.bin", dir_ / "app" / "f.bin", good_hash, false, &staged,
+                        &hash),
+              StageResult::kChanged);
+    ASSERT_TRUE(Sha256Hex("evil", &bad_hash));
+    EXPECT_EQ(hash, bad_hash);
+    EXPECT_EQ(ReadAll(dir_ / "app" / "f.bin"), "good");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "app"), fs::directory_iterator()), 1);
+    // A link in place of the download is not followed.
+    fs::remove(dir_ / "temp" / "f.bin");
+    fs::create_symlink(dir_ / "app" / "f.bin", dir_ / "temp" / "f.bin");
+    EXPECT_EQ(StageFile(dir_ / "temp" / "f.bin", dir_ / "app" / "g.bin", "", true, &staged),
+              StageResult::kFailed);
+    EXPECT_FALSE(fs::exists(dir_ / "app" / "g.bin"));
+}
+
+TEST(ManifestTime, ExpiryIsAStrictUtcTime) {
+    int64_t t = 0;
+    ASSERT_TRUE(ParseUtcTime("2027-01-08T03:50:07Z", &t));
+    EXPECT_EQ(t, 1799380207);
+    EXPECT_EQ(FormatUtcTime(t), "2027-01-08T03:50:07Z");
+    for (const char* bad : {"2027-02-30T00:00:00Z", "2027-01-08 03:50:07Z", "2027-01-08T03:50:07",
+                            "2027-13-01T00:00:00Z", "2027-01-08T24:00:00Z", "+027-01-08T03:50:07Z"})
+        EXPECT_FALSE(ParseUtcTime(bad, &t)) << bad;
+    Manifest m;
+    std::string head = std::string(kManifestHeader) + "\nproduct demo\nsequence 3\n";
+    ASSERT_TRUE(ParseManifest(head + "expires 2027-01-08T03:50:07Z\n", &m));
+    EXPECT_EQ(m.expires, 1799380207);
+    EXPECT_EQ(FormatManifest(m), head + "expires 2027-01-08T03:50:07Z\n");
+    ASSERT_TRUE(ParseManifest(head, &m));
+    EXPECT_EQ(m.expires, 0);  // the updater refuses it; the parser reads it
+    EXPECT_FALSE(
+        ParseManifest(head + "expires 2027-01-08T03:50:07Z\nexpires 2028-01-08T03:50:07Z\n", &m));
+    EXPECT_FALSE(ParseManifest(head + "expires tomorrow\n", &m));
 }
 
 TEST_F(TempDirTest, PendingSumsSkipUnsafeAndShortLines) {
-    auto sums = ParsePendingSums(kHash + " a.exe\n" + kHash + " ..\nshort a\n" + kHash + "\n" +
-                                 FormatPendingSum("b.exe", {kHash, "\\app dir"}));
+    auto sums =
+        ParsePendingSums(kHash + " a.exe\n" + kHash + " ..\nshort a\n" + kHash + "\n" +
+                         FormatPendingSum("b.exe", {kHash, "\\app dir", "\\app dir\\sub\\"}));
     ASSERT_EQ(sums.size(), 2u);
     EXPECT_EQ(sums["a.exe"].sha256, kHash);
     EXPECT_EQ(sums["a.exe"].list_dir, "");
+    EXPECT_EQ(sums["a.exe"].destination, "");
     EXPECT_EQ(sums["b.exe"].list_dir, "\\app dir");
+    EXPECT_EQ(sums["b.exe"].destination, "\\app dir\\sub\\");
 }
 
 TEST_F(TempDirTest, SignToolSignsRaisesTheSequenceAndVerifies) {
@@ -187,6 +272,9 @@ TEST_F(TempDirTest, SignToolSignsRaisesTheSequenceAndVerifies) {
     ASSERT_TRUE(ParseManifest(text.str(), &m));
     EXPECT_EQ(m.sequence, 1u);
     EXPECT_EQ(m.product, "demo");
+    // Valid for 30 days unless the publisher says otherwise.
+    int64_t now = static_cast<int64_t>(std::time(nullptr));
+    EXPECT_NEAR(static_cast<double>(m.expires - now), 30 * 86400.0, 120.0);
     ASSERT_NE(m.Find("sub\\a.exe"), nullptr);
     EXPECT_EQ(m.Find("sub\\a.exe")->size, 7);
     EXPECT_EQ(Tool({"verify", folder.string(), (dir_ / "k.pem").string()}), 0);
@@ -195,12 +283,26 @@ TEST_F(TempDirTest, SignToolSignsRaisesTheSequenceAndVerifies) {
 
     ASSERT_EQ(Tool({"sign", (dir_ / "k.key").string(), folder.string()}), 0);
     EXPECT_EQ(Tool({"sign", (dir_ / "k.key").string(), folder.string(), "--sequence", "2"}), 1);
-    ASSERT_EQ(Tool({"sign", (dir_ / "k.key").string(), folder.string(), "--sequence", "10"}), 0);
+    EXPECT_EQ(Tool({"sign", (dir_ / "k.key").string(), folder.string(), "--valid-days", "0"}), 64);
+    ASSERT_EQ(Tool({"sign", (dir_ / "k.key").string(), folder.string(), "--sequence", "10",
+                    "--valid-days", "2"}),
+              0);
     std::ifstream in2(folder / kManifestName);
     std::stringstream text2;
     text2 << in2.rdbuf();
     ASSERT_TRUE(ParseManifest(text2.str(), &m));
     EXPECT_EQ(m.sequence, 10u);
+    EXPECT_NEAR(static_cast<double>(m.expires - now), 2 * 86400.0, 120.0);
+
+    // A manifest past its time, signed all the same, does not verify.
+    m.expires = now - 1;
+    std::string expired_sig;
+    ASSERT_TRUE(SignData(FormatManifest(m), ReadAll(dir_ / "k.key"), &expired_sig));
+    Write(folder / kManifestName, FormatManifest(m));
+    Write(folder / kSignatureName, expired_sig);
+    EXPECT_EQ(Tool({"verify", folder.string(), (dir_ / "k.pem").string()}, &err), 1);
+    EXPECT_NE(err.find("the manifest expired at"), std::string::npos) << err;
+    ASSERT_EQ(Tool({"sign", (dir_ / "k.key").string(), folder.string()}), 0);
 
     Write(folder / "a.exe", "changed");
     EXPECT_EQ(Tool({"verify", folder.string(), (dir_ / "k.pem").string()}, &err), 1);

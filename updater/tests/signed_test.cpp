@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -31,8 +32,8 @@ class SignedTest : public UpdaterFixture {
         WriteFile(app_dir_ / "b.exe", "old b");
         key_ = base_ / "keys" / "publisher.key";
         Keygen(key_);
-        fs::create_directories(root_ / "keys");
-        fs::copy_file(base_ / "keys" / "publisher.pem", root_ / "keys" / "publisher.pem");
+        fs::create_directories(KeysDir());
+        fs::copy_file(base_ / "keys" / "publisher.pem", KeysDir() / "publisher.pem");
         Publish("updaterEng", "<ver>0.01\r\n<group_bin>\r\n<label>Updater\r\n<bin>updater 1.0\r\n",
                 {{"updater", "u"}});
     }
@@ -70,6 +71,28 @@ class SignedTest : public UpdaterFixture {
     }
     void PublishDemo() { Publish("demo", kDemoList, {{"a.exe", "new a"}, {"b.exe", "new b"}}); }
 
+    // Serves `list` as the demo's update.info with a manifest signed over it
+    // by the publisher's key, changed by `change` before it is signed.
+    void ServeSigned(const std::string& list,
+                     const std::function<void(updater::Manifest*)>& change = {}) {
+        updater::Manifest m;
+        ASSERT_TRUE(
+            updater::ParseManifest(ReadFile(base_ / "pub" / "demo" / "update.manifest"), &m));
+        for (updater::ManifestFile& f : m.files) {
+            if (f.path == "update.info") {
+                f.size = static_cast<int64_t>(list.size());
+                ASSERT_TRUE(updater::Sha256Hex(list, &f.sha256));
+            }
+        }
+        if (change)
+            change(&m);
+        std::string text = updater::FormatManifest(m), signature;
+        ASSERT_TRUE(updater::SignData(text, ReadFile(key_), &signature));
+        Serve("update.info", list);
+        Serve("update.manifest", text);
+        Serve("update.manifest.sig", signature);
+    }
+
     void ExpectNothingInstalled() {
         EXPECT_EQ(ReadFile(app_dir_ / "a.exe"), "old a");
         EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "old b");
@@ -97,11 +120,13 @@ TEST_F(SignedTest, SignedTreeInstallsAndKeepsItsSequence) {
 TEST_F(SignedTest, TamperedFileIsRefusedAndNothingIsInstalled) {
     const char* tampered[][2] = {
         {"bad b", "SHA-256 differs from the manifest"},  // same size, other bytes
-        {"new b, longer", "size 13 instead of 5"},
+        // asked for its size, the server gives another: never downloaded
+        {"new b, longer", "the server announces 13 bytes, the manifest 5"},
     };
     for (auto [body, why] : tampered) {
         PublishDemo();
         Serve("b.exe", body);
+        fs::remove(app_dir_ / "update.sequence");
         std::string out;
         ASSERT_EQ(Batch(&out), updater::BATCH_REFUSED) << out;
         EXPECT_NE(out.find("Error, the file b.exe is not the one the publisher signed. Nothing "
@@ -109,10 +134,37 @@ TEST_F(SignedTest, TamperedFileIsRefusedAndNothingIsInstalled) {
                   std::string::npos)
             << out;
         ExpectNothingInstalled();  // a.exe arrived intact, but stays out too
-        EXPECT_TRUE(fs::is_empty(Temp()));
+        EXPECT_FALSE(fs::exists(Temp() / "a.exe"));
+        EXPECT_FALSE(fs::exists(Temp() / "b.exe"));
         EXPECT_NE(Log().find(": Refused: file b.exe: " + std::string(why) + " \n"),
                   std::string::npos)
             << Log();
+        // The list was not installed: its sequence is not kept.
+        EXPECT_FALSE(fs::exists(app_dir_ / "update.sequence"));
+    }
+}
+
+// A file that grows between the size query and its download stops at the
+// signed size and is refused; nothing of it stays.
+TEST_F(SignedTest, DownloadStopsAtTheSignedSize) {
+    PublishDemo();
+    Answer endless{200, std::string(1 << 20, 'x')};
+    endless.send_length = false;
+    for (const Answer& answer : {Answer{200, std::string(300, 'x')}, endless}) {
+        Engine engine(MakeConfig());
+        engine.StartUp(command_line_);
+        ASSERT_EQ(engine.RunCheck(), 1);
+        server_.Set("/auto_update/demo/b.exe", answer);
+        engine.PrepareDownload();
+        EXPECT_EQ(engine.RunDownload(), 2);
+        EXPECT_TRUE(engine.refused());
+        EXPECT_EQ(platform::ToUtf8(engine.error_text()),
+                  "Error, the file b.exe is not the one the publisher signed. Nothing was "
+                  "installed.");
+        EXPECT_FALSE(fs::exists(Temp() / "b.exe"));
+        engine.AbandonDownload();
+        ExpectNothingInstalled();
+        Serve("b.exe", "new b");
     }
 }
 
@@ -130,6 +182,37 @@ TEST_F(SignedTest, UnverifiedListsAreRefused) {
          [&] { Serve("update.info", std::string(kDemoList) + "<bin>evil.exe 1.0\r\n"); },
          "Error, the update list does not match its signed manifest.",
          "update.info differs from the manifest"},
+        {"list of the same length",
+         [&] {
+             std::string list = kDemoList;
+             list.replace(list.find("b.exe 2.0"), 9, "b.exe 3.0");
+             Serve("update.info", list);
+         },
+         "Error, the update list does not match its signed manifest.",
+         "update.info differs from the manifest"},
+        {"expired manifest",
+         [&] {
+             ServeSigned(kDemoList,
+                         [](updater::Manifest* m) { m->expires = std::time(nullptr) - 60; });
+         },
+         "Error, the update list has expired: the publisher has not signed it again in time.",
+         "the manifest of demo expired at"},
+        {"manifest without expiry",
+         [&] { ServeSigned(kDemoList, [](updater::Manifest* m) { m->expires = 0; }); },
+         "Error, the update list has expired: the publisher has not signed it again in time.",
+         "the manifest of demo carries no expiry time"},
+        {"signed list naming a key folder",
+         [&] {
+             ServeSigned(std::string(kDemoList) + "<bin>\\keys\\k.pem 1.0\r\n",
+                         [](updater::Manifest* m) {
+                             m->files.push_back({"\\keys\\k.pem", 5, m->files[1].sha256});
+                         });
+         },
+         "Error, the update list names an unsafe file path.",
+         "which would be written into a folder of trusted keys"},
+        {"signed unsafe path",
+         [&] { ServeSigned(std::string(kDemoList) + "<bin>..\\a.exe 1.0\r\n"); },
+         "Error, the update list names an unsafe file path.", "names an unsafe path"},
         {"no signature",
          [&] {
              server_.Set("/auto_update/demo/update.manifest.sig", {404, "gone"});
@@ -172,24 +255,70 @@ TEST_F(SignedTest, UnverifiedListsAreRefused) {
         ExpectNothingInstalled();
         for (const std::string& request : server_.Requests())
             EXPECT_EQ(request.find("a.exe"), std::string::npos) << c.what;
+        if (std::string(c.what) != "older sequence") {
+            EXPECT_FALSE(fs::exists(app_dir_ / "update.sequence")) << c.what;
+        }
     }
     EXPECT_EQ(ReadFile(app_dir_ / "update.sequence"), "1000\n");  // kept, not lowered
 }
 
 TEST_F(SignedTest, WithoutTrustedKeyNothingIsVerified) {
-    fs::remove(root_ / "keys" / "publisher.pem");
-    WriteFile(root_ / "keys" / "junk.pem", "not a key");
+    fs::remove(KeysDir() / "publisher.pem");
+    WriteFile(KeysDir() / "junk.pem", "not a key");
     server_.SetFile("/auto_update/demo/update.info", kDemoList);
     Serve("a.exe", "new a");
     Serve("b.exe", "new b");
     std::string out;
     ASSERT_EQ(Batch(&out), updater::BATCH_UPDATED) << out;
     EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "new b");
+    EXPECT_NE(out.find("Application was successfully  updated.\n"
+                       "The update was not verified: no trusted key.\n"),
+              std::string::npos)
+        << out;
     std::string log = Log();
     EXPECT_NE(log.find(": The update list of demo was not verified: no trusted key \n"),
               std::string::npos);
-    EXPECT_NE(log.find(": Not a public key, skipped: junk.pem \n"), std::string::npos);
+    EXPECT_NE(log.find(": Not a public key, skipped: " + (KeysDir() / "junk.pem").string() + " \n"),
+              std::string::npos);
     EXPECT_FALSE(fs::exists(app_dir_ / "update.sequence"));
+
+    // A private key copied by mistake, or the publisher's key in the
+    // installation's folder (which updates can write): still unverified,
+    // and said so every time.
+    fs::copy_file(key_, KeysDir() / "publisher-private.pem");
+    WriteFile(root_ / "keys" / "publisher.pem", ReadFile(base_ / "keys" / "publisher.pem"));
+    WriteFile(app_dir_ / "version.info", kAppInfo);
+    ASSERT_EQ(Batch(&out), updater::BATCH_UPDATED) << out;
+    EXPECT_NE(out.find("The update was not verified: no trusted key."), std::string::npos) << out;
+    EXPECT_NE(Log().find(": Not read: " + (root_ / "keys" / "publisher.pem").string()),
+              std::string::npos)
+        << Log();
+}
+
+// No entry of a list, signed or not, writes into a folder of keys: the one
+// the installation had, or the user's.
+TEST_F(SignedTest, KeyFoldersAreNoTarget) {
+    fs::remove(KeysDir() / "publisher.pem");
+    const std::string attack =
+        "<group_user>\r\n<label>Add-ons\r\n<usr>\\keys\\attacker.pem 1.0\r\n";
+    server_.SetFile("/auto_update/demo/update.info", attack);
+    Serve("attacker.pem", ReadFile(base_ / "keys" / "publisher.pem"));
+    std::string out;
+    EXPECT_EQ(Batch(&out), updater::BATCH_REFUSED) << out;
+    EXPECT_NE(out.find("Error, the update list names an unsafe file path."), std::string::npos);
+    EXPECT_FALSE(fs::exists(root_ / "keys" / "attacker.pem"));
+
+    // An application directory that holds the user's keys folder.
+    server_.SetFile("/auto_update/demo/update.info",
+                    "<group_bin>\r\n<label>P\r\n<bin>keys\\attacker.pem 1.0\r\n");
+    std::ostringstream stream;
+    EXPECT_EQ(updater::RunBatch("-app:demo -path:" + KeysDir().parent_path().string(), MakeConfig(),
+                                stream),
+              updater::BATCH_REFUSED)
+        << stream.str();
+    EXPECT_FALSE(fs::exists(KeysDir() / "attacker.pem"));
+    EXPECT_NE(Log().find("attacker.pem, which would be written into a folder of trusted keys"),
+              std::string::npos);
 }
 
 TEST_F(SignedTest, FileChangedBeforeInstallationIsRefused) {
@@ -234,9 +363,30 @@ TEST_F(SignedTest, FileChangedWhileWaitingForCopyIsRefused) {
     EXPECT_EQ(ReadFile(Temp() / "postresetcopy.ini"), "b.exe\n\\app\\\n");
 }
 
+// The sum of a waiting file names its destination too: a list changed to
+// send the file elsewhere is refused.
+TEST_F(SignedTest, WaitingFileSentElsewhereIsRefused) {
+    Publish("demo", std::string("<postresetcopy>\r\n") + kDemoList,
+            {{"a.exe", "new a"}, {"b.exe", "new b"}});
+    std::string out;
+    ASSERT_EQ(Batch(&out), updater::BATCH_RESTART_NEEDED) << out;
+    WriteFile(Temp() / "postresetcopy.ini", "a.exe\n\\app\\\nb.exe\n\\elsewhere\\\n");
+    fs::path copy = fs::path(getenv("SKYVANE_BIN_DIR")) / "copy";
+    int status = std::system((copy.string() + " 2>/dev/null").c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(ReadFile(app_dir_ / "a.exe"), "new a");
+    EXPECT_FALSE(fs::exists(root_ / "elsewhere" / "b.exe"));
+    EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "old b");
+    EXPECT_NE(Log().find(": Refused: b.exe was sent to another folder while it waited \n"),
+              std::string::npos)
+        << Log();
+    EXPECT_EQ(ReadFile(app_dir_ / "version.info"), "<VER>0.01\r\n<FILE>a.exe\t2.0\r\n");
+}
+
 // https: the certificate is verified always, and never left for plain http.
 TEST_F(SignedTest, HttpsServerMustBeTrusted) {
-    fs::remove(root_ / "keys" / "publisher.pem");
+    fs::remove(KeysDir() / "publisher.pem");
     std::string cert, key;
     ASSERT_TRUE(MakeSelfSignedCertificate(&cert, &key));
     TestServer tls;
@@ -273,13 +423,31 @@ TEST_F(SignedTest, HttpsServerMustBeTrusted) {
         << out << ReadLog(root_ / "t.log");
     ExpectNothingInstalled();
 
+    // The scheme is the same in capitals.
+    setenv("SKYVANE_UPDATE_HOST", ("HTTPS://" + tls.host()).c_str(), 1);
+    EXPECT_EQ(Batch(&out), updater::BATCH_REFUSED) << out;
+    EXPECT_NE(out.find("Error, the update server redirected to an insecure address."),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(fs::exists(Temp() / "b.exe"));
+    ExpectNothingInstalled();
+
+    // A file of certificate authorities that is not there is named as such.
+    setenv("SKYVANE_UPDATE_CA_FILE", (base_ / "missing.pem").c_str(), 1);
+    EXPECT_EQ(Batch(&out), updater::BATCH_ERROR) << out;
+    EXPECT_NE(out.find("Error, the certificate authority file " + (base_ / "missing.pem").string() +
+                       " can not be read."),
+              std::string::npos)
+        << out;
+    setenv("SKYVANE_UPDATE_CA_FILE", (base_ / "ca.pem").c_str(), 1);
+
     tls.SetFile("/auto_update/demo/b.exe", "new b");
     EXPECT_EQ(Batch(&out), updater::BATCH_UPDATED) << out;
     EXPECT_EQ(ReadFile(app_dir_ / "b.exe"), "new b");
 }
 
 TEST_F(SignedTest, PlainRedirectsAreFollowed) {
-    fs::remove(root_ / "keys" / "publisher.pem");
+    fs::remove(KeysDir() / "publisher.pem");
     Answer moved{301, ""};
     moved.headers = "Location: /mirror/update.info\r\n";
     server_.Set("/auto_update/demo/update.info", moved);

@@ -117,8 +117,10 @@ TEST_F(WindowTest, FilesViewChoosesAgainOnEveryCheckBox) {
     EXPECT_TRUE(update->isEnabled());
     Click(update);
     ASSERT_EQ(window_->CurrentView(), updater::kDoneView);
+    // No trusted key: the done view says that nothing was verified.
     EXPECT_EQ(Find<QLabel>(updater::kDoneView, "result_text")->text(),
-              "Application was successfully  updated.");
+              "Application was successfully  updated.\n\n"
+              "The update was not verified: no trusted key.");
     EXPECT_FALSE(ButtonText(updater::kDoneView, "Quit")->isHidden());
     EXPECT_TRUE(Find<QPushButton>(updater::kDoneView, "1004")->isHidden());
     Shot(window_.get(), "134-done");
@@ -153,7 +155,7 @@ TEST_F(WindowTest, ErrorViewAndRetry) {
     Click(Find<QPushButton>(updater::kFilesView, "1009"));
     ASSERT_EQ(window_->CurrentView(), updater::kErrorView);
     EXPECT_EQ(Find<QLabel>(updater::kErrorView, "error_text")->text(),
-              "Error, file on server not found.");
+              "Error, the download of c.db broke off before its end.");
     Click(Find<QPushButton>(updater::kErrorView, "1015"));
     EXPECT_EQ(window_->CurrentView(), updater::kFilesView);
 }
@@ -188,7 +190,7 @@ TEST_F(WindowTest, ResetModeOffersReset) {
     ASSERT_EQ(window_->CurrentView(), updater::kDoneView);
     EXPECT_EQ(Find<QLabel>(updater::kDoneView, "result_text")->text(),
               "Application was successfully updated.\nPlease press the Reset button to "
-              "activate the changes.");
+              "activate the changes.\n\nThe update was not verified: no trusted key.");
     EXPECT_TRUE(ButtonText(updater::kDoneView, "Quit")->isHidden());
     EXPECT_FALSE(Find<QPushButton>(updater::kDoneView, "1004")->isHidden());
     Shot(window_.get(), "134-done-reset");
