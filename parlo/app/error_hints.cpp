@@ -82,7 +82,7 @@ std::u16string SyncHolderHint(const SyncHolder& holder) {
 std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors) {
     std::u16string out;
     if (Lists(errors, IDS_SYNC_RUNNING)) {
-        std::optional<SyncHolder> holder = doc.Engine().m_sync.BlockedBy();
+        std::optional<SyncHolder> holder = doc.m_engine->m_sync.BlockedBy();
         if (!holder)
             holder = CSyncLock::Holder(doc.m_dataDir);
         if (holder)
@@ -94,9 +94,9 @@ std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors) {
         AddLine(&out, UnknownOperatorHint());
     if (Lists(errors, IDS_NO_PORT) || Lists(errors, IDS_NO_ANSWER) ||
         Lists(errors, IDS_SYNC_FAILED)) {
-        std::string port = platform::ToUtf8(doc.Engine().m_session.PortName());
+        std::string port = platform::ToUtf8(doc.m_engine->m_session.PortName());
         if (auto device = platform::ResolvePort(doc.m_registry, port)) {
-            std::string name = platform::ToUtf8(doc.Engine().m_session.Connection().m_strName);
+            std::string name = platform::ToUtf8(doc.m_engine->m_session.Connection().m_strName);
             std::string why =
                 platform::ExplainDeviceHolders(*device, platform::FindDeviceHolders(*device), name);
             while (!why.empty() && why.back() == '\n')

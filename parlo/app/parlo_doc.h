@@ -9,6 +9,7 @@
 // members, and its loading as a step of OnNewDocument().
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -37,6 +38,9 @@
 class CCordis;
 
 namespace parlo {
+
+class CParloDoc;
+std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors);
 
 // String ids of the start sequence.
 inline constexpr unsigned IDS_LOAD_SETTINGS = 65097;
@@ -186,17 +190,58 @@ class CParloDoc {
     int MoveMarkedOrSelected(const std::vector<CSmsMessage*>& list, CSmsMessage* selected,
                              int32_t folder_id);
 
-    // Send of the compose dialog: one Outbox record per non-empty piece of
-    // `numbers` between ";", in order. In the Draft mode (4) the shown
-    // `draft` then goes to the Recycle Bin, unless a record was not stored.
+    // The numbers a recipient text names: the pieces between ";" (blank ones
+    // skipped), each cleaned (only digits and "+" kept), each number once, in
+    // order. A piece with letters, or one that keeps no digit, is refused:
+    // no message could ever go to it.
+    struct Recipients {
+        std::vector<std::u16string> numbers;
+        std::u16string refused;  // the first piece refused, as typed
+        std::string why;         // why it was refused
+        bool Ok() const { return refused.empty() && !numbers.empty(); }
+    };
+    static Recipients CheckRecipients(const std::u16string& typed);
+    // The compose dialog's rule for Send: the text holds only digits, "+"
+    // and ";", and names at least one number that can be sent to.
+    static bool CanSendTo(const std::u16string& phone);
+
+    // Send of the compose dialog and of parlo-cli: the recipients are
+    // checked first (CheckRecipients); when one is refused nothing is
+    // queued. Else one Outbox record per number, in order. In the Draft mode
+    // (4) the shown `draft` then goes to the Recycle Bin, unless a record was
+    // not stored.
     struct SendResult {
         int queued = 0;                          // records stored in the Outbox
+        std::vector<std::u16string> queued_to;   // the numbers of those records
         std::vector<std::u16string> not_stored;  // numbers whose record was not stored
+        std::u16string refused;                  // see Recipients
+        std::string why;
     };
     SendResult Send(const std::u16string& numbers, const std::u16string& text, bool push,
                     int mode = VIEW_NEW, CSmsMessage* draft = nullptr);
     // The pieces of a recipient text between ";", empty ones skipped.
     static std::vector<std::u16string> SplitNumbers(const std::u16string& numbers);
+
+    // An Outbox record whose sending ended without an answer may have gone
+    // out: the synchronisation holds it until the user releases it.
+    static bool IsHeld(const CSmsMessage& rec);
+    // Releases a held record: the next synchronisation sends it. 1 when
+    // stored; 0 when it is not held (any more) or could not be stored.
+    int ReleaseHeld(CSmsMessage* rec);
+    // Releases it and starts a synchronisation at once.
+    int SendAgain(CSmsMessage* rec);
+
+    // The list that shows a record: folder view code 1..7, or 0 (VIEW_NONE)
+    // for the hidden states. A record in a user folder is shown by list 6
+    // while that folder is on show (InList).
+    static int ListOf(int32_t state);
+    static bool InList(const CSmsMessage& rec, int view_code, int32_t shown_folder);
+    // Copies of the records of every list (indexed by view code; list 6
+    // holds folder `shown_folder`), or of list `only_view` alone, taken in
+    // one pass under the store's lock, each with its record as key.
+    using ListRow = std::pair<CSmsMessage*, CSmsMessage>;
+    using ListCopies = std::array<std::vector<ListRow>, VIEW_RECYCLE + 1>;
+    ListCopies CopyLists(int32_t shown_folder, int only_view = VIEW_NONE) const;
 
     // The name shown for a number: the phonebook copy's entry first, then
     // the contacts, exact comparison; the number itself when none matches.
@@ -204,10 +249,11 @@ class CParloDoc {
     static bool SameMessage(const CSmsMessage& a, const CSmsMessage& b) {
         return parlo::SameMessage(a, b);
     }
-    // "Delete SMS" on the current list (folder m_nCurrentFolder): the marked
+    // "Delete SMS" on the list of folder view code `view_code`: the marked
     // records of `list`, or `selected` when none is marked. 1 when something
     // was deleted and every change was stored.
-    int DeleteMarked(int mode, const std::vector<CSmsMessage*>& list, CSmsMessage* selected);
+    int DeleteMarked(int mode, int view_code, const std::vector<CSmsMessage*>& list,
+                     CSmsMessage* selected);
 
     // --- folders ----------------------------------------------------------------
     int LoadFolderTable();
@@ -244,7 +290,12 @@ class CParloDoc {
     // the configuration file ("Save failed." when it cannot be written; the
     // settings stay), and the automatic run started, stopped or re-timed.
     // 1 when the file was written.
+    // Settings that break a rule are refused first (CheckOptions, shown
+    // with a message box; nothing changes, 0).
     int ApplyOptions(const CSettings& settings);
+    // What is wrong with `settings` as the Options dialog and parlo-cli
+    // would set them; empty when nothing is.
+    static std::u16string CheckOptions(const CSettings& settings);
     // The ports that the Options dialog offers: the port list's ports, then
     // "COM2:" to "COM9:" where they can be opened (never COM1), each once.
     std::vector<std::u16string> OfferedPorts() const;
@@ -300,6 +351,13 @@ class CParloDoc {
     bool SavePhonebook() const { return m_phonebook.Save(PhonebookFile()); }
     // Rebuilds the group list from the groups folder.
     void EnumerateGroups();
+    // The groups dialog and parlo-cli: a new empty group, deleting groups,
+    // and a group's member count read again; `prompt` asks and reports.
+    CreateGroupResult CreateGroup(const std::u16string& name, platform::Prompt& prompt);
+    bool DeleteGroups(const std::vector<std::u16string>& names, platform::Prompt& prompt);
+    void RecountGroup(const std::u16string& name);
+    // The contacts that can be imported into the phonebook, in list order.
+    std::vector<CContactEntry*> ImportableContacts();
     // What group members resolve against: the contact list (read it first),
     // the phonebook copy and the current phone identity.
     MemberResolver Resolver() const;
@@ -318,8 +376,9 @@ class CParloDoc {
     // The phonebook's Call command.
     bool CallNumber(const std::u16string& number);
 
-    CSmsEngine& Engine() { return *m_engine; }
     CErrorList& Errors() { return m_engine->m_errors; }
+    // Runs of the automatic synchronisation so far.
+    int SyncRuns() const;
 
     // What the start sequence read: the port list and its result, and the
     // device database. Only the document changes them.
@@ -328,22 +387,41 @@ class CParloDoc {
     const std::vector<PhoneModelRecord>& PhoneModels() const { return m_phoneModels; }
     const std::vector<OperatorRecord>& Operators() const { return m_operators; }
 
-    // --- state ------------------------------------------------------------------
+    // --- what the front ends read ------------------------------------------------
+    // Read-only views of the components. The message store is shared with the
+    // synchronisation worker: read records through its Read/ForEach (they take
+    // its lock). Folder pointers stay valid until the folder table changes
+    // (a folder call of this document, or TakeInFolders).
+    const std::filesystem::path& DataDir() const { return m_dataDir; }
+    void SetDataDir(const std::filesystem::path& dir) { m_dataDir = dir; }
+    platform::Registry& Registry() { return m_registry; }
+    const CMessageStore& Store() const { return m_store; }
+    const CFolderTable& Folders() const { return m_folders; }
+    const ContactList& Contacts() const { return m_contacts; }
+    const GroupInfoList& Groups() const { return m_groups; }
+    const CPhonebook& Phonebook() const { return m_phonebook; }
+    // The phonebook copy for the phonebook dialog and commands that edit it
+    // on the front end's thread (no phonebook synchronisation runs then).
+    CPhonebook& EditPhonebook() { return m_phonebook; }
+
+    // Further loaders run by the start sequence after the phonebook copy and
+    // the contacts; empty: nothing more to load.
+    std::function<void(CParloDoc&)> m_loadPhonebook;
+    std::function<void(CParloDoc&)> m_loadContacts;
+
+  private:
+    friend struct DocInside;  // tests look at the components
+    friend std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors);
+
     std::filesystem::path m_dataDir;
     platform::Registry m_registry;
     CSettings m_settings;
     mutable std::mutex m_settingsMutex;  // guards m_settings, see Settings()
     CMessageStore m_store;
     CFolderTable m_folders;
-    int m_nCurrentFolder = 0;  // folder view code; Inbox after start
     ContactList m_contacts;
     GroupInfoList m_groups;
     CPhonebook m_phonebook;
-
-    // Further loaders run by the start sequence after the phonebook copy and
-    // the contacts; empty: nothing more to load.
-    std::function<void(CParloDoc&)> m_loadPhonebook;
-    std::function<void(CParloDoc&)> m_loadContacts;
 
   private:
     std::vector<ModemEntry> m_ports;

@@ -83,7 +83,7 @@ bool FindEntries(Context& ctx, CParloDoc& doc, const std::vector<std::string>& i
                  std::vector<CPhonebookEntry*>* out) {
     for (const std::string& a : ids) {
         uint32_t id = 0;
-        CPhonebookEntry* e = ParseEntryId(a, &id) ? doc.m_phonebook.FindById(id) : nullptr;
+        CPhonebookEntry* e = ParseEntryId(a, &id) ? doc.EditPhonebook().FindById(id) : nullptr;
         if (!e || e->IsDeleted()) {
             ctx.err << "parlo-cli: no phonebook entry " << a << " (see 'phonebook list')\n";
             return false;
@@ -97,7 +97,7 @@ const CContactEntry* FindContact(const CParloDoc& doc, const std::string& oid_te
     unsigned long oid = 0;
     if (!ParseNumber(oid_text, 0xFFFFFFFF, &oid))
         return nullptr;
-    for (const auto& c : doc.m_contacts) {
+    for (const auto& c : doc.Contacts()) {
         if (c->m_nId == oid)
             return c.get();
     }
@@ -143,7 +143,7 @@ int ContactsList(Context& ctx, CParloDoc& doc) {
     if (!doc.ReadContacts())
         return kFailed;
     std::vector<const CContactEntry*> sorted;
-    for (const auto& c : doc.m_contacts)
+    for (const auto& c : doc.Contacts())
         sorted.push_back(c.get());
     std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
         return parlo::CompareByName(*a, *b, 1) < 0;
@@ -169,7 +169,7 @@ constexpr const char* kGroupsUsage =
 
 bool CheckGroup(Context& ctx, CParloDoc& doc, const std::string& name) {
     doc.EnumerateGroups();
-    if (!parlo::FindGroup(doc.m_groups, U16(name))) {
+    if (!parlo::FindGroup(doc.Groups(), U16(name))) {
         ctx.err << "parlo-cli: no group '" << name << "' (see 'groups list')\n";
         return false;
     }
@@ -180,7 +180,7 @@ int GroupsMembers(Context& ctx, CParloDoc& doc, const std::string& name) {
     if (!CheckGroup(ctx, doc, name))
         return kFailed;
     parlo::GroupMemberList members;
-    parlo::LoadGroup(&members, parlo::GroupPath(doc.m_dataDir, U16(name)));
+    parlo::LoadGroup(&members, parlo::GroupPath(doc.DataDir(), U16(name)));
     parlo::MemberResolver resolver = doc.Resolver();
     int n = 0;
     for (const auto& m : members) {
@@ -201,20 +201,20 @@ int GroupsAdd(Context& ctx, CParloDoc& doc, const std::string& name,
               const std::vector<std::string>& who) {
     if (!CheckGroup(ctx, doc, name))
         return kFailed;
-    const std::filesystem::path file = parlo::GroupPath(doc.m_dataDir, U16(name));
+    const std::filesystem::path file = parlo::GroupPath(doc.DataDir(), U16(name));
     parlo::GroupMemberList members;
     parlo::LoadGroup(&members, file);
     int status = kOk;
     for (const std::string& w : who) {
         uint32_t id = 0;
         if (ParseEntryId(w, &id)) {
-            CPhonebookEntry* e = doc.m_phonebook.FindById(id);
+            CPhonebookEntry* e = doc.EditPhonebook().FindById(id);
             if (!e || e->IsDeleted()) {
                 ctx.err << "parlo-cli: no phonebook entry " << w << "\n";
                 status = kFailed;
                 continue;
             }
-            if (!parlo::AddMember(&members, *e, doc.m_settings.m_strPhoneIdentity, ctx.prompt,
+            if (!parlo::AddMember(&members, *e, doc.Settings().m_strPhoneIdentity, ctx.prompt,
                                   Strings())) {
                 status = kFailed;
             }
@@ -238,7 +238,7 @@ int GroupsRemove(Context& ctx, CParloDoc& doc, const std::string& name,
                  const std::vector<std::string>& numbers) {
     if (!CheckGroup(ctx, doc, name))
         return kFailed;
-    const std::filesystem::path file = parlo::GroupPath(doc.m_dataDir, U16(name));
+    const std::filesystem::path file = parlo::GroupPath(doc.DataDir(), U16(name));
     parlo::GroupMemberList members;
     parlo::LoadGroup(&members, file);
     std::vector<bool> drop(members.size(), false);
@@ -268,7 +268,7 @@ int RunGroups(Context& ctx, CParloDoc& doc) {
     if (verb == "list" && a.size() <= 1) {
         doc.EnumerateGroups();
         std::vector<const parlo::CGroupInfo*> sorted;
-        for (const auto& g : doc.m_groups)
+        for (const auto& g : doc.Groups())
             sorted.push_back(g.get());
         std::stable_sort(sorted.begin(), sorted.end(), [](const auto* x, const auto* y) {
             return parlo::CompareNoCase(x->m_strName, y->m_strName) < 0;
@@ -279,7 +279,7 @@ int RunGroups(Context& ctx, CParloDoc& doc) {
     }
     if (verb == "create" && a.size() == 2) {
         doc.EnumerateGroups();
-        auto r = parlo::CreateGroup(&doc.m_groups, doc.m_dataDir, U16(a[1]), ctx.prompt, Strings());
+        auto r = doc.CreateGroup(U16(a[1]), ctx.prompt);
         if (r == parlo::CreateGroupResult::kWriteFailed) {
             ctx.err << "parlo-cli: cannot write the group file\n";
         }
@@ -293,9 +293,7 @@ int RunGroups(Context& ctx, CParloDoc& doc) {
                 return kFailed;
             names.push_back(U16(a[i]));
         }
-        return parlo::DeleteGroups(&doc.m_groups, doc.m_dataDir, names, ctx.prompt, Strings())
-                   ? kOk
-                   : kFailed;
+        return doc.DeleteGroups(names, ctx.prompt) ? kOk : kFailed;
     }
     if (verb == "members" && a.size() == 2)
         return GroupsMembers(ctx, doc, a[1]);
@@ -332,7 +330,7 @@ constexpr const char* kPhonebookUsage =
 
 int PhonebookList(Context& ctx, CParloDoc& doc) {
     std::vector<CPhonebookEntry*> shown =
-        parlo::VisibleEntries(doc.m_phonebook, doc.m_settings.m_nPhonebookFlags);
+        parlo::VisibleEntries(doc.Phonebook(), doc.Settings().m_nPhonebookFlags);
     std::stable_sort(shown.begin(), shown.end(), [](const auto* a, const auto* b) {
         return parlo::CompareByName(*a, *b, 1) < 0;
     });
@@ -362,12 +360,12 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
     if (verb == "list" && a.size() <= 1)
         return PhonebookList(ctx, doc);
     if (verb == "add" && a.size() == 3) {
-        auto id = parlo::NewEntryId(doc.m_phonebook, doc.m_settings.m_nPhonebookFlags, storage,
+        auto id = parlo::NewEntryId(doc.Phonebook(), doc.Settings().m_nPhonebookFlags, storage,
                                     ctx.prompt, Strings());
         if (!id)
             return kFailed;
         CPhonebookEntry* e =
-            parlo::AddEntry(&doc.m_phonebook, *id, U16(a[1]), U16(a[2]), ctx.prompt, Strings());
+            parlo::AddEntry(&doc.EditPhonebook(), *id, U16(a[1]), U16(a[2]), ctx.prompt, Strings());
         if (!e) {
             if (!a[2].empty() && !parlo::IsValidPhonebookNumber(U16(a[2])))
                 ctx.err << "parlo-cli: a phonebook number has only digits, with '+' at the start\n";
@@ -383,7 +381,7 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
         if (!FindEntries(ctx, doc, {a[1]}, &entries))
             return kFailed;
         if (!parlo::EditEntry(entries[0], U16(a[2]), U16(a[3]), ctx.prompt, Strings(),
-                              parlo::DescriptorOf(doc.m_phonebook, entries[0]->m_nId))) {
+                              parlo::DescriptorOf(doc.Phonebook(), entries[0]->m_nId))) {
             return kFailed;
         }
         return SavePhonebook(doc) ? kOk : kFailed;
@@ -415,12 +413,12 @@ int RunPhonebook(Context& ctx, CParloDoc& doc) {
         std::vector<const CContactEntry*> pointers;
         for (const CContactEntry& c : picked)
             pointers.push_back(&c);
-        const uint32_t flags = doc.m_settings.m_nPhonebookFlags;
+        const uint32_t flags = doc.Settings().m_nPhonebookFlags;
         uint32_t target = storage                               ? storage
                           : (flags & parlo::STORAGE_FLAG_PHONE) ? parlo::STORAGE_FLAG_PHONE
                                                                 : parlo::STORAGE_FLAG_SIM;
         int added = 0;
-        parlo::ImportResult r = parlo::ImportContacts(&doc.m_phonebook, pointers, target,
+        parlo::ImportResult r = parlo::ImportContacts(&doc.EditPhonebook(), pointers, target,
                                                       ctx.prompt, Strings(), &added);
         // What was imported stays, also when the rest could not be.
         if (added > 0 && !SavePhonebook(doc))

@@ -268,10 +268,6 @@ std::string JoinNames(const std::vector<std::string>& names) {
     return out.empty() ? "none" : out;
 }
 
-bool ValidSmsCentre(const std::u16string& n) {
-    return !n.empty() && n.find_first_not_of(u"+;0123456789") == std::u16string::npos;
-}
-
 }  // namespace
 
 int CmdModem(Context& ctx) {
@@ -321,20 +317,22 @@ int CmdOptions(Context& ctx) {
     }
     parlo::NullParloView view;
     parlo::CParloDoc doc(&view, &ctx.prompt);
-    const std::filesystem::path file = doc.m_dataDir / "vok.ini";
+    const std::filesystem::path file = doc.DataDir() / "vok.ini";
     SettingsFileCheck check = CheckSettingsFile(file);
     doc.LoadSettings();
     doc.LoadPhonebookSettings();
     if (check.state == SettingsFileCheck::State::kDamaged) {
         // The port lives in the registry, not in the damaged file: keep it.
-        auto port = doc.m_registry.QueryString(platform::Hive::CurrentUser, parlo::kProfileDataKey,
+        auto port = doc.Registry().QueryString(platform::Hive::CurrentUser, parlo::kProfileDataKey,
                                                "userport");
-        doc.m_settings.m_strUserPort = port ? platform::FromUtf8(*port) : std::u16string();
-        doc.m_settings.m_bUsePort = doc.m_settings.m_strUserPort.empty() ? 0 : 1;
+        parlo::CSettings kept = doc.Settings();
+        kept.m_strUserPort = port ? platform::FromUtf8(*port) : std::u16string();
+        kept.m_bUsePort = kept.m_strUserPort.empty() ? 0 : 1;
+        doc.SetSettings(kept);
         check.kept.push_back("use-port and port");
         check.kept.push_back("concatenated");  // a profile value too
     }
-    parlo::CSettings s = doc.m_settings;
+    parlo::CSettings s = doc.Settings();
     if (check.state == SettingsFileCheck::State::kUnreadable) {
         ctx.err << "parlo-cli: " << file.string() << " cannot be read (" << check.reason << ")"
                 << (a.empty() ? "; these are the defaults, not your settings" : "") << "\n";
@@ -404,18 +402,14 @@ int CmdOptions(Context& ctx) {
             return kUsage;
         }
     }
-    // What the dialog's "Set" button allows.
-    if (s.m_bOwnSmsCentre && !ValidSmsCentre(s.m_strSmsCentre)) {
-        ctx.err << "parlo-cli: an SMS centre number (digits, '+') is needed with use-smsc on\n";
-        return kFailed;
-    }
-    if (s.m_bUsePort && s.m_strUserPort.empty()) {
-        ctx.err << "parlo-cli: use-port on needs a port\n";
-        return kFailed;
-    }
     if (s.m_nAutoSyncInterval < 2)
         s.m_nAutoSyncInterval = 60;
-    doc.m_settings = s;
+    // What the Options dialog's "Set" allows.
+    if (const std::u16string why = parlo::CParloDoc::CheckOptions(s); !why.empty()) {
+        ctx.err << "parlo-cli: " << platform::ToUtf8(why) << " Nothing was changed.\n";
+        return kFailed;
+    }
+    doc.SetSettings(s);
     if (!doc.SaveSettings()) {
         doc.Ask(57346);  // "Save failed."
         return kFailed;
@@ -425,7 +419,7 @@ int CmdOptions(Context& ctx) {
     saved.LoadSettings();
     saved.LoadPhonebookSettings();
     ctx.out << "Saved:\n";
-    PrintOptions(ctx, saved.m_settings);
+    PrintOptions(ctx, saved.Settings());
     return kOk;
 }
 

@@ -168,7 +168,7 @@ int CmdList(Context& ctx) {
             return kFailed;
         }
     }
-    std::vector<CSmsMessage*> list = doc.m_store.Snapshot();
+    std::vector<CSmsMessage*> list = doc.Store().Snapshot();
     std::vector<size_t> rows;
     rows.reserve(list.size());
     for (size_t i = 0; i < list.size(); ++i) {
@@ -266,9 +266,8 @@ int CmdDelete(Context& ctx) {
     }
     int status = kOk;
     for (auto& [v, group] : by_view) {
-        doc.m_nCurrentFolder = v;
         doc.SetMarks(group, true);
-        if (!doc.DeleteMarked(mode, group, nullptr)) {
+        if (!doc.DeleteMarked(mode, v, group, nullptr)) {
             doc.SetMarks(group, false);
             status = kFailed;
         }
@@ -345,9 +344,9 @@ int CmdFolders(Context& ctx) {
     if (!OpenStoreDoc(ctx, doc))
         return kFailed;
     if (sub == "list" && a.size() <= 1) {
-        std::vector<CSmsMessage*> list = doc.m_store.Snapshot();
+        std::vector<CSmsMessage*> list = doc.Store().Snapshot();
         ctx.out << "   ID  MESSAGES  NAME\n";
-        for (CSmsFolder* f : doc.m_folders.All()) {
+        for (CSmsFolder* f : doc.Folders().All()) {
             size_t n = 0;
             for (CSmsMessage* rec : list)
                 n += InFolder(*rec, *f);
@@ -391,12 +390,9 @@ int CmdRelease(Context& ctx) {
     CParloDoc doc(&view, &ctx.prompt);
     if (!OpenStoreDoc(ctx, doc))
         return kFailed;
-    auto held = [](const CSmsMessage& m) {
-        return (m.m_nState == parlo::STATE_OUTBOX || m.m_nState == parlo::STATE_OUTBOX_PUSH) &&
-               m.m_nPhoneIndex == parlo::kFateUnknownIndex;
-    };
+    auto held = [](const CSmsMessage& m) { return CParloDoc::IsHeld(m); };
     if (ctx.args.empty()) {
-        std::vector<CSmsMessage*> list = doc.m_store.Snapshot();
+        std::vector<CSmsMessage*> list = doc.Store().Snapshot();
         std::vector<size_t> rows;
         for (size_t i = 0; i < list.size(); ++i) {
             if (held(*list[i]))
@@ -424,8 +420,7 @@ int CmdRelease(Context& ctx) {
         }
     }
     for (CSmsMessage* rec : recs) {
-        if (doc.m_store.Change(rec, [](CSmsMessage& m) { m.m_nPhoneIndex = -1; }) !=
-            parlo::StoreResult::kOk) {
+        if (!doc.ReleaseHeld(rec)) {
             ctx.err << "parlo-cli: Save failed.\n";
             return kFailed;
         }

@@ -126,8 +126,8 @@ class ConsoleView : public parlo::IParloView {
 
 // Starts the document as every front end does; false (with the reason shown)
 // when the client cannot start.
-bool Start(CParloDoc& doc) {
-    return doc.OnNewDocument();
+bool Start(CParloDoc& doc, const parlo::StartOptions& options = {}) {
+    return doc.OnNewDocument(nullptr, options);
 }
 
 // The error list, and what its errors mean here.
@@ -176,25 +176,6 @@ class ClearPrompt : public platform::Prompt {
     platform::Prompt& inner_;
 };
 
-// A number typed by the user: blanks, dashes, brackets and dots are dropped
-// with CleanNumber as the compose dialog does. A number with letters, or one
-// that keeps no digit, can never be sent: refused with the reason.
-bool CleanTypedNumber(const std::u16string& typed, std::u16string* number, std::string* why) {
-    for (char16_t c : typed) {
-        if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')) {
-            *why = "it contains letters";
-            return false;
-        }
-    }
-    *number = typed;
-    parlo::CleanNumber(*number);
-    if (number->find_first_of(u"0123456789") == std::u16string::npos) {
-        *why = "no digit is left after dropping blanks and signs";
-        return false;
-    }
-    return true;
-}
-
 std::atomic<bool> g_interrupted{false};
 
 void OnInterrupt(int) {
@@ -232,29 +213,14 @@ int CmdSend(Context& ctx) {
     }
     // Every number is checked before anything is stored: a number that can
     // never be sent is refused now, not at the next synchronisation.
-    std::u16string numbers = platform::FromUtf8(words[0]);
     std::u16string text = platform::FromUtf8(words[1]);
-    std::vector<std::u16string> cleaned;
-    size_t start = 0;
-    while (start <= numbers.size()) {
-        size_t end = numbers.find(u';', start);
-        if (end == std::u16string::npos)
-            end = numbers.size();
-        std::u16string typed = numbers.substr(start, end - start);
-        start = end + 1;
-        if (typed.find_first_not_of(u" \t") == std::u16string::npos)
-            continue;
-        std::u16string number;
-        std::string why;
-        if (!CleanTypedNumber(typed, &number, &why)) {
-            ctx.err << "parlo-cli: \"" << platform::ToUtf8(typed)
-                    << "\" is not a number a message can go to: " << why
-                    << "; nothing was queued\n";
-            return kFailed;
-        }
-        cleaned.push_back(number);
+    const CParloDoc::Recipients to = CParloDoc::CheckRecipients(platform::FromUtf8(words[0]));
+    if (!to.refused.empty()) {
+        ctx.err << "parlo-cli: \"" << platform::ToUtf8(to.refused)
+                << "\" is not a number a message can go to: " << to.why << "; nothing was queued\n";
+        return kFailed;
     }
-    if (cleaned.empty()) {
+    if (to.numbers.empty()) {
         ctx.err << "parlo-cli: no number given\n";
         return kUsage;
     }
@@ -269,21 +235,14 @@ int CmdSend(Context& ctx) {
     } else {
         doc.LoadSettings();  // how long texts go out; a torn file keeps what it read
     }
-    // One Outbox message per number, as the compose dialog's Send does.
-    // The cleaned numbers go to the document's Send, which the compose
-    // dialog uses too.
-    std::u16string joined;
-    for (const std::u16string& number : cleaned)
-        joined += (joined.empty() ? u"" : u";") + number;
-    const CParloDoc::SendResult sent = doc.Send(joined, text, push);
+    // The document's Send, which the compose dialog uses too: one Outbox
+    // message per number, each number once.
+    const CParloDoc::SendResult sent = doc.Send(platform::FromUtf8(words[0]), text, push);
     for (const std::u16string& number : sent.not_stored)
         ctx.err << "parlo-cli: the message to " << platform::ToUtf8(number)
                 << " could not be stored and is not queued\n";
-    for (const std::u16string& number : cleaned) {
-        if (std::find(sent.not_stored.begin(), sent.not_stored.end(), number) ==
-            sent.not_stored.end())
-            ctx.out << "Queued a message to " << platform::ToUtf8(number) << " in the Outbox.\n";
-    }
+    for (const std::u16string& number : sent.queued_to)
+        ctx.out << "Queued a message to " << platform::ToUtf8(number) << " in the Outbox.\n";
     if (sent.queued > 1)
         ctx.out << "Queued " << sent.queued << " messages in the Outbox.\n";
     if (sent.queued > 0) {
@@ -341,27 +300,34 @@ int CmdAutoSync(Context& ctx) {
     }
     ConsoleView view(ctx.out);
     CParloDoc doc(&view, &ctx.prompt);
-    if (!Start(doc))
+    // The automatic run starts only once the interval is set: it reads the
+    // interval when it starts its countdown.
+    parlo::StartOptions options;
+    options.auto_sync = false;
+    if (!Start(doc, options))
         return kFailed;
-    if (interval > 0)
-        doc.m_settings.m_nAutoSyncInterval = interval;
+    if (interval > 0) {
+        parlo::CSettings s = doc.Settings();
+        s.m_nAutoSyncInterval = interval;
+        doc.SetSettings(s);
+    }
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    int minutes = doc.m_settings.m_nAutoSyncInterval;
+    int minutes = doc.Settings().m_nAutoSyncInterval;
     ctx.out << "Automatic synchronisation every " << minutes
             << (minutes == 1 ? " minute" : " minutes") << "; interrupt to stop.\n";
     doc.StartAutoSync();
     // Messages that other programs queue or change while this one waits are
     // taken in as they come: the next run sends them, and no write of this
     // program works from an old picture of the store.
-    parlo::CStoreWatcher watcher(doc.m_store.StorePath().parent_path());
+    parlo::CStoreWatcher watcher(doc.Store().StorePath().parent_path());
     int seen = 0;
     while (!g_interrupted) {
         if (watcher.Wait(std::chrono::milliseconds(100)))
             doc.TakeInChanges();
-        int runs = doc.Engine().m_sync.m_nRuns;
+        int runs = doc.SyncRuns();
         if (runs != seen) {
             seen = runs;
             std::u16string errors = doc.Errors().Text();

@@ -27,24 +27,24 @@ CSmsMessage* FindRecord(CParloDoc& doc, const std::string& id) {
     long n = std::strtol(digits.c_str(), nullptr, 10);
     if (n < 1)
         return nullptr;
-    return doc.m_store.At(static_cast<size_t>(n - 1));
+    return doc.Store().At(static_cast<size_t>(n - 1));
 }
 
 int RecordId(CParloDoc& doc, const CSmsMessage* rec) {
-    return doc.m_store.IndexOf(rec) + 1;
+    return doc.Store().IndexOf(rec) + 1;
 }
 
 parlo::CSmsFolder* FindFolder(CParloDoc& doc, const std::string& name) {
     std::u16string wide = platform::FromUtf8(name);
-    if (parlo::CSmsFolder* f = doc.m_folders.ByName(wide))
+    if (parlo::CSmsFolder* f = doc.Folders().ByName(wide))
         return f;
-    for (parlo::CSmsFolder* f : doc.m_folders.All()) {
+    for (parlo::CSmsFolder* f : doc.Folders().All()) {
         if (platform::EqualsNoCase(platform::ToUtf8(f->m_strName), name))
             return f;
     }
     if (!name.empty() && name.size() < 6 &&
         name.find_first_not_of("0123456789") == std::string::npos) {
-        return doc.m_folders.ById(std::atoi(name.c_str()));
+        return doc.Folders().ById(std::atoi(name.c_str()));
     }
     return nullptr;
 }
@@ -74,7 +74,7 @@ std::string StateName(CParloDoc& doc, const CSmsMessage& rec) {
         case parlo::STATE_OUTBOX_PUSH:
             return "outbox-push";
         case parlo::STATE_IN_FOLDER: {
-            parlo::CSmsFolder* f = doc.m_folders.ById(rec.m_nFolderId);
+            parlo::CSmsFolder* f = doc.Folders().ById(rec.m_nFolderId);
             return "folder " +
                    (f ? platform::ToUtf8(f->m_strName) : std::to_string(rec.m_nFolderId));
         }

@@ -169,7 +169,7 @@ bool ParloApplication::Start(const QString& number, const StartOptions& options)
     prompt_ = std::make_unique<qtsupport::MessageBoxPrompt>(u"Parlo");
     view_ = std::make_unique<QtParloView>();
     doc_ = std::make_unique<CParloDoc>(view_.get(), prompt_.get());
-    view_->SetStore(&doc_->m_store);
+    view_->SetStore(&doc_->Store());
     {
         StartProgressWindow progress;
         progress.show();

@@ -279,6 +279,8 @@ void ComposeDialog::UpdateCounters() {
 void ComposeDialog::UpdateEnabling() {
     const bool t = !text_->toPlainText().isEmpty();
     const bool v = PhoneValid();
+    // Send also needs a number a message can go to (";;" names none).
+    const bool s = v && CParloDoc::CanSendTo(Phone());
     switch (mode_) {
         case VIEW_OUTBOX:
             template_->setEnabled(t);
@@ -290,24 +292,24 @@ void ComposeDialog::UpdateEnabling() {
             template_->setEnabled(t);
             forward_->setEnabled(t);
             draft_->setEnabled(t && v);
-            send_->setEnabled(t && v);
+            send_->setEnabled(t && s);
             break;
         case VIEW_TEMPLATES:
             draft_->setEnabled(t && v);
-            send_->setEnabled(t && v);
+            send_->setEnabled(t && s);
             break;
         case VIEW_USER_FOLDER:
         case VIEW_RECYCLE:
             template_->setEnabled(t);
             forward_->setEnabled(t);
             draft_->setEnabled(t && v);
-            send_->setEnabled(t && v);
+            send_->setEnabled(t && s);
             reply_->setEnabled(v);
             break;
         case VIEW_NEW:
             template_->setEnabled(t);
             draft_->setEnabled(t && v);
-            send_->setEnabled(t && v);
+            send_->setEnabled(t && s);
             break;
         default:
             break;

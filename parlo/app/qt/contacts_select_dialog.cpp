@@ -27,7 +27,7 @@ ContactsSelectDialog::ContactsSelectDialog(CParloDoc& doc, uint32_t enabled_flag
     : QDialog(parent), doc_(doc) {
     setWindowTitle(tr("Select Contacts"));
     doc_.ReadContacts();
-    shown_ = PrepareImportList(&doc_.m_contacts);
+    shown_ = doc_.ImportableContacts();
 
     search_ = new QLineEdit(this);
     search_->setObjectName(ctl::kSelectSearch);

@@ -4,8 +4,8 @@
 #include "parlo/app/qt/compose_dialog.h"
 #include "parlo/app/qt/folder_choice_dialog.h"
 #include "parlo/app/qt/folders_dialog.h"
-#include "parlo/app/qt/options_dialog.h"
 #include "parlo/app/qt/groups_dialog.h"
+#include "parlo/app/qt/options_dialog.h"
 #include "parlo/app/qt/phonebook_dialog.h"
 #include "parlo/app/qt/recipients_dialog.h"
 #include "platform/prompt.h"
@@ -18,7 +18,7 @@ void ParloDialogs::Compose(const DialogContext& ctx, int mode, CSmsMessage* reco
         return;
     CParloDoc& doc = *ctx.doc;
     CSmsMessage shown;
-    const bool have_copy = record && doc.m_store.Read(record, &shown);
+    const bool have_copy = record && doc.Store().Read(record, &shown);
     const bool push = have_copy && shown.m_nState == STATE_OUTBOX_PUSH;
     ComposeDialog dialog(doc, *doc.GetPrompt(), mode, record, number, text, push, ctx.parent);
     dialog.SetRecipientPicker([this, ctx](QWidget* parent) -> std::optional<std::u16string> {

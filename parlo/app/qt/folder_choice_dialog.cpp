@@ -17,7 +17,7 @@ FolderChoiceDialog::FolderChoiceDialog(CParloDoc& doc, QWidget* parent) : QDialo
     list_ = new QListWidget;
     list_->setObjectName("1031");
     list_->setSortingEnabled(true);
-    for (CSmsFolder* f : doc.m_folders.All()) {
+    for (CSmsFolder* f : doc.Folders().All()) {
         auto* item = new QListWidgetItem(QString::fromStdU16String(f->m_strName));
         item->setData(Qt::UserRole, f->m_nId);
         list_->addItem(item);

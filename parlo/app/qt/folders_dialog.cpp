@@ -83,7 +83,7 @@ FoldersDialog::FoldersDialog(CParloDoc& doc, QWidget* parent) : QDialog(parent),
 void FoldersDialog::Fill() {
     filling_ = true;
     tree_->clear();
-    for (CSmsFolder* f : doc_.m_folders.UserFolders()) {
+    for (CSmsFolder* f : doc_.Folders().UserFolders()) {
         auto* item = new QTreeWidgetItem(tree_, QStringList{Q(f->m_strName)});
         item->setData(0, Qt::UserRole, f->m_nId);
         item->setFlags(item->flags() | Qt::ItemIsEditable);
@@ -113,7 +113,7 @@ void FoldersDialog::OnAdd() {
 
 void FoldersDialog::OnDelete() {
     QTreeWidgetItem* item = tree_->currentItem();
-    CSmsFolder* folder = item ? doc_.m_folders.ById(item->data(0, Qt::UserRole).toInt()) : nullptr;
+    CSmsFolder* folder = item ? doc_.Folders().ById(item->data(0, Qt::UserRole).toInt()) : nullptr;
     if (!folder) {
         doc_.Ask(IDS_SELECT_FOLDER);
         return;
@@ -126,7 +126,7 @@ void FoldersDialog::OnDelete() {
 void FoldersDialog::OnRenamed(QTreeWidgetItem* item) {
     if (filling_ || !item)
         return;
-    CSmsFolder* folder = doc_.m_folders.ById(item->data(0, Qt::UserRole).toInt());
+    CSmsFolder* folder = doc_.Folders().ById(item->data(0, Qt::UserRole).toInt());
     if (!folder)
         return;
     const std::u16string name = item->text(0).toStdU16String();

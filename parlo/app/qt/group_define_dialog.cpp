@@ -58,7 +58,7 @@ GroupDefineDialog::GroupDefineDialog(CParloDoc& doc, platform::Prompt& prompt,
                                      const std::u16string& group, QWidget* parent)
     : QDialog(parent), doc_(doc), prompt_(prompt), group_(group) {
     setWindowTitle(tr("Define Group"));
-    LoadGroup(&members_, GroupPath(doc_.m_dataDir, group_));
+    LoadGroup(&members_, GroupPath(doc_.DataDir(), group_));
     doc_.ReadContacts();
 
     auto* title = new QLabel(tr("Name of the Group") + QStringLiteral(": ") + Q(group_), this);
@@ -69,8 +69,8 @@ GroupDefineDialog::GroupDefineDialog(CParloDoc& doc, platform::Prompt& prompt,
     tabs_->addTab(Text(65077));
     contacts_ = MakeList(this, ctl::kDefineContacts, {Text(65090), Text(65089)}, {130, 90});
     phonebook_ = MakeList(this, ctl::kDefinePhonebook, {Text(65090), Text(65089)}, {130, 90});
-    FillSource(contacts_, GroupSourceContacts(doc_.m_contacts));
-    FillSource(phonebook_, GroupSourcePhonebook(doc_.m_phonebook));
+    FillSource(contacts_, GroupSourceContacts(doc_.Contacts()));
+    FillSource(phonebook_, GroupSourcePhonebook(doc_.Phonebook()));
     stack_ = new QStackedWidget(this);
     stack_->addWidget(contacts_);
     stack_->addWidget(phonebook_);
@@ -149,7 +149,7 @@ void GroupDefineDialog::AddSelected() {
     const bool from_contacts = stack_->currentIndex() == 0;
     QTreeView* source = from_contacts ? contacts_ : phonebook_;
     const std::u16string origin =
-        from_contacts ? std::u16string(kContactsSource) : doc_.m_settings.m_strPhoneIdentity;
+        from_contacts ? std::u16string(kContactsSource) : doc_.Settings().m_strPhoneIdentity;
     QModelIndexList rows = source->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end());
     list_->clearSelection();
@@ -181,7 +181,7 @@ void GroupDefineDialog::RemoveSelected() {
 }
 
 bool GroupDefineDialog::Save() {
-    if (SaveGroup(members_, GroupPath(doc_.m_dataDir, group_)))
+    if (SaveGroup(members_, GroupPath(doc_.DataDir(), group_)))
         return true;
     prompt_.MessageBox(strings::parlo().Load(57346), platform::Buttons::Ok,
                        platform::Icon::Warning);

@@ -85,7 +85,7 @@ std::u16string GroupsDialog::NameOfRow(int row) const {
 
 void GroupsDialog::Fill() {
     std::vector<const CGroupInfo*> sorted;
-    for (const auto& g : doc_.m_groups)
+    for (const auto& g : doc_.Groups())
         sorted.push_back(g.get());
     std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
         return CompareNoCase(a->m_strName, b->m_strName) < 0;
@@ -108,8 +108,7 @@ void GroupsDialog::UpdateButtons() {
 
 void GroupsDialog::Add() {
     const std::u16string name = U(name_->text());
-    CreateGroupResult r =
-        CreateGroup(&doc_.m_groups, doc_.m_dataDir, name, prompt_, strings::parlo());
+    CreateGroupResult r = doc_.CreateGroup(name, prompt_);
     if (r == CreateGroupResult::kWriteFailed) {
         prompt_.MessageBox(strings::parlo().Load(57346), platform::Buttons::Ok,
                            platform::Icon::Warning);
@@ -135,7 +134,7 @@ void GroupsDialog::DeleteSelected() {
         names.push_back(NameOfRow(index.row()));
     if (names.empty())
         return;
-    if (DeleteGroups(&doc_.m_groups, doc_.m_dataDir, names, prompt_, strings::parlo()))
+    if (doc_.DeleteGroups(names, prompt_))
         Fill();
 }
 
@@ -146,8 +145,7 @@ void GroupsDialog::AddContact() {
     const std::u16string name = NameOfRow(rows.front().row());
     define_group(name);
     // The count as the file has it now.
-    if (CGroupInfo* g = FindGroup(doc_.m_groups, name))
-        g->m_nCount = ReadGroupCount(GroupPath(doc_.m_dataDir, name));
+    doc_.RecountGroup(name);
     Fill();
 }
 

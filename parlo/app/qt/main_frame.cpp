@@ -87,7 +87,7 @@ MainFrame::~MainFrame() {
 }
 
 void MainFrame::WatchStore() {
-    watcher_ = std::make_unique<CStoreWatcher>(doc_.m_store.StorePath().parent_path());
+    watcher_ = std::make_unique<CStoreWatcher>(doc_.Store().StorePath().parent_path());
     if (!watcher_->ok())
         return;  // others' changes then show after this program's next write
     take_in_timer_ = new QTimer(this);
@@ -275,7 +275,7 @@ void MainFrame::OnAnswerSms(bool forward) {
         return;
     }
     CSmsMessage copy;
-    if (!doc_.m_store.Read(rec, &copy))
+    if (!doc_.Store().Read(rec, &copy))
         return;
     if (forward)
         dialogs_->Compose(view_->Context(), VIEW_NEW, nullptr, u"", copy.m_strText);
@@ -287,7 +287,7 @@ void MainFrame::OnDeleteSms() {
     const int code = view_->CurrentCode();
     MessageListModel* model = view_->CurrentModel();
     if (code != VIEW_INBOX && code != VIEW_SENT) {
-        doc_.DeleteMarked(DELETE_POCKETPC_ONLY, model->Keys(), view_->SelectedRecord());
+        doc_.DeleteMarked(DELETE_POCKETPC_ONLY, code, model->Keys(), view_->SelectedRecord());
         return;
     }
     QMenu popup(this);
@@ -310,7 +310,7 @@ void MainFrame::OnDeleteSms() {
     if (chosen == 0)
         return;
     // The pop-up's choices stay available while a run is busy.
-    doc_.DeleteMarked(chosen - 2024, model->Keys(), view_->SelectedRecord());
+    doc_.DeleteMarked(chosen - 2024, code, model->Keys(), view_->SelectedRecord());
 }
 
 void MainFrame::OnSynchronize() {

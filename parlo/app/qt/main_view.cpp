@@ -215,7 +215,7 @@ void MainView::InitialUpdate() {
     InsertChooserEntry(Str(IDS_OUTBOX), VIEW_OUTBOX, FOLDER_OUTBOX);
     InsertChooserEntry(Str(IDS_DRAFT), VIEW_DRAFT, FOLDER_DRAFT);
     InsertChooserEntry(Str(IDS_TEMPLATES), VIEW_TEMPLATES, FOLDER_TEMPLATES);
-    for (CSmsFolder* f : doc_.m_folders.UserFolders())
+    for (CSmsFolder* f : doc_.Folders().UserFolders())
         InsertChooserEntry(ToQString(f->m_strName), VIEW_USER_FOLDER, f->m_nId);
     InsertChooserEntry(Str(IDS_RECYCLE), VIEW_RECYCLE, FOLDER_RECYCLE);
     ShowFolder(VIEW_INBOX);
@@ -240,16 +240,10 @@ void MainView::ShowFolder(int code, int32_t folder_id) {
         MessageListModel* model = Model(VIEW_USER_FOLDER);
         if (model->ShownFolder() != folder_id) {
             model->SetShownFolder(folder_id);
-            std::vector<std::pair<CSmsMessage*, CSmsMessage>> rows;
-            doc_.m_store.ForEach([&](CSmsMessage& m) {
-                if (m.m_nState == STATE_IN_FOLDER && m.m_nFolderId == folder_id)
-                    rows.emplace_back(&m, m);
-            });
-            model->Reset(std::move(rows));
+            model->Reset(std::move(doc_.CopyLists(folder_id, VIEW_USER_FOLDER)[VIEW_USER_FOLDER]));
         }
     }
     current_code_ = code;
-    doc_.m_nCurrentFolder = code;
     stack_->setCurrentWidget(List(code));
     SelectChooserEntry(code, folder_id);
 }
@@ -300,21 +294,14 @@ void MainView::RemoveFolderEntry(int32_t id) {
 // --- rows -----------------------------------------------------------------------
 
 void MainView::FillAllLists() {
-    std::array<std::vector<std::pair<CSmsMessage*, CSmsMessage>>, 8> rows;
-    const int32_t shown_folder = Model(VIEW_USER_FOLDER)->ShownFolder();
     // One pass under the store's lock; the models are filled afterwards.
-    doc_.m_store.ForEach([&](CSmsMessage& m) {
-        const int code = ListOfState(m.m_nState);
-        if (code == VIEW_NONE || (code == VIEW_USER_FOLDER && m.m_nFolderId != shown_folder))
-            return;
-        rows[static_cast<size_t>(code)].emplace_back(&m, m);
-    });
+    CParloDoc::ListCopies rows = doc_.CopyLists(Model(VIEW_USER_FOLDER)->ShownFolder());
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
         Model(code)->Reset(std::move(rows[static_cast<size_t>(code)]));
 }
 
 void MainView::ShowRecord(CSmsMessage* key, const CSmsMessage& copy) {
-    const int target = ListOfState(copy.m_nState);
+    const int target = CParloDoc::ListOf(copy.m_nState);
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
         if (code == target)
             Model(code)->Upsert(key, copy);
@@ -479,7 +466,7 @@ QMenu* MainView::BuildContextMenu(int view_code, const QPoint& pos) {
     QMenu* sub = menu->addMenu(Str(marked ? IDS_MOVE_MARKED : IDS_MOVE_ONE));
     sub->setObjectName(marked ? "65063" : "65064");
     const int base = marked ? 3024 : 7024;
-    for (CSmsFolder* f : doc_.m_folders.All()) {
+    for (CSmsFolder* f : doc_.Folders().All()) {
         const int id = base + f->m_nId;
         QAction* action = sub->addAction(ToQString(f->m_strName));
         action->setObjectName(QString::number(id));

@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <algorithm>
 
+#include "parlo/app/parlo_doc.h"
 #include "qtsupport/qt_text.h"
 
 namespace parlo {
@@ -23,10 +24,6 @@ QString FormatTime(const platform::OleDate& date) {
 
 }  // namespace
 
-int ListOfState(int32_t state) {
-    return ViewOfState(state);
-}
-
 MessageListModel::MessageListModel(int view_code,
                                    std::function<QString(const std::u16string&)> name_of,
                                    QObject* parent)
@@ -39,9 +36,7 @@ void MessageListModel::SetImages(const QIcon& normal, const QIcon& marked, const
 }
 
 bool MessageListModel::Accepts(const CSmsMessage& copy) const {
-    if (ListOfState(copy.m_nState) != view_code_)
-        return false;
-    return view_code_ != VIEW_USER_FOLDER || copy.m_nFolderId == folder_id_;
+    return CParloDoc::InList(copy, view_code_, folder_id_);
 }
 
 int MessageListModel::rowCount(const QModelIndex& parent) const {
@@ -243,7 +238,8 @@ void MessageListModel::SortRows(int column, bool descending) {
         const int field = field_of(rows_[i]);
         if (field == 2)
             continue;
-        const std::u16string& text = field == 1 ? rows_[i].copy.m_strNumber : rows_[i].copy.m_strText;
+        const std::u16string& text =
+            field == 1 ? rows_[i].copy.m_strNumber : rows_[i].copy.m_strText;
         std::string& key = keys[i];
         key.resize(text.size() * 2);
         for (size_t k = 0; k < text.size(); ++k) {

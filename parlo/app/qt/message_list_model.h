@@ -84,7 +84,4 @@ class MessageListModel : public QAbstractTableModel {
     std::unordered_map<const CSmsMessage*, int> index_;
 };
 
-// The list of a record's state: 1..7, or 0 when it is shown nowhere.
-int ListOfState(int32_t state);
-
 }  // namespace parlo

@@ -142,7 +142,7 @@ void OptionsDialog::FillPorts() {
     // Column 0 is the name that is stored and shown in the edit; column 1
     // tells the user which device it is.
     auto* model = new QStandardItemModel(0, 2, port_);
-    for (const PortChoice& p : DescribePorts(doc_.OfferedPorts(), doc_.Ports(), doc_.m_registry)) {
+    for (const PortChoice& p : DescribePorts(doc_.OfferedPorts(), doc_.Ports(), doc_.Registry())) {
         auto* name = new QStandardItem(Q(p.name));
         auto* what = new QStandardItem(Q(p.description));
         name->setToolTip(Q(p.description));
@@ -213,6 +213,11 @@ void OptionsDialog::accept() {
     values_.m_bConcatenated = concatenated_->isChecked() ? 1 : 0;
     if (place_->currentIndex() >= 0)
         values_.m_nPhonebookFlags = static_cast<uint32_t>(place_->currentIndex() + 1) << 28;
+    // The rules that parlo-cli applies too ("Use port" needs a port).
+    if (const std::u16string why = CParloDoc::CheckOptions(values_); !why.empty()) {
+        prompt_.MessageBox(why, platform::Buttons::Ok, platform::Icon::Warning);
+        return;
+    }
     QDialog::accept();
 }
 

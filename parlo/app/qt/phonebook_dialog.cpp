@@ -117,7 +117,7 @@ PhonebookDialog::PhonebookDialog(CParloDoc& doc, platform::Prompt& prompt,
     });
 
     pick_contacts = [this](std::vector<CContactEntry>* picked, uint32_t* target) {
-        ContactsSelectDialog dialog(doc_, doc_.m_settings.m_nPhonebookFlags, this);
+        ContactsSelectDialog dialog(doc_, doc_.Settings().m_nPhonebookFlags, this);
         if (dialog.exec() != QDialog::Accepted)
             return false;
         *picked = dialog.Marked();
@@ -157,7 +157,7 @@ CPhonebookEntry* PhonebookDialog::EntryOfRow(int row) const {
     QStandardItem* item = ModelOf(list_)->item(row, 0);
     if (!item)
         return nullptr;
-    return doc_.m_phonebook.FindById(item->data(kIdRole).toUInt());
+    return doc_.EditPhonebook().FindById(item->data(kIdRole).toUInt());
 }
 
 std::vector<CPhonebookEntry*> PhonebookDialog::Rows() const {
@@ -169,9 +169,9 @@ std::vector<CPhonebookEntry*> PhonebookDialog::Rows() const {
 
 void PhonebookDialog::Fill(bool clear_marks) {
     std::vector<CPhonebookEntry*> shown =
-        VisibleEntries(doc_.m_phonebook, doc_.m_settings.m_nPhonebookFlags);
+        VisibleEntries(doc_.Phonebook(), doc_.Settings().m_nPhonebookFlags);
     if (clear_marks) {
-        for (const auto& e : doc_.m_phonebook.m_entries)
+        for (const auto& e : doc_.Phonebook().m_entries)
             e->m_bMarked = 0;
     }
     const int column = sort_column_, direction = sort_direction_;
@@ -253,7 +253,7 @@ void PhonebookDialog::Save() {
 
 bool PhonebookDialog::RunEntryDialog(uint32_t* id, std::u16string* name, std::u16string* number,
                                      bool is_new) {
-    PhonebookEntryDialog dialog(doc_.m_phonebook, doc_.m_settings.m_nPhonebookFlags, *id, *name,
+    PhonebookEntryDialog dialog(doc_.Phonebook(), doc_.Settings().m_nPhonebookFlags, *id, *name,
                                 *number, is_new, prompt_, this);
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -264,7 +264,7 @@ bool PhonebookDialog::RunEntryDialog(uint32_t* id, std::u16string* name, std::u1
 }
 
 void PhonebookDialog::New() {
-    std::optional<uint32_t> id = NewEntryId(doc_.m_phonebook, doc_.m_settings.m_nPhonebookFlags, 0,
+    std::optional<uint32_t> id = NewEntryId(doc_.Phonebook(), doc_.Settings().m_nPhonebookFlags, 0,
                                             prompt_, strings::parlo());
     if (!id)
         return;
@@ -273,7 +273,7 @@ void PhonebookDialog::New() {
     if (!edit_entry(&chosen, &name, &number, true))
         return;
     CPhonebookEntry* e =
-        AddEntry(&doc_.m_phonebook, chosen, name, number, prompt_, strings::parlo());
+        AddEntry(&doc_.EditPhonebook(), chosen, name, number, prompt_, strings::parlo());
     if (!e)
         return;
     Fill(false);
@@ -292,7 +292,7 @@ void PhonebookDialog::Edit() {
     if (!edit_entry(&id, &name, &number, false))
         return;
     if (!EditEntry(e, name, number, prompt_, strings::parlo(),
-                   DescriptorOf(doc_.m_phonebook, e->m_nId))) {
+                   DescriptorOf(doc_.Phonebook(), e->m_nId))) {
         return;
     }
     Fill(false);
@@ -324,7 +324,7 @@ void PhonebookDialog::Import() {
     for (const CContactEntry& c : picked)
         pointers.push_back(&c);
     int added = 0;
-    ImportContacts(&doc_.m_phonebook, pointers, target, prompt_, strings::parlo(), &added);
+    ImportContacts(&doc_.EditPhonebook(), pointers, target, prompt_, strings::parlo(), &added);
     Fill(false);
     list_->clearSelection();
     // What was imported stays, also when the rest could not be.

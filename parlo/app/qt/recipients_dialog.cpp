@@ -46,8 +46,8 @@ RecipientsDialog::RecipientsDialog(CParloDoc& doc, QWidget* parent) : QDialog(pa
     tabs_->addTab(Text(65077));
     contacts_ = MakeList(this, ctl::kRecipientsContacts, {Text(65090), Text(65089)}, {130, 80});
     phonebook_ = MakeList(this, ctl::kRecipientsPhonebook, {Text(65090), Text(65089)}, {130, 80});
-    FillChecked(contacts_, MobileContacts(doc_.m_contacts));
-    FillChecked(phonebook_, NumberedPhonebookEntries(doc_.m_phonebook));
+    FillChecked(contacts_, MobileContacts(doc_.Contacts()));
+    FillChecked(phonebook_, NumberedPhonebookEntries(doc_.Phonebook()));
     stack_ = new QStackedWidget(this);
     stack_->addWidget(contacts_);
     stack_->addWidget(phonebook_);
@@ -57,7 +57,7 @@ RecipientsDialog::RecipientsDialog(CParloDoc& doc, QWidget* parent) : QDialog(pa
     group_ = new QComboBox(this);
     group_->setObjectName(ctl::kRecipientsGroup);
     group_->addItem(Text(65086));  // "None"
-    for (const auto& g : doc_.m_groups)
+    for (const auto& g : doc_.Groups())
         group_->addItem(Q(g->m_strName));
     group_->setCurrentIndex(0);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/testing/faulty_env.h"
 
@@ -128,7 +129,7 @@ class CrashSafetyTest : public ::testing::Test {
             // A fresh program reads all of it.
             auto doc = Open(work.path());
             LoadReport report;
-            EXPECT_EQ(doc->m_store.LoadMessages(&report), StoreResult::kOk);
+            EXPECT_EQ(Inside(*doc).m_store.LoadMessages(&report), StoreResult::kOk);
             EXPECT_EQ(report.good_length, report.file_length);
             EXPECT_EQ(doc->LoadSettings(), 1);
             EXPECT_EQ(doc->LoadFolderTable(), 1);
@@ -208,27 +209,28 @@ TEST_F(CrashSafetyTest, EveryWritePathKeepsTheOldDataWhole) {
          },
          kSaveFailed, nullptr},
         {"rewrite in place", [](CParloDoc& d) { AddSome(d, 3); },
-         [](CParloDoc& d) { return d.MoveToFolder(d.m_store.At(1), 2002) == 1; }, kSaveFailed,
-         nullptr},
+         [](CParloDoc& d) { return d.MoveToFolder(Inside(d).m_store.At(1), 2002) == 1; },
+         kSaveFailed, nullptr},
         {"changed text: new version appended, old one to the bin",
          [](CParloDoc& d) { AddSome(d, 3); },
          [](CParloDoc& d) {
-             CSmsMessage* rec = d.m_store.At(1);
+             CSmsMessage* rec = Inside(d).m_store.At(1);
              return static_cast<bool>(d.SaveDraft(rec, rec->m_strNumber, u"longer text now"));
          },
          kSaveFailed,
          // The new version is appended first: a crash before the old one is
          // marked leaves both, still shown where they were.
          [](CParloDoc& d) {
-             return d.m_store.Count() == 4 && d.m_store.At(1)->m_nState == STATE_READ &&
-                    d.m_store.At(1)->m_strText == u"message b" &&
-                    d.m_store.At(3)->m_strText == u"longer text now";
+             return Inside(d).m_store.Count() == 4 &&
+                    Inside(d).m_store.At(1)->m_nState == STATE_READ &&
+                    Inside(d).m_store.At(1)->m_strText == u"message b" &&
+                    Inside(d).m_store.At(3)->m_strText == u"longer text now";
          }},
         {"compaction (empty the recycle bin)",
          [](CParloDoc& d) {
              AddSome(d, 4);
-             d.DeleteMessage(d.m_store.At(0));
-             d.DeleteMessage(d.m_store.At(2));
+             d.DeleteMessage(Inside(d).m_store.At(0));
+             d.DeleteMessage(Inside(d).m_store.At(2));
          },
          [](CParloDoc& d) { return d.EmptyRecycleBin() == 1; }, kSaveFailed, nullptr},
         {"settings", [](CParloDoc&) {},
@@ -250,19 +252,19 @@ TEST_F(CrashSafetyTest, EveryWritePathKeepsTheOldDataWhole) {
              d.AddFolder(u"Home");
          },
          [](CParloDoc& d) {
-             d.m_folders.Rename(d.m_folders.ById(1), u"Office");
-             d.m_folders.Add(u"Travel");
+             Inside(d).m_folders.Rename(Inside(d).m_folders.ById(1), u"Office");
+             Inside(d).m_folders.Add(u"Travel");
              return d.SaveFolderTable() == 1;
          },
          u"Access to registers failed.", nullptr},
         {"phonebook file",
          [](CParloDoc& d) {
-             d.m_phonebook.m_entries.push_back(
+             Inside(d).m_phonebook.m_entries.push_back(
                  std::make_unique<CPhonebookEntry>(STORAGE_FLAG_SIM | 1, u"Anna", u"+4911"));
              ASSERT_TRUE(d.SavePhonebook());
          },
          [](CParloDoc& d) {
-             d.m_phonebook.m_entries.push_back(
+             Inside(d).m_phonebook.m_entries.push_back(
                  std::make_unique<CPhonebookEntry>(STORAGE_FLAG_SIM | 2, u"Bert", u"+4922"));
              return d.SavePhonebook();
          },
@@ -272,15 +274,15 @@ TEST_F(CrashSafetyTest, EveryWritePathKeepsTheOldDataWhole) {
              GroupMemberList members;
              members.push_back(std::make_unique<CGroupMember>());
              members.back()->m_strMemberName = u"Anna";
-             fs::create_directories(GroupsFolder(d.m_dataDir));
-             ASSERT_TRUE(SaveGroup(members, GroupPath(d.m_dataDir, u"Team")));
+             fs::create_directories(GroupsFolder(Inside(d).m_dataDir));
+             ASSERT_TRUE(SaveGroup(members, GroupPath(Inside(d).m_dataDir, u"Team")));
          },
          [](CParloDoc& d) {
              GroupMemberList members;
-             LoadGroup(&members, GroupPath(d.m_dataDir, u"Team"));
+             LoadGroup(&members, GroupPath(Inside(d).m_dataDir, u"Team"));
              members.push_back(std::make_unique<CGroupMember>());
              members.back()->m_strMemberName = u"Bert";
-             return SaveGroup(members, GroupPath(d.m_dataDir, u"Team"));
+             return SaveGroup(members, GroupPath(Inside(d).m_dataDir, u"Team"));
          },
          u"", nullptr},
     };
@@ -308,10 +310,10 @@ TEST_F(CrashSafetyTest, AShortAppendLeavesNoUnreadableBytesBehind) {
     doc.reset();
     doc = Open(base.path());
     LoadReport report;
-    ASSERT_EQ(doc->m_store.LoadMessages(&report), StoreResult::kOk);
+    ASSERT_EQ(Inside(*doc).m_store.LoadMessages(&report), StoreResult::kOk);
     EXPECT_EQ(report.good_length, report.file_length);
-    ASSERT_EQ(doc->m_store.Count(), 3u);
-    EXPECT_EQ(doc->m_store.At(2)->m_strText, u"whole");
+    ASSERT_EQ(Inside(*doc).m_store.Count(), 3u);
+    EXPECT_EQ(Inside(*doc).m_store.At(2)->m_strText, u"whole");
 }
 
 }  // namespace

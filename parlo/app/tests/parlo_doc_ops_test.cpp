@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/contacts/handoff_file.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/ports.h"
@@ -36,7 +37,7 @@ class DocOps : public ::testing::Test {
 
     std::vector<CSmsMessage*> InState(int32_t state) {
         std::vector<CSmsMessage*> out;
-        doc->m_store.ForEach([&](CSmsMessage& m) {
+        Inside(*doc).m_store.ForEach([&](CSmsMessage& m) {
             if (m.m_nState == state)
                 out.push_back(&m);
         });
@@ -64,8 +65,8 @@ TEST_F(DocOps, SendingADraftMovesItToTheBinButNotWhenTheMessageWasNotStored) {
 
     CSmsMessage* kept = doc->AddDraft(u"+4922", u"kept").rec;
     // The store file becomes unwritable: the queued copy is not stored.
-    std::filesystem::remove(doc->m_store.StorePath());
-    std::filesystem::create_directory(doc->m_store.StorePath());
+    std::filesystem::remove(Inside(*doc).m_store.StorePath());
+    std::filesystem::create_directory(Inside(*doc).m_store.StorePath());
     CParloDoc::SendResult r = doc->Send(u"+4922", u"kept", false, VIEW_DRAFT, kept);
     EXPECT_EQ(r.queued, 0);
     EXPECT_EQ(r.not_stored, std::vector<std::u16string>{u"+4922"});
@@ -134,7 +135,7 @@ TEST_F(DocOps, MarksAndMovingTheMarkedOrElseTheSelectedRecords) {
     // Marks are not written: a reload shows none.
     doc->ToggleMark(c);
     doc->LoadMessages();
-    for (CSmsMessage* rec : doc->m_store.Snapshot())
+    for (CSmsMessage* rec : Inside(*doc).m_store.Snapshot())
         EXPECT_EQ(rec->m_bMarked, 0);
 }
 
@@ -151,11 +152,11 @@ TEST_F(DocOps, AddingAFolderRefusesExistingNamesAndTrims) {
 }
 
 TEST_F(DocOps, DisplayNamePrefersThePhonebookAndComparesExactly) {
-    doc->m_contacts.push_back(
+    Inside(*doc).m_contacts.push_back(
         std::make_unique<CContactEntry>(u"Anna Contact", u"+4911", u"", u"", u"", 7));
-    doc->m_contacts.push_back(
+    Inside(*doc).m_contacts.push_back(
         std::make_unique<CContactEntry>(u"Bert Contact", u"+4922", u"", u"", u"", 8));
-    doc->m_phonebook.m_entries.push_back(
+    Inside(*doc).m_phonebook.m_entries.push_back(
         std::make_unique<CPhonebookEntry>(1, u"Anna SIM", u"+4911"));
     EXPECT_EQ(doc->DisplayName(u"+4911"), u"Anna SIM");
     EXPECT_EQ(doc->DisplayName(u"+4922"), u"Bert Contact");
@@ -164,12 +165,12 @@ TEST_F(DocOps, DisplayNamePrefersThePhonebookAndComparesExactly) {
 }
 
 TEST_F(DocOps, OptionsStartStopAndRetimeTheAutomaticRun) {
-    CSettings s = doc->m_settings;
+    CSettings s = Inside(*doc).m_settings;
     s.m_bAutoSync = 1;
     s.m_nAutoSyncInterval = 30;
     EXPECT_EQ(doc->ApplyOptions(s), 1);
     EXPECT_TRUE(doc->IsAutoSyncActive());
-    EXPECT_EQ(doc->m_settings.m_nAutoSyncInterval, 30);
+    EXPECT_EQ(Inside(*doc).m_settings.m_nAutoSyncInterval, 30);
     s.m_nAutoSyncInterval = 45;
     doc->ApplyOptions(s);
     EXPECT_TRUE(doc->IsAutoSyncActive());
@@ -179,24 +180,27 @@ TEST_F(DocOps, OptionsStartStopAndRetimeTheAutomaticRun) {
     // Written: a new document reads it back.
     CParloDoc again(&view, &prompt);
     again.LoadSettings();
-    EXPECT_EQ(again.m_settings.m_nAutoSyncInterval, 45);
+    EXPECT_EQ(Inside(again).m_settings.m_nAutoSyncInterval, 45);
 }
 
 TEST_F(DocOps, OfferedPortsListThePortListThenTheComPortsThatOpen) {
     for (const char* key : {"ExtModems\\cable", "ExtModems\\other"}) {
-        doc->m_registry.SetDword(platform::Hive::LocalMachine, key, "DeviceType", 1);
-        doc->m_registry.SetString(platform::Hive::LocalMachine, key, "FriendlyName", key + 10);
+        Inside(*doc).m_registry.SetDword(platform::Hive::LocalMachine, key, "DeviceType", 1);
+        Inside(*doc).m_registry.SetString(platform::Hive::LocalMachine, key, "FriendlyName",
+                                          key + 10);
     }
-    doc->m_registry.SetString(platform::Hive::LocalMachine, "ExtModems\\cable", "Port", "COM3:");
-    doc->m_registry.SetString(platform::Hive::LocalMachine, "ExtModems\\other", "Port", "com3:");
+    Inside(*doc).m_registry.SetString(platform::Hive::LocalMachine, "ExtModems\\cable", "Port",
+                                      "COM3:");
+    Inside(*doc).m_registry.SetString(platform::Hive::LocalMachine, "ExtModems\\other", "Port",
+                                      "com3:");
     ASSERT_EQ(doc->BuildPortList(true), 1);
     ASSERT_EQ(doc->Ports().size(), 2u);
     const std::filesystem::path device = dir / "ttyFake";
     testing::WriteFile(device, "");
-    platform::AddPortAlias(doc->m_registry, device.string(), "COM1:");
-    platform::AddPortAlias(doc->m_registry, device.string(), "COM2:");
-    platform::AddPortAlias(doc->m_registry, (dir / "absent").string(), "COM4:");
-    platform::AddPortAlias(doc->m_registry, device.string(), "COM3:");
+    platform::AddPortAlias(Inside(*doc).m_registry, device.string(), "COM1:");
+    platform::AddPortAlias(Inside(*doc).m_registry, device.string(), "COM2:");
+    platform::AddPortAlias(Inside(*doc).m_registry, (dir / "absent").string(), "COM4:");
+    platform::AddPortAlias(Inside(*doc).m_registry, device.string(), "COM3:");
     EXPECT_EQ(doc->OfferedPorts(), (std::vector<std::u16string>{u"COM3:", u"COM2:"}));
 }
 
@@ -231,9 +235,9 @@ TEST_F(DocOps, TheHandOffFileIsConsumedAndDroppedDuringASynchronisation) {
     EXPECT_FALSE(std::filesystem::exists(HandoffPath(dir.path())));
 
     ASSERT_TRUE(WriteHandoffFile(dir.path(), u"+4911"));
-    doc->Engine().m_sync.m_bSyncBusy = 1;
+    Inside(*doc).Engine().m_sync.m_bSyncBusy = 1;
     EXPECT_EQ(doc->TakeHandoffNumber(&number), 0);
-    doc->Engine().m_sync.m_bSyncBusy = 0;
+    Inside(*doc).Engine().m_sync.m_bSyncBusy = 0;
     ASSERT_EQ(prompt.texts().size(), 1u);
     EXPECT_NE(prompt.texts()[0].find(u"synchronization is still in progress"),
               std::u16string::npos);

@@ -14,6 +14,7 @@
 
 #include "parlo/app/error_hints.h"
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/exclusive_file.h"
 #include "platform/text.h"
@@ -101,7 +102,7 @@ class DocTest : public ::testing::Test {
 
     std::vector<CSmsMessage*> InState(int32_t state) {
         std::vector<CSmsMessage*> out;
-        doc->m_store.ForEach([&](CSmsMessage& m) {
+        Inside(*doc).m_store.ForEach([&](CSmsMessage& m) {
             if (m.m_nState == state)
                 out.push_back(&m);
         });
@@ -137,7 +138,7 @@ TEST_F(DocTest, StartSequenceRunsFiveStepsAndBuildsThePortList) {
     EXPECT_EQ(view.calls, std::vector<std::string>{"refill"});
     ASSERT_EQ(doc->Ports().size(), 1u);
     EXPECT_EQ(doc->Ports()[0].m_strPort, u"COM3:");
-    EXPECT_EQ(doc->m_folders.size(), 6u);  // the stamp created the profile key
+    EXPECT_EQ(Inside(*doc).m_folders.size(), 6u);  // the stamp created the profile key
     EXPECT_EQ(reg.QueryDword(platform::Hive::CurrentUser, kProfileDataKey, "stamp"), 0u);
     // No vok.dat anywhere: its message, and start-up goes on.
     EXPECT_EQ(prompt.texts(), std::vector<std::u16string>{u"Can not open data file. (vok.dat)"});
@@ -206,9 +207,9 @@ TEST_F(DocTest, RecordOperationsSetStatesAndShowTheRecord) {
 
     // Everything is on disk already.
     Restart();
-    EXPECT_EQ(doc->m_store.Count(), 5u);
+    EXPECT_EQ(Inside(*doc).m_store.Count(), 5u);
     EXPECT_EQ(InState(STATE_PHONE_DELETE).size(), 1u);
-    EXPECT_EQ(doc->m_folders.ById(work_id)->m_strName, u"Work");
+    EXPECT_EQ(Inside(*doc).m_folders.ById(work_id)->m_strName, u"Work");
 }
 
 TEST_F(DocTest, EditedDraftLeavesItsOldVersionInTheRecycleBin) {
@@ -218,10 +219,10 @@ TEST_F(DocTest, EditedDraftLeavesItsOldVersionInTheRecycleBin) {
     doc->SaveDraft(d, u"1", u"second");
     doc->SaveDraft(d, u"1", u"second");  // unchanged: rewritten in place
     Restart();
-    ASSERT_EQ(doc->m_store.Count(), 2u);
-    EXPECT_EQ(doc->m_store.At(0)->m_nState, STATE_DELETED);
-    EXPECT_EQ(doc->m_store.At(0)->m_strText, u"first");
-    EXPECT_EQ(doc->m_store.At(1)->m_strText, u"second");
+    ASSERT_EQ(Inside(*doc).m_store.Count(), 2u);
+    EXPECT_EQ(Inside(*doc).m_store.At(0)->m_nState, STATE_DELETED);
+    EXPECT_EQ(Inside(*doc).m_store.At(0)->m_strText, u"first");
+    EXPECT_EQ(Inside(*doc).m_store.At(1)->m_strText, u"second");
 }
 
 TEST_F(DocTest, DeleteMarkedModesAndQuestions) {
@@ -232,41 +233,40 @@ TEST_F(DocTest, DeleteMarkedModesAndQuestions) {
     std::vector<CSmsMessage*> inbox = {a, b, c};
 
     // Nothing marked, nothing selected.
-    EXPECT_EQ(doc->DeleteMarked(DELETE_BOTH, inbox, nullptr), 0);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_BOTH, VIEW_INBOX, inbox, nullptr), 0);
     EXPECT_EQ(prompt.texts().back(),
               u"First, you have to select a message by clicking first column.");
 
     // Phone only: rows stay, one hidden order each.
     a->m_bMarked = b->m_bMarked = 1;
-    EXPECT_EQ(doc->DeleteMarked(DELETE_PHONE_ONLY, inbox, c), 1);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_PHONE_ONLY, VIEW_INBOX, inbox, c), 1);
     EXPECT_EQ(a->m_nState, STATE_READ);
     EXPECT_EQ(a->m_bMarked, 0);
     EXPECT_EQ(InState(STATE_PHONE_DELETE).size(), 2u);
 
     // Both, on the selected row: an order and the Recycle Bin.
-    EXPECT_EQ(doc->DeleteMarked(DELETE_BOTH, inbox, c), 1);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_BOTH, VIEW_INBOX, inbox, c), 1);
     EXPECT_EQ(c->m_nState, STATE_DELETED);
     EXPECT_EQ(InState(STATE_PHONE_DELETE).size(), 3u);
 
     // In the Recycle Bin: asked first; Cancel changes nothing, OK purges.
     doc->DeleteMessage(a);
     doc->DeleteMessage(b);
-    doc->m_nCurrentFolder = VIEW_RECYCLE;
     std::vector<CSmsMessage*> bin = {a, b, c};
     a->m_bMarked = c->m_bMarked = 1;
     prompt.Clear();
     prompt.Push(Answer::Cancel);
-    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, bin, nullptr), 0);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_RECYCLE, bin, nullptr), 0);
     EXPECT_EQ(prompt.texts().back(),
               u"You are going to purge 2 selected message(s) from Pocket PC.");
     EXPECT_EQ(a->m_nState, STATE_DELETED);
     prompt.Push(Answer::Ok);
-    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, bin, nullptr), 1);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_RECYCLE, bin, nullptr), 1);
     EXPECT_EQ(a->m_nState, STATE_PURGED);
     EXPECT_EQ(c->m_nState, STATE_PURGED);
     EXPECT_EQ(b->m_nState, STATE_DELETED);
     prompt.Push(Answer::Ok);
-    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, bin, b), 1);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_RECYCLE, bin, b), 1);
     EXPECT_EQ(prompt.texts().back(), u"Purge the message from Pocket PC?");
     EXPECT_EQ(b->m_nState, STATE_PURGED);
 }
@@ -297,7 +297,7 @@ TEST_F(DocTest, EmptyRecycleBinAsksThenPurgesAndCompactsInOneStep) {
     prompt.Push(Answer::Yes);
     EXPECT_EQ(doc->EmptyRecycleBin(), 1);
     EXPECT_EQ(prompt.texts().back(), u"Purge all deleted messages from the Pocket PC?");
-    EXPECT_EQ(doc->m_store.Count(), 1u);
+    EXPECT_EQ(Inside(*doc).m_store.Count(), 1u);
     EXPECT_EQ(keep->m_nFileOffset, 0);
     EXPECT_EQ(std::filesystem::file_size(dir / "vok.sms"), 44u + 2 * 5);
     // One reset of the bin's list, not one call per record.
@@ -312,19 +312,19 @@ TEST_F(DocTest, DeletingAFolderPurgesItsMessages) {
     CSmsMessage* other = doc->AddDraft(u"1", u"other").rec;
     doc->MoveToFolder(m, f1->m_nId);
     doc->AddReceived(STATE_READ, u"3", u"filed too", {}, STORAGE_SIM, 3);
-    doc->MoveToFolder(doc->m_store.At(2), f1->m_nId);
+    doc->MoveToFolder(Inside(*doc).m_store.At(2), f1->m_nId);
     doc->MoveToFolder(other, f2->m_nId);
     EXPECT_EQ(doc->FolderRecords(f1->m_nId).size(), 2u);
     prompt.Push(Answer::No);
     EXPECT_EQ(doc->DeleteFolder(f1), 0);
-    EXPECT_EQ(doc->m_folders.ById(1), f1);
+    EXPECT_EQ(Inside(*doc).m_folders.ById(1), f1);
 
     // A store that cannot be rewritten keeps the folder and its records.
     std::filesystem::create_directory(dir / "vok.tmp");
     prompt.Push(Answer::Yes);
     EXPECT_EQ(doc->DeleteFolder(f1), 0);
     EXPECT_EQ(prompt.texts().back(), u"Save failed.");
-    EXPECT_EQ(doc->m_folders.ById(1), f1);
+    EXPECT_EQ(Inside(*doc).m_folders.ById(1), f1);
     EXPECT_EQ(doc->FolderRecords(f1->m_nId).size(), 2u);
     std::filesystem::remove(dir / "vok.tmp");
 
@@ -332,16 +332,16 @@ TEST_F(DocTest, DeletingAFolderPurgesItsMessages) {
     prompt.Push(Answer::Yes);
     EXPECT_EQ(doc->DeleteFolder(f1), 1);
     // Purged, not moved to the Recycle Bin; gone from the list and the file.
-    EXPECT_EQ(doc->m_store.IndexOf(m), -1);
+    EXPECT_EQ(Inside(*doc).m_store.IndexOf(m), -1);
     EXPECT_TRUE(InState(STATE_DELETED).empty());
     EXPECT_EQ(other->m_nState, STATE_IN_FOLDER);
     EXPECT_EQ(view.calls, (std::vector<std::string>{"folder-", "remove 2", "compacted"}));
-    EXPECT_EQ(doc->m_folders.ById(1), nullptr);
+    EXPECT_EQ(Inside(*doc).m_folders.ById(1), nullptr);
     EXPECT_EQ(doc->AddFolder(u"Three")->m_nId, 3);
     Restart();
-    EXPECT_EQ(doc->m_store.Count(), 1u);
-    EXPECT_EQ(doc->m_folders.UserFolders().size(), 2u);
-    EXPECT_EQ(doc->m_folders.ById(2)->m_strName, u"Two");
+    EXPECT_EQ(Inside(*doc).m_store.Count(), 1u);
+    EXPECT_EQ(Inside(*doc).m_folders.UserFolders().size(), 2u);
+    EXPECT_EQ(Inside(*doc).m_folders.ById(2)->m_strName, u"Two");
 }
 
 // A text longer than the store holds cannot be written: every operation says
@@ -357,7 +357,7 @@ TEST_F(DocTest, OperationsThatCannotStoreSaySo) {
     ASSERT_NE(out.rec, nullptr);
     EXPECT_EQ(out->m_nState, STATE_OUTBOX);
     EXPECT_EQ(out->m_nFileOffset, -1);
-    EXPECT_EQ(doc->m_store.IndexOf(out.rec), 1);
+    EXPECT_EQ(Inside(*doc).m_store.IndexOf(out.rec), 1);
     EXPECT_EQ(prompt.texts(), std::vector<std::u16string>{u"Save failed."});
     EXPECT_FALSE(doc->AddDraft(u"1", too_long));
     EXPECT_FALSE(doc->AddTemplate(too_long));
@@ -370,12 +370,11 @@ TEST_F(DocTest, OperationsThatCannotStoreSaySo) {
     EXPECT_EQ(doc->DeleteMessage(out.rec), 0);
     EXPECT_FALSE(doc->OrderPhoneDeletion(out.rec));
     out->m_bMarked = 1;
-    doc->m_nCurrentFolder = VIEW_RECYCLE;
     prompt.Push(Answer::Ok);
-    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, {out.rec}, nullptr), 0);
+    EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_RECYCLE, {out.rec}, nullptr), 0);
     EXPECT_EQ(doc->MarkRead(ok.rec), 1);
     Restart();
-    EXPECT_EQ(doc->m_store.Count(), 2u);  // "fits", and its old version in the bin
+    EXPECT_EQ(Inside(*doc).m_store.Count(), 2u);  // "fits", and its old version in the bin
 }
 
 // A list model reads records through Read: a copy under the store's lock, and
@@ -384,16 +383,16 @@ TEST_F(DocTest, ALockedCopyOfOneRecord) {
     Restart();
     CSmsMessage* a = doc->AddDraft(u"1", u"first").rec;
     CSmsMessage copy;
-    ASSERT_TRUE(doc->m_store.Read(a, &copy));
+    ASSERT_TRUE(Inside(*doc).m_store.Read(a, &copy));
     EXPECT_EQ(copy.m_strText, u"first");
     EXPECT_EQ(copy.m_nFileOffset, 0);
     doc->DeleteMessage(a);
     doc->DeleteMessage(a);  // purged
-    ASSERT_TRUE(doc->m_store.Read(a, &copy));
+    ASSERT_TRUE(Inside(*doc).m_store.Read(a, &copy));
     EXPECT_EQ(copy.m_nState, STATE_PURGED);
     ASSERT_EQ(doc->CompactStore(), 1);
     copy.m_strText = u"untouched";
-    EXPECT_FALSE(doc->m_store.Read(a, &copy));
+    EXPECT_FALSE(Inside(*doc).m_store.Read(a, &copy));
     EXPECT_EQ(copy.m_strText, u"untouched");
 
     // A reader on another thread never sees a half-changed record.
@@ -407,7 +406,7 @@ TEST_F(DocTest, ALockedCopyOfOneRecord) {
     int reads = 0;
     while (!stop || reads == 0) {
         CSmsMessage c;
-        ASSERT_TRUE(doc->m_store.Read(b, &c));
+        ASSERT_TRUE(Inside(*doc).m_store.Read(b, &c));
         EXPECT_EQ(c.m_strNumber == u"2", c.m_strText == u"bbbb");
         ++reads;
     }
@@ -431,7 +430,7 @@ TEST_F(DocTest, CloseAsyncCallsBackWhenIdle) {
     std::unique_lock<std::mutex> lock(m);
     EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return idle; }));
     lock.unlock();
-    EXPECT_EQ(doc->Engine().m_sync.m_bAutoSyncRunning, 0);
+    EXPECT_EQ(Inside(*doc).Engine().m_sync.m_bAutoSyncRunning, 0);
     doc.reset();
 }
 
@@ -543,20 +542,20 @@ TEST_F(DocTest, MessageSynchronisationNamesThePhonebookSynchronisationHoldingThe
     EXPECT_TRUE(doc->Errors().Empty());
 
     // The next run takes the lock and forgets who held it.
-    doc->Engine().m_sync.SynchronizeMessages();
-    EXPECT_FALSE(doc->Engine().m_sync.BlockedBy().has_value());
+    Inside(*doc).Engine().m_sync.SynchronizeMessages();
+    EXPECT_FALSE(Inside(*doc).Engine().m_sync.BlockedBy().has_value());
 }
 
 TEST_F(DocTest, SettingsRoundTripThroughTheDocument) {
-    doc->m_settings.m_bAutoSync = 1;
-    doc->m_settings.m_nAutoSyncInterval = 15;
-    doc->m_settings.m_bUsePort = 1;
-    doc->m_settings.m_strUserPort = u"COM4:";
+    Inside(*doc).m_settings.m_bAutoSync = 1;
+    Inside(*doc).m_settings.m_nAutoSyncInterval = 15;
+    Inside(*doc).m_settings.m_bUsePort = 1;
+    Inside(*doc).m_settings.m_strUserPort = u"COM4:";
     ASSERT_EQ(doc->SaveSettings(), 1);
     Restart();
-    EXPECT_EQ(doc->m_settings.m_bAutoSync, 1);
-    EXPECT_EQ(doc->m_settings.m_nAutoSyncInterval, 15);
-    EXPECT_EQ(doc->m_settings.m_strUserPort, u"COM4:");
+    EXPECT_EQ(Inside(*doc).m_settings.m_bAutoSync, 1);
+    EXPECT_EQ(Inside(*doc).m_settings.m_nAutoSyncInterval, 15);
+    EXPECT_EQ(Inside(*doc).m_settings.m_strUserPort, u"COM4:");
 }
 
 TEST_F(DocTest, WorkerAndInterfaceThreadsShareTheList) {
@@ -570,11 +569,11 @@ TEST_F(DocTest, WorkerAndInterfaceThreadsShareTheList) {
     for (int i = 0; i < 100; ++i) {
         CSmsMessage* d = doc->AddDraft(u"2", u"d").rec;
         doc->DeleteMessage(d);
-        for (CSmsMessage* m : doc->m_store.Snapshot())
+        for (CSmsMessage* m : Inside(*doc).m_store.Snapshot())
             (void)m->m_nState;
     }
     worker.join();
-    EXPECT_EQ(doc->m_store.Count(), 200u);
+    EXPECT_EQ(Inside(*doc).m_store.Count(), 200u);
 }
 
 }  // namespace

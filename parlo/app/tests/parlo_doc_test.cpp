@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cordis/cordis.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/modems.h"
 #include "parlo/store/settings.h"
 #include "platform/prompt.h"
@@ -80,7 +81,6 @@ TEST_F(ParloDocTest, StartsInFiveStepsAndSynchronisesWithTheRegisteredPhone) {
     ASSERT_EQ(progress.statuses.size(), 5u);
     EXPECT_EQ(progress.statuses[0], u"Load Settings");
     EXPECT_EQ(progress.statuses[4], u"Initialisation...");
-    EXPECT_EQ(doc.m_nCurrentFolder, VIEW_INBOX);
     ASSERT_EQ(doc.Ports().size(), 1u);
     EXPECT_EQ(doc.Ports()[0].m_strPort, u"COM3:");
 
@@ -88,7 +88,7 @@ TEST_F(ParloDocTest, StartsInFiveStepsAndSynchronisesWithTheRegisteredPhone) {
     doc.AddOutgoing(u"+491701234567", u"Hello from the document", false);
     ASSERT_TRUE(doc.SyncNow());
     EXPECT_TRUE(doc.Errors().Empty()) << platform::ToUtf8(doc.Errors().Text());
-    EXPECT_EQ(doc.Engine().m_session.Operator().m_strName, u"T-Mobile D1");
+    EXPECT_EQ(Inside(doc).Engine().m_session.Operator().m_strName, u"T-Mobile D1");
     EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 1u);
 }
 
@@ -102,9 +102,9 @@ TEST_F(ParloDocTest, AutomaticSynchronisationStartsWhenSwitchedOn) {
     ASSERT_TRUE(SaveSettings(dir_, registry, s));
     CParloDoc doc(nullptr, &prompt_, link_.get());
     ASSERT_TRUE(doc.OnNewDocument());
-    EXPECT_EQ(doc.Engine().m_sync.m_bAutoSyncRunning, 1);
+    EXPECT_EQ(Inside(doc).Engine().m_sync.m_bAutoSyncRunning, 1);
     doc.OnCloseDocument();
-    EXPECT_EQ(doc.Engine().m_sync.m_bAutoSyncRunning, 0);
+    EXPECT_EQ(Inside(doc).Engine().m_sync.m_bAutoSyncRunning, 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "cordis/cordis.h"
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/contacts/phonebook.h"
 #include "platform/binio.h"
 #include "platform/prompt.h"
@@ -67,7 +68,7 @@ class PhonebookDocTest : public ::testing::Test {
             dir_ / "phone.json", {"--register", "Phonesim", "--alias", "COM3:", "--send-ms", "0"}));
         doc_ = std::make_unique<CParloDoc>(nullptr, &prompt_, link_.get());
         ASSERT_TRUE(doc_->OnNewDocument());
-        doc_->m_settings.m_nPhonebookFlags = STORAGE_FLAG_SIM;
+        Inside(*doc_).m_settings.m_nPhonebookFlags = STORAGE_FLAG_SIM;
     }
     // Changes the phone's state between two runs.
     void ChangePhone(const std::function<void(json&)>& change) {
@@ -86,12 +87,12 @@ class PhonebookDocTest : public ::testing::Test {
         return nullptr;
     }
     CPhonebookEntry* Local(int index) {
-        return doc_->m_phonebook.FindById(STORAGE_FLAG_SIM | static_cast<uint32_t>(index));
+        return Inside(*doc_).m_phonebook.FindById(STORAGE_FLAG_SIM | static_cast<uint32_t>(index));
     }
     CPhonebookEntry* AddLocal(int index, const std::u16string& name, const std::u16string& number) {
         auto e = std::make_unique<CPhonebookEntry>(STORAGE_FLAG_SIM | index, name, number);
-        doc_->m_phonebook.m_entries.push_back(std::move(e));
-        return doc_->m_phonebook.m_entries.back().get();
+        Inside(*doc_).m_phonebook.m_entries.push_back(std::move(e));
+        return Inside(*doc_).m_phonebook.m_entries.back().get();
     }
     // The range reads "AT+CPBR=a,b" the link sent, from its log.
     int RangeReads() {
@@ -124,7 +125,7 @@ TEST_F(PhonebookDocTest, TwoWaySynchronisation) {
     ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted)
         << platform::ToUtf8(doc_->Errors().Text());
     EXPECT_EQ(prompt_.texts().back(), u"Synchronization completed successfully");
-    EXPECT_EQ(doc_->m_settings.m_strPhoneIdentity, u"351111111111111");
+    EXPECT_EQ(Inside(*doc_).m_settings.m_strPhoneIdentity, u"351111111111111");
     ASSERT_NE(Local(1), nullptr);
     EXPECT_EQ(Local(1)->m_strName, u"Phone new");
     ASSERT_NE(Local(3), nullptr);
@@ -134,7 +135,7 @@ TEST_F(PhonebookDocTest, TwoWaySynchronisation) {
     ASSERT_NE(written, nullptr);
     EXPECT_EQ((*written)["text"], "Handheld new");
     EXPECT_EQ((*written)["number"], "+4917055");
-    EXPECT_EQ(doc_->m_phonebook.m_descriptors[0].last, 30);
+    EXPECT_EQ(Inside(*doc_).m_phonebook.m_descriptors[0].last, 30);
 
     // Changes on either side, on both, and deletions on either side.
     Local(1)->m_strMobile = u"0301112";  // handheld changes entry 1
@@ -165,7 +166,7 @@ TEST_F(PhonebookDocTest, TwoWaySynchronisation) {
     // The copy was saved under the phone's identity.
     CPhonebook saved;
     ASSERT_TRUE(saved.Load(doc_->PhonebookFile()));
-    EXPECT_EQ(saved.m_entries.size(), doc_->m_phonebook.m_entries.size());
+    EXPECT_EQ(saved.m_entries.size(), Inside(*doc_).m_phonebook.m_entries.size());
 }
 
 TEST_F(PhonebookDocTest, LargeStorageInTwentyFiveBlocks) {
@@ -175,7 +176,7 @@ TEST_F(PhonebookDocTest, LargeStorageInTwentyFiveBlocks) {
     Start(Storage(250, entries));
     ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted);
     EXPECT_EQ(RangeReads(), 25);
-    EXPECT_EQ(doc_->m_phonebook.m_entries.size(), 250u);
+    EXPECT_EQ(Inside(*doc_).m_phonebook.m_entries.size(), 250u);
     ASSERT_NE(Local(250), nullptr);
     EXPECT_EQ(Local(250)->m_strMobile, u"1250");
 }
@@ -221,7 +222,7 @@ TEST_F(PhonebookDocTest, ANewEntryNeverGivesWayToThePhones) {
     EXPECT_NE(prompt_.texts().back().find(u"memory is full"), std::u16string::npos);
     EXPECT_NE(prompt_.texts().back().find(u"No room"), std::u16string::npos);
     int kept = 0;
-    for (const auto& e : doc_->m_phonebook.m_entries)
+    for (const auto& e : Inside(*doc_).m_phonebook.m_entries)
         kept += e->m_strName == u"No room";
     EXPECT_EQ(kept, 1);
     // It survives in the file, and goes to the phone once there is room.
@@ -343,9 +344,9 @@ TEST_F(PhonebookDocTest, SwitchingBetweenTwoPhones) {
         s["phonebook"]["storages"]["SM"] = Storage(20, {Entry(2, "222", "On phone B")});
     });
     ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted);
-    EXPECT_EQ(doc_->m_settings.m_strPhoneIdentity, u"PHONE-B");
-    ASSERT_EQ(doc_->m_phonebook.m_entries.size(), 1u);
-    EXPECT_EQ(doc_->m_phonebook.m_entries[0]->m_strName, u"On phone B");
+    EXPECT_EQ(Inside(*doc_).m_settings.m_strPhoneIdentity, u"PHONE-B");
+    ASSERT_EQ(Inside(*doc_).m_phonebook.m_entries.size(), 1u);
+    EXPECT_EQ(Inside(*doc_).m_phonebook.m_entries[0]->m_strName, u"On phone B");
     // The identity was kept with the settings.
     CSettings kept;
     ASSERT_TRUE(LoadPhonebookSettings(dir_, &kept));

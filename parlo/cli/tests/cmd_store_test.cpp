@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/cli/cli.h"
 #include "parlo/cli/store_cli.h"
 #include "parlo/store/device_db.h"
@@ -228,11 +229,11 @@ TEST_F(CliStoreTest, ModemsAndOptions) {
     parlo::CParloDoc doc(&view, &prompt);
     doc.LoadSettings();
     doc.LoadPhonebookSettings();
-    EXPECT_EQ(doc.m_settings.m_bAutoSync, 1);
-    EXPECT_EQ(doc.m_settings.m_nAutoSyncInterval, 30);
-    EXPECT_EQ(doc.m_settings.m_strUserPort, u"COM5:");
-    EXPECT_EQ(doc.m_settings.m_nPhonebookFlags, parlo::PB_SIM);
-    EXPECT_EQ(doc.m_settings.m_bDeleteAfterSync, 1);
+    EXPECT_EQ(Inside(doc).m_settings.m_bAutoSync, 1);
+    EXPECT_EQ(Inside(doc).m_settings.m_nAutoSyncInterval, 30);
+    EXPECT_EQ(Inside(doc).m_settings.m_strUserPort, u"COM5:");
+    EXPECT_EQ(Inside(doc).m_settings.m_nPhonebookFlags, parlo::PB_SIM);
+    EXPECT_EQ(Inside(doc).m_settings.m_bDeleteAfterSync, 1);
     EXPECT_EQ(Do(cli::CmdOptions, {"interval", "1"}).status, cli::kFailed);
     EXPECT_EQ(LastPrompt(), u"Please enter a number between %1 and %2.");
     EXPECT_EQ(Do(cli::CmdOptions, {"use-smsc", "on"}).status, cli::kFailed);

@@ -30,6 +30,7 @@
 #include "parlo/app/qt/phonebook_dialog.h"
 #include "parlo/app/qt/phonebook_entry_dialog.h"
 #include "parlo/app/qt/recipients_dialog.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
@@ -96,8 +97,8 @@ class ContactsDialogs : public ::testing::Test {
         Card("c", "Adler", "Anna", "TEL;TYPE=CELL:0171 333\nTEL;TYPE=HOME:030 444");
         link_ = std::make_unique<CCordis>(dir_ / "comm.log");
         doc_ = std::make_unique<CParloDoc>(nullptr, &prompt_, link_.get());
-        doc_->m_dataDir = dir_;
-        doc_->m_settings.m_nPhonebookFlags = STORAGE_FLAG_BOTH;
+        Inside(*doc_).m_dataDir = dir_;
+        Inside(*doc_).m_settings.m_nPhonebookFlags = STORAGE_FLAG_BOTH;
     }
     void TearDown() override {
         doc_.reset();
@@ -114,14 +115,14 @@ class ContactsDialogs : public ::testing::Test {
             << tels << "\nEND:VCARD\n";
     }
     void PhonebookEntries() {
-        auto& list = doc_->m_phonebook.m_entries;
+        auto& list = Inside(*doc_).m_phonebook.m_entries;
         list.push_back(std::make_unique<CPhonebookEntry>(STORAGE_FLAG_SIM | 1, u"Bea", u"0172"));
         list.push_back(std::make_unique<CPhonebookEntry>(STORAGE_FLAG_SIM | 2, u"Carl", u"0173"));
-        doc_->m_phonebook.m_descriptors[0] = {static_cast<int32_t>(STORAGE_FLAG_SIM), 1, 20, 14,
-                                              20};
-        doc_->m_phonebook.m_descriptors[1] = {static_cast<int32_t>(STORAGE_FLAG_PHONE), 1, 100, 20,
-                                              20};
-        doc_->m_phonebook.m_nStoragesRead = 2;
+        Inside(*doc_).m_phonebook.m_descriptors[0] = {static_cast<int32_t>(STORAGE_FLAG_SIM), 1, 20,
+                                                      14, 20};
+        Inside(*doc_).m_phonebook.m_descriptors[1] = {static_cast<int32_t>(STORAGE_FLAG_PHONE), 1,
+                                                      100, 20, 20};
+        Inside(*doc_).m_phonebook.m_nStoragesRead = 2;
     }
 
     std::filesystem::path dir_;
@@ -134,15 +135,15 @@ class ContactsDialogs : public ::testing::Test {
 TEST_F(ContactsDialogs, SelectThePhoneNumber) {
     PhonebookEntries();
     CContactEntry anna(u"Adler Anna", u"0171 333", u"", u"", u"", 0);
-    ASSERT_EQ(CreateGroup(&doc_->m_groups, dir_, u"Team", prompt_, strings::parlo()),
+    ASSERT_EQ(CreateGroup(&Inside(*doc_).m_groups, dir_, u"Team", prompt_, strings::parlo()),
               CreateGroupResult::kCreated);
     {
         // The group holds Carl of the phonebook and Anna of the contacts.
         doc_->ReadContacts();
         GroupMemberList members;
-        AddMember(&members, *doc_->m_phonebook.m_entries[1], doc_->m_settings.m_strPhoneIdentity,
-                  prompt_, strings::parlo());
-        for (const auto& c : doc_->m_contacts)
+        AddMember(&members, *Inside(*doc_).m_phonebook.m_entries[1],
+                  Inside(*doc_).m_settings.m_strPhoneIdentity, prompt_, strings::parlo());
+        for (const auto& c : Inside(*doc_).m_contacts)
             if (c->m_strName == u"Adler Anna")
                 AddMember(&members, *c, kContactsSource, prompt_, strings::parlo());
         ASSERT_TRUE(SaveGroup(members, GroupPath(dir_, u"Team")));
@@ -236,8 +237,8 @@ TEST_F(ContactsDialogs, PhonebookEditingAndImport) {
 
 TEST_F(ContactsDialogs, TheEntryDialogKeepsTheStorageRules) {
     PhonebookEntries();
-    PhonebookEntryDialog dialog(doc_->m_phonebook, STORAGE_FLAG_BOTH, STORAGE_FLAG_SIM | 3, u"",
-                                u"", true, prompt_);
+    PhonebookEntryDialog dialog(Inside(*doc_).m_phonebook, STORAGE_FLAG_BOTH, STORAGE_FLAG_SIM | 3,
+                                u"", u"", true, prompt_);
     auto* name = Find<QLineEdit>(&dialog, ctl::kEntryName);
     auto* number = Find<QLineEdit>(&dialog, ctl::kEntryNumber);
     auto* storage = Find<QComboBox>(&dialog, ctl::kEntryStorage);
@@ -322,8 +323,8 @@ TEST_F(ContactsDialogs, ReturnAndEscape) {
     PhonebookEntries();
     auto press = [](QWidget* w, Qt::Key key) { QTest::keyClick(w, key); };
     {
-        PhonebookEntryDialog entry(doc_->m_phonebook, STORAGE_FLAG_BOTH, STORAGE_FLAG_SIM | 3, u"",
-                                   u"", true, prompt_);
+        PhonebookEntryDialog entry(Inside(*doc_).m_phonebook, STORAGE_FLAG_BOTH,
+                                   STORAGE_FLAG_SIM | 3, u"", u"", true, prompt_);
         entry.show();
         auto* name = Find<QLineEdit>(&entry, ctl::kEntryName);
         name->setText("Eva");
@@ -474,10 +475,10 @@ TEST_F(ContactsDialogs, SynchronisingRunsOffTheGuiThread) {
     StartOptions options;
     options.auto_sync = false;
     ASSERT_TRUE(doc_->OnNewDocument(nullptr, options));
-    watching.idle = &doc_->Engine().m_sync.m_bSyncIdle;
-    doc_->m_settings.m_nPhonebookFlags = STORAGE_FLAG_SIM;
+    watching.idle = &Inside(*doc_).Engine().m_sync.m_bSyncIdle;
+    Inside(*doc_).m_settings.m_nPhonebookFlags = STORAGE_FLAG_SIM;
     // A new entry at an index the SIM uses: it moves, it is not lost.
-    doc_->m_phonebook.m_entries.push_back(
+    Inside(*doc_).m_phonebook.m_entries.push_back(
         std::make_unique<CPhonebookEntry>(STORAGE_FLAG_SIM | 1, u"Imported/M", u"0170"));
 
     PhonebookDialog dialog(*doc_, watching, nullptr);
@@ -489,7 +490,7 @@ TEST_F(ContactsDialogs, SynchronisingRunsOffTheGuiThread) {
     EXPECT_TRUE(dialog.isVisible());
     ASSERT_TRUE(WaitUntil([&] { return !dialog.busy(); }));
     EXPECT_EQ(watching.idle_seen.load(), 0);
-    EXPECT_EQ(doc_->Engine().m_sync.m_bSyncIdle.load(), 1);
+    EXPECT_EQ(Inside(*doc_).Engine().m_sync.m_bSyncIdle.load(), 1);
     std::string shown;
     for (const std::u16string& text : watching.texts())
         shown += platform::ToUtf8(text) + " | ";
@@ -505,11 +506,11 @@ TEST_F(ContactsDialogs, SynchronisingRunsOffTheGuiThread) {
 
 TEST_F(ContactsDialogs, EveryDialogLooksRight) {
     PhonebookEntries();
-    CreateGroup(&doc_->m_groups, dir_, u"Team", prompt_, strings::parlo());
+    CreateGroup(&Inside(*doc_).m_groups, dir_, u"Team", prompt_, strings::parlo());
     LookAt([&] { return new PhonebookDialog(*doc_, prompt_, nullptr); }, "phonebook");
     LookAt(
         [&] {
-            return new PhonebookEntryDialog(doc_->m_phonebook, STORAGE_FLAG_BOTH,
+            return new PhonebookEntryDialog(Inside(*doc_).m_phonebook, STORAGE_FLAG_BOTH,
                                             STORAGE_FLAG_SIM | 3, u"Eva", u"0170", true, prompt_);
         },
         "phonebook-entry");

@@ -22,6 +22,7 @@
 #include "parlo/app/qt/folder_choice_dialog.h"
 #include "parlo/app/qt/folders_dialog.h"
 #include "parlo/app/qt/options_dialog.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/tests/test_util.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
@@ -64,13 +65,13 @@ class DialogsTest : public ::testing::Test {
 
     std::vector<CSmsMessage*> InState(int32_t state) {
         std::vector<CSmsMessage*> out;
-        doc->m_store.ForEach([&](CSmsMessage& m) {
+        Inside(*doc).m_store.ForEach([&](CSmsMessage& m) {
             if (m.m_nState == state)
                 out.push_back(&m);
         });
         return out;
     }
-    size_t Count() { return doc->m_store.Count(); }
+    size_t Count() { return Inside(*doc).m_store.Count(); }
 
     std::unique_ptr<ComposeDialog> Compose(int mode, CSmsMessage* rec = nullptr,
                                            const std::u16string& phone = u"",
@@ -398,8 +399,8 @@ TEST_F(DialogsTest, FolderDialogAddsRefusesRenamesAndDeletes) {
         Click(&d, "1030");
     }
     ASSERT_EQ(tree->topLevelItemCount(), 3);
-    ASSERT_NE(doc->m_folders.ByName(u"Work"), nullptr);  // trimmed
-    EXPECT_EQ(doc->m_folders.ByName(u"Work")->m_nId, 1);
+    ASSERT_NE(Inside(*doc).m_folders.ByName(u"Work"), nullptr);  // trimmed
+    EXPECT_EQ(Inside(*doc).m_folders.ByName(u"Work")->m_nId, 1);
     EXPECT_EQ(name->text(), "");
 
     name->setText("Inbox");
@@ -422,26 +423,26 @@ TEST_F(DialogsTest, FolderDialogAddsRefusesRenamesAndDeletes) {
     prompt.Push(Answer::Yes);
     Click(&d, "1033");
     EXPECT_EQ(tree->topLevelItemCount(), 2);
-    EXPECT_EQ(doc->m_folders.ById(1), nullptr);
+    EXPECT_EQ(Inside(*doc).m_folders.ById(1), nullptr);
     EXPECT_EQ(Count(), 0u);  // its message was purged with it
 
     // A new folder gets an id above every one still in use.
     name->setText("Later");
     Click(&d, "1030");
-    EXPECT_EQ(doc->m_folders.ByName(u"Later")->m_nId, 4);
+    EXPECT_EQ(Inside(*doc).m_folders.ByName(u"Later")->m_nId, 4);
 
     // Renaming in place: to an existing name is accepted, to nothing is not.
     QTreeWidgetItem* item = tree->topLevelItem(0);
     const int32_t id = item->data(0, Qt::UserRole).toInt();
     item->setText(0, "Inbox");
-    EXPECT_EQ(doc->m_folders.ById(id)->m_strName, u"Inbox");
+    EXPECT_EQ(Inside(*doc).m_folders.ById(id)->m_strName, u"Inbox");
     item->setText(0, "  ");
-    EXPECT_EQ(doc->m_folders.ById(id)->m_strName, u"Inbox");
+    EXPECT_EQ(Inside(*doc).m_folders.ById(id)->m_strName, u"Inbox");
     EXPECT_EQ(item->text(0), "Inbox");
 
     // What was saved is what a restart reads.
     CFolderTable back;
-    ASSERT_EQ(back.Load(doc->m_registry, strings::parlo()), FolderResult::kOk);
+    ASSERT_EQ(back.Load(Inside(*doc).m_registry, strings::parlo()), FolderResult::kOk);
     EXPECT_EQ(back.UserFolders().size(), 3u);
     EXPECT_EQ(back.ById(id)->m_strName, u"Inbox");
     ExpectGoodLayout(&d, "folders");
@@ -482,7 +483,7 @@ class OptionsTest : public DialogsTest {
 
 TEST_F(OptionsTest, StoredIntervalBelowTwoOpensAsSixty) {
     for (int stored : {0, 1}) {
-        doc->m_settings.m_nAutoSyncInterval = stored;
+        Inside(*doc).m_settings.m_nAutoSyncInterval = stored;
         auto d = Open();
         EXPECT_EQ(Find<QLineEdit>(d.get(), "1016")->text(), "60");
     }
@@ -528,7 +529,7 @@ TEST_F(OptionsTest, OutOfRangeIntervalIsRefusedAndTheDialogStays) {
 }
 
 TEST_F(OptionsTest, SetWritesTheEightSettings) {
-    doc->m_settings.m_nPhonebookFlags = PB_PHONE;
+    Inside(*doc).m_settings.m_nPhonebookFlags = PB_PHONE;
     auto d = Open();
     EXPECT_EQ(Find<QComboBox>(d.get(), "1068")->currentIndex(), 1);
     Find<QCheckBox>(d.get(), "1015")->setChecked(false);
@@ -555,7 +556,7 @@ TEST_F(OptionsTest, SetWritesTheEightSettings) {
     ASSERT_TRUE(doc->ApplyOptions(v));
 
     CSettings back;
-    ASSERT_TRUE(LoadSettings(dir.path(), doc->m_registry, &back));
+    ASSERT_TRUE(LoadSettings(dir.path(), Inside(*doc).m_registry, &back));
     LoadPhonebookSettings(dir.path(), &back);
     EXPECT_EQ(back.m_nAutoSyncInterval, 15);
     EXPECT_EQ(back.m_strSmsCentre, u"+49171");
@@ -580,11 +581,12 @@ TEST_F(OptionsTest, SetThatCannotWriteSaysSoAndKeepsTheValues) {
     EXPECT_FALSE(doc->ApplyOptions(d->Values()));
     ASSERT_FALSE(prompt.texts().empty());
     EXPECT_EQ(prompt.texts().back(), u"Save failed.");
-    EXPECT_EQ(doc->m_settings.m_nAutoSyncInterval, 33);
+    EXPECT_EQ(Inside(*doc).m_settings.m_nAutoSyncInterval, 33);
 }
 
 TEST_F(OptionsTest, AutomaticRunStopsAndStartsAgain) {
-    doc->Engine().m_sync.SetTimingForTesting(std::chrono::hours(1), std::chrono::milliseconds(20));
+    Inside(*doc).Engine().m_sync.SetTimingForTesting(std::chrono::hours(1),
+                                                     std::chrono::milliseconds(20));
     auto run = [&](bool on) {
         auto d = Open();
         Find<QCheckBox>(d.get(), "1015")->setChecked(on);
@@ -599,7 +601,7 @@ TEST_F(OptionsTest, AutomaticRunStopsAndStartsAgain) {
     EXPECT_FALSE(doc->IsAutoSyncActive());
     run(true);
     EXPECT_TRUE(doc->IsAutoSyncActive());
-    EXPECT_EQ(doc->Engine().m_sync.m_nRuns.load(), 0);  // nothing synchronised
+    EXPECT_EQ(Inside(*doc).Engine().m_sync.m_nRuns.load(), 0);  // nothing synchronised
     doc->StopAutoSync();
 }
 

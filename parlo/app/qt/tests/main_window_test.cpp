@@ -28,6 +28,7 @@
 #include "parlo/app/qt/main_frame.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/contacts/handoff_file.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -145,7 +146,7 @@ TEST_F(MainWindow, StartsWithAModemInFiveStepsAndOpensTheCommandLineNumber) {
     StartPhone();
     ASSERT_TRUE(Start("+49 (171) 12-34", /*need_phone=*/true));
     EXPECT_EQ(app->StartSteps(), kStartSteps);
-    EXPECT_EQ(Doc().m_nCurrentFolder, VIEW_INBOX);
+    EXPECT_EQ(View()->CurrentCode(), VIEW_INBOX);
     EXPECT_EQ(app->Frame()->windowTitle(), "vok SMS");
     ASSERT_TRUE(WaitUntil([&] { return !dialogs.composed.empty(); }));
     EXPECT_EQ(dialogs.composed[0].mode, VIEW_NEW);
@@ -180,7 +181,7 @@ TEST_F(MainWindow, RecordsLandInTheListOfTheirStateWithTheirImages) {
                                     "Templates", "Work"}));
     chooser->setCurrentIndex(6);
     emit chooser->activated(6);
-    EXPECT_EQ(Doc().m_nCurrentFolder, VIEW_USER_FOLDER);
+    EXPECT_EQ(View()->CurrentCode(), VIEW_USER_FOLDER);
     EXPECT_EQ(Model(VIEW_USER_FOLDER)->rowCount(), 1);
     EXPECT_TRUE(View()->List(VIEW_USER_FOLDER)->isVisible());
     EXPECT_FALSE(View()->List(VIEW_INBOX)->isVisible());
@@ -221,8 +222,10 @@ TEST_F(MainWindow, TapsMarkRowsAndTheHeaderTogglesFlipFromTheirOwnState) {
 TEST_F(MainWindow, SortingUsesStoredNumbersAndOneSharedDirection) {
     ASSERT_TRUE(Start());
     // Names that sort the other way round than their numbers.
-    Doc().m_contacts.push_back(std::make_unique<CContactEntry>(u"Zoe", u"+491", u"", u"", u"", 1));
-    Doc().m_contacts.push_back(std::make_unique<CContactEntry>(u"Adam", u"+492", u"", u"", u"", 2));
+    Inside(Doc()).m_contacts.push_back(
+        std::make_unique<CContactEntry>(u"Zoe", u"+491", u"", u"", u"", 1));
+    Inside(Doc()).m_contacts.push_back(
+        std::make_unique<CContactEntry>(u"Adam", u"+492", u"", u"", u"", 2));
     Add(STATE_READ, u"+492", u"b", 45002);
     Add(STATE_READ, u"+491", u"c", 45001);
     Add(STATE_READ, u"+493", u"a", 45003);
@@ -385,9 +388,9 @@ TEST_F(MainWindow, TheHandOffFileOpensANewMessageButNotDuringASynchronisation) {
     EXPECT_EQ(dialogs.composed[0].mode, VIEW_NEW);
 
     ASSERT_TRUE(WriteHandoffFile(dir.path(), u"+4988"));
-    Doc().Engine().m_sync.m_bSyncBusy = 1;
+    Inside(Doc()).Engine().m_sync.m_bSyncBusy = 1;
     View()->CheckHandoff();
-    Doc().Engine().m_sync.m_bSyncBusy = 0;
+    Inside(Doc()).Engine().m_sync.m_bSyncBusy = 0;
     EXPECT_EQ(dialogs.composed.size(), 1u);
     ASSERT_EQ(prompt.texts().size(), 1u);
     EXPECT_NE(prompt.texts()[0].find(u"still in progress"), std::u16string::npos);
@@ -615,10 +618,10 @@ TEST_F(MainWindow, WhatOtherProgramsChangeShowsWithoutARestart) {
     ASSERT_TRUE(RunCli({"move", "Work", "1"}));
     ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(first) < 0; }));
     CSmsMessage copy;
-    ASSERT_TRUE(Doc().m_store.Read(first, &copy));
+    ASSERT_TRUE(Inside(Doc()).m_store.Read(first, &copy));
     EXPECT_EQ(copy.m_nState, STATE_IN_FOLDER);
     EXPECT_EQ(copy.m_nFolderId, work->m_nId);
-    EXPECT_EQ(Doc().m_store.Count(), 3u);  // nothing twice
+    EXPECT_EQ(Inside(Doc()).m_store.Count(), 3u);  // nothing twice
 }
 
 }  // namespace

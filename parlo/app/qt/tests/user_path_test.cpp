@@ -14,6 +14,7 @@
 #include "parlo/app/qt/compose_dialog.h"
 #include "parlo/app/qt/folder_choice_dialog.h"
 #include "parlo/app/qt/folders_dialog.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
@@ -55,7 +56,7 @@ TEST(UserPathTest, ComposeSendSynchroniseFileAndDelete) {
     }
     auto in_view = [&](int view) {
         std::vector<CSmsMessage*> out;
-        doc.m_store.ForEach([&](CSmsMessage& m) {
+        Inside(doc).m_store.ForEach([&](CSmsMessage& m) {
             if (ViewOfState(m.m_nState) == view)
                 out.push_back(&m);
         });
@@ -79,7 +80,7 @@ TEST(UserPathTest, ComposeSendSynchroniseFileAndDelete) {
         folders.findChild<QLineEdit*>("1029")->setText("Evenings");
         folders.findChild<QPushButton*>("1030")->click();
     }
-    CSmsFolder* evenings = doc.m_folders.ByName(u"Evenings");
+    CSmsFolder* evenings = Inside(doc).m_folders.ByName(u"Evenings");
     ASSERT_NE(evenings, nullptr);
     int32_t target = -1;
     {
@@ -91,16 +92,14 @@ TEST(UserPathTest, ComposeSendSynchroniseFileAndDelete) {
         target = choice.ChosenFolder();
     }
     ASSERT_EQ(target, evenings->m_nId);
-    doc.m_nCurrentFolder = VIEW_SENT;
     ASSERT_TRUE(doc.MoveMarkedOrSelected(sent, sent[0], target));
     EXPECT_EQ(sent[0]->m_nState, STATE_IN_FOLDER);
     EXPECT_EQ(doc.FolderRecords(target).size(), 1u);
 
     // Delete it from the folder: it goes to the Recycle Bin and stays out of
     // the folder.
-    doc.m_nCurrentFolder = VIEW_USER_FOLDER;
     std::vector<CSmsMessage*> filed = doc.FolderRecords(target);
-    ASSERT_TRUE(doc.DeleteMarked(DELETE_POCKETPC_ONLY, filed, filed[0]));
+    ASSERT_TRUE(doc.DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_USER_FOLDER, filed, filed[0]));
     EXPECT_EQ(sent[0]->m_nState, STATE_DELETED);
     EXPECT_TRUE(doc.FolderRecords(target).empty());
 
@@ -108,7 +107,7 @@ TEST(UserPathTest, ComposeSendSynchroniseFileAndDelete) {
     CParloDoc again(nullptr, &prompt, &link);
     ASSERT_EQ(again.LoadMessagesOnly(), StoreResult::kOk);
     size_t in_bin = 0;
-    again.m_store.ForEach([&](CSmsMessage& m) { in_bin += m.m_nState == STATE_DELETED; });
+    Inside(again).m_store.ForEach([&](CSmsMessage& m) { in_bin += m.m_nState == STATE_DELETED; });
     EXPECT_EQ(in_bin, 1u);
 }
 

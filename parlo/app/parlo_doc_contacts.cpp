@@ -1,0 +1,80 @@
+// Contacts, groups and the phonebook copy.
+#include "parlo/app/parlo_doc.h"
+#include "parlo/app/phonebook_link.h"
+#include "parlo/contacts/contacts_dir.h"
+#include "parlo/contacts/recipients.h"
+#include "parlo_strings.h"
+#include "platform/prompt.h"
+
+namespace parlo {
+
+bool CParloDoc::ReadContacts() {
+    platform::ScriptedPrompt quiet;
+    return parlo::ReadContacts(&m_contacts, m_pPrompt ? *m_pPrompt : quiet);
+}
+
+std::filesystem::path CParloDoc::PhonebookFile() const {
+    return PhonebookPath(m_dataDir, m_settings.m_strPhoneIdentity);
+}
+
+void CParloDoc::EnumerateGroups() {
+    m_groups.clear();
+    parlo::EnumerateGroups(&m_groups, GroupsFolder(m_dataDir));
+}
+
+MemberResolver CParloDoc::Resolver() const {
+    return MemberResolver{&m_contacts, &m_phonebook.m_entries, m_settings.m_strPhoneIdentity,
+                          m_dataDir};
+}
+
+PhonebookSyncResult CParloDoc::SynchronizePhonebook(
+    std::function<void(const std::u16string&)> status, std::function<void()> refresh,
+    PhonebookSyncReport* report, std::function<void(int, int)> progress) {
+    platform::ScriptedPrompt quiet;
+    CDocPhoneLink link(m_pCordis, &m_engine->m_session);
+    PhonebookSyncContext ctx;
+    ctx.data_dir = m_dataDir;
+    ctx.link = &link;
+    ctx.prompt = m_pPrompt ? m_pPrompt : &quiet;
+    ctx.strings = &strings::parlo();
+    ctx.enabled_flags = m_settings.m_nPhonebookFlags;
+    ctx.identity = &m_settings.m_strPhoneIdentity;
+    ctx.save_settings = [this] { return SaveSettings() != 0; };
+    ctx.status = std::move(status);
+    ctx.refresh = std::move(refresh);
+    ctx.report = report;
+    ctx.progress = std::move(progress);
+    // The automatic message run waits while the phonebook uses the phone.
+    CSynchronizer& sync = m_engine->m_sync;
+    const bool was_idle = sync.m_bSyncIdle != 0;
+    sync.SetInterfaceIdle(false);
+    PhonebookSyncResult r = parlo::SynchronizePhonebook(&m_phonebook, ctx);
+    sync.SetInterfaceIdle(was_idle);
+    return r;
+}
+
+bool CParloDoc::CallNumber(const std::u16string& number) {
+    platform::ScriptedPrompt quiet;
+    CDocPhoneLink link(m_pCordis, &m_engine->m_session);
+    return parlo::CallNumber(number, m_dataDir, link, m_pPrompt ? *m_pPrompt : quiet,
+                             strings::parlo());
+}
+
+CreateGroupResult CParloDoc::CreateGroup(const std::u16string& name, platform::Prompt& prompt) {
+    return parlo::CreateGroup(&m_groups, m_dataDir, name, prompt, strings::parlo());
+}
+
+bool CParloDoc::DeleteGroups(const std::vector<std::u16string>& names, platform::Prompt& prompt) {
+    return parlo::DeleteGroups(&m_groups, m_dataDir, names, prompt, strings::parlo());
+}
+
+void CParloDoc::RecountGroup(const std::u16string& name) {
+    if (CGroupInfo* g = FindGroup(m_groups, name))
+        g->m_nCount = ReadGroupCount(GroupPath(m_dataDir, name));
+}
+
+std::vector<CContactEntry*> CParloDoc::ImportableContacts() {
+    return PrepareImportList(&m_contacts);
+}
+
+}  // namespace parlo

@@ -1,0 +1,87 @@
+// The folder table and the user folders.
+#include "parlo/app/parlo_doc.h"
+#include "parlo_strings.h"
+#include "platform/prompt.h"
+
+namespace parlo {
+
+namespace {
+
+constexpr unsigned IDS_DELETE_FOLDER = 65056;
+constexpr unsigned IDS_FOLDER_EXISTS = 65057;
+
+}  // namespace
+
+int CParloDoc::LoadFolderTable() {
+    if (m_folders.Load(m_registry, strings::parlo()) != FolderResult::kOk) {
+        Ask(IDS_REGISTRY_FAILED);
+        return 0;
+    }
+    return 1;
+}
+
+int CParloDoc::SaveFolderTable() {
+    if (m_folders.Save(m_registry) != FolderResult::kOk) {
+        Ask(IDS_REGISTRY_FAILED);
+        return 0;
+    }
+    return 1;
+}
+
+CSmsFolder* CParloDoc::AddFolder(const std::u16string& text) {
+    const std::u16string name = TrimWhite(text);
+    if (name.empty())
+        return nullptr;
+    if (m_folders.ByName(name)) {
+        Ask(IDS_FOLDER_EXISTS);
+        return nullptr;
+    }
+    CSmsFolder* folder = m_folders.Add(name);
+    if (!folder) {
+        Ask(IDS_SAVE_FAILED);
+        return nullptr;
+    }
+    m_pParloView->FolderAdded(*folder);
+    SaveFolderTable();
+    return folder;
+}
+
+void CParloDoc::RenameFolder(CSmsFolder* folder, const std::u16string& name) {
+    std::u16string old = folder->m_strName;
+    m_folders.Rename(folder, name);
+    m_pParloView->FolderRenamed(*folder, old);
+    SaveFolderTable();
+}
+
+int CParloDoc::DeleteFolder(CSmsFolder* folder) {
+    if (Ask(IDS_DELETE_FOLDER, platform::Buttons::YesNo, platform::Icon::Question) !=
+        platform::Answer::Yes)
+        return 0;
+    std::vector<const CSmsMessage*> purged;
+    StoreResult r = m_store.PurgeAndCompact(STATE_IN_FOLDER, folder->m_nId, &purged);
+    ReportStore(r);
+    if (r != StoreResult::kOk)
+        return 0;  // the folder and its records stay as they were
+    m_pParloView->FolderRemoved(*folder);
+    // The records are gone: the pointers are keys of the view's rows only.
+    std::vector<CSmsMessage*> rows;
+    rows.reserve(purged.size());
+    for (const CSmsMessage* p : purged)
+        rows.push_back(const_cast<CSmsMessage*>(p));
+    m_pParloView->MessagesRemoved(rows);
+    m_pParloView->StoreCompacted();
+    m_folders.Remove(folder);
+    SaveFolderTable();
+    return 1;
+}
+
+std::vector<CSmsMessage*> CParloDoc::FolderRecords(int32_t id) const {
+    std::vector<CSmsMessage*> out;
+    m_store.ForEach([&](CSmsMessage& m) {
+        if (m.m_nState == STATE_IN_FOLDER && m.m_nFolderId == id)
+            out.push_back(&m);
+    });
+    return out;
+}
+
+}  // namespace parlo
