@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "parlo/app/error_hints.h"
@@ -558,22 +559,61 @@ TEST_F(DocTest, SettingsRoundTripThroughTheDocument) {
     EXPECT_EQ(Inside(*doc).m_settings.m_strUserPort, u"COM4:");
 }
 
+// A worker stores received messages while the interface thread adds and
+// deletes drafts and reads the list as a model does (copies under the lock).
+// Every record keeps its own fields, in memory and in the file.
 TEST_F(DocTest, WorkerAndInterfaceThreadsShareTheList) {
     Restart();
+    constexpr int kEach = 100;
     std::thread worker([&] {
-        for (int i = 0; i < 100; ++i) {
-            doc->AddReceived(STATE_UNREAD, u"+1", u"rx " + std::u16string(1, u'a' + i % 26), {},
-                             STORAGE_PHONE, i);
+        for (int i = 0; i < kEach; ++i) {
+            doc->AddReceived(STATE_UNREAD, u"+1", u"rx " + platform::FromUtf8(std::to_string(i)),
+                             {}, STORAGE_PHONE, i);
         }
     });
-    for (int i = 0; i < 100; ++i) {
-        CSmsMessage* d = doc->AddDraft(u"2", u"d").rec;
+    int torn = 0;
+    for (int i = 0; i < kEach; ++i) {
+        CSmsMessage* d = doc->AddDraft(u"2", u"d " + platform::FromUtf8(std::to_string(i))).rec;
+        ASSERT_NE(d, nullptr);
         doc->DeleteMessage(d);
-        for (CSmsMessage* m : Inside(*doc).m_store.Snapshot())
-            (void)m->m_nState;
+        for (CSmsMessage* m : Inside(*doc).m_store.Snapshot()) {
+            CSmsMessage copy;
+            if (!Inside(*doc).m_store.Read(m, &copy))
+                continue;
+            const bool received = copy.m_strText.rfind(u"rx ", 0) == 0;
+            // A received record is unread from the phone; a draft is a draft
+            // or deleted, and keeps its own number.
+            if (received ? (copy.m_nState != STATE_UNREAD || copy.m_strNumber != u"+1")
+                         : ((copy.m_nState != STATE_DRAFT && copy.m_nState != STATE_DELETED) ||
+                            copy.m_strNumber != u"2"))
+                ++torn;
+        }
     }
     worker.join();
-    EXPECT_EQ(Inside(*doc).m_store.Count(), 200u);
+    EXPECT_EQ(torn, 0);
+
+    auto check = [&](CMessageStore& store, const char* where) {
+        SCOPED_TRACE(where);
+        EXPECT_EQ(store.Count(), 2u * kEach);
+        std::set<int32_t> slots;
+        std::set<std::u16string> drafts;
+        store.ForEach([&](CSmsMessage& m) {
+            if (m.m_nState == STATE_UNREAD) {
+                EXPECT_EQ(m.m_strText,
+                          u"rx " + platform::FromUtf8(std::to_string(m.m_nPhoneIndex)));
+                slots.insert(m.m_nPhoneIndex);
+            } else {
+                EXPECT_EQ(m.m_nState, STATE_DELETED);
+                drafts.insert(m.m_strText);
+            }
+        });
+        EXPECT_EQ(slots.size(), static_cast<size_t>(kEach));
+        EXPECT_EQ(drafts.size(), static_cast<size_t>(kEach));
+    };
+    check(Inside(*doc).m_store, "in memory");
+    CMessageStore reloaded(dir.path());
+    ASSERT_EQ(reloaded.LoadMessages(), StoreResult::kOk);
+    check(reloaded, "in the file");
 }
 
 }  // namespace
