@@ -128,12 +128,15 @@ void ParseCommandLine(const std::string& line, std::string* name, std::string* d
 }
 
 bool CommandLineUsable(const std::string& command_line, const Config& config) {
-    std::error_code ec;
-    if (fs::exists(LocalPath(config.updater_dir) / "self.tmp", ec))
-        return true;
     std::string name, dir;
     ParseCommandLine(command_line, &name, &dir);
-    return !name.empty() && !dir.empty();
+    if (!name.empty() && !dir.empty())
+        return true;
+    // A packaged updater never hands over to SelfUpdate, so no "self.tmp"
+    // waits for it (and its directory is not looked for, which would create
+    // the installation directory).
+    std::error_code ec;
+    return !config.packaged && fs::exists(LocalPath(config.updater_dir) / "self.tmp", ec);
 }
 
 void ParseSelfTmp(std::string_view data, std::string* name, std::string* dir) {

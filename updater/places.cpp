@@ -137,8 +137,10 @@ std::string UpdaterDirText() {
     std::string dir = Env("SKYVANE_UPDATER_DIR");
     if (!dir.empty())
         return dir;
+    // A handheld path below the installation directory: resolved (and the
+    // directory created) only when the updater works with it.
     if (!PackagePrefix().empty())
-        return (platform::InstallDir() / "updater").string();
+        return "updater";
     return platform::BinDir().string();
 }
 

@@ -44,9 +44,10 @@ bool PackageOwned(const std::filesystem::path& target);
 // `dir` + "\" + path.
 std::string DestinationDir(const std::string& dir, const std::string& path);
 
-// The directory of the updater: $SKYVANE_UPDATER_DIR; in a packaged
-// installation the user's own <installation directory>/updater (the programs'
-// directory is the package's); else the suite's bin directory.
+// The directory of the updater (a directory text, see LocalPath):
+// $SKYVANE_UPDATER_DIR; in a packaged installation "updater", the user's own
+// <installation directory>/updater (the programs' directory is the
+// package's); else the suite's bin directory.
 std::string UpdaterDirText();
 
 // The XDG autostart entry that runs "copy" at the next log-in. Written only

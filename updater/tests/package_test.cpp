@@ -118,6 +118,17 @@ TEST_F(PackagedTest, DataUpdatesInTheUsersFolderAndThePackageIsLeftAlone) {
     EXPECT_FALSE(fs::exists(stranger));
 }
 
+// A usage error of the packaged updater does not even create the user's
+// installation directory.
+TEST_F(PackagedTest, UsageErrorWritesNothing) {
+    fs::remove_all(root_);
+    fs::remove_all(base_ / "config");
+    std::string out;
+    EXPECT_EQ(Run("-app:demo", &out), updater::BATCH_USAGE) << out;
+    EXPECT_FALSE(fs::exists(root_));
+    EXPECT_FALSE(fs::exists(base_ / "config"));
+}
+
 TEST_F(PackagedTest, PackageFilesAreLeftToThePackageManager) {
     server_.SetFile("/auto_update/demo/update.info",
                     "<group_bin>\r\n<label>Programs\r\n<bin>updater 2.0\r\n<bin>parlo 2.0\r\n");
