@@ -40,3 +40,29 @@ function(skyvane_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "SKYVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;SKYVANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# The hardening flags of the platform's packages (dpkg-buildflags with every
+# hardening feature: fortified functions, stack protector, read-only
+# relocations, immediate binding). The optimisation and debug flags stay the
+# build type's. Sanitizer builds keep their own flags.
+function(skyvane_hardening)
+  find_program(SKYVANE_DPKG_BUILDFLAGS dpkg-buildflags)
+  if(NOT SKYVANE_DPKG_BUILDFLAGS)
+    return()
+  endif()
+  foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
+    execute_process(
+      COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+              ${SKYVANE_DPKG_BUILDFLAGS} --get ${kind}
+      OUTPUT_VARIABLE value OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+    if(failed)
+      return()
+    endif()
+    separate_arguments(value UNIX_COMMAND "${value}")
+    list(FILTER value EXCLUDE REGEX "^-g|^-O|prefix-map=")
+    set(${kind} ${value})
+  endforeach()
+  add_compile_options(${CPPFLAGS} ${CXXFLAGS})
+  add_link_options(${LDFLAGS})
+  message(STATUS "Hardening: ${CPPFLAGS} ${CXXFLAGS} ${LDFLAGS}")
+endfunction()

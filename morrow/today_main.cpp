@@ -10,8 +10,20 @@
 
 #include "morrow/host.h"
 #include "platform/paths.h"
+#include "platform/program_info.h"
 
 namespace {
+
+const char kUsage[] = "Usage: skyvane-today [--library PATH] [--disabled] [--screenshot FILE.png]\n";
+const char kHelp[] =
+    "Usage: skyvane-today [--library PATH] [--disabled] [--screenshot FILE.png]\n"
+    "The Skyvane strip: SMS, web, mail, dial-up and your own program with one\n"
+    "click, as a small window that stays on top.\n\n"
+    "  --library PATH       load the item from PATH instead of libmorrow.so\n"
+    "  --disabled           start with the item switched off\n"
+    "  --screenshot FILE    save the strip as a PNG picture and end\n"
+    "  --help               show this help\n"
+    "  --version            show the version\n";
 
 // The item library: beside the programs' lib directory, else by name.
 std::string DefaultLibrary() {
@@ -38,6 +50,9 @@ void InstallBanner() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered without a display and without the installation.
+    if (platform::AnswerInfoOption(argc, argv, "skyvane-today", kHelp, std::cout))
+        return 0;
     QApplication app(argc, argv);
     std::string library;
     std::string screenshot;
@@ -50,7 +65,7 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--disabled") == 0) {
             enabled = false;
         } else {
-            std::cerr << "usage: today [--library PATH] [--disabled] [--screenshot FILE.png]\n";
+            std::cerr << kUsage;
             return 2;
         }
     }
@@ -61,11 +76,11 @@ int main(int argc, char** argv) {
     today::Screen screen;
     std::string error;
     if (!screen.Load(library, enabled, &error)) {
-        std::cerr << "today: " << error << "\n";
+        std::cerr << "skyvane-today: " << error << "\n";
         return 1;
     }
     if (screen.item_window() == nullptr)
-        std::cerr << "today: the item is switched off\n";
+        std::cerr << "skyvane-today: the item is switched off\n";
     screen.widget()->show();
     if (!screenshot.empty()) {
         QTimer::singleShot(0, &app, [&] {

@@ -25,8 +25,10 @@ fs::path Ensure(fs::path dir) {
 }
 
 fs::path DefaultDataDir() {
+    // A relative XDG_DATA_HOME is invalid and ignored, as the XDG base
+    // directory rules say: it would move the data with the working directory.
     std::string xdg = Env("XDG_DATA_HOME");
-    if (!xdg.empty())
+    if (!xdg.empty() && xdg[0] == '/')
         return fs::path(xdg) / "skyvane";
     fs::path home = Env("HOME");
     if (home.empty())

@@ -8,6 +8,7 @@ packages=(build-essential cmake pkg-config g++ git
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           qt6-base-dev libgl-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev
           python3 fonts-dejavu-core
+          lintian desktop-file-utils  # the package check (scripts/check-package.sh)
           python3-gammu)  # an independent SMS decoder, for one test of the sender
 missing=()
 for p in "${packages[@]}"; do

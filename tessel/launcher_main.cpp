@@ -12,6 +12,7 @@
 
 #include "parlo/contacts/contacts_dir.h"
 #include "platform/paths.h"
+#include "platform/program_info.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
 #ifdef SKYVANE_LAUNCHER_QT
@@ -29,7 +30,9 @@ void Usage(std::ostream& out) {
     out << "Usage: tessel CONTACT...\n\n"
            "Starts a new SMS to the cell number of the first CONTACT: a contact id\n"
            "(as parlo-cli contacts list shows it), a vCard UID or a .vcf file of the\n"
-           "address book ($SKYVANE_CONTACTS, else ~/.contacts).\n";
+           "address book ($SKYVANE_CONTACTS, else ~/.contacts).\n\n"
+           "  --help     show this help\n"
+           "  --version  show the version\n";
 }
 
 bool ParseOid(const std::string& s, uint32_t* oid) {
@@ -71,6 +74,20 @@ void* OpenLibrary() {
     return dlopen("libtessel.so", RTLD_NOW | RTLD_LOCAL);
 }
 
+// A contact that cannot be taken: the desktop starts this program without a
+// terminal, so the reason goes into a message box when a display is present,
+// else to standard error.
+int Refuse(const std::string& text) {
+#ifdef SKYVANE_LAUNCHER_QT
+    tessel::LauncherPrompt prompt;
+    prompt.MessageBox(platform::FromUtf8(text), platform::Buttons::Ok, platform::Icon::Warning,
+                      u"tessel");
+#else
+    std::cerr << "tessel: " << text << "\n";
+#endif
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,22 +99,24 @@ int main(int argc, char** argv) {
             Usage(std::cout);
             return 0;
         }
+        if (a == "--version") {
+            std::cout << "tessel " << platform::SuiteVersion() << "\n";
+            return 0;
+        }
         uint32_t oid = 0;
         parlo::StoredContact found;
         if (ParseOid(a, &oid)) {
             oids.push_back(oid);
         } else if (a.size() > 4 && a.compare(a.size() - 4, 4, ".vcf") == 0 &&
                    std::filesystem::exists(a)) {
-            if (!OidOfFile(dir, a, &oid)) {
-                std::cerr << "tessel: " << a << " is not a contact of the address book\n";
-                return 1;
-            }
+            if (!OidOfFile(dir, a, &oid))
+                return Refuse(a + " is not a contact of the address book (" +
+                              dir.root().string() + "), so it has no number to send to.");
             oids.push_back(oid);
         } else if (parlo::FindContactByUid(dir, platform::FromUtf8(a), &found)) {
             oids.push_back(found.oid);
         } else {
-            std::cerr << "tessel: no contact " << a << "\n";
-            return 1;
+            return Refuse("There is no contact " + a + " in the address book.");
         }
     }
     if (oids.empty()) {

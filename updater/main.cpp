@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/program_info.h"
 #include "updater/batch.h"
 #include "updater/engine.h"
 #include "updater/window.h"
@@ -22,21 +23,28 @@ std::string JoinArguments(int argc, char** argv, int first) {
     return line;
 }
 
+const char kHelp[] =
+    "Usage: skyvane-updater -app:NAME -path:DIRECTORY\n"
+    "       skyvane-updater --batch -app:NAME -path:DIRECTORY\n"
+    "Brings the installed application NAME in DIRECTORY, and the updater itself,\n"
+    "up to date from the update server. Without --batch a window shows the\n"
+    "files and asks before it installs; with --batch the whole update runs\n"
+    "without one and the outcome is printed.\n\n"
+    "  --help     show this help\n"
+    "  --version  show the version\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--batch") == 0) {
         return updater::RunBatch(JoinArguments(argc, argv, 2), updater::DefaultConfig(), std::cout);
     }
-    if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::cout << "usage: updater -app:NAME -path:DIRECTORY\n"
-                     "       updater --batch -app:NAME -path:DIRECTORY\n";
+    if (platform::AnswerInfoOption(argc, argv, "skyvane-updater", kHelp, std::cout))
         return 0;
-    }
     // Without an application and its directory there is nothing to update,
     // and nothing is written.
     if (!updater::CommandLineUsable(JoinArguments(argc, argv, 1), updater::DefaultConfig())) {
-        std::cerr << "usage: updater -app:NAME -path:DIRECTORY\n";
+        std::cerr << "usage: skyvane-updater -app:NAME -path:DIRECTORY\n";
         return 64;
     }
     QApplication app(argc, argv);

@@ -14,6 +14,7 @@
 #include "parlo/app/error_hints.h"
 #include "parlo/app/parlo_doc.h"
 #include "parlo/cli/cli.h"
+#include "parlo/cli/run_log.h"
 #include "parlo/contacts/contact_entry.h"
 #include "parlo/sms/sms_operations.h"
 #include "parlo/store/store_watcher.h"
@@ -286,20 +287,25 @@ int CmdClearSim(Context& ctx) {
 
 int CmdAutoSync(Context& ctx) {
     int interval = 0;
+    bool log = false;
     for (size_t i = 0; i < ctx.args.size(); ++i) {
-        if (ctx.args[i] == "--interval" && i + 1 < ctx.args.size()) {
+        if (ctx.args[i] == "--log") {
+            log = true;
+        } else if (ctx.args[i] == "--interval" && i + 1 < ctx.args.size()) {
             interval = std::atoi(ctx.args[++i].c_str());
             if (interval <= 0) {
                 ctx.err << "parlo-cli: --interval takes a number of minutes\n";
                 return kUsage;
             }
         } else {
-            ctx.err << "usage: parlo-cli autosync [--interval MINUTES]\n";
+            ctx.err << "usage: parlo-cli autosync [--interval MINUTES] [--log]\n";
             return kUsage;
         }
     }
-    ConsoleView view(ctx.out);
-    CParloDoc doc(&view, &ctx.prompt);
+    ConsoleView console(ctx.out);
+    RunLogView run_log(ctx.out);
+    parlo::IParloView* view = log ? static_cast<parlo::IParloView*>(&run_log) : &console;
+    CParloDoc doc(view, &ctx.prompt);
     // The automatic run starts only once the interval is set: it reads the
     // interval when it starts its countdown.
     parlo::StartOptions options;
@@ -324,19 +330,27 @@ int CmdAutoSync(Context& ctx) {
     // program works from an old picture of the store.
     parlo::CStoreWatcher watcher(doc.Store().StorePath().parent_path());
     int seen = 0;
+    auto report = [&] {
+        int runs = doc.SyncRuns();
+        if (runs == seen)
+            return;
+        seen = runs;
+        std::u16string errors = doc.Errors().Text();
+        if (log)
+            run_log.EndRun(runs, errors);
+        else if (!errors.empty())
+            PrintErrors(ctx, doc, errors);
+    };
     while (!g_interrupted) {
         if (watcher.Wait(std::chrono::milliseconds(100)))
             doc.TakeInChanges();
-        int runs = doc.SyncRuns();
-        if (runs != seen) {
-            seen = runs;
-            std::u16string errors = doc.Errors().Text();
-            if (!errors.empty())
-                PrintErrors(ctx, doc, errors);
-        }
+        report();
     }
-    ctx.out << "\nStopping...\n";
+    ctx.out << (log ? "Stopping...\n" : "\nStopping...\n") << std::flush;
+    // A run in progress ends first (the document's close waits for it), and
+    // is reported like the others.
     doc.OnCloseDocument();
+    report();
     return kOk;
 }
 

@@ -1,6 +1,9 @@
 #include "parlo/cli/commands.h"
 
 #include <iterator>
+#include <ostream>
+
+#include "platform/program_info.h"
 
 namespace cli {
 
@@ -27,12 +30,13 @@ int CmdOptions(Context& ctx);          // cmd_modem.cpp
 int CmdContacts(Context& ctx);   // cmd_contacts.cpp
 int CmdGroups(Context& ctx);     // cmd_contacts.cpp
 int CmdPhonebook(Context& ctx);  // cmd_contacts.cpp
+int CmdComplete(Context& ctx);   // cmd_complete.cpp
 
 // Sub-commands, in the order --help lists them. Add new ones here.
 static const Command kCommands[] = {
     {"version", "version", "print the version",
      [](Context& ctx) {
-         ctx.out << "parlo-cli " SKYVANE_VERSION "\n";
+         ctx.out << "parlo-cli " << platform::SuiteVersion() << "\n";
          return kOk;
      }},
     {"pdu", "pdu decode HEX|encode NUMBER TEXT",
@@ -47,8 +51,8 @@ static const Command kCommands[] = {
     {"clear-phone", "clear-phone", "delete ALL messages in the phone memory (with a sync)",
      CmdClearPhone},
     {"clear-sim", "clear-sim", "delete ALL messages on the SIM (with a sync)", CmdClearSim},
-    {"autosync", "autosync [--interval MINUTES]",
-     "synchronise automatically with a countdown until interrupted", CmdAutoSync},
+    {"autosync", "autosync [--interval MINUTES] [--log]",
+     "synchronise automatically until interrupted (--log: one line per run)", CmdAutoSync},
     {"list", "list [FOLDER|all]", "list the messages of a folder, or all, with their ids", CmdList},
     {"show", "show ID...", "show messages in full", CmdShow},
     {"read", "read ID...", "mark unread messages read", CmdRead},
@@ -72,6 +76,8 @@ static const Command kCommands[] = {
      "SMS groups: list, create, delete, edit members, expand to numbers", CmdGroups},
     {"phonebook", "phonebook [list|sync|add|edit|delete|import|export|call]",
      "the phone's phonebook copy and its synchronisation (see 'phonebook --help')", CmdPhonebook},
+    {"complete", "complete commands|folders|modems",
+     "print the command, folder or modem names, one a line (shell completion)", CmdComplete},
 };
 
 std::span<const Command> Commands() {

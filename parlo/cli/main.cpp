@@ -7,6 +7,7 @@
 #include "parlo/cli/cli.h"
 #include "parlo/cli/commands.h"
 #include "platform/paths.h"
+#include "platform/program_info.h"
 #include "platform/prompt.h"
 
 namespace {
@@ -17,7 +18,8 @@ void PrintHelp(std::ostream& out) {
            "Options:\n"
            "  --data-dir DIR  use DIR as the installation directory for this run\n"
            "  --yes, --no     answer every question with Yes/OK or No/Cancel\n"
-           "  --help          show this help\n\n"
+           "  --help          show this help\n"
+           "  --version       show the version\n\n"
            "Commands:\n";
     for (const cli::Command& c : cli::Commands()) {
         std::string usage = c.usage;
@@ -39,6 +41,9 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             PrintHelp(std::cout);
+            return cli::kOk;
+        } else if (a == "--version") {
+            std::cout << "parlo-cli " << platform::SuiteVersion() << "\n";
             return cli::kOk;
         } else if (a == "--data-dir") {
             if (i + 1 >= argc) {

@@ -41,6 +41,16 @@ TEST(Paths, DefaultIsUnderXdgDataHome) {
     EXPECT_EQ(platform::InstallDir(), dir / "skyvane");
 }
 
+TEST(Paths, RelativeXdgDataHomeIsIgnored) {
+    TempDir dir;
+    ScopedEnv xdg("XDG_DATA_HOME", "relative/data");
+    ScopedEnv user_home("HOME", (dir / "user").string());
+    ScopedEnv home("SKYVANE_HOME", "");
+    unsetenv("SKYVANE_HOME");
+    ScopedEnv root("SKYVANE_ROOT", (dir / "root").string());
+    EXPECT_EQ(platform::InstallDir(), dir / "user" / ".local" / "share" / "skyvane");
+}
+
 TEST(Paths, HandheldPathsMapBelowTheirRoots) {
     TempDir dir;
     ScopedEnv home("SKYVANE_HOME", (dir / "inst").string());

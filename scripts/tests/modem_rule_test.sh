@@ -34,4 +34,29 @@ if "$src/scripts/skyvane-modem-rule" --yes --rules-file "$tmp/other" Nokia 2>/de
     fail "unknown modem accepted"
 fi
 [ ! -e "$tmp/other" ] || fail "file written for an unknown modem"
+# Through sudo: the modems are read as the user who called sudo, with that
+# user's installation. Stand-ins for id (root) and sudo record the call.
+mkdir -p "$tmp/path"
+cat >"$tmp/path/id" <<'ID'
+#!/bin/sh
+[ "$1" = -u ] && { echo 0; exit 0; }
+exec /usr/bin/id "$@"
+ID
+cat >"$tmp/path/sudo" <<'SUDO'
+#!/bin/sh
+echo "$*" >>"$SUDO_LOG"
+[ "$1" = -H ] && [ "$2" = -u ] || exit 1
+shift 3
+exec "$@"
+SUDO
+chmod +x "$tmp/path/id" "$tmp/path/sudo"
+out=$(PATH="$tmp/path:$PATH" SUDO_USER=alice SUDO_LOG="$tmp/sudo.log" \
+    "$src/scripts/skyvane-modem-rule" --print --sysfs "$tmp/sys/tty" Moto)
+printf '%s\n' "$out" | grep -qxF "$rule" || fail "through sudo: $out"
+grep -q -- "-u alice .*modem rule Moto" "$tmp/sudo.log" || fail "not run as the calling user"
+# Run by root itself, parlo-cli runs as it is.
+rm -f "$tmp/sudo.log"
+PATH="$tmp/path:$PATH" SUDO_LOG="$tmp/sudo.log" \
+    "$src/scripts/skyvane-modem-rule" --print --sysfs "$tmp/sys/tty" Moto >/dev/null
+[ ! -e "$tmp/sudo.log" ] || fail "sudo used without a calling user"
 echo "skyvane-modem-rule: ok"

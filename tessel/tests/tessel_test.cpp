@@ -198,4 +198,28 @@ TEST_F(TesselTest, LauncherTellsWhenThereIsNoMobileNumber) {
     }
 }
 
+// A card outside the address book (the desktop opens any .vcf with the
+// launcher) is refused with a reason the user sees, and nothing is started.
+TEST_F(TesselTest, LauncherRefusesACardOutsideTheAddressBook) {
+    const char* bin = std::getenv("SKYVANE_BIN_DIR");
+    ASSERT_NE(bin, nullptr) << "SKYVANE_BIN_DIR not set";
+    const fs::path launcher = fs::path(bin) / "tessel";
+    const fs::path card = root_ / "elsewhere" / "card.vcf";
+    Write(card, Card("outside", "TEL;TYPE=CELL:0170 1\r\n"));
+    const fs::path said = root_ / "stderr.txt";
+    for (const std::string env : {"", "QT_QPA_PLATFORM=offscreen"}) {
+        std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " " +
+                          launcher.string() + " " + card.string() + " >/dev/null 2>" +
+                          said.string();
+        int rc = std::system(cmd.c_str());
+        std::string text;
+        platform::ReadFileBytes(said, &text);
+        EXPECT_NE(rc, 0) << env;
+        EXPECT_NE(text.find("is not a contact of the address book"), std::string::npos)
+            << env << ": " << text;
+        EXPECT_FALSE(fs::exists(home_ / "newsms.tmp")) << env;
+        EXPECT_FALSE(fs::exists(home_ / "started")) << env;
+    }
+}
+
 }  // namespace

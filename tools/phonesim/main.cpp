@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/program_info.h"
 #include "tools/phonesim/options.h"
 #include "tools/phonesim/phone.h"
 
@@ -14,6 +15,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(phonesim::Usage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("phonesim %s\n", platform::SuiteVersion());
         return 0;
     }
     if (!options.home.empty())

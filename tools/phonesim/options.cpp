@@ -53,6 +53,7 @@ const char* Usage() {
            "  --register NAME       register as ExtModems entry NAME with a COMn: alias\n"
            "  --alias COMn:         the alias to use with --register\n"
            "  --home DIR            the installation directory (sets SKYVANE_HOME)\n"
+           "  --help, --version     show this help, or the version\n"
            "Faults (commands are counted from 1):\n"
            "  --silence N[:COUNT]   no echo and no answer from command N on, COUNT commands\n"
            "                        (default 1, 0: for good)\n"
@@ -95,6 +96,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         int n = 0;
         if (arg == "-h" || arg == "--help") {
             o->help = true;
+        } else if (arg == "--version") {
+            o->version = true;
         } else if (arg == "--state") {
             if (!value(&v))
                 return false;
@@ -257,7 +260,7 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     }
     if (prompt_extra)
         o->faults.prompt_extra = prompt_extra;
-    if (!o->help && o->state_file.empty()) {
+    if (!o->help && !o->version && o->state_file.empty()) {
         *error = "--state FILE is required";
         return false;
     }

@@ -25,6 +25,7 @@ struct Options {
     std::string home;           // installation directory whose registry is used
     Faults faults;              // added to those of the state file
     bool help = false;
+    bool version = false;
 };
 
 // False with `error` set on a bad command line.

@@ -1,36 +1,26 @@
 // Parlo: the windowed SMS client.
 #include <QApplication>
 
-#include <cstdio>
-#include <cstring>
+#include <iostream>
 
 #include "parlo/app/qt/application.h"
+#include "platform/program_info.h"
 
 namespace {
 
-// --help and --version answer without a display and without the store.
-bool AnswerInfoOption(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf(
-                "Usage: Parlo [NUMBER]\n"
-                "The Skyvane SMS client. With a NUMBER, a new message to it opens once the\n"
-                "window shows; when Parlo runs already, its window comes forward and takes\n"
-                "the number. The command-line client is parlo-cli.\n");
-            return true;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("Parlo %s\n", SKYVANE_VERSION);
-            return true;
-        }
-    }
-    return false;
-}
+const char kHelp[] =
+    "Usage: Parlo [NUMBER]\n"
+    "The Skyvane SMS client. With a NUMBER, a new message to it opens once the\n"
+    "window shows; when Parlo runs already, its window comes forward and takes\n"
+    "the number. The command-line client is parlo-cli.\n\n"
+    "  --help     show this help\n"
+    "  --version  show the version\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (AnswerInfoOption(argc, argv))
+    // Answered without a display and without the store.
+    if (platform::AnswerInfoOption(argc, argv, "Parlo", kHelp, std::cout))
         return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parlo"));

@@ -238,6 +238,9 @@ TEST_F(CmdSyncTest, ClearSimWipesOnlyWhenConfirmed) {
 // autosync waits between runs; a message that another program queues
 // meanwhile is sent by the next run, once, and the waiting program does not
 // write an old picture of the store over it. The interval is one minute.
+// As a service runs it (--log, stopped with SIGTERM as soon as the phone has
+// sent, mostly while the run still reads the phone), the run ends first and
+// is reported in one line.
 TEST_F(CmdSyncTest, AutosyncSendsWhatAnotherProgramQueuedWhileItWaited) {
     StartPhone();
     const std::filesystem::path log = dir_ / "autosync.out";
@@ -247,7 +250,7 @@ TEST_F(CmdSyncTest, AutosyncSendsWhatAnotherProgramQueuedWhileItWaited) {
         int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, STDOUT_FILENO);
         dup2(fd, STDERR_FILENO);
-        execl(program.c_str(), program.c_str(), "--yes", "autosync", "--interval", "1",
+        execl(program.c_str(), program.c_str(), "--no", "autosync", "--interval", "1", "--log",
               static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -275,13 +278,16 @@ TEST_F(CmdSyncTest, AutosyncSendsWhatAnotherProgramQueuedWhileItWaited) {
     EXPECT_EQ(send.status, cli::kOk) << send.err;
     bool sent =
         waiting && wait_for([&] { return phone_->ReadState()["sms"]["sent"].size() >= 1; }, 240);
-    kill(pid, SIGINT);
+    kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(waiting) << output();
     ASSERT_TRUE(sent) << output();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output();
     EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 1u);
+    const std::string said = output();
+    EXPECT_NE(said.find("\nrun 1: sent 1, received "), std::string::npos) << said;
+    EXPECT_EQ(said.find("AS: "), std::string::npos) << "no countdown in the log: " << said;
 
     parlo::CMessageStore store(dir_);
     ASSERT_EQ(store.LoadMessages(), parlo::StoreResult::kOk);
