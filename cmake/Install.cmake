@@ -153,6 +153,26 @@ include(${CMAKE_CURRENT_LIST_DIR}/InstallUpdater.cmake)
 set(CPACK_DEBIAN_SUITE_PACKAGE_CONTROL_EXTRA ${CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA})
 unset(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA)
 
+# A stripped installation (the packages) also loses the compilers'
+# identification, as Debian's own packaging tools strip it.
+if(CMAKE_OBJCOPY)
+  foreach(component suite tools)
+    install(CODE "
+      if(CMAKE_INSTALL_DO_STRIP)
+        file(GLOB elf_files
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${SKYVANE_INSTALL_BIN}/*\"
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${SKYVANE_INSTALL_LIB}/*.so\")
+        foreach(f IN LISTS elf_files)
+          file(READ \"\${f}\" magic LIMIT 4 HEX)
+          if(magic STREQUAL \"7f454c46\" AND NOT IS_SYMLINK \"\${f}\")
+            execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+              --remove-section=.note \"\${f}\")
+          endif()
+        endforeach()
+      endif()" COMPONENT ${component})
+  endforeach()
+endif()
+
 # The Debian packages: scripts/package.sh.
 set(SKYVANE_MAINTAINER "Skyvane developers <skyvane@tarnwell.example>" CACHE STRING
   "The Maintainer field of the Debian packages")
