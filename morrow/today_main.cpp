@@ -14,7 +14,8 @@
 
 namespace {
 
-const char kUsage[] = "Usage: skyvane-today [--library PATH] [--disabled] [--screenshot FILE.png]\n";
+const char kUsage[] =
+    "Usage: skyvane-today [--library PATH] [--disabled] [--screenshot FILE.png]\n";
 const char kHelp[] =
     "Usage: skyvane-today [--library PATH] [--disabled] [--screenshot FILE.png]\n"
     "The Skyvane strip: SMS, web, mail, dial-up and your own program with one\n"

@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
         } else if (a.size() > 4 && a.compare(a.size() - 4, 4, ".vcf") == 0 &&
                    std::filesystem::exists(a)) {
             if (!OidOfFile(dir, a, &oid))
-                return Refuse(a + " is not a contact of the address book (" +
-                              dir.root().string() + "), so it has no number to send to.");
+                return Refuse(a + " is not a contact of the address book (" + dir.root().string() +
+                              "), so it has no number to send to.");
             oids.push_back(oid);
         } else if (parlo::FindContactByUid(dir, platform::FromUtf8(a), &found)) {
             oids.push_back(found.oid);

@@ -36,11 +36,11 @@ const char kHelp[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (platform::AnswerInfoOption(argc, argv, "skyvane-updater", kHelp, std::cout))
+        return 0;
     if (argc >= 2 && std::strcmp(argv[1], "--batch") == 0) {
         return updater::RunBatch(JoinArguments(argc, argv, 2), updater::DefaultConfig(), std::cout);
     }
-    if (platform::AnswerInfoOption(argc, argv, "skyvane-updater", kHelp, std::cout))
-        return 0;
     // Without an application and its directory there is nothing to update,
     // and nothing is written.
     if (!updater::CommandLineUsable(JoinArguments(argc, argv, 1), updater::DefaultConfig())) {

@@ -1,6 +1,5 @@
 // Parlo: the windowed SMS client.
 #include <QApplication>
-
 #include <iostream>
 
 #include "parlo/app/qt/application.h"
