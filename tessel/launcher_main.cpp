@@ -91,18 +91,21 @@ int Refuse(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before the address book and the installation are looked at.
+    switch (platform::FindInfoOption(argc, argv)) {
+        case platform::InfoOption::kHelp:
+            Usage(std::cout);
+            return 0;
+        case platform::InfoOption::kVersion:
+            std::cout << "tessel " << platform::SuiteVersion() << "\n";
+            return 0;
+        case platform::InfoOption::kNone:
+            break;
+    }
     std::vector<uint32_t> oids;
     parlo::ContactsDir dir = parlo::ContactsDir::Default();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            Usage(std::cout);
-            return 0;
-        }
-        if (a == "--version") {
-            std::cout << "tessel " << platform::SuiteVersion() << "\n";
-            return 0;
-        }
         uint32_t oid = 0;
         parlo::StoredContact found;
         if (ParseOid(a, &oid)) {

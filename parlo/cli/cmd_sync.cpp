@@ -323,7 +323,8 @@ int CmdAutoSync(Context& ctx) {
     sigaction(SIGTERM, &sa, nullptr);
     int minutes = doc.Settings().m_nAutoSyncInterval;
     ctx.out << "Automatic synchronisation every " << minutes
-            << (minutes == 1 ? " minute" : " minutes") << "; interrupt to stop.\n";
+            << (minutes == 1 ? " minute" : " minutes") << "; interrupt to stop.\n"
+            << std::flush;
     doc.StartAutoSync();
     // Messages that other programs queue or change while this one waits are
     // taken in as they come: the next run sends them, and no write of this

@@ -46,6 +46,6 @@ grep -qx all <<<"$(complete_line list "")" || fail "list: no 'all'"
 # --data-dir names another installation: its folders are offered.
 other="$tmp/other"
 SKYVANE_HOME="$other" SKYVANE_ROOT="$other" "$cli" --yes folders add "Elsewhere" >/dev/null
-grep -qxF 'Elsewhere' <<<"$(complete_line --data-dir "$other" move "")" ||
+grep -qxF 'Elsewhere' <<<"$(unset SKYVANE_HOME SKYVANE_ROOT; complete_line --data-dir "$other" move "")" ||
     fail "--data-dir is not followed"
 echo "completion: ok"
