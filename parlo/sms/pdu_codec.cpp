@@ -498,9 +498,9 @@ bool CPduCodec::FindConcat(std::string_view udh, CPduConcat* out) {
         if (i + 2 + len > udh.size())
             return false;
         if (iei == 0x00 && len == 3) {
-            *out = {v[0], v[1], v[2]};
+            *out = {v[0], v[1], v[2], false};
         } else if (iei == 0x08 && len == 4) {
-            *out = {(v[0] << 8) | v[1], v[2], v[3]};
+            *out = {(v[0] << 8) | v[1], v[2], v[3], true};
         } else {
             i += 2 + len;
             continue;

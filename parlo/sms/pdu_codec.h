@@ -108,9 +108,10 @@ struct CPduMessage {
 
 // The concatenation element (IEI 0x00 or 0x08) of a user-data header.
 struct CPduConcat {
-    int m_nRef = 0;    // reference number shared by all parts
-    int m_nTotal = 0;  // number of parts
-    int m_nSeq = 0;    // this part, counting from 1
+    int m_nRef = 0;         // reference number shared by all parts
+    int m_nTotal = 0;       // number of parts
+    int m_nSeq = 0;         // this part, counting from 1
+    bool m_b16Bit = false;  // the reference came in a 16-bit element (IEI 0x08)
 };
 
 // How BuildSubmitPdu codes the user data.
