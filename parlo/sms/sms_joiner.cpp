@@ -47,7 +47,8 @@ std::u16string CPartJoiner::Key(const std::u16string& number, bool sent, int32_t
     return key;
 }
 
-CPartJoiner::CPartJoiner(CPartsFile* file) : file_(file) {
+CPartJoiner::CPartJoiner(CPartsFile* file)
+    : file_(file), preexisting_(file->m_groups.size()), touched_(preexisting_, false) {
     index_.reserve(file_->m_groups.size());
     for (size_t g = 0; g < file_->m_groups.size(); ++g)
         IndexGroup(g);
@@ -68,6 +69,14 @@ void CPartJoiner::IndexGroup(size_t g) {
     }
     by_key_[Key(group.m_strNumber, group.m_bSent, group.m_nRef, group.m_bRef16, group.m_nTotal)]
         .push_back(g);
+}
+
+void CPartJoiner::Touch(size_t g) {
+    if (g < preexisting_ && !touched_[g]) {
+        touched_[g] = true;
+        if (before_)
+            before_(file_->m_groups[g]);
+    }
 }
 
 CJoinResult CPartJoiner::Add(const CReadPart& in) {
@@ -91,8 +100,9 @@ CJoinResult CPartJoiner::Add(const CReadPart& in) {
                     held.m_nSlot == part.m_nSlot && part.m_nSlot >= 0)
                     return {g.m_nId, PartFate::kKnown, false};
             }
-            g.m_parts.push_back(part);
-            return {g.m_nId, PartFate::kCopy, false};
+            Touch(*it);
+            file_->m_groups[*it].m_parts.push_back(part);
+            return {file_->m_groups[*it].m_nId, PartFate::kCopy, false};
         }
         if (!target) {
             target = &g;
@@ -100,6 +110,7 @@ CJoinResult CPartJoiner::Add(const CReadPart& in) {
         }
     }
     if (target) {
+        Touch(target_index);
         Index& ix = index_[target_index];
         ix.first[part.m_nSeq] = static_cast<int32_t>(target->m_parts.size());
         ix.earliest = std::min(ix.earliest, part.m_time);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -63,6 +64,9 @@ class CPartJoiner {
     // Works on `file` (its groups are extended and added to).
     explicit CPartJoiner(CPartsFile* file);
     CJoinResult Add(const CReadPart& part);
+    // Called once for each message that was in the file before this joiner
+    // was made, just before a part is first added to it.
+    void SetBeforeChange(std::function<void(const CPartGroup&)> fn) { before_ = std::move(fn); }
 
   private:
     struct Index {
@@ -73,7 +77,12 @@ class CPartJoiner {
     static std::u16string Key(const std::u16string& number, bool sent, int32_t ref, bool ref16,
                               int32_t total);
 
+    void Touch(size_t g);
+
     CPartsFile* file_;
+    size_t preexisting_ = 0;
+    std::vector<bool> touched_;
+    std::function<void(const CPartGroup&)> before_;
     std::vector<Index> index_;  // parallel to file_->m_groups
     std::unordered_map<std::u16string, std::vector<size_t>> by_key_;
 };

@@ -114,7 +114,7 @@ std::u16string CmgrFailureText(int code) {
 }
 
 int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
-                    std::unique_ptr<CSmsMessage>* out) {
+                    std::unique_ptr<CSmsMessage>* out, CPduMessage* pdu_out) {
     out->reset();
     static const std::u16string kPrefix = u"+CMGR:";
     if (reply.compare(0, kPrefix.size(), kPrefix) != 0)
@@ -162,7 +162,9 @@ int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int
         text.push_back(c);
     }
     text = Trim(text);
-    if (text.empty())
+    CPduConcat concat;
+    // A part of a longer message may be blanks alone.
+    if (text.empty() && !CPduCodec::FindConcat(parsed.m_strUdh, &concat))
         return CMGR_EMPTY_TEXT;
     platform::OleDate time =
         submit ? platform::OleDate::Now() : TimeFromStamp(parsed.m_strTimestamp);
@@ -178,6 +180,8 @@ int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int
         state = status == 0 ? STATE_UNREAD : STATE_READ;
     *out = std::make_unique<CSmsMessage>(state, parsed.m_strNumber, std::move(text), time, 0,
                                          StorageCode(storage), slot, -1, 0);
+    if (pdu_out)
+        *pdu_out = std::move(parsed);
     return CMGR_DONE;
 }
 
@@ -362,9 +366,12 @@ int CSmsOperations::StorageSize(const std::u16string& reply) {
 int CSmsOperations::ParseCmgrReply(const std::u16string& reply, const std::string& storage,
                                    int slot, int mode, std::unique_ptr<CSmsMessage>* out) {
     std::unique_ptr<CSmsMessage> msg;
-    int rc = DecodeCmgrReply(reply, storage, slot, mode, &msg);
+    CPduMessage pdu;
+    int rc = DecodeCmgrReply(reply, storage, slot, mode, &msg, &pdu);
     if (rc != CMGR_DONE || !msg)
         return rc;
+    if (mode == CMGR_MODE_READ && TakePart(pdu, *msg))
+        return CMGR_DONE;  // joined with its other parts after the read
     if (mode == CMGR_MODE_READ)
         m_readMap[{msg->m_nStorage, slot}] = std::move(msg);
     else if (out)
@@ -396,6 +403,7 @@ std::u16string StorageTitle(const std::string& storage) {
 
 int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_reading) {
     m_readMap.clear();
+    m_parts.clear();
     ctx_.view->ShowProgress(true);
     ctx_.view->SetProgressPos(0);
     ctx_.view->ShowStatusText(false);
@@ -468,6 +476,7 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
 
     if (delete_after_reading)
         DeleteHeld(held);
+    StoreParts(delete_after_reading);
 
     RestoreView();
     return 1;
@@ -556,6 +565,8 @@ int CSmsOperations::VerifyOnPhone(const CSmsMessage& msg) {
 }
 
 int CSmsOperations::DeleteOnPhone(CSmsMessage* msg) {
+    if (int parts = DeleteMessageParts(msg); parts >= 0)
+        return parts;
     m_bCommError = false;
     if (VerifyOnPhone(*msg) == 1) {
         std::string storage = msg->m_nStorage == STORAGE_SIM ? "SM" : "ME";

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "parlo/sms/engine_context.h"
+#include "parlo/sms/sms_joiner.h"
 #include "parlo/sms/sms_parts.h"
 #include "parlo/store/sms_message.h"
 
@@ -91,8 +93,9 @@ std::u16string CmgrFailureText(int code);
 // report is ignored. Hexadecimal digits may be in either case. On success
 // (CMGR_DONE) `out` receives the message, or stays empty for one that is
 // ignored. See the CMGR_* codes for the failures.
+// `pdu` (optional) receives the parsed PDU.
 int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
-                    std::unique_ptr<CSmsMessage>* out);
+                    std::unique_ptr<CSmsMessage>* out, CPduMessage* pdu = nullptr);
 
 class CSmsOperations {
   public:
@@ -130,6 +133,17 @@ class CSmsOperations {
     // Adds the messages the phone delivered on the line to the Inbox.
     void StoreDeliveries();
 
+    // Concatenated messages (part_sync.cpp). A part read from a slot is
+    // kept for StoreParts, which joins the run's parts with the parts table
+    // into one record per message and deletes the slots of stored messages
+    // when `delete_after_reading`; false when something could not be saved.
+    // DeleteMessageParts deletes every part's slot of a joined message (each
+    // checked first) and moves it to the Recycle Bin; -1 for a message of
+    // one part.
+    bool TakePart(const CPduMessage& pdu, const CSmsMessage& msg);
+    bool StoreParts(int delete_after_reading);
+    int DeleteMessageParts(CSmsMessage* msg);
+
     // Test hook: the wait for the answer to an SMS body.
     void SetSendAnswerSecondsForTesting(int seconds) { m_nSendAnswerSeconds = seconds; }
 
@@ -151,6 +165,10 @@ class CSmsOperations {
     void SkipSlot(const std::string& storage, int slot, const std::u16string& reason);
     // Deletes the slots read in this run whose messages the store holds.
     void DeleteHeld(const std::map<std::pair<int32_t, int>, CSmsMessage*>& held);
+    // Deletes slots (storage code, slot), selecting each storage once in a
+    // row; `deleted` (optional) tells which went.
+    void DeleteSlots(const std::vector<std::pair<int32_t, int>>& slots, std::vector<bool>* deleted);
+    std::filesystem::path PartsDir() const;
 
     CEngineContext ctx_;
     CPhoneSession* session_;
@@ -159,6 +177,7 @@ class CSmsOperations {
     int m_nSendAnswerSeconds = kSendAnswerSeconds;
     std::mutex m_deliveryMutex;
     std::vector<std::string> m_deliveries;  // PDUs of "+CMT:" lines
+    std::vector<CReadPart> m_parts;         // parts read in this run
 };
 
 }  // namespace parlo

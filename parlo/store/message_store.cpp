@@ -631,7 +631,8 @@ StoreResult CMessageStore::StoreMessage(CSmsMessage* rec) {
     return r;
 }
 
-StoreResult CMessageStore::StoreLocked(CSmsMessage* rec, WriteScope* scope) {
+StoreResult CMessageStore::StoreLocked(CSmsMessage* rec, WriteScope* scope,
+                                       int32_t superseded_state) {
     if (!Storable(*rec))
         return StoreResult::kSaveFailed;
     Fd fd = Fd::Open(StorePath(), O_RDWR | O_CREAT);
@@ -692,7 +693,7 @@ StoreResult CMessageStore::StoreLocked(CSmsMessage* rec, WriteScope* scope) {
     }
     if (superseded >= 0) {
         platform::BinaryWriter w;
-        w.WriteInt32(STATE_DELETED);
+        w.WriteInt32(superseded_state);
         if (!scope->Note(kLogRewrite, superseded, 4, log_.store_size) ||
             !fd.WriteAt(static_cast<uint64_t>(superseded), w.data()))
             return StoreResult::kSaveFailed;  // the old version stays visible too
@@ -889,8 +890,8 @@ CSmsMessage* CMessageStore::Add(std::unique_ptr<CSmsMessage> rec, StoreResult* r
     return p;
 }
 
-StoreResult CMessageStore::Change(CSmsMessage* rec,
-                                  const std::function<void(CSmsMessage&)>& change) {
+StoreResult CMessageStore::Change(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change,
+                                  int32_t superseded_state) {
     StoreResult r;
     {
         std::lock_guard lock(mutex_);
@@ -898,7 +899,7 @@ StoreResult CMessageStore::Change(CSmsMessage* rec,
         WriteScope scope(this, true);
         // The change goes on top of what others changed.
         change(*rec);
-        r = scope.ok() ? StoreLocked(rec, &scope) : StoreResult::kSaveFailed;
+        r = scope.ok() ? StoreLocked(rec, &scope, superseded_state) : StoreResult::kSaveFailed;
     }
     Flush();
     return r;

@@ -147,8 +147,12 @@ class CMessageStore {
     // Appends a new record to the list and stores it. The record stays in the
     // list when it cannot be stored (result in `result`).
     CSmsMessage* Add(std::unique_ptr<CSmsMessage> rec, StoreResult* result = nullptr);
-    // Applies `change` to the record under the lock, then stores it.
-    StoreResult Change(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change);
+    // Applies `change` to the record under the lock, then stores it. When
+    // the text or number changed, the stored copy that the new version
+    // replaces gets `superseded_state`: a Recycle Bin entry by default,
+    // STATE_PURGED where the old text is of no use (a message completed).
+    StoreResult Change(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change,
+                       int32_t superseded_state = STATE_DELETED);
     // Applies `change` under the lock without storing: for what lives in
     // memory only (the marks).
     void ChangeInMemory(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change);
@@ -172,7 +176,8 @@ class CMessageStore {
         int64_t store_size = -1;  // the length of vok.sms they lead to
     };
 
-    StoreResult StoreLocked(CSmsMessage* rec, WriteScope* scope);
+    StoreResult StoreLocked(CSmsMessage* rec, WriteScope* scope,
+                            int32_t superseded_state = STATE_DELETED);
     StoreResult LoadLocked(LoadReport* report);
     // Reads the whole store into `fresh`; cuts an unreadable tail off into
     // "vok.sms.torn" (only with the exclusive lock held).

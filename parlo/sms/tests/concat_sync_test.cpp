@@ -1,0 +1,336 @@
+// Concatenated messages read from the simulated phone: every message whole or
+// shown incomplete exactly once, and no slot deleted whose part is not stored.
+// Every case runs with "delete after synchronisation" off and on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "parlo/sms/sms_joiner.h"
+#include "parlo/sms/tests/engine_fixture.h"
+#include "parlo/store/parts_table.h"
+#include "platform/testing/faulty_env.h"
+
+namespace parlo::testing {
+namespace {
+
+constexpr const char* kFrom = "+491701234567";
+
+std::string Part7(int ref, int total, int seq, const std::string& text,
+                  const std::string& stamp = "240315103000", bool ref16 = false) {
+    return ConcatDeliverPdu(kFrom, stamp, ref, ref16, total, seq, PDU_ALPHABET_GSM7, text);
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+class ConcatSyncTest : public EngineTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        settings_.m_bDeleteAfterSync = GetParam() ? 1 : 0;
+    }
+    bool DeleteAfter() const { return GetParam(); }
+
+    // The records shown anywhere (not purged) whose text contains `piece`.
+    std::vector<CSmsMessage*> With(const std::u16string& piece) const {
+        std::vector<CSmsMessage*> out;
+        for (CSmsMessage* m : store_->Snapshot()) {
+            if (m->m_nState != STATE_PURGED && m->m_strText.find(piece) != std::u16string::npos)
+                out.push_back(m);
+        }
+        return out;
+    }
+    // The one record holding `piece`; fails the test unless there is exactly one.
+    CSmsMessage* One(const std::u16string& piece) const {
+        std::vector<CSmsMessage*> v = With(piece);
+        EXPECT_EQ(v.size(), 1u) << platform::ToUtf8(piece);
+        return v.empty() ? nullptr : v[0];
+    }
+    void Sync() { Engine().m_sync.SynchronizeMessages(); }
+    // A program started afresh on the same files.
+    void Restart() {
+        engine_.reset();
+        store_ = std::make_unique<CMessageStore>(dir_);
+        ASSERT_EQ(store_->LoadMessages(), StoreResult::kOk);
+    }
+    size_t Slots() const { return SlotIndexes("ME").size() + SlotIndexes("SM").size(); }
+    // The phone keeps what it had (delete off) or nothing (delete on).
+    void ExpectSlots(size_t held) const { EXPECT_EQ(Slots(), DeleteAfter() ? 0u : held); }
+};
+
+TEST_P(ConcatSyncTest, PartsInReverseOrderAcrossPhoneAndSimJoinOnce) {
+    state_["sms"]["storages"]["ME"] = StorageJson(
+        10, {{1, 0, Part7(9, 3, 3, "and the end.")}, {5, 1, Part7(9, 3, 1, "The start, ")}});
+    state_["sms"]["storages"]["SM"] = StorageJson(5, {{1, 0, Part7(9, 3, 2, "the middle ")}});
+    StartPhone();
+    Sync();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    CSmsMessage* m = One(u"The start, the middle and the end.");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->m_strText, u"The start, the middle and the end.");
+    EXPECT_EQ(m->m_nState, STATE_UNREAD);
+    EXPECT_EQ(m->m_strNumber, u"+491701234567");
+    EXPECT_EQ(store_->Count(), 1u);
+    ExpectSlots(3);
+    // Again, and from a program started afresh: nothing new.
+    Sync();
+    Restart();
+    Sync();
+    EXPECT_EQ(store_->Count(), 1u);
+    One(u"The start, the middle and the end.");
+}
+
+TEST_P(ConcatSyncTest, AMissingPartCompletesTheSameRecordSyncsLater) {
+    for (int later = 1; later <= 3; ++later) {
+        SCOPED_TRACE(later);
+        TearDown();
+        SetUp();
+        state_["sms"]["storages"]["ME"] =
+            StorageJson(10, {{2, 1, Part7(4, 3, 1, "One, ")}, {3, 1, Part7(4, 3, 3, "three.")}});
+        StartPhone();
+        Sync();
+        CSmsMessage* m = One(u"One, [part 2 of 3 not received yet]three.");
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->m_nState, STATE_READ);
+        for (int i = 1; i < later; ++i) {
+            Restart();
+            Sync();
+            m = One(u"[part 2 of 3 not received yet]");
+        }
+        ASSERT_TRUE(m);
+        ASSERT_GT(phone_->AddIncoming("SM", Part7(4, 3, 2, "two, "), true), 0);
+        Sync();
+        EXPECT_EQ(store_->Count(), 1u);
+        CSmsMessage* whole = One(u"One, two, three.");
+        EXPECT_EQ(whole, m) << "completed in place";
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(whole->m_nState, STATE_UNREAD) << "the new part was unread";
+        ExpectSlots(3);
+        Restart();
+        Sync();
+        EXPECT_EQ(store_->Count(), 1u);
+        One(u"One, two, three.");
+    }
+}
+
+TEST_P(ConcatSyncTest, DuplicatedPartReferenceReusedADayLaterAndSixteenBitReference) {
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{1, 1, Part7(7, 2, 1, "Monday ")},
+                         {2, 1, Part7(7, 2, 2, "news")},
+                         {3, 1, Part7(7, 2, 2, "news")},  // the same part twice
+                         {4, 1, Part7(7, 2, 1, "Tuesday ", "240316103000")},
+                         {5, 1, Part7(7, 2, 2, "again", "240316103005")},
+                         {6, 1, Part7(7, 2, 2, " bits", "240315103000", true)},
+                         {7, 1, Part7(7, 2, 1, "Sixteen", "240315103000", true)}});
+    StartPhone();
+    Sync();
+    EXPECT_EQ(store_->Count(), 3u);
+    One(u"Monday news");
+    One(u"Tuesday again");
+    One(u"Sixteen bits");
+    ExpectSlots(7);
+    Sync();
+    EXPECT_EQ(store_->Count(), 3u);
+}
+
+TEST_P(ConcatSyncTest, Ucs2PartsWithASurrogatePairCutBetweenThem) {
+    const std::u16string text = u"Gr\u00FC\u00DFe \U0001F600 und \u20AC";
+    const std::u16string first = text.substr(0, 7);  // ends with the high surrogate
+    ASSERT_EQ(first.back() & 0xFC00, 0xD800);
+    state_["sms"]["storages"]["SM"] =
+        StorageJson(5, {{1, 0,
+                         ConcatDeliverPdu(kFrom, "240315103000", 200, false, 2, 2,
+                                          PDU_ALPHABET_UCS2, Ucs2Octets(text.substr(7)))},
+                        {2, 0,
+                         ConcatDeliverPdu(kFrom, "240315103000", 200, false, 2, 1,
+                                          PDU_ALPHABET_UCS2, Ucs2Octets(first))}});
+    StartPhone();
+    Sync();
+    EXPECT_EQ(store_->Count(), 1u);
+    CSmsMessage* m = One(u"Gr\u00FC\u00DFe");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->m_strText, text);
+    ExpectSlots(2);
+}
+
+TEST_P(ConcatSyncTest, AMessageOf255Parts) {
+    std::vector<Slot> slots;
+    std::u16string expected;
+    for (int seq = 1; seq <= 255; ++seq) {
+        std::string piece = "<" + std::to_string(seq) + ">";
+        expected += platform::WidenBytes(piece);
+        // In reverse order through the phone memory.
+        slots.push_back({256 - seq, seq % 2, Part7(77, 255, seq, piece)});
+    }
+    state_["sms"]["storages"]["ME"] = StorageJson(260, slots);
+    StartPhone();
+    Sync();
+    EXPECT_EQ(store_->Count(), 1u);
+    CSmsMessage* m = One(u"<1><2><3>");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->m_strText, expected);
+    ExpectSlots(255);
+}
+
+TEST_P(ConcatSyncTest, PartsSentFromThePhoneJoinIntoSentMessages) {
+    const std::u16string text(200, u'x');
+    CSmsPlan plan = PlanSms(text + u"yz", true);
+    ASSERT_EQ(plan.Count(), 2u);
+    std::string p1, p2;
+    ASSERT_GT(BuildPartPdu(&p1, plan, text + u"yz", 0, "+491709999999", "", false, 33), 0);
+    ASSERT_GT(BuildPartPdu(&p2, plan, text + u"yz", 1, "+491709999999", "", false, 33), 0);
+    state_["sms"]["storages"]["ME"] = StorageJson(10, {{4, 3, p2}, {6, 3, p1}});
+    StartPhone();
+    Sync();
+    ASSERT_EQ(store_->Count(), 1u);
+    CSmsMessage* m = One(text + u"yz");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->m_nState, STATE_PHONE_SENT);
+    EXPECT_EQ(m->m_strNumber, u"+491709999999");
+    ExpectSlots(2);
+}
+
+// A run cut short after any number of writes (the disk stops taking them, as
+// when the program is killed), then a run from a program started afresh:
+// first for a new message, then for the run that completes it.
+TEST_P(ConcatSyncTest, ARunCutShortAfterAnyWriteLosesAndDuplicatesNothing) {
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{1, 0, Part7(5, 3, 3, "gamma")}, {2, 1, Part7(5, 3, 1, "alpha ")}});
+    StartPhone();
+    const nlohmann::json phone_before = PhoneState();
+    nlohmann::json phone_then = phone_before;
+    phone_then["sms"]["storages"]["SM"]["slots"].push_back(
+        {{"index", 3}, {"status", 0}, {"pdu", Part7(5, 3, 2, "beta ")}});
+    const std::vector<std::string> files = {"vok.sms", "vok.sms.lock", "vok.parts",
+                                            "vok.parts.old"};
+    std::map<std::string, std::string> incomplete;  // the files after the first run
+
+    for (bool completing : {false, true}) {
+        bool crashed = true;
+        for (int writes = 0; crashed; ++writes) {
+            SCOPED_TRACE(std::string(completing ? "completing" : "new") + " write " +
+                         std::to_string(writes));
+            ASSERT_LT(writes, 100);
+            // The starting point: the empty installation, or the one holding
+            // the incomplete message, and the phone as it was then.
+            engine_.reset();
+            for (const std::string& f : files) {
+                std::filesystem::remove(dir_ / f);
+                if (completing && incomplete.count(f))
+                    WriteFile(dir_ / f, incomplete[f]);
+            }
+            Restart();
+            ASSERT_TRUE(
+                phonesim::testing::WriteState(StatePath(), completing ? phone_then : phone_before));
+            ASSERT_TRUE(phone_->Reload());
+            {
+                platform::testing::FaultyEnv env;
+                env.CrashAfter(writes);
+                Sync();
+                crashed = env.crashed();
+            }
+            Restart();
+            Sync();
+            const std::u16string want =
+                completing ? u"alpha beta gamma" : u"alpha [part 2 of 3 not received yet]gamma";
+            EXPECT_EQ(store_->Count(), 1u);
+            EXPECT_TRUE(With(completing ? u"not received" : u"beta").empty());
+            CSmsMessage* m = One(want);
+            if (m) {
+                // (Reading a slot marks it read on the phone: the state may
+                // be either after a run cut short.)
+                EXPECT_EQ(m->m_strText, want);
+            }
+            ExpectSlots(completing ? 3 : 2);
+            if (!completing && !crashed) {
+                for (const std::string& f : files) {
+                    if (std::filesystem::exists(dir_ / f))
+                        incomplete[f] = ReadFile(dir_ / f);
+                }
+                // The phone loses the slots this run deleted.
+                phone_then = PhoneState();
+                phone_then["sms"]["storages"]["SM"]["slots"].push_back(
+                    {{"index", 3}, {"status", 0}, {"pdu", Part7(5, 3, 2, "beta ")}});
+            }
+        }
+    }
+}
+
+// Another program moves or deletes the incomplete message before the run
+// that completes it writes: the message stays where that program put it.
+TEST_P(ConcatSyncTest, AnotherProgramMovesOrDeletesTheIncompleteMessage) {
+    for (int32_t other : {STATE_IN_FOLDER, STATE_DELETED, STATE_PURGED}) {
+        SCOPED_TRACE(other);
+        TearDown();
+        SetUp();
+        state_["sms"]["storages"]["ME"] = StorageJson(10, {{1, 1, Part7(6, 2, 1, "Half ")}});
+        StartPhone();
+        Sync();
+        ASSERT_TRUE(One(u"Half [part 2 of 2"));
+        {
+            CMessageStore elsewhere(dir_);
+            ASSERT_EQ(elsewhere.LoadMessages(), StoreResult::kOk);
+            CSmsMessage* rec = elsewhere.At(0);
+            ASSERT_EQ(elsewhere.Change(rec,
+                                       [&](CSmsMessage& m) {
+                                           m.m_nState = other;
+                                           m.m_nFolderId = other == STATE_IN_FOLDER ? 5 : 0;
+                                       }),
+                      StoreResult::kOk);
+            if (other == STATE_PURGED) {
+                ASSERT_EQ(elsewhere.CompactStore(), StoreResult::kOk);
+            }
+        }
+        ASSERT_GT(phone_->AddIncoming("ME", Part7(6, 2, 2, "full."), true), 0);
+        Sync();
+        CSmsMessage* m = One(u"Half full.");
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->m_nState, other == STATE_PURGED ? STATE_UNREAD : other);
+        Restart();
+        One(u"Half full.");
+        EXPECT_TRUE(With(u"not received yet").empty());
+        ExpectSlots(2);
+    }
+}
+
+TEST_P(ConcatSyncTest, DeletingAJoinedMessageOnThePhoneDeletesEveryPart) {
+    state_["sms"]["storages"]["ME"] =
+        StorageJson(10, {{1, 1, Part7(8, 2, 2, "there")}, {2, 1, Part7(8, 2, 1, "Hello ")}});
+    state_["sms"]["storages"]["SM"] =
+        StorageJson(5, {{4, 1, DeliverPdu("+491700000000", "Single")}});
+    settings_.m_bDeleteAfterSync = 0;
+    StartPhone();
+    Sync();
+    CSmsMessage* m = One(u"Hello there");
+    ASSERT_TRUE(m);
+    auto order = std::make_unique<CSmsMessage>(*m);
+    order->m_nState = STATE_PHONE_DELETE;
+    order->m_nFileOffset = -1;
+    store_->Add(std::move(order));
+    Sync();
+    EXPECT_TRUE(SlotIndexes("ME").empty());
+    EXPECT_EQ(SlotIndexes("SM"), (std::vector<int>{4}));
+    EXPECT_EQ(InState(STATE_DELETED).size(), 1u);
+    // The run does not read the deleted parts back.
+    EXPECT_EQ(With(u"Hello there").size(), 2u);  // the Inbox copy and the deleted order
+}
+
+INSTANTIATE_TEST_SUITE_P(DeleteAfterSync, ConcatSyncTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "DeleteOn" : "DeleteOff";
+                         });
+
+}  // namespace
+}  // namespace parlo::testing
