@@ -12,7 +12,9 @@
 #include "parlo/app/parlo_doc.h"
 #include "parlo/cli/cli.h"
 #include "parlo/cli/store_cli.h"
+#include "parlo/sms/sms_joiner.h"
 #include "parlo/sms/sms_operations.h"
+#include "parlo/store/parts_table.h"
 #include "platform/text.h"
 
 namespace cli {
@@ -67,8 +69,40 @@ size_t Chars(std::u16string_view text) {
 // formatted straight into an output buffer that is written in large pieces:
 // a list of 100,000 messages keeps no row objects and makes no stream call
 // per cell.
+// The parts table of the document's store (empty when there is none).
+parlo::CPartsFile LoadParts(CParloDoc& doc) {
+    parlo::CPartsFile file;
+    parlo::CPartsTable(doc.Store().StorePath().parent_path()).Load(&file);
+    return file;
+}
+
+// "part 2: SIM (SM) slot 4", one line per part of a joined message.
+void PrintParts(std::ostream& out, const parlo::CPartGroup& g) {
+    out << "Parts:       " << g.Received() << " of " << g.m_nTotal << " received"
+        << (g.Complete() ? "" : " (incomplete)") << "\n";
+    for (int32_t k = 1; k <= g.m_nTotal; ++k) {
+        out << "  part " << k << ": ";
+        bool any = false;
+        for (const parlo::CStoredPart& p : g.m_parts) {
+            if (p.m_nSeq != k)
+                continue;
+            out << (any ? ", " : "");
+            any = true;
+            if (p.m_nSlot < 0)
+                out << "received, no longer on the phone";
+            else
+                out << "received, "
+                    << (p.m_nStorage == parlo::STORAGE_SIM ? "SIM (SM)" : "phone memory (ME)")
+                    << " slot " << p.m_nSlot;
+        }
+        out << (any ? "" : "missing") << "\n";
+    }
+}
+
 void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage*>& list,
                 const std::vector<size_t>& rows) {
+    const parlo::CPartsFile parts = LoadParts(doc);
+    const parlo::CPartsLookup joined(parts);
     // Neighbouring records mostly share their state: its name is looked up
     // again only when the state or folder differs from the row before.
     int32_t named_state = -1, named_folder = -1;
@@ -119,6 +153,9 @@ void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage
         if (number_chars[k] < number_w)
             text.append(number_w - number_chars[k], ' ');
         text += "  ";
+        const parlo::CPartGroup* g = joined.empty() ? nullptr : joined.Find(rec);
+        if (g && !g->Complete())
+            text += "(incomplete) ";
         text += OneLine(rec.m_strText, 50);
         text += '\n';
         if (text.size() >= kPiece) {
@@ -187,6 +224,8 @@ int CmdShow(Context& ctx) {
     std::vector<CSmsMessage*> recs;
     if (!Records(ctx, doc, ctx.args, &recs))
         return ctx.args.empty() ? kUsage : kFailed;
+    const parlo::CPartsFile parts = LoadParts(doc);
+    const parlo::CPartsLookup joined(parts);
     for (CSmsMessage* rec : recs) {
         const char* storage = rec->m_nStorage == parlo::STORAGE_PHONE      ? "phone memory (ME)"
                               : rec->m_nStorage == parlo::STORAGE_SIM      ? "SIM (SM)"
@@ -199,9 +238,10 @@ int CmdShow(Context& ctx) {
                 << "Marked:      " << (rec->m_bMarked ? "yes" : "no") << "\n"
                 << "Storage:     " << storage << "\n"
                 << "Phone index: " << rec->m_nPhoneIndex << "\n"
-                << "File offset: " << rec->m_nFileOffset << "\n"
-                << "Text:\n"
-                << platform::ToUtf8(rec->m_strText) << "\n\n";
+                << "File offset: " << rec->m_nFileOffset << "\n";
+        if (const parlo::CPartGroup* g = joined.Find(*rec))
+            PrintParts(ctx.out, *g);
+        ctx.out << "Text:\n" << platform::ToUtf8(rec->m_strText) << "\n\n";
     }
     return kOk;
 }

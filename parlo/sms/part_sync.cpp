@@ -216,15 +216,15 @@ bool CSmsOperations::StoreParts(int delete_after_reading) {
     // copies of parts it holds, never as new messages).
     std::set<Slot> to_delete;
     if (delete_after_reading) {
-        for (const CReadPart& p : parts) {
-            for (const auto& [id, g] : groups) {
-                if (!stored.count(id))
-                    continue;
-                for (const CStoredPart& held : g->m_parts) {
-                    if (held.m_nStorage == p.m_part.m_nStorage &&
-                        held.m_nSlot == p.m_part.m_nSlot && held.m_nSlot >= 0)
-                        to_delete.insert({held.m_nStorage, held.m_nSlot});
-                }
+        std::set<Slot> read_now;
+        for (const CReadPart& p : parts)
+            read_now.insert({p.m_part.m_nStorage, p.m_part.m_nSlot});
+        for (const auto& [id, g] : groups) {
+            if (!stored.count(id))
+                continue;
+            for (const CStoredPart& held : g->m_parts) {
+                if (held.m_nSlot >= 0 && read_now.count({held.m_nStorage, held.m_nSlot}))
+                    to_delete.insert({held.m_nStorage, held.m_nSlot});
             }
         }
     }
@@ -308,14 +308,7 @@ int CSmsOperations::DeleteMessageParts(CSmsMessage* msg) {
     CPartsTable table(PartsDir());
     CPartsFile file;
     table.Load(&file);
-    const CPartGroup* group = nullptr;
-    for (const CPartGroup& g : file.m_groups) {
-        if (g.m_strNumber == rec.m_strNumber && g.m_anchor == rec.m_time.m_dt &&
-            IsGroupText(g, rec.m_strText)) {
-            group = &g;
-            break;
-        }
-    }
+    const CPartGroup* group = CPartsLookup(file).Find(rec);
     if (!group)
         return -1;  // a message of one part
     m_bCommError = false;

@@ -131,6 +131,21 @@ CJoinResult CPartJoiner::Add(const CReadPart& in) {
     return {file_->m_groups.back().m_nId, PartFate::kAdded, true};
 }
 
+CPartsLookup::CPartsLookup(const CPartsFile& file) : file_(file) {
+    for (size_t i = 0; i < file.m_groups.size(); ++i)
+        by_anchor_.emplace(std::make_pair(file.m_groups[i].m_strNumber, file.m_groups[i].m_anchor),
+                           i);
+}
+
+const CPartGroup* CPartsLookup::Find(const CSmsMessage& rec) const {
+    auto range = by_anchor_.equal_range({rec.m_strNumber, rec.m_time.m_dt});
+    for (auto it = range.first; it != range.second; ++it) {
+        if (IsGroupText(file_.m_groups[it->second], rec.m_strText))
+            return &file_.m_groups[it->second];
+    }
+    return nullptr;
+}
+
 std::u16string GapText(int32_t seq, int32_t total) {
     return Widen("[part " + std::to_string(seq) + " of " + std::to_string(total) +
                  " not received yet]");

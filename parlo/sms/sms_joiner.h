@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,6 +29,7 @@
 namespace parlo {
 
 struct CPduMessage;
+class CSmsMessage;
 
 // Parts of one message are at most this far apart in time (3 hours).
 inline constexpr double kJoinWindowSeconds = 3 * 3600.0;
@@ -85,6 +87,19 @@ class CPartJoiner {
     std::function<void(const CPartGroup&)> before_;
     std::vector<Index> index_;  // parallel to file_->m_groups
     std::unordered_map<std::u16string, std::vector<size_t>> by_key_;
+};
+
+// Finds the message of a record in a parts file: equal number and time,
+// and a text the message has or had. The file must outlive the lookup.
+class CPartsLookup {
+  public:
+    explicit CPartsLookup(const CPartsFile& file);
+    const CPartGroup* Find(const CSmsMessage& rec) const;
+    bool empty() const { return by_anchor_.empty(); }
+
+  private:
+    const CPartsFile& file_;
+    std::multimap<std::pair<std::u16string, double>, size_t> by_anchor_;
 };
 
 // "[part k of n not received yet]".

@@ -12,8 +12,10 @@
 #include <ctime>
 #include <sstream>
 
+#include "tools/phonesim/charset.h"
 #include "tools/phonesim/hex.h"
 #include "tools/phonesim/registration.h"
+#include "tools/phonesim/sms_pdu.h"
 
 namespace phonesim {
 
@@ -277,6 +279,46 @@ std::string Phone::HandleControl(const std::string& line) {
         }
         SaveIfDirty(/*now=*/true);
         return "OK " + std::to_string(index);
+    }
+    if (verb == "long") {
+        // long MEM FROM REF PARTS TEXT: the parts PARTS ("all" or a list such
+        // as 3,1) of a concatenated message, each stored in MEM and
+        // announced with +CMTI; the text runs to the end of the line.
+        std::string storage, from, parts_arg, text;
+        int ref = -1;
+        in >> storage >> from >> ref >> parts_arg;
+        std::getline(in, text);
+        if (!text.empty() && text[0] == ' ')
+            text.erase(0, 1);
+        if (storage.empty() || from.empty() || ref < 0 || parts_arg.empty() || text.empty())
+            return "ERROR usage: long MEM FROM REF PARTS TEXT";
+        if (storage == "-")
+            storage.clear();
+        std::vector<std::string> pdus = MakeConcatDelivers(
+            state_.smsc_number, from, Utf8ToUtf16(text), ref, std::time(nullptr));
+        std::vector<size_t> which;
+        if (parts_arg == "all") {
+            for (size_t k = 0; k < pdus.size(); ++k)
+                which.push_back(k);
+        } else {
+            std::istringstream list(parts_arg);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                int k = std::atoi(item.c_str());
+                if (k < 1 || static_cast<size_t>(k) > pdus.size())
+                    return "ERROR no part " + item;
+                which.push_back(static_cast<size_t>(k - 1));
+            }
+        }
+        std::string answer = "OK";
+        for (size_t k : which) {
+            int index = modem_->StoreIncoming(storage, BytesToHex(pdus[k]), true);
+            if (index == 0)
+                return "ERROR storage full or unknown";
+            answer += " " + std::to_string(index);
+        }
+        SaveIfDirty(/*now=*/true);
+        return answer;
     }
     if (verb == "cmt") {
         std::string pdu, bytes;

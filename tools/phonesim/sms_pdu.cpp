@@ -1,5 +1,7 @@
 #include "tools/phonesim/sms_pdu.h"
 
+#include <algorithm>
+
 #include "tools/phonesim/gsm_alphabet.h"
 
 namespace phonesim {
@@ -275,6 +277,60 @@ std::string MakeTextDeliver(std::string_view smsc, std::string_view originator,
         p.udl = static_cast<uint8_t>(p.user_data.size());
     }
     return MakeDeliver(p);
+}
+
+std::vector<std::string> MakeConcatDelivers(std::string_view smsc, std::string_view originator,
+                                            std::u16string_view text, int ref, std::time_t when) {
+    std::string septets;
+    const bool gsm = ToGsmSeptets(text, &septets);
+    std::vector<std::pair<size_t, size_t>> pieces;  // start, length (septets or code units)
+    const size_t total = gsm ? septets.size() : text.size();
+    const size_t size = gsm ? 153 : 67;
+    for (size_t at = 0; at < total || pieces.empty();) {
+        size_t n = std::min(size, total - at);
+        if (gsm && n > 0 && at + n < total && septets[at + n - 1] == 0x1B)
+            --n;  // the escape goes with its character
+        pieces.emplace_back(at, n);
+        at += n;
+        if (n == 0)
+            break;
+    }
+    if (pieces.size() > 255)
+        pieces.resize(255);
+    std::vector<std::string> out;
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const std::string udh = {0x05,
+                                 0x00,
+                                 0x03,
+                                 static_cast<char>(ref & 0xFF),
+                                 static_cast<char>(pieces.size()),
+                                 static_cast<char>(k + 1)};
+        DeliverParams p;
+        p.smsc = std::string(smsc);
+        p.originator = std::string(originator);
+        p.time = when;
+        p.udhi = true;
+        if (gsm) {
+            // Seven septets hold the header and one fill bit; the text
+            // starts on the eighth.
+            std::string codes(7, '\0');
+            codes += septets.substr(pieces[k].first, pieces[k].second);
+            p.dcs = 0x00;
+            p.udl = static_cast<uint8_t>(codes.size());
+            p.user_data = PackSeptets(codes);
+            p.user_data.replace(0, udh.size(), udh);
+        } else {
+            p.dcs = 0x08;
+            p.user_data = udh;
+            for (char16_t ch : text.substr(pieces[k].first, pieces[k].second)) {
+                p.user_data.push_back(static_cast<char>(ch >> 8));
+                p.user_data.push_back(static_cast<char>(ch & 0xFF));
+            }
+            p.udl = static_cast<uint8_t>(p.user_data.size());
+        }
+        out.push_back(MakeDeliver(p));
+    }
+    return out;
 }
 
 std::string SubmitToDeliver(const SubmitPdu& submit, std::string_view smsc,

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace phonesim {
 
@@ -65,6 +66,15 @@ std::string MakeDeliver(const DeliverParams& params);
 // are cut.
 std::string MakeTextDeliver(std::string_view smsc, std::string_view originator,
                             std::u16string_view text, std::time_t when);
+
+// The parts of a concatenated SMS-DELIVER carrying `text` (8-bit reference
+// `ref`): 153 septets per part in the GSM default alphabet (an escape and its
+// character stay together), else 67 UCS2 code units per part, cut where the
+// count falls, as senders do (a surrogate pair may be cut). A text that fits
+// one message still comes as one part of one. At most 255 parts; longer
+// texts are cut.
+std::vector<std::string> MakeConcatDelivers(std::string_view smsc, std::string_view originator,
+                                            std::u16string_view text, int ref, std::time_t when);
 
 // The SMS-DELIVER that an SMS-SUBMIT becomes at its recipient.
 std::string SubmitToDeliver(const SubmitPdu& submit, std::string_view smsc,

@@ -11,7 +11,9 @@
 #include "parlo/app/tests/doc_inside.h"
 #include "parlo/cli/cli.h"
 #include "parlo/cli/store_cli.h"
+#include "parlo/sms/sms_joiner.h"
 #include "parlo/store/device_db.h"
+#include "parlo/store/parts_table.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
@@ -401,6 +403,58 @@ TEST_F(CliStoreTest, DamagedStoreIsReportedAndRecovered) {
     r = Do(cli::CmdStore, {"recover"});
     EXPECT_NE(r.out.find("0 taken back"), std::string::npos) << r.out;
     EXPECT_EQ(Do(cli::CmdStore, {}).status, cli::kUsage);
+}
+
+}  // namespace
+
+namespace {
+
+// A message joined from parts: one line in the list (saying incomplete), and
+// its parts in "show".
+TEST_F(CliStoreTest, JoinedMessageIsOneLineAndShowsItsParts) {
+    parlo::CPartGroup g;
+    g.m_nId = 1;
+    g.m_strNumber = u"+491709";
+    g.m_nRef = 12;
+    g.m_nTotal = 3;
+    g.m_anchor = 45010.5;
+    g.m_parts = {{3, parlo::STORAGE_SIM, 4, parlo::STATE_UNREAD, 45010.5, u"end."},
+                 {1, parlo::STORAGE_PHONE, 7, parlo::STATE_UNREAD, 45010.5, u"Start "},
+                 {1, parlo::STORAGE_POCKETPC, -1, parlo::STATE_UNREAD, 45010.5, u"Start "}};
+    {
+        parlo::NullParloView view;
+        parlo::CParloDoc doc(&view, &prompt);
+        parlo::StartOptions opt;
+        opt.require_ports = false;
+        ASSERT_TRUE(doc.Start(nullptr, opt));
+        doc.AddReceived(parlo::STATE_READ, u"+491701", u"single", {45000.5, 0},
+                        parlo::STORAGE_PHONE, 1);
+        doc.AddReceived(parlo::STATE_UNREAD, u"+491709", parlo::JoinedText(g), {45010.5, 0},
+                        parlo::STORAGE_PHONE, 7);
+    }
+    ASSERT_EQ(parlo::CPartsTable(dir.path()).Update([&](parlo::CPartsFile& f) {
+        f.m_groups.push_back(g);
+        return true;
+    }),
+              parlo::PartsResult::kOk);
+
+    CmdRun list = Do(cli::CmdList, {"all"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("(incomplete) Start [part 2 of 3"), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find("(incomplete) single"), std::string::npos) << list.out;
+
+    CmdRun show = Do(cli::CmdShow, {"2"});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find("Parts:       2 of 3 received (incomplete)\n"
+                            "  part 1: received, phone memory (ME) slot 7, received, no longer "
+                            "on the phone\n"
+                            "  part 2: missing\n"
+                            "  part 3: received, SIM (SM) slot 4\n"),
+              std::string::npos)
+        << show.out;
+    EXPECT_NE(show.out.find("Start [part 2 of 3 not received yet]end."), std::string::npos);
+    CmdRun single = Do(cli::CmdShow, {"1"});
+    EXPECT_EQ(single.out.find("Parts:"), std::string::npos) << single.out;
 }
 
 }  // namespace

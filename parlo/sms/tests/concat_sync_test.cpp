@@ -327,6 +327,25 @@ TEST_P(ConcatSyncTest, DeletingAJoinedMessageOnThePhoneDeletesEveryPart) {
     EXPECT_EQ(With(u"Hello there").size(), 2u);  // the Inbox copy and the deleted order
 }
 
+// The phone makes the parts itself: two arrive first (+CMTI each), the
+// missing one later on the SIM.
+TEST_P(ConcatSyncTest, PartsThePhoneAnnouncesOneByOne) {
+    std::string text;
+    for (int i = 0; text.size() < 400; ++i)
+        text += "word" + std::to_string(i) + " ";
+    text += "end";
+    StartPhone();
+    EXPECT_EQ(phone_->Control("long ME +491701234567 42 3,1 " + text).substr(0, 3), "OK ");
+    Sync();
+    CSmsMessage* m = One(u"[part 2 of 3 not received yet]");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(phone_->Control("long SM +491701234567 42 2 " + text).substr(0, 3), "OK ");
+    Sync();
+    EXPECT_EQ(store_->Count(), 1u);
+    EXPECT_EQ(One(platform::WidenBytes(text)), m);
+    ExpectSlots(3);
+}
+
 INSTANTIATE_TEST_SUITE_P(DeleteAfterSync, ConcatSyncTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "DeleteOn" : "DeleteOff";

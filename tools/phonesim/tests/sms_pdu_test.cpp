@@ -75,6 +75,52 @@ TEST(SmsPduTest, SubmitBecomesDeliverWithTheSameUserData) {
     EXPECT_EQ(hex.substr(hex.size() - 12), "050401020304");
 }
 
+// The user data of an SMS-DELIVER made by MakeDeliver: data coding scheme,
+// length and the octets.
+struct DeliverUd {
+    uint8_t dcs, udl;
+    std::string ud;
+};
+DeliverUd UserData(const std::string& pdu, const std::string& smsc, const std::string& from) {
+    size_t at = EncodeAddress(smsc, true).size();
+    EXPECT_EQ(static_cast<uint8_t>(pdu[at]), 0x44);  // DELIVER with a header
+    at += 1 + EncodeAddress(from, false).size() + 1;
+    DeliverUd d{static_cast<uint8_t>(pdu[at]), static_cast<uint8_t>(pdu[at + 8]),
+                pdu.substr(at + 9)};
+    return d;
+}
+
+TEST(SmsPduTest, ConcatenatedDeliversCarryTheHeaderAndTheWholeText) {
+    std::u16string text;
+    for (int i = 0; i < 40; ++i)
+        text += u"0123456789";
+    text[152] = u'\u20AC';  // an escape pair that would end part one
+    std::vector<std::string> parts = MakeConcatDelivers("+4917100", "+4917011", text, 0x1A5, 0);
+    ASSERT_EQ(parts.size(), 3u);
+    std::u16string joined;
+    for (size_t k = 0; k < parts.size(); ++k) {
+        DeliverUd d = UserData(parts[k], "+4917100", "+4917011");
+        EXPECT_EQ(d.dcs, 0x00);
+        // 05 00 03 reference (low octet) parts part
+        EXPECT_EQ(BytesToHex(d.ud.substr(0, 6)), "050003A5030" + std::string(1, char('1' + k)));
+        std::string septets = UnpackSeptets(d.ud, d.udl);
+        joined += FromGsmSeptets(septets.substr(7));
+    }
+    EXPECT_EQ(joined, text);
+    EXPECT_EQ(UserData(parts[0], "+4917100", "+4917011").udl, 7 + 152);  // the euro moved on
+
+    // UCS2: 67 code units a part, a surrogate pair cut where the count falls.
+    std::u16string wide(66, u'\u4F60');
+    wide += u"\U0001F600 tail";
+    parts = MakeConcatDelivers("", "+4917011", wide, 7, 0);
+    ASSERT_EQ(parts.size(), 2u);
+    DeliverUd first = UserData(parts[0], "", "+4917011");
+    EXPECT_EQ(first.dcs, 0x08);
+    EXPECT_EQ(first.udl, 6 + 2 * 67);
+    EXPECT_EQ(BytesToHex(first.ud.substr(6 + 2 * 66, 2)), "D83D");  // the high half ends part one
+    EXPECT_EQ(BytesToHex(UserData(parts[1], "", "+4917011").ud.substr(0, 8)), "050003070202DE00");
+}
+
 TEST(GsmAlphabetTest, RoundTripsBasicAndExtensionCharacters) {
     std::string septets;
     EXPECT_TRUE(ToGsmSeptets(u"@\u00A3$\u00E9_{}\u20AC", &septets));
