@@ -46,6 +46,9 @@ const char* Usage() {
            "  --send-ms N           network time of AT+CMGS in ms\n"
            "  --echo on|off         command echo at start (overrides the state file)\n"
            "  --lowercase-hex       PDUs in answers in lowercase hexadecimal\n"
+           "  --cmgl all|error|cms  AT+CMGL lists, answers ERROR or +CMS ERROR: 303\n"
+           "  --cmgl-limit N        AT+CMGL lists at most N messages (0: all)\n"
+           "  --size MEM:N          the storage MEM has N slots\n"
            "  --transcript FILE     append every byte in and out with time stamps\n"
            "  --control SOCKET      accept control commands on a Unix socket\n"
            "  --exit-after N        exit after answering N command lines\n"
@@ -123,6 +126,28 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
             o->echo = v == "on";
         } else if (arg == "--lowercase-hex") {
             o->lowercase_hex = true;
+        } else if (arg == "--cmgl") {
+            if (!value(&v))
+                return false;
+            if (v != "all" && v != "error" && v != "cms") {
+                *error = "--cmgl takes all, error or cms";
+                return false;
+            }
+            o->list_mode = v;
+        } else if (arg == "--cmgl-limit") {
+            if (!number(&n))
+                return false;
+            o->list_limit = n;
+        } else if (arg == "--size") {
+            if (!value(&v))
+                return false;
+            auto parts = SplitColon(v);
+            if (parts.size() != 2 || parts[0].empty() || !ToInt(parts[1], &n) || n < 1 ||
+                n > 1000) {
+                *error = "--size takes MEM:N (1 to 1000)";
+                return false;
+            }
+            o->sizes.emplace_back(parts[0], n);
         } else if (arg == "--unsolicited") {
             if (!value(&v))
                 return false;

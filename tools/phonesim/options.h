@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/phonesim/state.h"
 
@@ -16,6 +18,9 @@ struct Options {
     std::optional<int> send_ms;
     std::optional<bool> echo;
     std::optional<bool> lowercase_hex;
+    std::optional<std::string> list_mode;            // AT+CMGL: all, error, cms
+    std::optional<int> list_limit;                   // AT+CMGL lists at most N
+    std::vector<std::pair<std::string, int>> sizes;  // storage sizes, MEM:N
     std::filesystem::path transcript;
     std::filesystem::path control;
     int exit_after_commands = 0;

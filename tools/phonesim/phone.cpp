@@ -50,6 +50,15 @@ bool Phone::LoadStateFile(std::string* error) {
         state_.echo = *options_.echo;
     if (options_.lowercase_hex)
         state_.lowercase_hex = *options_.lowercase_hex;
+    if (options_.list_mode)
+        state_.list_mode = *options_.list_mode;
+    if (options_.list_limit)
+        state_.list_limit = *options_.list_limit;
+    for (const auto& [name, size] : options_.sizes) {
+        SmsStorage& st = state_.sms_storages[name];
+        st.size = size;
+        std::erase_if(st.slots, [size](const SmsSlot& s) { return s.index > size; });
+    }
     if (created)
         dirty_ = true;
     RebuildFaults();

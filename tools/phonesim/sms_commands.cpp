@@ -39,6 +39,7 @@ void Deliver(State* state) {
 
 // +CMS ERROR values of 27.005.
 constexpr int kCmsNotAllowed = 302;
+constexpr int kCmsNotSupported = 303;
 constexpr int kCmsInvalidPduParameter = 304;
 constexpr int kCmsSimNotInserted = 310;
 constexpr int kCmsSimPinRequired = 311;
@@ -283,6 +284,10 @@ Modem::Result Modem::CmdListMessages(const AtCommand& c, std::string* info) {
     }
     if (c.op != CmdOp::kSet && c.op != CmdOp::kExec)
         return Result::Error();
+    if (state_->list_mode == "error")
+        return Result::Error();
+    if (state_->list_mode == "cms")
+        return Result::Cms(kCmsNotSupported);
     Result sim = SmsSimCheck();
     if (sim.kind != ResultKind::kOk)
         return sim;
@@ -299,9 +304,13 @@ Modem::Result Modem::CmdListMessages(const AtCommand& c, std::string* info) {
     SmsStorage& st = state_->sms_storages[mem_[0]];
     std::string text;
     bool changed = false;
+    int listed = 0;
     for (auto& slot : st.slots) {
         if (wanted != 4 && slot.status != wanted)
             continue;
+        if (state_->list_limit > 0 && listed == state_->list_limit)
+            break;
+        ++listed;
         if (!text.empty())
             text += "\r\n";
         text += "+CMGL: " + std::to_string(slot.index) + "," + PduAnswer(slot);

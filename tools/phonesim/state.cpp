@@ -328,6 +328,11 @@ bool StateFromJson(const std::string& text, State* out, std::string* error) {
             }
             s.empty_slot_error = empty == "error";
             Take(sms, "lowercase_hex", &s.lowercase_hex);
+            Take(sms, "list", &s.list_mode);
+            if (s.list_mode != "all" && s.list_mode != "error" && s.list_mode != "cms") {
+                throw std::runtime_error("sms.list must be \"all\", \"error\" or \"cms\"");
+            }
+            Take(sms, "list_limit", &s.list_limit);
             Take(sms, "cnmi", &s.cnmi);
             Take(sms, "loopback_storage", &s.loopback_storage);
             Take(sms, "next_reference", &s.next_reference);
@@ -465,6 +470,8 @@ std::string StateToJson(const State& s) {
                 {"preferred", s.sms_preferred},
                 {"empty_slot", s.empty_slot_error ? "error" : "ok"},
                 {"lowercase_hex", s.lowercase_hex},
+                {"list", s.list_mode},
+                {"list_limit", s.list_limit},
                 {"cnmi", s.cnmi},
                 {"loopback_storage", s.loopback_storage},
                 {"next_reference", s.next_reference},

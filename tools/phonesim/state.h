@@ -176,6 +176,11 @@ struct State {
     std::array<std::string, 3> sms_preferred = {"SM", "SM", "SM"};
     bool empty_slot_error = false;  // empty slot: "+CMS ERROR: 321" instead of "OK"
     bool lowercase_hex = false;     // PDUs in answers in lowercase hexadecimal
+    // AT+CMGL: "all" lists as 27.005 says, "error" answers ERROR and "cms"
+    // "+CMS ERROR: 303" (phones without the command); `list_limit` > 0 lists
+    // at most that many messages and still answers OK (a listing cut short).
+    std::string list_mode = "all";
+    int list_limit = 0;
     std::array<int, 5> cnmi = {0, 0, 0, 0, 0};
     std::string loopback_storage = "ME";
     int next_reference = 0;

@@ -127,6 +127,30 @@ TEST_F(DialogueTest, ListsAndDeletesMessages) {
     EXPECT_EQ(slots[0]["index"], 4);
 }
 
+// Phones without a usable listing: refused, or cut short after N messages
+// (which are marked read all the same).
+TEST_F(DialogueTest, ListingCanBeRefusedOrCutShort) {
+    state_["echo"] = false;
+    state_["sms"]["storages"]["SM"]["slots"] = {
+        {{"index", 1}, {"status", 0}, {"pdu", kDeliverPdu}},
+        {{"index", 7}, {"status", 0}, {"pdu", kDeliverPdu}}};
+    state_["sms"]["list"] = "error";
+    StartPhone({"--size", "SM:200"});
+    EXPECT_EQ(Cmd("AT+CMGL=4"), "\r\nERROR\r\n");
+    EXPECT_EQ(Cmd("AT+CPMS=\"SM\""), "\r\n+CPMS: 2,200,2,200,2,200\r\n\r\nOK\r\n");
+    phone_.Stop();
+    state_["sms"]["list"] = "all";
+    StartPhone({"--cmgl", "cms"});
+    EXPECT_EQ(Cmd("AT+CMGL=4"), "\r\n+CMS ERROR: 303\r\n");
+    phone_.Stop();
+    StartPhone({"--cmgl-limit", "1"});
+    EXPECT_EQ(Cmd("AT+CMGL=4"),
+              std::string("\r\n+CMGL: 1,0,,20\r\n") + kDeliverPdu + "\r\n\r\nOK\r\n");
+    auto slots = phone_.ReadState()["sms"]["storages"]["SM"]["slots"];
+    EXPECT_EQ(slots[0]["status"], 1);
+    EXPECT_EQ(slots[1]["status"], 0);
+}
+
 TEST_F(DialogueTest, SendsWithThePromptAndCountsReferences) {
     StartPhone({"--send-ms", "0"});
     int length = 0;
