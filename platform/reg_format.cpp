@@ -145,12 +145,16 @@ const char* HiveName(Hive hive) {
     return hive == Hive::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
-bool ParseRegText(std::string_view text, RegDocument* doc) {
+bool ParseRegText(std::string_view text, RegDocument* doc, size_t* skipped) {
     doc->keys.clear();
+    size_t bad = 0;
+    if (skipped)
+        *skipped = 0;
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
     bool header = false;
     RegKeyData* current = nullptr;
+    bool deleting = false;  // in the section of a deleted key
     std::string pending;  // a value line continued with a trailing backslash
     size_t start = 0;
     while (start <= text.size()) {
@@ -180,7 +184,8 @@ bool ParseRegText(std::string_view text, RegDocument* doc) {
         if (raw.front() == '[' && raw.back() == ']') {
             std::string path(raw.substr(1, raw.size() - 2));
             current = nullptr;
-            if (path.empty() || path[0] == '-')
+            deleting = !path.empty() && path[0] == '-';
+            if (path.empty() || deleting)
                 continue;  // deletions are not kept
             for (RegKeyData& k : doc->keys)
                 if (EqualsNoCase(k.path, path))
@@ -192,17 +197,22 @@ bool ParseRegText(std::string_view text, RegDocument* doc) {
             continue;
         }
         RegValue value;
-        if (current && ParseValueLine(raw, &value)) {
-            bool replaced = false;
-            for (RegValue& v : current->values) {
-                if (EqualsNoCase(v.name, value.name)) {
-                    v = value;
-                    replaced = true;
-                }
-            }
-            if (!replaced)
-                current->values.push_back(value);
+        if (!ParseValueLine(raw, &value) || (!current && !deleting)) {
+            if (skipped)
+                *skipped = ++bad;
+            continue;
         }
+        if (!current)
+            continue;  // a value of a deleted key
+        bool replaced = false;
+        for (RegValue& v : current->values) {
+            if (EqualsNoCase(v.name, value.name)) {
+                v = value;
+                replaced = true;
+            }
+        }
+        if (!replaced)
+            current->values.push_back(value);
     }
     return header || Trim(text).empty();
 }

@@ -20,9 +20,9 @@ struct RegDocument {
 };
 
 // Parses the text. Lines that cannot be understood are skipped (a person may
-// have edited the file); the result is false only when the header is missing
-// from a non-empty file.
-bool ParseRegText(std::string_view text, RegDocument* doc);
+// have edited the file) and counted in `skipped`; the result is false only
+// when the header is missing from a non-empty file.
+bool ParseRegText(std::string_view text, RegDocument* doc, size_t* skipped = nullptr);
 std::string FormatRegText(const RegDocument& doc);
 
 const char* HiveName(Hive hive);

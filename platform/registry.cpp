@@ -107,8 +107,10 @@ bool Modify(const fs::path& file, const std::function<bool(RegDocument&)>& chang
     RegDocument doc;
     std::string before;
     const bool existed = ReadFileBytes(file, &before);
+    size_t skipped = 0;
+    bool whole = true;
     if (existed)
-        ParseRegText(before, &doc);
+        whole = ParseRegText(before, &doc, &skipped) && skipped == 0;
     else if (fs::exists(file))
         return false;  // there but unreadable
     if (!change(doc))
@@ -118,6 +120,15 @@ bool Modify(const fs::path& file, const std::function<bool(RegDocument&)>& chang
     // write (tens of milliseconds) for every program start.
     if (existed && after == before)
         return true;
+    if (!whole) {
+        // The rewrite keeps only what could be read: the damaged file goes
+        // aside first, once, so that nothing of it is lost.
+        fs::path copy = file;
+        copy += ".damaged";
+        std::string kept;
+        if (!(ReadFileBytes(copy, &kept) && kept == before) && !WriteFileAtomic(copy, before))
+            return false;
+    }
     return WriteFileAtomic(file, after);
 }
 
@@ -132,6 +143,25 @@ Registry::Registry(fs::path file) : file_(std::move(file)) {}
 
 Registry Registry::Device() {
     return Registry(DeviceRoot() / "registry.reg");
+}
+
+bool Registry::Damaged(size_t* lines, bool* no_header) const {
+    FileLock lock(file_, false);
+    std::string text;
+    RegDocument doc;
+    size_t skipped = 0;
+    const bool header = !ReadFileBytes(file_, &text) || ParseRegText(text, &doc, &skipped);
+    if (lines)
+        *lines = header ? skipped : 0;
+    if (no_header)
+        *no_header = !header;
+    return !header || skipped > 0;
+}
+
+fs::path Registry::DamagedCopyPath() const {
+    fs::path copy = file_;
+    copy += ".damaged";
+    return copy;
 }
 
 bool Registry::KeyExists(Hive hive, const std::string& key) const {

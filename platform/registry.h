@@ -86,6 +86,14 @@ class Registry {
                         const std::function<bool(const std::string& name)>& drop,
                         const std::vector<std::pair<std::string, std::string>>& values);
 
+    // True when the file holds text that cannot be read: a missing header
+    // (then nothing of it is read) or lines that are skipped. `lines` gets
+    // the count of unreadable lines (0 with a missing header).
+    bool Damaged(size_t* lines = nullptr, bool* no_header = nullptr) const;
+    // Before a damaged file is first rewritten (which keeps only what could
+    // be read), it is copied here: file + ".damaged".
+    std::filesystem::path DamagedCopyPath() const;
+
   private:
     std::filesystem::path file_;
 };

@@ -154,14 +154,18 @@ FolderResult CFolderTable::Save(platform::Registry& registry) const {
     return FolderResult::kOk;
 }
 
-CSmsFolder* CFolderTable::Add(const std::u16string& name) {
+CSmsFolder* CFolderTable::Add(const std::u16string& name,
+                              const std::function<bool(int32_t)>& in_use) {
+    auto taken = [&](int32_t i) { return ById(i) || (in_use && in_use(i)); };
     int32_t id = last_id_ + 1;
+    while (id <= kMaxUserFolderId && taken(id))
+        ++id;
     if (id > kMaxUserFolderId) {
         // The counter has run out: take the lowest free user folder id rather
         // than collide with the fixed folders.
         id = 0;
         for (int32_t i = 1; i <= kMaxUserFolderId; ++i) {
-            if (!ById(i)) {
+            if (!taken(i)) {
                 id = i;
                 break;
             }

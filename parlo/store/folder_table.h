@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -68,9 +69,12 @@ class CFolderTable {
     // Rewrites the "I" and "N" values of the profile key.
     FolderResult Save(platform::Registry& registry) const;
 
-    // A new user folder with the next id (last used + 1). Null when no user
-    // folder id is left.
-    CSmsFolder* Add(const std::u16string& name);
+    // A new user folder with the next id (last used + 1), skipping the ids
+    // for which `in_use` is true (ids that records still carry, whose folder
+    // may be hidden by a damaged registry: a new folder must not show their
+    // messages). Null when no user folder id is left.
+    CSmsFolder* Add(const std::u16string& name,
+                    const std::function<bool(int32_t)>& in_use = nullptr);
     void Rename(CSmsFolder* folder, const std::u16string& name);
     // Removes the folder from both indexes and destroys it.
     void Remove(CSmsFolder* folder);

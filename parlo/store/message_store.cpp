@@ -419,11 +419,18 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
     return r;
 }
 
-void CMessageStore::TakeInLocked(int log_fd, bool exclusive) {
+bool CMessageStore::TakeInLocked(int log_fd, bool exclusive) {
+    // With only the shared lock (a look between writes), nothing is written:
+    // whatever needs a write or a reload of the whole file is left to the
+    // caller, who takes the exclusive lock for it.
     struct stat st;
     if (::fstat(log_fd, &st) != 0)
-        return;
+        return true;
     const uint64_t log_size = static_cast<uint64_t>(st.st_size);
+    auto store_length = [&] {
+        struct stat ss;
+        return ::stat(StorePath().c_str(), &ss) == 0 ? static_cast<int64_t>(ss.st_size) : 0;
+    };
     std::string head(kLogHeader, '\0');
     uint64_t epoch = 0;
     bool has_header =
@@ -432,98 +439,116 @@ void CMessageStore::TakeInLocked(int log_fd, bool exclusive) {
         ParseLogHeader(head.data(), &epoch);
     if (!has_header) {
         if (!exclusive)
-            return;  // nothing noted yet
+            return store_length() == log_.store_size;
         // A new log (first use, or removed): start it. What is on disk may
         // have been changed without a log: reload when it differs.
         epoch = NewEpoch(log_.epoch);
         std::string h = LogHeader(epoch);
         if (!platform::WriteAllAt(log_fd, 0, h.data(), h.size()) ||
             !platform::Env().Truncate(log_fd, kLogHeader))
-            return;
+            return true;
         log_.epoch = epoch;
         log_.entries = 0;
-        struct stat ss;
-        int64_t size = ::stat(StorePath().c_str(), &ss) == 0 ? ss.st_size : 0;
-        if (size != log_.store_size)
+        if (store_length() != log_.store_size)
             Reconcile();
-        return;
+        return true;
     }
     const uint64_t entries = (log_size - kLogHeader) / kLogEntry;
     if (epoch == log_.epoch && entries == log_.entries) {
         // Nothing noted since: only an unnoted change in length (a program
         // that died between noting and writing, or one without the log) is
         // left to check.
-        struct stat ss;
-        int64_t size = ::stat(StorePath().c_str(), &ss) == 0 ? ss.st_size : 0;
-        if (size != log_.store_size)
-            Reconcile();
-        return;
+        if (store_length() == log_.store_size)
+            return true;
+        if (!exclusive)
+            return false;
+        Reconcile();
+        return true;
     }
+    // Another program compacted (a new epoch; it may have noted any number
+    // of changes since), or the log was cut: the offsets this program knows
+    // mean nothing any more.
     if (epoch != log_.epoch || entries < log_.entries) {
+        if (!exclusive)
+            return false;
         log_.epoch = epoch;
         log_.entries = entries;
         Reconcile();
-        return;
-    }
-    std::string buf((entries - log_.entries) * kLogEntry, '\0');
-    if (::pread(log_fd, buf.data(), buf.size(),
-                static_cast<off_t>(kLogHeader + log_.entries * kLogEntry)) !=
-        static_cast<ssize_t>(buf.size())) {
-        Reconcile();
-        return;
+        return true;
     }
     Fd store = Fd::Open(StorePath(), O_RDONLY);
-    if (!store.ok()) {
-        Reconcile();
-        return;
-    }
-    log_.entries = entries;
+    const int64_t store_size = store.ok() ? store.Size() : -1;
+    // The entries come in pieces: a log is read as far as the file holds it,
+    // never by a count taken from the file.
+    constexpr uint64_t kPiece = 4096;
+    bool follow = store_size >= 0;
     int64_t expected = log_.store_size;
-    bool follow = true;
-    for (size_t at = 0; follow && at < buf.size(); at += kLogEntry) {
-        const uint32_t kind = LoadU32(buf.data() + at);
-        const uint32_t offset = LoadU32(buf.data() + at + 4);
-        const uint32_t length = LoadU32(buf.data() + at + 8);
-        expected = LoadU32(buf.data() + at + 12);
-        if (kind == kLogAppend) {
-            std::string bytes(length, '\0');
-            if (store.ReadAt(offset, bytes.data(), length) != static_cast<int64_t>(length)) {
-                follow = false;
-                break;
-            }
-            List added;
-            if (ParseStoreBytes(bytes, &added) != length) {
-                follow = false;
-                break;
-            }
-            for (auto& m : added) {
-                m->m_nFileOffset += static_cast<int32_t>(offset);
-                CSmsMessage* p = m.get();
-                Push(std::move(m));
-                NoteOffset(p);
-                pending_.added.push_back(p);
-            }
-        } else if (kind == kLogRewrite) {
-            CSmsMessage* rec = ByOffset(static_cast<int32_t>(offset));
-            CSmsMessage fresh;
-            if (!rec || !ReadRecordAt(store, offset, &fresh)) {
-                follow = false;
-                break;
-            }
-            fresh.m_nFileOffset = rec->m_nFileOffset;
-            *rec = fresh;
-            pending_.changed.push_back(rec);
-        } else {
+    std::string buf;
+    for (uint64_t next = log_.entries; follow && next < entries;) {
+        const uint64_t n = std::min(kPiece, entries - next);
+        buf.resize(n * kLogEntry);
+        if (::pread(log_fd, buf.data(), buf.size(),
+                    static_cast<off_t>(kLogHeader + next * kLogEntry)) !=
+            static_cast<ssize_t>(buf.size())) {
             follow = false;
+            break;
+        }
+        next += n;
+        for (size_t at = 0; follow && at < buf.size(); at += kLogEntry) {
+            const uint32_t kind = LoadU32(buf.data() + at);
+            const uint32_t offset = LoadU32(buf.data() + at + 4);
+            const uint32_t length = LoadU32(buf.data() + at + 8);
+            expected = LoadU32(buf.data() + at + 12);
+            if (kind == kLogAppend) {
+                // A length is believed only as far as the store holds it.
+                if (length < kFixedRecordBytes ||
+                    static_cast<uint64_t>(offset) + length > static_cast<uint64_t>(store_size)) {
+                    follow = false;
+                    break;
+                }
+                std::string bytes(length, '\0');
+                if (store.ReadAt(offset, bytes.data(), length) != static_cast<int64_t>(length)) {
+                    follow = false;
+                    break;
+                }
+                List added;
+                if (ParseStoreBytes(bytes, &added) != length) {
+                    follow = false;
+                    break;
+                }
+                for (auto& m : added) {
+                    m->m_nFileOffset += static_cast<int32_t>(offset);
+                    CSmsMessage* p = m.get();
+                    Push(std::move(m));
+                    NoteOffset(p);
+                    pending_.added.push_back(p);
+                }
+            } else if (kind == kLogRewrite) {
+                CSmsMessage* rec = ByOffset(static_cast<int32_t>(offset));
+                CSmsMessage fresh;
+                if (!rec || !ReadRecordAt(store, offset, &fresh)) {
+                    follow = false;
+                    break;
+                }
+                fresh.m_nFileOffset = rec->m_nFileOffset;
+                *rec = fresh;
+                pending_.changed.push_back(rec);
+            } else {
+                follow = false;
+            }
         }
     }
-    struct stat ss;
-    int64_t size = ::fstat(store.get(), &ss) == 0 ? ss.st_size : -1;
-    if (!follow || size != expected) {
+    log_.entries = entries;
+    if (!follow || store_size != expected) {
+        // What was taken in so far is matched again by the reload.
+        log_.store_size = -1;
+        if (!exclusive)
+            return false;
         Reconcile();
-        return;
+        return true;
     }
     log_.store_size = expected;
+    return true;
 }
 
 void CMessageStore::Reconcile() {
@@ -600,9 +625,19 @@ void CMessageStore::ForgetOffset(const CSmsMessage* rec) {
 StoreResult CMessageStore::TakeInChanges() {
     {
         std::lock_guard lock(mutex_);
-        WriteScope scope(this, true);
-        if (!scope.ok())
-            return StoreResult::kReadError;
+        // A look under the shared lock through a read-only descriptor
+        // follows what others appended and rewrote. Closing it raises no
+        // "closed after writing" event, so a program that takes in when its
+        // watcher wakes does not wake itself again. Only a reload (another
+        // program's compaction) or a new log needs the exclusive lock.
+        Fd log = Fd::Open(LogPath(), O_RDONLY);
+        bool done = log.ok() && LockFd(log.get(), LOCK_SH) && TakeInLocked(log.get(), false);
+        log.Close();
+        if (!done) {
+            WriteScope scope(this, true);
+            if (!scope.ok())
+                return StoreResult::kReadError;
+        }
     }
     Flush();
     return StoreResult::kOk;

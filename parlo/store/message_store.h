@@ -183,8 +183,10 @@ class CMessageStore {
     // "vok.sms.torn" (only with the exclusive lock held).
     StoreResult ReadStoreFile(List* fresh, LoadReport* rep);
     // Brings the list up to date with the log and the file; the log lock is
-    // held by the caller.
-    void TakeInLocked(int log_fd, bool exclusive);
+    // held by the caller. With the shared lock only (`exclusive` false) it
+    // writes nothing and returns false when the exclusive lock is needed
+    // (a reload, or a log to start).
+    bool TakeInLocked(int log_fd, bool exclusive);
     // Reloads the file and matches its records with the list's.
     void Reconcile();
     CSmsMessage* ByOffset(int32_t offset);

@@ -115,17 +115,26 @@ bool LoadSettings(const std::filesystem::path& dir, const platform::Registry& re
     return true;
 }
 
-bool LoadPhonebookSettings(const std::filesystem::path& dir, CSettings* s) {
+bool LoadPhonebookSettings(const std::filesystem::path& dir, CSettings* s, PbIniRead* read) {
+    PbIniRead got = PbIniRead::kWhole;
+    if (read)
+        *read = got;
     std::string bytes;
     Fd fd = Fd::Open(dir / "pb.ini", O_RDONLY);
     if (!fd.ok() || !fd.ReadAll(&bytes))
         return false;
     platform::BinaryReader r(bytes);
     uint32_t flags = 0;
-    if (r.ReadUInt32(&flags)) {
+    // Only the SIM and phone-memory flags are ever written.
+    if (!r.ReadUInt32(&flags) || (flags & ~PB_BOTH) != 0) {
+        got = PbIniRead::kNothing;
+    } else {
         s->m_nPhonebookFlags = flags;
-        ReadString(r, bytes, &s->m_strPhoneIdentity);
+        if (!ReadString(r, bytes, &s->m_strPhoneIdentity))
+            got = PbIniRead::kFlagsOnly;
     }
+    if (read)
+        *read = got;
     return true;
 }
 

@@ -79,8 +79,16 @@ struct CSettings {
 // before the tear and fails. Also sets the phonebook defaults.
 bool LoadSettings(const std::filesystem::path& dir, const platform::Registry& registry,
                   CSettings* s);
-// Reads pb.ini; false when it is absent (defaults kept).
-bool LoadPhonebookSettings(const std::filesystem::path& dir, CSettings* s);
+// How much of a pb.ini that is there could be read.
+enum class PbIniRead {
+    kWhole,      // both fields (or no file at all)
+    kFlagsOnly,  // the flags; the identity is damaged and keeps its default
+    kNothing,    // too short, or flags no phonebook has: the defaults stay
+};
+// Reads pb.ini; false when it is absent (defaults kept). `read` tells how
+// much of a damaged file was used.
+bool LoadPhonebookSettings(const std::filesystem::path& dir, CSettings* s,
+                           PbIniRead* read = nullptr);
 // Writes vok.ini, "userport", "concat" and pb.ini, each file replaced
 // atomically; true only when all were written (false at once when vok.ini
 // cannot be).

@@ -7,7 +7,9 @@
 // The watcher only says "something changed"; the program then calls
 // CParloDoc::TakeInChanges (or CMessageStore::TakeInChanges), which reads
 // what changed. Its own writes wake it too; taking in after them finds
-// nothing and costs one look at the log's length.
+// nothing and costs one look at the log's length. Taking in itself raises no
+// event (it reads the log through a read-only descriptor), so a program that
+// takes in whenever its watcher wakes sleeps between others' changes.
 #pragma once
 
 #include <chrono>

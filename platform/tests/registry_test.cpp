@@ -106,6 +106,41 @@ TEST(Registry, FileIsReadableAndHandEditsAreRead) {
     EXPECT_FALSE(reg.QueryDword(Hive::LocalMachine, "Ports", "COM7:").has_value());
 }
 
+// Text that cannot be read is counted, and the damaged file is copied aside
+// before the first rewrite, which keeps only what could be read.
+TEST(Registry, DamageIsToldAndTheDamagedFileIsKeptBeforeARewrite) {
+    TempDir dir;
+    Registry reg(dir / "registry.reg");
+    ASSERT_TRUE(reg.SetString(Hive::CurrentUser, kKey, "I0", "1"));
+    EXPECT_FALSE(reg.Damaged());
+    size_t lines = 0;
+    bool no_header = true;
+
+    const std::string torn =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Tarnwell "
+        "Skyvane pro]\n\"I0\"=\"1\"\n\"I1\"=\x01\x02\n\"N1\"=\"Ho";
+    ASSERT_TRUE(platform::WriteFileAtomic(reg.file(), torn));
+    EXPECT_TRUE(reg.Damaged(&lines, &no_header));
+    EXPECT_EQ(lines, 2u);
+    EXPECT_FALSE(no_header);
+    EXPECT_EQ(reg.QueryString(Hive::CurrentUser, kKey, "I0"), "1");
+    ASSERT_TRUE(reg.SetDword(Hive::CurrentUser, kKey, "stamp", 0));
+    std::string copy;
+    ASSERT_TRUE(platform::ReadFileBytes(reg.DamagedCopyPath(), &copy));
+    EXPECT_EQ(copy, torn);
+    EXPECT_FALSE(reg.Damaged());  // the rewrite holds what was read
+
+    // Without its header nothing is read; the copy is replaced by this one.
+    const std::string headless = "[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n";
+    ASSERT_TRUE(platform::WriteFileAtomic(reg.file(), headless));
+    EXPECT_TRUE(reg.Damaged(&lines, &no_header));
+    EXPECT_TRUE(no_header);
+    ASSERT_TRUE(reg.SetDword(Hive::CurrentUser, kKey, "stamp", 0));
+    ASSERT_TRUE(platform::ReadFileBytes(reg.DamagedCopyPath(), &copy));
+    EXPECT_EQ(copy, headless);
+    EXPECT_EQ(reg.QueryDword(Hive::CurrentUser, kKey, "stamp"), 0u);
+}
+
 // A value set to what it already holds leaves the file alone (no synced
 // rewrite at every program start); a real change still replaces it.
 TEST(Registry, SettingTheSameValueDoesNotRewriteTheFile) {

@@ -131,6 +131,30 @@ TEST_F(FolderTableTest, ExhaustedCounterReusesAFreeIdInsteadOfAFixedOne) {
     EXPECT_EQ(t.ById(FOLDER_OUTBOX)->m_strName, u"Outbox");
 }
 
+// Ids that records still carry (their folder missing from a damaged
+// registry) are never given to a new folder, on either path of the counter.
+TEST_F(FolderTableTest, NewFolderSkipsIdsThatRecordsUse) {
+    const std::string key = platform::kProfileKey;
+    reg.SetString(Hive::CurrentUser, key, "I0", "1");
+    reg.SetString(Hive::CurrentUser, key, "N0", "Kept");
+    CFolderTable t;
+    t.Load(reg, strings);
+    auto used = [](int32_t id) { return id == 2 || id == 3 || id == 5; };
+    EXPECT_EQ(t.Add(u"a", used)->m_nId, 4);
+    EXPECT_EQ(t.Add(u"b", used)->m_nId, 6);
+
+    reg.SetString(Hive::CurrentUser, key, "I1", "1999");
+    reg.SetString(Hive::CurrentUser, key, "N1", "Last");
+    CFolderTable full;
+    full.Load(reg, strings);
+    CSmsFolder* f = full.Add(u"c", used);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->m_nId, 4);
+    CFolderTable none;
+    none.Load(reg, strings);
+    EXPECT_EQ(none.Add(u"d", [](int32_t id) { return id != 1999; }), nullptr);
+}
+
 TEST_F(FolderTableTest, SaveRemovesValuesOfDeletedFolders) {
     reg.CreateKey(Hive::CurrentUser, platform::kProfileKey);
     CFolderTable t;

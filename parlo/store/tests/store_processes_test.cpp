@@ -4,6 +4,7 @@
 // program are not undone by another.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -270,6 +271,89 @@ TEST(StoreProcesses, TakingInAnotherProgramsChanges) {
     CSmsMessage copy;
     EXPECT_FALSE(mine.Read(first, &copy));  // purged elsewhere
     EXPECT_EQ(Texts(dir.path()).count(u"mine after"), 1u);
+}
+
+// Another program compacts and then notes at least as many changes as this
+// one had seen before: the count of entries alone looks like news to follow,
+// yet every offset this program knows now points at another record.
+TEST(StoreProcesses, CompactionFollowedByManyWritesIsNoticed) {
+    TempDir dir;
+    {
+        CMessageStore seed(dir.path());
+        ASSERT_EQ(seed.LoadMessages(), StoreResult::kOk);
+        for (int i = 0; i < 6; ++i)
+            seed.Add(NewRecord(Text(99, i), STATE_UNREAD));
+    }
+    CMessageStore mine(dir.path());
+    ASSERT_EQ(mine.LoadMessages(), StoreResult::kOk);
+    CSmsMessage* fourth = mine.At(3);
+
+    pid_t other = Spawn([&] {
+        CMessageStore store(dir.path());
+        if (store.LoadMessages() != StoreResult::kOk)
+            return 1;
+        for (int i = 0; i < 2; ++i)
+            store.Change(store.At(i), [](CSmsMessage& m) { m.m_nState = STATE_PURGED; });
+        if (store.CompactStore() != StoreResult::kOk)
+            return 1;
+        for (int i = 0; i < 8; ++i) {
+            StoreResult r;
+            store.Add(NewRecord(Text(98, i)), &r);
+            if (r != StoreResult::kOk)
+                return 1;
+        }
+        return 0;
+    });
+    ASSERT_EQ(Wait(other), 0);
+
+    // "Mark read" of this program's record.
+    ASSERT_EQ(mine.Change(fourth, [](CSmsMessage& m) { m.m_nState = STATE_READ; }),
+              StoreResult::kOk);
+    EXPECT_EQ(fourth->m_strText, Text(99, 3));
+    EXPECT_EQ(mine.Count(), 4u + 8u);
+
+    std::map<std::u16string, int> texts = Texts(dir.path());
+    EXPECT_EQ(texts.size(), 4u + 8u);
+    EXPECT_EQ(texts.count(Text(99, 0)), 0u);  // purged stays purged
+    EXPECT_EQ(texts.count(Text(99, 1)), 0u);
+    EXPECT_EQ(Texts(dir.path(), STATE_READ), (std::map<std::u16string, int>{{Text(99, 3), 1}}));
+    EXPECT_TRUE(Texts(dir.path(), STATE_DELETED).empty());
+    EXPECT_EQ(Texts(dir.path(), STATE_OUTBOX).size(), 8u);
+}
+
+// A change-log entry whose length no store can hold (garbage at the end of
+// the log) is not believed: nothing of that size is allocated, the program
+// reloads the store and goes on writing. The child runs under a limit on
+// its address space, so an allocation of the garbage length kills it.
+TEST(StoreProcesses, GarbageLengthInTheLogAllocatesNothing) {
+    TempDir dir;
+    pid_t child = Spawn([&] {
+        CMessageStore store(dir.path());
+        if (store.LoadMessages() != StoreResult::kOk)
+            return 1;
+        StoreResult r;
+        store.Add(NewRecord(u"before"), &r);
+        if (r != StoreResult::kOk)
+            return 1;
+        // Another program's entry: an append of 0xFFFFFFF0 bytes at 0.
+        std::string entry = std::string("\x01\0\0\0\0\0\0\0", 8) + "\xF0\xFF\xFF\xFF" +
+                            "\xF0\xFF\xFF\xFF";
+        std::string log = testing::ReadFile(dir / "vok.sms.lock") + entry;
+        testing::WriteFile(dir / "vok.sms.lock", log);
+#if !defined(__SANITIZE_ADDRESS__)
+        rlimit limit{size_t{1} << 30, size_t{1} << 30};
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            return 1;
+#endif
+        if (store.TakeInChanges() != StoreResult::kOk || store.Count() != 1)
+            return 2;
+        store.Add(NewRecord(u"after"), &r);
+        return r == StoreResult::kOk ? 0 : 3;
+    });
+    EXPECT_EQ(Wait(child), 0);
+    std::map<std::u16string, int> texts = Texts(dir.path());
+    EXPECT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts.count(u"after"), 1u);
 }
 
 // A program killed in the middle of its writes leaves a store that loads

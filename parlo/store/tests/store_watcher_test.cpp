@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 
 #include "parlo/store/message_store.h"
@@ -99,6 +100,69 @@ TEST(StoreWatcher, WakesForOthersChangesAndTheyAreTakenIn) {
     ASSERT_EQ(mine.TakeInChanges(), StoreResult::kOk);
     ASSERT_EQ(mine.Count(), 2u);
     EXPECT_EQ(mine.At(1)->m_strText, u"after");
+}
+
+// A program that takes in whenever its watcher wakes: how often it wakes
+// within `quiet` after the first change it was woken for. Taking in must not
+// raise a new event itself, or such a program never sleeps again.
+int WakesAfterTakingIn(CStoreWatcher& watcher, CMessageStore& store, milliseconds quiet) {
+    int wakes = 0;
+    while (watcher.Wait(quiet)) {
+        EXPECT_EQ(store.TakeInChanges(), StoreResult::kOk);
+        if (++wakes > 20)
+            break;
+    }
+    return wakes;
+}
+
+TEST(StoreWatcher, TakingInDoesNotWakeTheWatcherAgain) {
+    TempDir dir;
+    CMessageStore mine(dir.path());
+    ASSERT_EQ(mine.LoadMessages(), StoreResult::kOk);
+    mine.Add(NewRecord(u"mine", STATE_UNREAD));
+    CStoreWatcher watcher(dir.path());
+    ASSERT_TRUE(watcher.ok());
+    watcher.Drain();
+
+    // Appends and rewrites by another program: taken in once, then quiet.
+    InOtherProgram([&] {
+        CMessageStore other(dir.path());
+        StoreResult r;
+        return other.LoadMessages() == StoreResult::kOk &&
+               (other.Add(NewRecord(u"queued", STATE_OUTBOX), &r), r == StoreResult::kOk) &&
+               other.Change(other.At(0), [](CSmsMessage& m) { m.m_nState = STATE_READ; }) ==
+                   StoreResult::kOk;
+    });
+    ASSERT_TRUE(watcher.Wait(kLong));
+    ASSERT_EQ(mine.TakeInChanges(), StoreResult::kOk);
+    ASSERT_EQ(mine.Count(), 2u);
+    EXPECT_EQ(mine.At(0)->m_nState, STATE_READ);
+    EXPECT_EQ(WakesAfterTakingIn(watcher, mine, milliseconds(300)), 0);
+
+    // A compaction makes the program reload under the exclusive lock: that
+    // may wake it once more, and the look it then takes finds nothing.
+    InOtherProgram([&] {
+        CMessageStore other(dir.path());
+        return other.LoadMessages() == StoreResult::kOk &&
+               other.PurgeAndCompact(STATE_OUTBOX, -1) == StoreResult::kOk;
+    });
+    ASSERT_TRUE(watcher.Wait(kLong));
+    ASSERT_EQ(mine.TakeInChanges(), StoreResult::kOk);
+    ASSERT_EQ(mine.Count(), 1u);
+    EXPECT_LE(WakesAfterTakingIn(watcher, mine, milliseconds(300)), 1);
+
+    // A garbage entry at the end of the log (a length no store can hold) is
+    // not believed: the program reloads instead, keeps its list, and sleeps.
+    {
+        std::ofstream log(dir / "vok.sms.lock", std::ios::binary | std::ios::app);
+        const char entry[16] = {1, 0, 0, 0, 0, 0, 0, 0, '\xF0', '\xFF', '\xFF', '\xFF',
+                                '\xF0', '\xFF', '\xFF', '\xFF'};
+        log.write(entry, sizeof entry);
+    }
+    ASSERT_TRUE(watcher.Wait(kLong));
+    ASSERT_EQ(mine.TakeInChanges(), StoreResult::kOk);
+    EXPECT_EQ(mine.Count(), 1u);
+    EXPECT_LE(WakesAfterTakingIn(watcher, mine, milliseconds(300)), 1);
 }
 
 TEST(StoreWatcher, ADirectoryThatCannotBeWatchedSaysSoAndWaitsOutTheTime) {
