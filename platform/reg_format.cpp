@@ -155,7 +155,7 @@ bool ParseRegText(std::string_view text, RegDocument* doc, size_t* skipped) {
     bool header = false;
     RegKeyData* current = nullptr;
     bool deleting = false;  // in the section of a deleted key
-    std::string pending;  // a value line continued with a trailing backslash
+    std::string pending;    // a value line continued with a trailing backslash
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find('\n', start);

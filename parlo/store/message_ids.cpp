@@ -82,8 +82,7 @@ std::string CMessageIds::IdOf(const CSmsMessage* rec) const {
     const uint64_t id = identity_[it->second];
     const uint32_t copies = full_count_.at(id);
     // Records of another identity share the short form: the full one.
-    std::string out =
-        short_count_.at(Short(id)) > copies ? Hex(id, 16) : Hex(Short(id), 8);
+    std::string out = short_count_.at(Short(id)) > copies ? Hex(id, 16) : Hex(Short(id), 8);
     if (copies > 1) {
         uint32_t n = 0;
         for (size_t i = 0; i <= it->second; ++i)

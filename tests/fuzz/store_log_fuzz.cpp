@@ -22,7 +22,8 @@ namespace {
 
 std::filesystem::path Dir() {
     static const std::filesystem::path dir = [] {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "store-log-fuzz-XXXXXX").string();
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "store-log-fuzz-XXXXXX").string();
         if (!mkdtemp(tmpl.data()))
             abort();
         return std::filesystem::path(tmpl);

@@ -336,8 +336,8 @@ TEST(StoreProcesses, GarbageLengthInTheLogAllocatesNothing) {
         if (r != StoreResult::kOk)
             return 1;
         // Another program's entry: an append of 0xFFFFFFF0 bytes at 0.
-        std::string entry = std::string("\x01\0\0\0\0\0\0\0", 8) + "\xF0\xFF\xFF\xFF" +
-                            "\xF0\xFF\xFF\xFF";
+        std::string entry =
+            std::string("\x01\0\0\0\0\0\0\0", 8) + "\xF0\xFF\xFF\xFF" + "\xF0\xFF\xFF\xFF";
         std::string log = testing::ReadFile(dir / "vok.sms.lock") + entry;
         testing::WriteFile(dir / "vok.sms.lock", log);
 #if !defined(__SANITIZE_ADDRESS__)

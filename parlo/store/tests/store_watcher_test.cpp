@@ -155,8 +155,8 @@ TEST(StoreWatcher, TakingInDoesNotWakeTheWatcherAgain) {
     // not believed: the program reloads instead, keeps its list, and sleeps.
     {
         std::ofstream log(dir / "vok.sms.lock", std::ios::binary | std::ios::app);
-        const char entry[16] = {1, 0, 0, 0, 0, 0, 0, 0, '\xF0', '\xFF', '\xFF', '\xFF',
-                                '\xF0', '\xFF', '\xFF', '\xFF'};
+        const char entry[16] = {1,      0,      0,      0,      0,      0,      0,      0,
+                                '\xF0', '\xFF', '\xFF', '\xFF', '\xF0', '\xFF', '\xFF', '\xFF'};
         log.write(entry, sizeof entry);
     }
     ASSERT_TRUE(watcher.Wait(kLong));
