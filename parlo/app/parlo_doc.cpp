@@ -20,9 +20,8 @@ constexpr unsigned IDS_NEW_SMS_DURING_SYNC = 65088;
 
 std::u16string NoModemMessage() {
     return u"No modem is registered. Register the phone's serial port with "
-           u"'parlo-cli modem add NAME PORT', or let 'parlo-cli modem detect' find it. "
-           u"The Options dialog (\"Use port\"; 'parlo-cli options use-port on port NAME') "
-           u"chooses the port to use.";
+           u"'parlo-cli modem add NAME PORT', or let 'parlo-cli modem detect' find it, "
+           u"then try again.";
 }
 
 std::u16string FormatCountText(std::u16string format, int count, const std::u16string& text) {
@@ -204,6 +203,27 @@ int CParloDoc::TakeHandoffNumber(std::u16string* number) {
     CleanNumber(taken);
     *number = std::move(taken);
     return 1;
+}
+
+int CParloDoc::PeekHandoffNumber(std::u16string* raw, std::u16string* number) {
+    std::u16string read;
+    const HandoffRead r = ReadHandoffFile(m_dataDir, &read);
+    if (r == HandoffRead::kNone)
+        return 0;
+    if (r == HandoffRead::kRefused || IsSyncBusy()) {
+        RemoveHandoffFileIf(m_dataDir, read);
+        if (r == HandoffRead::kNumber)
+            Ask(IDS_NEW_SMS_DURING_SYNC);
+        return 0;
+    }
+    *raw = read;
+    CleanNumber(read);
+    *number = std::move(read);
+    return 1;
+}
+
+void CParloDoc::DropHandoff(const std::u16string& raw) {
+    RemoveHandoffFileIf(m_dataDir, raw);
 }
 
 int CParloDoc::ShowErrors() {

@@ -258,10 +258,13 @@ class CParloDoc {
     // --- folders ----------------------------------------------------------------
     int LoadFolderTable();
     int SaveFolderTable();
-    // Trims the name; a name that any folder has (fixed names included) is
-    // refused with 65057 "The folder already exists.", an empty one silently.
+    // Trims the name; a name that any folder has (case aside, fixed names
+    // included) is refused with 65057 "The folder already exists.", an empty one silently.
     CSmsFolder* AddFolder(const std::u16string& name);
-    void RenameFolder(CSmsFolder* folder, const std::u16string& name);
+    // Trims the name; refuses an empty one silently and one that another
+    // folder has (case aside, fixed names included) with 65057. 1 when the
+    // folder has the name now.
+    int RenameFolder(CSmsFolder* folder, const std::u16string& name);
     // Asks first; on Yes the folder's records are purged and the store
     // compacted in one step, then the folder goes. 1 when deleted; 0 when not
     // confirmed or when the store could not be written ("Save failed.";
@@ -309,6 +312,13 @@ class CParloDoc {
     // 1 and the number (cleaned) when a new message is to be opened to it.
     // During a synchronisation the number is dropped with 65088.
     int TakeHandoffNumber(std::u16string* number);
+    // The same in two steps, so that the file is never lost: Peek reads it and
+    // leaves it (1, the raw and the cleaned number); DropHandoff deletes it
+    // once the new message is open, unless another number came meanwhile. A
+    // refused file, and one found during a synchronisation (with 65088), is
+    // consumed by Peek, which then returns 0.
+    int PeekHandoffNumber(std::u16string* raw, std::u16string* number);
+    void DropHandoff(const std::u16string& raw);
 
     // "vok.lock" for a phonebook synchronisation (the message run takes its
     // own).
@@ -330,6 +340,9 @@ class CParloDoc {
     bool SyncNow() { return m_engine->m_sync.RunManualSync(); }
     void StartAutoSync() { m_engine->m_sync.StartAutoSync(); }
     void StopAutoSync() { m_engine->m_sync.StopAutoSync(); }
+    // Asks the run in progress to end at its next safe point (nothing is
+    // lost: what it did not send or read stays where it was).
+    void StopSync() { m_engine->m_sync.RequestStop(); }
     int ClearPhoneMemory() { return m_engine->ClearPhoneCommand(); }
     int ClearSimMemory() { return m_engine->ClearSimCommand(); }
     // The error indicator was tapped: shows and empties the error list,

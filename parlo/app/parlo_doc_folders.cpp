@@ -32,7 +32,7 @@ CSmsFolder* CParloDoc::AddFolder(const std::u16string& text) {
     const std::u16string name = TrimWhite(text);
     if (name.empty())
         return nullptr;
-    if (m_folders.ByName(name)) {
+    if (m_folders.ByNameNoCase(name)) {
         Ask(IDS_FOLDER_EXISTS);
         return nullptr;
     }
@@ -46,11 +46,22 @@ CSmsFolder* CParloDoc::AddFolder(const std::u16string& text) {
     return folder;
 }
 
-void CParloDoc::RenameFolder(CSmsFolder* folder, const std::u16string& name) {
+int CParloDoc::RenameFolder(CSmsFolder* folder, const std::u16string& text) {
+    const std::u16string name = TrimWhite(text);
+    if (name.empty())
+        return 0;
+    if (name == folder->m_strName)
+        return 1;
+    CSmsFolder* same = m_folders.ByNameNoCase(name);
+    if (same && same != folder) {
+        Ask(IDS_FOLDER_EXISTS);
+        return 0;
+    }
     std::u16string old = folder->m_strName;
     m_folders.Rename(folder, name);
     m_pParloView->FolderRenamed(*folder, old);
     SaveFolderTable();
+    return 1;
 }
 
 int CParloDoc::DeleteFolder(CSmsFolder* folder) {

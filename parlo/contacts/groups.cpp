@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "parlo/contacts/contact_entry.h"
 #include "parlo/contacts/file_names.h"
 #include "platform/binio.h"
 #include "platform/prompt.h"
@@ -104,7 +105,8 @@ CGroupInfo* FindGroup(const GroupInfoList& list, std::u16string_view name) {
 CreateGroupResult CreateGroup(GroupInfoList* list, const fs::path& data_dir,
                               std::u16string_view name, platform::Prompt& prompt,
                               const platform::StringTable& strings) {
-    if (name.empty()) {
+    // A name of blanks only would be an invisible row: it counts as none.
+    if (TrimWhite(std::u16string(name)).empty()) {
         prompt.MessageBox(strings.Load(65073), platform::Buttons::Ok, platform::Icon::Warning);
         return CreateGroupResult::kEmptyName;
     }

@@ -34,9 +34,8 @@ bool ParseHandoff(std::string_view data, std::u16string* number) {
     return true;
 }
 
-HandoffRead TakeHandoffFile(const std::filesystem::path& dir, std::u16string* number) {
-    const std::filesystem::path path = HandoffPath(dir);
-    std::ifstream file(path, std::ios::binary);
+HandoffRead ReadHandoffFile(const std::filesystem::path& dir, std::u16string* number) {
+    std::ifstream file(HandoffPath(dir), std::ios::binary);
     if (!file)
         return HandoffRead::kNone;
     // At most what a record string of the longest number takes, and a little.
@@ -44,10 +43,24 @@ HandoffRead TakeHandoffFile(const std::filesystem::path& dir, std::u16string* nu
     data.resize(4 + 2 * (kHandoffMaxUnits + 1) + 1);
     file.read(data.data(), static_cast<std::streamsize>(data.size()));
     data.resize(static_cast<size_t>(file.gcount()));
-    file.close();
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
     return ParseHandoff(data, number) ? HandoffRead::kNumber : HandoffRead::kRefused;
+}
+
+bool RemoveHandoffFileIf(const std::filesystem::path& dir, std::u16string_view number) {
+    std::u16string now;
+    if (ReadHandoffFile(dir, &now) == HandoffRead::kNumber && now != number)
+        return false;  // another number came meanwhile: it waits for its own turn
+    std::error_code ec;
+    return std::filesystem::remove(HandoffPath(dir), ec);
+}
+
+HandoffRead TakeHandoffFile(const std::filesystem::path& dir, std::u16string* number) {
+    const HandoffRead read = ReadHandoffFile(dir, number);
+    if (read != HandoffRead::kNone) {
+        std::error_code ec;
+        std::filesystem::remove(HandoffPath(dir), ec);
+    }
+    return read;
 }
 
 }  // namespace parlo

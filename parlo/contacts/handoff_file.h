@@ -35,6 +35,12 @@ enum class HandoffRead {
 // its first 0 code unit.
 HandoffRead TakeHandoffFile(const std::filesystem::path& dir, std::u16string* number);
 
+// Reads dir/newsms.tmp and leaves it in place.
+HandoffRead ReadHandoffFile(const std::filesystem::path& dir, std::u16string* number);
+// Deletes dir/newsms.tmp unless it now holds a number other than `number`
+// (the raw number as read): a hand-off written meanwhile is kept.
+bool RemoveHandoffFileIf(const std::filesystem::path& dir, std::u16string_view number);
+
 // Parses the bytes of a hand-off file (exposed for the tests and the fuzzer).
 bool ParseHandoff(std::string_view data, std::u16string* number);
 

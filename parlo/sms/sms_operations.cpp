@@ -427,6 +427,13 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
             ctx_.view->SetProgressPos(0);
         }
         for (int i = 1; i <= n; ++i) {
+            if (m_pStop && *m_pStop) {
+                // Stopped: nothing read is stored or deleted; it stays on
+                // the phone for the next run.
+                RestoreView();
+                m_readMap.clear();
+                return 0;
+            }
             if (show_progress)
                 ctx_.view->StepProgress();
             if (!Command("AT+CMGR=" + std::to_string(i), &reply)) {

@@ -149,6 +149,9 @@ class CSmsOperations {
 
     // Wipe orders, carried out by the next run that reaches the phone.
     std::atomic<int> m_bClearPhonePending{0};
+    // Set by the synchronisation while it reads: the reading ends before the
+    // next slot when it holds 1.
+    const std::atomic<int>* m_pStop = nullptr;
     std::atomic<int> m_bClearSimPending{0};
 
   private:

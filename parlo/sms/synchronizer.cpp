@@ -65,6 +65,11 @@ void CSynchronizer::SetTimingForTesting(std::chrono::milliseconds minute,
     step_ms_ = step.count();
 }
 
+void CSynchronizer::RequestStop() {
+    if (m_bSyncBusy)
+        m_bStopRequested = 1;
+}
+
 void CSynchronizer::SynchronizeMessages() {
     std::lock_guard<std::mutex> run(run_mutex_);
     CEngineView& view = *ctx_.view;
@@ -72,6 +77,15 @@ void CSynchronizer::SynchronizeMessages() {
     CCordis& link = *ctx_.cordis;
 
     errors.Clear();
+    // A stop asked for before this run began was for an earlier one.
+    struct StopReset {
+        std::atomic<int>& flag;
+        ~StopReset() { flag = 0; }
+    } stop_reset{m_bStopRequested};
+    const std::u16string stopped_text =
+        u"The synchronisation was stopped before its end. What it did not send is still in "
+        u"the Outbox and what it did not read is still on the phone: the next "
+        u"synchronisation does the rest.";
     CSyncLock lock;
     if (!lock.Acquire(ctx_.dir, SyncKind::kMessages)) {
         // Another synchronisation (of the phonebook, or of another program)
@@ -127,6 +141,8 @@ void CSynchronizer::SynchronizeMessages() {
             work.push_back({&m, m.m_nState, m.m_strNumber, m.m_strText, m.m_nPhoneIndex});
     });
     for (const OutboxItem& item : work) {
+        if (m_bStopRequested)
+            break;
         if (item.state == STATE_PHONE_DELETE) {
             if (!ops_->DeleteOnPhone(item.rec))
                 errors.Add(IDS_DELETE_FAILED);
@@ -180,15 +196,26 @@ void CSynchronizer::SynchronizeMessages() {
         view.EmptyOutboxList();
     }
 
+    if (m_bStopRequested) {
+        link.ClosePort();
+        link.StopSAR();
+        errors.Add(stopped_text);
+        view.SetStatusText(u"");
+        return;
+    }
     if (ops_->m_bClearPhonePending.exchange(0) && !ops_->ClearPhoneStorage("ME"))
         errors.Add(IDS_CLEAR_PHONE_FAILED);
     if (ops_->m_bClearSimPending.exchange(0) && !ops_->ClearPhoneStorage("SM"))
         errors.Add(IDS_CLEAR_SIM_FAILED);
 
+    ops_->m_pStop = &m_bStopRequested;
     int read = ops_->ReadPhoneMessages(1, ctx_.Settings().m_bDeleteAfterSync);
+    ops_->m_pStop = nullptr;
     link.ClosePort();
     link.StopSAR();
-    if (!read)
+    if (m_bStopRequested)
+        errors.Add(stopped_text);
+    else if (!read)
         errors.Add(IDS_SYNC_FAILED);
     else
         ctx_.store->CompactStore();

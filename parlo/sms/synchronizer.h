@@ -63,6 +63,13 @@ class CSynchronizer {
     // threads: the document's close.
     void Shutdown();
 
+    // Asks the run in progress to end at its next safe point: between two
+    // messages it sends, and before (or between the slots of) the reading.
+    // Nothing is lost: what was not sent stays in the Outbox, what was not
+    // read stays on the phone, and the error list says that the run stopped.
+    void RequestStop();
+    bool StopRequested() const { return m_bStopRequested != 0; }
+
     // The interface-idle flag: the front end clears it while one of its
     // dialogs is open, so that an automatic run due then is skipped.
     void SetInterfaceIdle(bool idle);
@@ -79,6 +86,7 @@ class CSynchronizer {
     std::atomic<int> m_bSyncIdle{1};
     std::atomic<int> m_bRestartCountdown{0};
     std::atomic<int> m_bAutoSyncRunning{0};
+    std::atomic<int> m_bStopRequested{0};
     // Runs completed since construction (automatic and manual).
     std::atomic<int> m_nRuns{0};
     // Countdowns of the automatic thread that ran out.

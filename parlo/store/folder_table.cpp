@@ -206,6 +206,34 @@ CSmsFolder* CFolderTable::ByName(const std::u16string& name) const {
     return it == by_name_.end() ? nullptr : it->second;
 }
 
+namespace {
+
+char16_t FoldCase(char16_t c) {
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return static_cast<char16_t>(c + 0x20);
+    return c;
+}
+
+bool SameNoCase(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CSmsFolder* CFolderTable::ByNameNoCase(const std::u16string& name) const {
+    for (const auto& [id, f] : by_id_) {
+        if (SameNoCase(f->m_strName, name))
+            return f.get();
+    }
+    return nullptr;
+}
+
 std::vector<CSmsFolder*> CFolderTable::All() const {
     std::vector<CSmsFolder*> out;
     for (const auto& [id, f] : by_id_)

@@ -82,6 +82,9 @@ class CFolderTable {
 
     CSmsFolder* ById(int32_t id) const;
     CSmsFolder* ByName(const std::u16string& name) const;
+    // The folder whose name differs from `name` at most in case (Latin
+    // letters): two folders that a reader cannot tell apart are refused.
+    CSmsFolder* ByNameNoCase(const std::u16string& name) const;
     // Every folder in id order (user folders first, then the fixed ones).
     std::vector<CSmsFolder*> All() const;
     std::vector<CSmsFolder*> UserFolders() const;

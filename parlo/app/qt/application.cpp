@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -11,6 +12,8 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 #include "parlo/app/qt/dialogs.h"
 #include "parlo/app/qt/main_frame.h"
@@ -26,6 +29,7 @@ namespace parlo {
 namespace {
 
 constexpr int kMaxHandOverBytes = 4096;
+constexpr int kExposeWaitMs = 2000;
 
 }  // namespace
 
@@ -56,6 +60,16 @@ void StartProgressWindow::SetStatus(const std::u16string& text) {
 
 void StartProgressWindow::Step() {
     bar_->setValue(bar_->value() + 1);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void StartProgressWindow::PaintNow() {
+    // The window manager maps the window a little later: until it is
+    // exposed, a paint would go nowhere and the window stay a blank frame.
+    QDeadlineTimer deadline(kExposeWaitMs);
+    while (!deadline.hasExpired() && !(windowHandle() && windowHandle()->isExposed()))
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -103,11 +117,21 @@ bool ParloApplication::HandOver(const QString& number, int timeout_ms) {
         return false;
     socket.write(number.toUtf8() + "\n");
     socket.flush();
-    const bool sent = socket.waitForBytesWritten(timeout_ms) || socket.bytesToWrite() == 0;
+    // The running window answers "ok" when it takes the number; one that is
+    // ending (or hangs) does not, and this start then shows its own window.
+    QByteArray answer;
+    QDeadlineTimer deadline(timeout_ms);
+    while (!answer.contains('\n') && !deadline.hasExpired() &&
+           socket.state() == QLocalSocket::ConnectedState) {
+        if (socket.waitForReadyRead(
+                static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
+            answer += socket.readAll();
+    }
+    answer += socket.readAll();
     socket.disconnectFromServer();
     if (socket.state() != QLocalSocket::UnconnectedState)
         socket.waitForDisconnected(timeout_ms);
-    return sent;
+    return answer.startsWith("ok");
 }
 
 bool ParloApplication::Listen() {
@@ -134,8 +158,16 @@ bool ParloApplication::Listen() {
                 const QString number =
                     QString::fromUtf8(buffer->left(end < 0 ? buffer->size() : end));
                 buffer->clear();
+                const bool taken = frame_ && !frame_->IsClosing();
+                if (taken && s->state() == QLocalSocket::ConnectedState) {
+                    s->write("ok\n");
+                    s->flush();
+                }
                 s->disconnect();
+                s->disconnectFromServer();
                 s->deleteLater();
+                if (!taken)
+                    return;
                 // After this slot: the compose dialog is modal.
                 QTimer::singleShot(0, frame_.get(), [this, number] { OnHandOver(number); });
             };
@@ -160,9 +192,9 @@ void ParloApplication::OnHandOver(const QString& number) {
     frame_->raise();
     frame_->activateWindow();
     if (!number.isEmpty())
-        frame_->View()->NewMessageTo(CleanedNumber(qtsupport::FromQString(number)));
+        frame_->OpenNumberWhenPossible(CleanedNumber(qtsupport::FromQString(number)));
     else
-        frame_->View()->CheckHandoff();  // the window may have been active already
+        frame_->CheckHandoffWhenPossible();  // the window may have been active already
 }
 
 bool ParloApplication::Start(const QString& number, const StartOptions& options) {
@@ -173,6 +205,7 @@ bool ParloApplication::Start(const QString& number, const StartOptions& options)
     {
         StartProgressWindow progress;
         progress.show();
+        progress.PaintNow();
         const bool started = doc_->Start(&progress, options);
         start_steps_ = progress.Position();
         if (!started)
@@ -180,14 +213,14 @@ bool ParloApplication::Start(const QString& number, const StartOptions& options)
     }
     frame_ = std::make_unique<MainFrame>(*doc_, dialogs_);
     view_->SetTarget(frame_->View());
+    frame_->RestoreState();
     frame_->View()->InitialUpdate();
     Listen();
     frame_->show();
-    if (!number.isEmpty()) {
-        const std::u16string cleaned = CleanedNumber(qtsupport::FromQString(number));
-        QTimer::singleShot(0, frame_.get(),
-                           [this, cleaned] { frame_->View()->NewMessageTo(cleaned); });
-    }
+    frame_->raise();
+    frame_->activateWindow();
+    if (!number.isEmpty())
+        frame_->OpenNumberWhenPossible(CleanedNumber(qtsupport::FromQString(number)));
     return true;
 }
 

@@ -32,6 +32,9 @@ class StartProgressWindow : public QDialog, public CStartProgress {
     void SetRange(int steps) override;
     void SetStatus(const std::u16string& text) override;
     void Step() override;
+    // Waits (briefly) until the window is on the screen and paints it, so
+    // that it never stays a blank frame while the store loads.
+    void PaintNow();
     int Position() const;
     QString Status() const;
 

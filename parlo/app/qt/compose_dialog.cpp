@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "parlo/app/parlo_doc.h"
 #include "parlo/contacts/contact_entry.h"
@@ -259,7 +260,21 @@ std::u16string ComposeDialog::Text() const {
 }
 
 bool ComposeDialog::PhoneValid() const {
-    return IsValidNumber(Phone());
+    // At least one number between the ";": ";;" is no recipient.
+    return IsValidNumber(Phone()) && !CParloDoc::SplitNumbers(Phone()).empty();
+}
+
+QString ComposeDialog::WhyDisabled(bool needs_text, bool needs_number) const {
+    if (needs_text && text_->toPlainText().isEmpty())
+        return QStringLiteral("Type the message text first.");
+    if (needs_number && Phone().empty())
+        return QStringLiteral("Type a phone number first, or pick one with \"...\".");
+    if (needs_number && !PhoneValid())
+        return QStringLiteral(
+                   "\"%1\" is not a phone number: use digits, a leading + and "
+                   "\";\" between several numbers.")
+            .arg(phone_->text());
+    return {};
 }
 
 QString ComposeDialog::CharCountText() const {
@@ -314,6 +329,16 @@ void ComposeDialog::UpdateEnabling() {
         default:
             break;
     }
+    // A disabled button says why.
+    const std::pair<QPushButton*, std::pair<bool, bool>> needs[] = {
+        {send_, {true, true}},     {draft_, {true, true}},  {template_, {true, false}},
+        {forward_, {true, false}}, {reply_, {false, true}},
+    };
+    for (const auto& [button, need] : needs) {
+        if (button)
+            button->setToolTip(button->isEnabled() ? QString()
+                                                   : WhyDisabled(need.first, need.second));
+    }
 }
 
 void ComposeDialog::Save() {
@@ -328,6 +353,16 @@ void ComposeDialog::OnOk() {
     if (closing_)
         return;
     if (!Phone().empty() && !text_->toPlainText().isEmpty()) {
+        if (!PhoneValid() &&
+            prompt_.MessageBox(u"The number \"" + Phone() +
+                                   u"\" is not a valid phone number.\r\n"
+                                   u"Save the message as a draft anyway?",
+                               platform::Buttons::YesNo,
+                               platform::Icon::Question) != platform::Answer::Yes) {
+            next_ = Next::kNone;
+            phone_->setFocus();
+            return;  // back to the dialog: nothing typed is lost
+        }
         Save();
     } else if (Text() != initial_text_ && !text_->toPlainText().isEmpty()) {
         // The text would be thrown away without a word: ask first.
@@ -353,8 +388,13 @@ void ComposeDialog::OnSend() {
         return;
     const CParloDoc::SendResult sent =
         doc_.Send(Phone(), Text(), push_->isChecked(), mode_, mode_ == VIEW_DRAFT ? rec_ : nullptr);
-    if (sent.queued == 0 && sent.not_stored.empty())
-        return;  // Phone held no number between its ";": nothing to send
+    if (sent.queued == 0 && sent.not_stored.empty()) {
+        // Phone held no number between its ";": nothing to send.
+        prompt_.MessageBox(u"There is no phone number to send to.", platform::Buttons::Ok,
+                           platform::Icon::Warning);
+        phone_->setFocus();
+        return;
+    }
     closing_ = true;
     accept();
 }
@@ -392,7 +432,17 @@ void ComposeDialog::OnPick() {
         return;
     std::u16string number = *picked;
     CleanNumber(number);
-    phone_->setText(Q(number));
+    // The picked numbers join those typed; one already there is not repeated.
+    std::u16string typed = Phone();
+    const std::vector<std::u16string> have = CParloDoc::SplitNumbers(typed);
+    for (const std::u16string& n : CParloDoc::SplitNumbers(number)) {
+        if (std::find(have.begin(), have.end(), n) != have.end())
+            continue;
+        if (!typed.empty() && typed.back() != u';')
+            typed += u';';
+        typed += n;
+    }
+    phone_->setText(Q(typed));
 }
 
 void ComposeDialog::OnReply() {

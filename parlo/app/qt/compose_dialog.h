@@ -66,6 +66,9 @@ class ComposeDialog : public QDialog {
     void UpdateCounters();
     void UpdateEnabling();
     bool PhoneValid() const;
+    // Why a button that needs text and/or a number is disabled (empty: it
+    // is not for that reason).
+    QString WhyDisabled(bool needs_text, bool needs_number) const;
     std::u16string Phone() const;
     std::u16string Text() const;
 

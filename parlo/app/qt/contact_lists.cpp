@@ -69,16 +69,18 @@ void SearchList(QTreeView* list, int column, const QString& text, bool deselect_
 
 namespace {
 
-class ReturnFilter : public QObject {
+class KeyFilter : public QObject {
   public:
-    ReturnFilter(QObject* parent, std::function<void()> action)
-        : QObject(parent), action_(std::move(action)) {}
+    KeyFilter(QObject* parent, int key, std::function<void()> action)
+        : QObject(parent), key_(key), action_(std::move(action)) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::KeyPress) {
             auto* key = static_cast<QKeyEvent*>(event);
             const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
-            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-                mods == Qt::NoModifier) {
+            const bool hit = key_ == Qt::Key_Return
+                                 ? key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter
+                                 : key->key() == key_;
+            if (hit && mods == Qt::NoModifier) {
                 action_();
                 return true;
             }
@@ -87,13 +89,18 @@ class ReturnFilter : public QObject {
     }
 
   private:
+    int key_;
     std::function<void()> action_;
 };
 
 }  // namespace
 
+void OnKey(QWidget* widget, int key, std::function<void()> action) {
+    widget->installEventFilter(new KeyFilter(widget, key, std::move(action)));
+}
+
 void OnReturn(QWidget* widget, std::function<void()> action) {
-    widget->installEventFilter(new ReturnFilter(widget, std::move(action)));
+    OnKey(widget, Qt::Key_Return, std::move(action));
 }
 
 void ReturnGoesToList(QLineEdit* search, std::function<QTreeView*()> list) {

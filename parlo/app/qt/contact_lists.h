@@ -77,6 +77,8 @@ void SearchList(QTreeView* list, int column, const QString& text, bool deselect_
 // Return (or Enter) on `widget` runs `action` and goes no further: the
 // dialog's default button is not pressed.
 void OnReturn(QWidget* widget, std::function<void()> action);
+// The same for another key without modifiers (Delete, Space, Menu).
+void OnKey(QWidget* widget, int key, std::function<void()> action);
 // Return in a search field does not close the dialog: it takes the user to
 // the row that the search found in `list()`.
 void ReturnGoesToList(QLineEdit* search, std::function<QTreeView*()> list);

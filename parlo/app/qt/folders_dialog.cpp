@@ -3,9 +3,11 @@
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -73,6 +75,9 @@ FoldersDialog::FoldersDialog(CParloDoc& doc, QWidget* parent) : QDialog(parent),
     connect(add_, &QPushButton::clicked, this, &FoldersDialog::OnAdd);
     connect(delete_, &QPushButton::clicked, this, &FoldersDialog::OnDelete);
     connect(tree_, &QTreeWidget::itemChanged, this, &FoldersDialog::OnRenamed);
+    tree_->installEventFilter(this);
+    delete_->setToolTip(QStringLiteral("Delete the selected folder and its messages (Delete)"));
+    tree_->setToolTip(QStringLiteral("F2 or Return renames the selected folder"));
 
     Fill();
     UpdateAdd();
@@ -140,7 +145,39 @@ void FoldersDialog::OnRenamed(QTreeWidgetItem* item) {
         filling_ = false;
         return;
     }
-    doc_.RenameFolder(folder, name);
+    if (!doc_.RenameFolder(folder, name)) {
+        // Refused (the name is taken): the old name comes back and the typed
+        // one stays in the name field to be changed.
+        filling_ = true;
+        item->setText(0, Q(folder->m_strName));
+        filling_ = false;
+        // The typed name comes back in the editor to be changed.
+        const QString typed = Q(name);
+        QTimer::singleShot(0, this, [this, item, typed] {
+            tree_->setCurrentItem(item);
+            tree_->editItem(item);
+            if (auto* editor = tree_->viewport()->findChild<QLineEdit*>()) {
+                editor->setText(typed);
+                editor->selectAll();
+            }
+        });
+    }
+}
+
+bool FoldersDialog::eventFilter(QObject* watched, QEvent* event) {
+    // While a name is edited the keys go to the editor, not to the list.
+    if (watched == tree_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+            OnDelete();
+            return true;
+        }
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && tree_->currentItem()) {
+            tree_->editItem(tree_->currentItem());  // Return renames, as F2 does
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace parlo

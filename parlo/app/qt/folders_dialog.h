@@ -19,6 +19,10 @@ class FoldersDialog : public QDialog {
   public:
     explicit FoldersDialog(CParloDoc& doc, QWidget* parent = nullptr);
 
+  protected:
+    // Delete deletes the selected folder; Return renames it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void Fill();
     void UpdateAdd();

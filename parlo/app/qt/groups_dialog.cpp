@@ -63,6 +63,8 @@ GroupsDialog::GroupsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* pa
     // group's members; the dialog has no default button to close it.
     OnReturn(name_, [this] { Add(); });
     OnReturn(list_, [this] { AddContact(); });
+    OnKey(list_, Qt::Key_Delete, [this] { DeleteSelected(); });
+
     connect(delete_, &QPushButton::clicked, this, &GroupsDialog::DeleteSelected);
     connect(add_contact_, &QPushButton::clicked, this, &GroupsDialog::AddContact);
     connect(list_, &QTreeView::doubleClicked, this, [this] { AddContact(); });
@@ -77,6 +79,8 @@ GroupsDialog::GroupsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* pa
     Fill();
     resize(QSize(420, 420).expandedTo(sizeHint()));
     qtsupport::FitPushButtons(this);
+    // Typing starts a new group name: the list would take it as a search.
+    name_->setFocus();
 }
 
 std::u16string GroupsDialog::NameOfRow(int row) const {
@@ -104,6 +108,9 @@ void GroupsDialog::UpdateButtons() {
     const bool selected = list_->selectionModel()->hasSelection();
     delete_->setEnabled(selected);
     add_contact_->setEnabled(selected);
+    const QString why = selected ? QString() : tr(": select a group first");
+    delete_->setToolTip(tr("Delete the selected group (Delete)") + why);
+    add_contact_->setToolTip(tr("Choose the members of the selected group (Return)") + why);
 }
 
 void GroupsDialog::Add() {

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QKeySequence>
 #include <QMenu>
+#include <QShortcut>
 #include <QSocketNotifier>
 #include <QStyle>
 #include <QTimer>
@@ -12,11 +14,16 @@
 #include <QToolButton>
 
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/qt/desktop_notifier.h"
 #include "parlo/app/qt/dialogs.h"
+#include "parlo/app/qt/interface_idle.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/qt/window_state.h"
 #include "parlo/store/store_watcher.h"
 #include "parlo_strings.h"
+#include "qtsupport/dialog_layout.h"
+#include "qtsupport/keyboard.h"
 #include "qtsupport/qt_text.h"
 
 namespace parlo {
@@ -35,19 +42,60 @@ QString Str(unsigned id) {
     return qtsupport::ToQString(strings::parlo().Load(id));
 }
 
-// Every command handler runs with the interface-idle flag cleared, so that
-// an automatic run does not start while the user is in the middle of one.
+// A dialog opens only this long after the last one closed: the key that
+// closed that one must not close (or type into) the next.
+constexpr qint64 kAfterCloseMs = 300;
+// Messages of one synchronisation come one by one: those within this time
+// share a notification.
+constexpr int kNotifyGatherMs = 1500;
+
+// The keys of the commands; the Menu button opens with F10. Clearing a
+// memory and emptying the Recycle Bin have none: they are one question away
+// from losing messages, and the menu reaches them.
+QKeySequence ShortcutOf(int id) {
+    switch (id) {
+        case ID_NEW_SMS:
+            return QKeySequence(Qt::CTRL | Qt::Key_N);
+        case ID_ANSWER_SMS:
+            return QKeySequence(Qt::CTRL | Qt::Key_R);
+        case ID_FORWARD_SMS:
+            return QKeySequence(Qt::CTRL | Qt::Key_L);
+        case ID_DELETE_SMS:
+            return QKeySequence(Qt::Key_Delete);
+        case ID_SYNCHRONIZE:
+            return QKeySequence(Qt::Key_F5);
+        case ID_MOVE_TO_FOLDER:
+            return QKeySequence(Qt::CTRL | Qt::Key_M);
+        case ID_EXIT:
+            return QKeySequence(Qt::CTRL | Qt::Key_Q);
+        case ID_DIALER:
+            return QKeySequence(Qt::CTRL | Qt::Key_D);
+        case ID_FOLDERS:
+            return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N);
+        case ID_OPTIONS:
+            return QKeySequence(Qt::CTRL | Qt::Key_Comma);
+        case ID_GROUPS:
+            return QKeySequence(Qt::CTRL | Qt::Key_G);
+        case ID_PHONEBOOK:
+            return QKeySequence(Qt::CTRL | Qt::Key_B);
+        default:
+            return {};
+    }
+}
+
+// Every command handler holds the interface, so that an automatic run does
+// not start while the user is in the middle of one.
 class CommandScope {
   public:
-    explicit CommandScope(CParloDoc& doc) : doc_(doc) { doc_.SetInterfaceIdle(false); }
+    explicit CommandScope(InterfaceIdleGuard& guard) : guard_(guard) { guard_.Hold(); }
     ~CommandScope() {
         if (!keep_busy_)
-            doc_.SetInterfaceIdle(true);
+            guard_.Release();
     }
     void KeepInterfaceBusy() { keep_busy_ = true; }
 
   private:
-    CParloDoc& doc_;
+    InterfaceIdleGuard& guard_;
     bool keep_busy_ = false;
 };
 
@@ -58,19 +106,28 @@ MainFrame::MainFrame(CParloDoc& doc, IParloDialogs* dialogs, QWidget* parent)
     setObjectName("MainFrame");
     setWindowTitle(Str(IDS_CAPTION));
     setWindowIcon(QIcon(":/parlo/parlo.png"));
+    idle_ = new InterfaceIdleGuard(doc, this);
     view_ = new MainView(doc, this);
     view_->SetDialogs(dialogs_);
     setCentralWidget(view_);
     BuildCommandBar();
+    connect(view_, &MainView::UnreadChanged, this, &MainFrame::UpdateTitle);
+    notifier_ = new DesktopNotifier(QDBusConnection::sessionBus(), this);
+    notify_timer_ = new QTimer(this);
+    notify_timer_->setSingleShot(true);
+    notify_timer_->setInterval(kNotifyGatherMs);
+    connect(notify_timer_, &QTimer::timeout, this, &MainFrame::NotifyArrived);
+    connect(view_, &MainView::MessageArrived, this, &MainFrame::OnMessageArrived);
     // Wide enough for every button of the command bar at the user's font.
     int bar_width = 0;
     for (QToolBar* bar : findChildren<QToolBar*>())
         bar_width = std::max(bar_width, bar->sizeHint().width());
     resize(std::max(960, bar_width + 24), 640);
+    qtsupport::FitToScreen(this);
 
     update_timer_ = new QTimer(this);
     update_timer_->setInterval(kUpdateMs);
-    connect(update_timer_, &QTimer::timeout, this, &MainFrame::UpdateCommands);
+    connect(update_timer_, &QTimer::timeout, this, &MainFrame::Tick);
     update_timer_->start();
     exit_timer_ = new QTimer(this);
     exit_timer_->setInterval(kExitPollMs);
@@ -80,6 +137,83 @@ MainFrame::MainFrame(CParloDoc& doc, IParloDialogs* dialogs, QWidget* parent)
     });
     WatchStore();
     UpdateCommands();
+}
+
+void MainFrame::RestoreState() {
+    RestoreWindowState(*this, *view_);
+}
+
+void MainFrame::UpdateTitle(int unread) {
+    const QString caption = Str(IDS_CAPTION);
+    setWindowTitle(unread > 0 ? QString("%1 (%2 unread)").arg(caption).arg(unread) : caption);
+}
+
+void MainFrame::OnMessageArrived(CSmsMessage* key, const QString& number, const QString& text) {
+    if (isActiveWindow() || closing_)
+        return;
+    arrived_.push_back({key, number, text});
+    if (!notify_timer_->isActive())
+        notify_timer_->start();
+}
+
+void MainFrame::NotifyArrived() {
+    if (arrived_.empty())
+        return;
+    const Arrived first = arrived_.front();
+    const QString sender =
+        qtsupport::ToQString(doc_.DisplayName(qtsupport::FromQString(first.number)));
+    QString summary = sender;
+    QString body = FirstWords(first.text);
+    if (arrived_.size() > 1) {
+        summary = QString("%1 new messages").arg(arrived_.size());
+        body = QString("%1: %2").arg(sender, body);
+    }
+    arrived_.clear();
+    // Clicking it brings the window forward with the message open; a
+    // message deleted meanwhile is simply not found.
+    notifier_->Notify(summary, body, [this, key = first.key] {
+        showNormal();
+        raise();
+        activateWindow();
+        if (!closing_ && !doc_.IsSyncBusy() && MayOpenDialog())
+            view_->ShowMessage(key);
+    });
+}
+
+bool MainFrame::MayOpenDialog() const {
+    return isVisible() && !closing_ && !idle_->Held() && !QApplication::activeModalWidget() &&
+           !QApplication::activePopupWidget() && idle_->SinceLastClose() >= kAfterCloseMs;
+}
+
+void MainFrame::OpenNumberWhenPossible(const std::u16string& number) {
+    waiting_numbers_.push_back(number);
+    QTimer::singleShot(0, this, &MainFrame::Tick);  // not inside the caller's event
+}
+
+void MainFrame::CheckHandoffWhenPossible() {
+    handoff_due_ = true;
+    QTimer::singleShot(0, this, &MainFrame::Tick);
+}
+
+void MainFrame::Tick() {
+    UpdateCommands();
+    idle_->Reassert();
+    // The automatic thread clears its countdown only while the interface is
+    // idle; switched off from a dialog, the text would stay.
+    if (!doc_.IsAutoSyncActive() && !doc_.IsSyncBusy() &&
+        view_->StatusText().startsWith(QStringLiteral("AS: ")))
+        view_->SetStatusText(u"");
+    if ((waiting_numbers_.empty() && !handoff_due_) || !MayOpenDialog())
+        return;
+    CommandScope scope(*idle_);
+    if (!waiting_numbers_.empty()) {
+        const std::u16string number = waiting_numbers_.front();
+        waiting_numbers_.erase(waiting_numbers_.begin());
+        view_->NewMessageTo(number);
+    } else {
+        handoff_due_ = false;
+        view_->CheckHandoff();
+    }
 }
 
 MainFrame::~MainFrame() {
@@ -105,6 +239,10 @@ QAction* MainFrame::AddCommand(int id, const QString& text, bool busy_gated) {
     auto* action = new QAction(text, this);
     action->setObjectName(QString::number(id));
     connect(action, &QAction::triggered, this, [this, id] { Dispatch(id); });
+    action->setShortcut(ShortcutOf(id));
+    action->setShortcutContext(Qt::WindowShortcut);
+    tips_[id] = qtsupport::TipWithShortcut(text, action->shortcut());
+    action->setToolTip(tips_[id]);
     actions_[id] = action;
     gated_[id] = busy_gated;
     addAction(action);  // reachable by its shortcut and by RunCommand
@@ -168,26 +306,47 @@ void MainFrame::BuildCommandBar() {
     menu_button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     menu_button->setMenu(menu);
     menu_button->setPopupMode(QToolButton::InstantPopup);
+    menu_button->setFocusPolicy(Qt::TabFocus);
+    menu_button->setToolTip(qtsupport::TipWithShortcut(Str(ID_MENU), QKeySequence(Qt::Key_F10)));
     bar->addWidget(menu_button);
     bar->addSeparator();
+    auto* open_menu = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(open_menu, &QShortcut::activated, menu_button, &QToolButton::showMenu);
+    QWidget* previous = menu_button;
 
     for (const Button& b : buttons) {
         // Exit is one command in the menu and on the bar.
         QAction* action = Action(b.id) ? Action(b.id) : AddCommand(b.id, Str(b.tip), true);
-        action->setToolTip(Str(b.tip));
+        tips_[b.id] = qtsupport::TipWithShortcut(Str(b.tip), action->shortcut());
+        action->setToolTip(tips_[b.id]);
         action->setIcon(style->standardIcon(b.icon));
         bar->addAction(action);
-        if (QWidget* w = bar->widgetForAction(action))
+        if (QWidget* w = bar->widgetForAction(action)) {
             w->setObjectName(QString("button_%1").arg(b.id));
+            // Tab walks the command bar, then the folder chooser and the list.
+            w->setFocusPolicy(Qt::TabFocus);
+            setTabOrder(previous, w);
+            previous = w;
+        }
     }
     Action(ID_EXIT)->setText(Str(65070));
+    view_->ChainTabOrder(previous);
 }
 
 void MainFrame::UpdateCommands() {
     const bool busy = doc_.IsSyncBusy();
     for (auto& [id, action] : actions_) {
-        if (gated_[id])
-            action->setEnabled(!busy && !closing_);
+        if (!gated_[id])
+            continue;
+        action->setEnabled(!busy && !closing_);
+        // A disabled command says why.
+        QString tip = tips_[id];
+        if (closing_)
+            tip += QStringLiteral(": not while the program is ending");
+        else if (busy)
+            tip += QStringLiteral(": not while a synchronisation runs");
+        if (action->toolTip() != tip)
+            action->setToolTip(tip);
     }
 }
 
@@ -206,7 +365,7 @@ void MainFrame::Dispatch(int id) {
         return;
     if (gated_[id] && doc_.IsSyncBusy())
         return;  // the handler itself does nothing while a run is busy
-    CommandScope scope(doc_);
+    CommandScope scope(*idle_);
     const DialogContext ctx = view_->Context();
     switch (id) {
         case ID_NEW_SMS:
@@ -348,27 +507,46 @@ void MainFrame::closeEvent(QCloseEvent* event) {
     // and a question of the run can still be answered.
     doc_.SetInterfaceIdle(false);
     doc_.StopAutoSync();
+    if (!closing_)
+        SaveWindowState(*this, *view_);
     if (!may_close_ && doc_.IsSyncBusy()) {
-        closing_ = true;
-        UpdateCommands();
-        view_->SetStatusText(u"Waiting for the synchronisation to end...");
-        exit_timer_->start();
-        event->ignore();
-        return;
+        if (!closing_ && doc_.GetPrompt() &&
+            doc_.GetPrompt()->MessageBox(
+                u"A synchronisation is running. Stop it and exit?\r\n"
+                u"It stops at its next safe point: what it has not sent stays in the Outbox, "
+                u"what it has not read stays on the phone. No waits until it has finished.",
+                platform::Buttons::YesNo, platform::Icon::Question) == platform::Answer::Yes)
+            doc_.StopSync();
+        // It may have ended while the question was open.
+        if (doc_.IsSyncBusy()) {
+            closing_ = true;
+            UpdateCommands();
+            view_->SetStatusText(u"Waiting for the synchronisation to end...");
+            exit_timer_->start();
+            event->ignore();
+            return;
+        }
     }
     update_timer_->stop();
     doc_.OnCloseDocument();
     event->accept();
 }
 
+void MainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The window manager's frame is known once the window is on show: the
+    // whole frame must fit the screen.
+    if (!fitted_) {
+        fitted_ = true;
+        QTimer::singleShot(0, this, [this] { qtsupport::FitToScreen(this); });
+    }
+}
+
 void MainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && !closing_) {
-        // After the activation has been handled: the compose dialog is modal.
-        QTimer::singleShot(0, this, [this] {
-            if (isActiveWindow() && !closing_)
-                view_->CheckHandoff();
-        });
+        // Once nothing is in the way: the compose dialog is modal.
+        CheckHandoffWhenPossible();
     }
 }
 

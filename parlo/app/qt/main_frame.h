@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -15,7 +17,10 @@ class QToolButton;
 namespace parlo {
 
 class CParloDoc;
+class CSmsMessage;
 class CStoreWatcher;
+class DesktopNotifier;
+class InterfaceIdleGuard;
 class IParloDialogs;
 class MainView;
 
@@ -59,6 +64,16 @@ class MainFrame : public QMainWindow {
     void UpdateCommands();
     // Exit is waiting for a synchronisation to end.
     bool IsClosing() const { return closing_; }
+    // Something holds off the automatic run: a command or an open dialog.
+    InterfaceIdleGuard& IdleGuard() const { return *idle_; }
+    // A new message to `number` (from the command line or a second start):
+    // opened as soon as no other dialog is open or closing.
+    void OpenNumberWhenPossible(const std::u16string& number);
+    // The hand-off file is looked at as soon as the window is active and no
+    // dialog is open or closing.
+    void CheckHandoffWhenPossible();
+    // Puts the window's size, place, columns and sort where they were.
+    void RestoreState();
 
   signals:
     // The delete pop-up is about to open (tests choose from it).
@@ -67,6 +82,7 @@ class MainFrame : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     QAction* AddCommand(int id, const QString& text, bool busy_gated);
@@ -81,6 +97,16 @@ class MainFrame : public QMainWindow {
     void OnClearMemory(bool sim);
     void OnExit();
     void FinishExit();
+    // Runs on the window's tick: a waiting number or hand-off once nothing
+    // is in the way, and a countdown left over after automatic
+    // synchronisation was switched off.
+    void Tick();
+    bool MayOpenDialog() const;
+    void UpdateTitle(int unread);
+    // New messages while the window is not active: one desktop notification
+    // for those that came together.
+    void OnMessageArrived(CSmsMessage* key, const QString& number, const QString& text);
+    void NotifyArrived();
     // Other programs' changes to the message store are taken in as they are
     // made, a burst of them at once.
     void WatchStore();
@@ -95,6 +121,18 @@ class MainFrame : public QMainWindow {
     QTimer* take_in_timer_ = nullptr;
     std::map<int, QAction*> actions_;
     std::map<int, bool> gated_;
+    std::map<int, QString> tips_;
+    InterfaceIdleGuard* idle_ = nullptr;
+    std::vector<std::u16string> waiting_numbers_;
+    bool handoff_due_ = false;
+    bool fitted_ = false;
+    DesktopNotifier* notifier_ = nullptr;
+    QTimer* notify_timer_ = nullptr;
+    struct Arrived {
+        CSmsMessage* key;
+        QString number, text;
+    };
+    std::vector<Arrived> arrived_;
     bool closing_ = false;
     bool may_close_ = false;
 };

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -31,6 +32,7 @@ constexpr int kCodeRole = Qt::UserRole;
 constexpr int kFolderRole = Qt::UserRole + 1;
 constexpr unsigned IDS_MOVE_MARKED = 65063;
 constexpr unsigned IDS_MOVE_ONE = 65064;
+constexpr unsigned IDS_NEW_SMS_DURING_SYNC = 65088;
 constexpr int kBlinkMs = 500;
 
 QString Str(unsigned id) {
@@ -90,6 +92,18 @@ MainView::MainView(CParloDoc& doc, QWidget* parent) : QWidget(parent), doc_(doc)
     layout->addWidget(stack_, 1);
 
     connect(chooser_, &QComboBox::activated, this, &MainView::OnFolderChosen);
+
+    // The unread count is counted once after a burst of changes.
+    unread_timer_ = new QTimer(this);
+    unread_timer_->setSingleShot(true);
+    unread_timer_->setInterval(0);
+    connect(unread_timer_, &QTimer::timeout, this, &MainView::CountUnread);
+    MessageListModel* inbox = Model(VIEW_INBOX);
+    auto recount = [this] { unread_timer_->start(); };
+    connect(inbox, &QAbstractItemModel::rowsInserted, this, recount);
+    connect(inbox, &QAbstractItemModel::rowsRemoved, this, recount);
+    connect(inbox, &QAbstractItemModel::dataChanged, this, recount);
+    connect(inbox, &QAbstractItemModel::modelReset, this, recount);
 }
 
 MainView::~MainView() = default;
@@ -100,6 +114,15 @@ DialogContext MainView::Context() {
     ctx.doc = &doc_;
     ctx.selected = [this] { return SelectedRecord(); };
     return ctx;
+}
+
+void MainView::ChainTabOrder(QWidget* before) {
+    setTabOrder(before, chooser_);
+    // Only the list on show takes the focus; the hidden ones are skipped.
+    for (QTreeView* list : lists_) {
+        if (list)
+            setTabOrder(chooser_, list);
+    }
 }
 
 void MainView::BuildLists() {
@@ -122,10 +145,12 @@ void MainView::BuildLists() {
         list->setSortingEnabled(false);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setContextMenuPolicy(Qt::CustomContextMenu);
+        list->installEventFilter(this);
         QHeaderView* header = list->header();
         header->setSectionsClickable(true);
         header->setSectionsMovable(false);
         header->setStretchLastSection(true);
+        header->setSortIndicatorShown(false);  // shown once the list is sorted
         header->setMinimumSectionSize(24);
         header->resizeSection(0, 30);
         header->setSectionResizeMode(0, QHeaderView::Fixed);
@@ -220,6 +245,7 @@ void MainView::InitialUpdate() {
     InsertChooserEntry(Str(IDS_RECYCLE), VIEW_RECYCLE, FOLDER_RECYCLE);
     ShowFolder(VIEW_INBOX);
     FillAllLists();
+    List(VIEW_INBOX)->setFocus();
     initialised_ = true;
 }
 
@@ -244,7 +270,10 @@ void MainView::ShowFolder(int code, int32_t folder_id) {
         }
     }
     current_code_ = code;
+    const bool had_focus = stack_->currentWidget() && stack_->currentWidget()->hasFocus();
     stack_->setCurrentWidget(List(code));
+    if (had_focus)
+        List(code)->setFocus();
     SelectChooserEntry(code, folder_id);
 }
 
@@ -296,12 +325,19 @@ void MainView::RemoveFolderEntry(int32_t id) {
 void MainView::FillAllLists() {
     // One pass under the store's lock; the models are filled afterwards.
     CParloDoc::ListCopies rows = doc_.CopyLists(Model(VIEW_USER_FOLDER)->ShownFolder());
-    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
         Model(code)->Reset(std::move(rows[static_cast<size_t>(code)]));
+        // A sorted list stays sorted as its header says.
+        const auto [column, descending] = list_sort_[static_cast<size_t>(code)];
+        if (column > 0)
+            Model(code)->SortBy(column, descending);
+    }
 }
 
 void MainView::ShowRecord(CSmsMessage* key, const CSmsMessage& copy) {
     const int target = CParloDoc::ListOf(copy.m_nState);
+    if (copy.m_nState == STATE_UNREAD && Model(VIEW_INBOX)->RowOf(key) < 0)
+        emit MessageArrived(key, ToQString(copy.m_strNumber), ToQString(copy.m_strText));
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
         if (code == target)
             Model(code)->Upsert(key, copy);
@@ -447,6 +483,30 @@ void MainView::OnHeaderClicked(int view_code, int column) {
         sort_descending_ = false;
     sort_column_ = column;
     model->SortBy(column, sort_descending_);
+    list_sort_[static_cast<size_t>(view_code)] = {column, sort_descending_};
+    ShowSortIndicator(view_code);
+}
+
+void MainView::SetSort(int column, bool descending) {
+    if (column <= 0 || column >= Model(VIEW_INBOX)->columnCount())
+        return;
+    sort_column_ = column;
+    sort_descending_ = descending;
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
+        // Templates have one column fewer.
+        if (column >= Model(code)->columnCount())
+            continue;
+        Model(code)->SortBy(column, descending);
+        list_sort_[static_cast<size_t>(code)] = {column, descending};
+        ShowSortIndicator(code);
+    }
+}
+
+void MainView::ShowSortIndicator(int view_code) {
+    const auto [column, descending] = list_sort_[static_cast<size_t>(view_code)];
+    QHeaderView* header = List(view_code)->header();
+    header->setSortIndicatorShown(column > 0);
+    header->setSortIndicator(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 QMenu* MainView::BuildContextMenu(int view_code, const QPoint& pos) {
@@ -489,19 +549,123 @@ void MainView::OnMoveCommand(int id) {
     }
 }
 
+// --- the keyboard --------------------------------------------------------------------
+
+void MainView::OpenCurrentRow() {
+    const QModelIndex at = CurrentList()->currentIndex();
+    if (at.isValid())
+        OnListDoubleClicked(current_code_, at.row(), 1);
+}
+
+void MainView::MarkCurrentRow() {
+    const QModelIndex at = CurrentList()->currentIndex();
+    if (at.isValid())
+        OnListClicked(current_code_, at.row(), 0);
+}
+
+void MainView::ContextMenuAtCurrentRow() {
+    QTreeView* list = CurrentList();
+    QModelIndex at = list->currentIndex();
+    if (!at.isValid() && Model(current_code_)->rowCount() > 0)
+        at = Model(current_code_)->index(0, 1);
+    const QRect row = at.isValid() ? list->visualRect(at) : QRect();
+    const QPoint pos = at.isValid() ? row.center() : QPoint(0, 0);
+    if (QMenu* menu = BuildContextMenu(current_code_, pos)) {
+        menu->exec(list->viewport()->mapToGlobal(row.isValid() ? row.bottomLeft() : pos));
+        menu->deleteLater();
+    }
+}
+
+bool MainView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || watched != CurrentList())
+        return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (mods == Qt::NoModifier) {
+                OpenCurrentRow();
+                return true;
+            }
+            break;
+        case Qt::Key_Space:
+            if (mods == Qt::NoModifier) {
+                MarkCurrentRow();
+                return true;
+            }
+            break;
+        case Qt::Key_Menu:
+            ContextMenuAtCurrentRow();
+            return true;
+        case Qt::Key_F10:
+            if (mods == Qt::ShiftModifier) {
+                ContextMenuAtCurrentRow();
+                return true;
+            }
+            break;
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainView::ShowMessage(CSmsMessage* key) {
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
+        const int row = Model(code)->RowOf(key);
+        if (row < 0)
+            continue;
+        if (code != current_code_)
+            ShowFolder(code, Model(code)->ShownFolder());
+        List(code)->setCurrentIndex(Model(code)->index(row, 1));
+        List(code)->setFocus();
+        OnListDoubleClicked(code, row, 1);
+        return;
+    }
+}
+
+QString MainView::StatusText() const {
+    return status_->text();
+}
+
+int MainView::InboxUnread() const {
+    return unread_ < 0 ? 0 : unread_;
+}
+
+void MainView::CountUnread() {
+    const MessageListModel* inbox = Model(VIEW_INBOX);
+    int unread = 0;
+    for (int row = 0; row < inbox->rowCount(); ++row) {
+        if (inbox->CopyAt(row)->m_nState == STATE_UNREAD)
+            ++unread;
+    }
+    if (unread != unread_) {
+        unread_ = unread;
+        emit UnreadChanged(unread);
+    }
+}
+
 // --- hand-off -----------------------------------------------------------------------
 
 void MainView::CheckHandoff() {
     if (in_handoff_)
         return;  // a dialog of an earlier hand-off is open
     in_handoff_ = true;
-    std::u16string number;
-    if (doc_.TakeHandoffNumber(&number))
+    std::u16string raw, number;
+    if (doc_.PeekHandoffNumber(&raw, &number)) {
+        // The file goes once the new message is open (the first event of
+        // its dialog), so that a dialog that never opened loses nothing.
+        QTimer::singleShot(0, this, [this, raw] { doc_.DropHandoff(raw); });
         NewMessageTo(number);
+    }
     in_handoff_ = false;
 }
 
 void MainView::NewMessageTo(const std::u16string& number) {
+    if (doc_.IsSyncBusy()) {
+        doc_.Ask(IDS_NEW_SMS_DURING_SYNC);
+        return;
+    }
     if (dialogs_)
         dialogs_->Compose(Context(), VIEW_NEW, nullptr, number, u"");
 }

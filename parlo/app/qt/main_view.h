@@ -36,6 +36,8 @@ class MainView : public QWidget {
     void SetDialogs(IParloDialogs* dialogs) { dialogs_ = dialogs; }
     DialogContext Context();
 
+    // Tab goes from `before` to the folder chooser and on to the list.
+    void ChainTabOrder(QWidget* before);
     // Once after start-up: the folder chooser, the lists and their rows.
     void InitialUpdate();
 
@@ -69,10 +71,16 @@ class MainView : public QWidget {
     QTreeView* CurrentList() const { return List(CurrentCode()); }
     // The selected record of the current list, or null.
     CSmsMessage* SelectedRecord() const;
-    // The hand-off file: read at each activation of the window.
+    // The hand-off file: read when the window is active and no dialog is
+    // open; the file is deleted once the new message is open.
     void CheckHandoff();
-    // Opens the compose dialog for a new message to `number`.
+    // Opens the compose dialog for a new message to `number`; during a
+    // synchronisation it is refused with 65088, as the hand-off file is.
     void NewMessageTo(const std::u16string& number);
+    // The status text as shown.
+    QString StatusText() const;
+    // Unread messages in the Inbox.
+    int InboxUnread() const;
     // The error indicator's state: 0 quiet, 1 frame A, 2 frame B.
     int ErrorPhase() const { return phase_; }
 
@@ -87,6 +95,28 @@ class MainView : public QWidget {
     bool AllMarked(int view_code) const { return all_marked_[static_cast<size_t>(view_code)]; }
     int SortColumn() const { return sort_column_; }
     bool SortDescending() const { return sort_descending_; }
+    // Sorts every list (a kept sort at start-up).
+    void SetSort(int column, bool descending);
+
+    // --- the keyboard in a list ---------------------------------------------------
+    // Return opens the current row, Space marks it, the Menu key (and
+    // Shift+F10) opens the context menu at it. Delete is the window's command.
+    void OpenCurrentRow();
+    void MarkCurrentRow();
+    void ContextMenuAtCurrentRow();
+
+    // Selects `key` in its list (showing that list) and opens it.
+    void ShowMessage(CSmsMessage* key);
+
+  signals:
+    // The Inbox's unread count changed.
+    void UnreadChanged(int count);
+    // An unread message came into the Inbox (a synchronisation, or another
+    // program's).
+    void MessageArrived(CSmsMessage* key, const QString& number, const QString& text);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void BuildLists();
@@ -96,6 +126,8 @@ class MainView : public QWidget {
     void SelectChooserEntry(int code, int32_t folder_id);
     int FindChooserEntry(int code, int32_t folder_id) const;
     void InsertChooserEntry(const QString& text, int code, int32_t folder_id);
+    void ShowSortIndicator(int view_code);
+    void CountUnread();
 
     CParloDoc& doc_;
     IParloDialogs* dialogs_ = nullptr;
@@ -110,6 +142,10 @@ class MainView : public QWidget {
     std::array<QTreeView*, 8> lists_{};
     std::array<MessageListModel*, 8> models_{};
     std::array<bool, 8> all_marked_{};
+    // How each list was last sorted: column (0 unsorted) and direction.
+    std::array<std::pair<int, bool>, 8> list_sort_{};
+    QTimer* unread_timer_ = nullptr;
+    int unread_ = -1;
     int current_code_ = VIEW_INBOX;
     int phase_ = 0;
     int sort_column_ = 0;

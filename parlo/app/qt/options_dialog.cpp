@@ -13,13 +13,16 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "parlo/app/parlo_doc.h"
 #include "parlo/contacts/contact_entry.h"
 #include "parlo/store/port_choices.h"
 #include "parlo_strings.h"
+#include "platform/ports.h"
 #include "platform/prompt.h"
 #include "platform/strings.h"
+#include "platform/text.h"
 #include "qtsupport/dialog_layout.h"
 
 namespace parlo {
@@ -203,6 +206,18 @@ void OptionsDialog::accept() {
         interval_->selectAll();
         return;
     }
+    // A port that leads nowhere is named now, not at the next synchronisation.
+    const std::u16string port = PortForStorage(port_->currentText());
+    if (use_port_->isChecked() && !PortExists(port)) {
+        prompt_.MessageBox(u"The port \"" + port +
+                               u"\" does not exist on this computer. Choose one of the list, "
+                               u"or register the phone's port with 'parlo-cli modem add NAME "
+                               u"PORT' or 'parlo-cli modem detect'.",
+                           platform::Buttons::Ok, platform::Icon::Warning);
+        port_->setFocus();
+        port_->lineEdit()->selectAll();
+        return;
+    }
     values_.m_bAutoSync = auto_->isChecked() ? 1 : 0;
     values_.m_nAutoSyncInterval = *interval;
     values_.m_bOwnSmsCentre = own_centre_->isChecked() ? 1 : 0;
@@ -219,6 +234,15 @@ void OptionsDialog::accept() {
         return;
     }
     QDialog::accept();
+}
+
+bool OptionsDialog::PortExists(const std::u16string& port) const {
+    if (port.empty())
+        return false;
+    const std::optional<std::string> device =
+        platform::ResolvePort(doc_.Registry(), platform::ToUtf8(port));
+    std::error_code ec;
+    return device && std::filesystem::exists(*device, ec);
 }
 
 bool RunOptions(CParloDoc& doc, platform::Prompt& prompt, QWidget* parent) {

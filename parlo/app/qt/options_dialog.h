@@ -41,6 +41,8 @@ class OptionsDialog : public QDialog {
     void UpdateEnabling();
     // The interval as typed; nothing when it is not a number.
     std::optional<int> Interval() const;
+    // The port resolves to a device that is there.
+    bool PortExists(const std::u16string& port) const;
 
     CParloDoc& doc_;
     platform::Prompt& prompt_;

@@ -24,6 +24,7 @@
 #include "parlo_strings.h"
 #include "platform/prompt.h"
 #include "qtsupport/dialog_layout.h"
+#include "qtsupport/keyboard.h"
 
 namespace parlo {
 
@@ -49,17 +50,25 @@ PhonebookDialog::PhonebookDialog(CParloDoc& doc, platform::Prompt& prompt,
         QString text;
         unsigned tip;
         void (PhonebookDialog::*run)();
+        QKeySequence keys;
     };
+    // Delete is the list's key (in the search field it deletes letters).
     const Command commands[] = {
-        {ctl::kPhonebookNew, tr("New"), 65079, &PhonebookDialog::New},
-        {ctl::kPhonebookEdit, tr("Edit"), 65080, &PhonebookDialog::Edit},
-        {ctl::kPhonebookDelete, tr("Delete"), 65081, &PhonebookDialog::Delete},
-        {nullptr, {}, 0, nullptr},
-        {ctl::kPhonebookSync, tr("Synchronize"), 65082, &PhonebookDialog::Synchronise},
-        {ctl::kPhonebookExport, tr("Export"), 65083, &PhonebookDialog::Export},
-        {ctl::kPhonebookImport, tr("Import"), 65103, &PhonebookDialog::Import},
-        {ctl::kPhonebookCall, tr("Call"), 65084, &PhonebookDialog::Call},
-        {ctl::kPhonebookSendSms, tr("Send SMS"), 65087, &PhonebookDialog::SendSms},
+        {ctl::kPhonebookNew, tr("New"), 65079, &PhonebookDialog::New,
+         QKeySequence(Qt::CTRL | Qt::Key_N)},
+        {ctl::kPhonebookEdit, tr("Edit"), 65080, &PhonebookDialog::Edit, QKeySequence(Qt::Key_F2)},
+        {ctl::kPhonebookDelete, tr("Delete"), 65081, &PhonebookDialog::Delete, {}},
+        {nullptr, {}, 0, nullptr, {}},
+        {ctl::kPhonebookSync, tr("Synchronize"), 65082, &PhonebookDialog::Synchronise,
+         QKeySequence(Qt::Key_F5)},
+        {ctl::kPhonebookExport, tr("Export"), 65083, &PhonebookDialog::Export,
+         QKeySequence(Qt::CTRL | Qt::Key_E)},
+        {ctl::kPhonebookImport, tr("Import"), 65103, &PhonebookDialog::Import,
+         QKeySequence(Qt::CTRL | Qt::Key_I)},
+        {ctl::kPhonebookCall, tr("Call"), 65084, &PhonebookDialog::Call,
+         QKeySequence(Qt::CTRL | Qt::Key_D)},
+        {ctl::kPhonebookSendSms, tr("Send SMS"), 65087, &PhonebookDialog::SendSms,
+         QKeySequence(Qt::CTRL | Qt::Key_M)},
     };
     for (const Command& c : commands) {
         if (!c.name) {
@@ -68,11 +77,14 @@ PhonebookDialog::PhonebookDialog(CParloDoc& doc, platform::Prompt& prompt,
         }
         QAction* action = bar_->addAction(c.text);
         action->setObjectName(c.name);
-        action->setToolTip(Text(c.tip));
+        qtsupport::SetShortcut(action, c.keys, Text(c.tip));
+        if (c.run == &PhonebookDialog::Delete)
+            action->setToolTip(qtsupport::TipWithShortcut(Text(c.tip), QKeySequence::Delete));
         auto run = c.run;
         connect(action, &QAction::triggered, this, [this, run] { (this->*run)(); });
     }
 
+    qtsupport::MakeTabReachable(bar_);
     search_ = new QLineEdit(this);
     search_->setObjectName(ctl::kPhonebookSearch);
     search_->setPlaceholderText(Text(65090));
@@ -80,6 +92,17 @@ PhonebookDialog::PhonebookDialog(CParloDoc& doc, platform::Prompt& prompt,
                      {QStringLiteral("X"), Text(65090), Text(65089), QStringLiteral("#")},
                      {20, 90, 75, 35});
     list_->header()->setSectionsClickable(true);
+    // The name takes the spare width; a whole international number and the
+    // index fit their columns at the user's font.
+    {
+        QHeaderView* header = list_->header();
+        const QFontMetrics fm(list_->font());
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(1, QHeaderView::Stretch);
+        header->resizeSection(2, fm.horizontalAdvance(QStringLiteral("+4930123456789012")) + 16);
+        header->resizeSection(3, std::max(fm.horizontalAdvance(QStringLiteral("#999")) + 16,
+                                          header->sectionSizeHint(3)));
+    }
     status_ = new QLabel(this);
     status_->setObjectName(ctl::kPhonebookStatus);
     status_->setWordWrap(true);
@@ -87,6 +110,7 @@ PhonebookDialog::PhonebookDialog(CParloDoc& doc, platform::Prompt& prompt,
     progress_->setObjectName(ctl::kPhonebookProgress);
     progress_->setVisible(false);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    close_ = buttons->button(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, this, &PhonebookDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
@@ -107,6 +131,8 @@ PhonebookDialog::PhonebookDialog(CParloDoc& doc, platform::Prompt& prompt,
     // Return on a row edits it, Escape closes (not while the phone is busy).
     ReturnGoesToList(search_, [this] { return list_; });
     OnReturn(list_, [this] { Edit(); });
+    OnKey(list_, Qt::Key_Delete, [this] { Delete(); });
+    OnKey(list_, Qt::Key_Space, [this] { ToggleCurrentMark(); });
     connect(list_->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { HeaderClicked(column); });
     connect(ModelOf(list_), &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
@@ -396,7 +422,17 @@ void PhonebookDialog::Synchronise() {
         });
 }
 
+void PhonebookDialog::ToggleCurrentMark() {
+    const QModelIndex at = list_->currentIndex();
+    QStandardItem* item = at.isValid() ? ModelOf(list_)->item(at.row(), 0) : nullptr;
+    if (item && item->isCheckable())
+        item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
 void PhonebookDialog::SetBusy(bool busy) {
+    // Close waits for the phone: it says so instead of doing nothing.
+    close_->setEnabled(!busy);
+    close_->setToolTip(busy ? tr("Wait until the phone has finished.") : QString());
     bar_->setEnabled(!busy);
     list_->setEnabled(!busy);
     search_->setEnabled(!busy);

@@ -17,6 +17,7 @@
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QPushButton;
 class QThread;
 class QToolBar;
 class QTreeView;
@@ -71,6 +72,8 @@ class PhonebookDialog : public QDialog {
   private:
     void Fill(bool clear_marks);
     void SetBusy(bool busy);
+    // Space on a row: its mark (the "X" column) flips.
+    void ToggleCurrentMark();
     CPhonebookEntry* Selected() const;
     std::vector<CPhonebookEntry*> MarkedOrSelected() const;
     CPhonebookEntry* EntryOfRow(int row) const;
@@ -85,6 +88,7 @@ class PhonebookDialog : public QDialog {
     platform::Prompt& prompt_;
     std::function<void(const std::u16string&)> send_sms_;
     QToolBar* bar_;
+    QPushButton* close_ = nullptr;
     QTreeView* list_;
     QLineEdit* search_;
     QLabel* status_;

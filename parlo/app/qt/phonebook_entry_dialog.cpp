@@ -66,11 +66,21 @@ std::u16string PhonebookEntryDialog::number() const {
 }
 
 void PhonebookEntryDialog::ApplyLimits() {
-    // The fields take what the storage takes (a name in another script takes
-    // less; the check on OK says so).
+    // The fields are not cut to what the storage takes: a name cut while
+    // typing loses letters without a word. The field says how much fits,
+    // and the check on OK says what is too long (a name in another script
+    // takes less) and keeps what was typed.
     if (const StorageDescriptor* d = DescriptorOf(book_, id_)) {
-        name_->setMaxLength(d->text_length > 0 ? d->text_length : 32767);
-        number_->setMaxLength(d->number_length > 0 ? d->number_length + 1 : 32767);
+        name_->setMaxLength(32767);
+        number_->setMaxLength(32767);
+        name_->setToolTip(
+            d->text_length > 0
+                ? tr("This storage takes names of up to %1 characters.").arg(d->text_length)
+                : QString());
+        number_->setToolTip(
+            d->number_length > 0
+                ? tr("This storage takes numbers of up to %1 digits.").arg(d->number_length)
+                : QString());
     }
 }
 

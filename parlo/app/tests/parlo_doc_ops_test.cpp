@@ -147,7 +147,7 @@ TEST_F(DocOps, AddingAFolderRefusesExistingNamesAndTrims) {
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->m_strName, u"Work");
     EXPECT_EQ(doc->AddFolder(u"Work"), nullptr);
-    EXPECT_NE(doc->AddFolder(u"work"), nullptr);  // the comparison is exact
+    EXPECT_EQ(doc->AddFolder(u"work"), nullptr);  // case aside, the name is taken
     EXPECT_EQ(doc->AddFolder(u"   "), nullptr);
 }
 

@@ -259,7 +259,7 @@ TEST_F(DocTest, DeleteMarkedModesAndQuestions) {
     prompt.Push(Answer::Cancel);
     EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_RECYCLE, bin, nullptr), 0);
     EXPECT_EQ(prompt.texts().back(),
-              u"You are going to purge 2 selected message(s) from Pocket PC.");
+              u"You are going to purge 2 selected message(s) from this computer.");
     EXPECT_EQ(a->m_nState, STATE_DELETED);
     prompt.Push(Answer::Ok);
     EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_RECYCLE, bin, nullptr), 1);
@@ -268,7 +268,7 @@ TEST_F(DocTest, DeleteMarkedModesAndQuestions) {
     EXPECT_EQ(b->m_nState, STATE_DELETED);
     prompt.Push(Answer::Ok);
     EXPECT_EQ(doc->DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_RECYCLE, bin, b), 1);
-    EXPECT_EQ(prompt.texts().back(), u"Purge the message from Pocket PC?");
+    EXPECT_EQ(prompt.texts().back(), u"Purge the message from this computer?");
     EXPECT_EQ(b->m_nState, STATE_PURGED);
 }
 
@@ -297,7 +297,7 @@ TEST_F(DocTest, EmptyRecycleBinAsksThenPurgesAndCompactsInOneStep) {
 
     prompt.Push(Answer::Yes);
     EXPECT_EQ(doc->EmptyRecycleBin(), 1);
-    EXPECT_EQ(prompt.texts().back(), u"Purge all deleted messages from the Pocket PC?");
+    EXPECT_EQ(prompt.texts().back(), u"Purge all deleted messages from this computer?");
     EXPECT_EQ(Inside(*doc).m_store.Count(), 1u);
     EXPECT_EQ(keep->m_nFileOffset, 0);
     EXPECT_EQ(std::filesystem::file_size(dir / "vok.sms"), 44u + 2 * 5);

@@ -146,7 +146,7 @@ TEST_F(CliStoreTest, DeleteModesAndTheRecycleBin) {
     // In the Recycle Bin: the question decides.
     prompt.Push(Answer::Cancel);
     EXPECT_EQ(Do(cli::CmdDelete, {"2"}).status, cli::kFailed);
-    EXPECT_EQ(LastPrompt(), u"You are going to purge 1 selected message(s) from Pocket PC.");
+    EXPECT_EQ(LastPrompt(), u"You are going to purge 1 selected message(s) from this computer.");
     EXPECT_EQ(StateOf(1), parlo::STATE_DELETED);
     prompt.Push(Answer::Ok);
     EXPECT_EQ(Do(cli::CmdDelete, {"2"}).status, cli::kOk);

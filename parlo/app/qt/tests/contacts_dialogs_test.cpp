@@ -7,9 +7,11 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -83,6 +85,7 @@ void LookAt(const std::function<QDialog*()>& open, const QString& name) {
 class ContactsDialogs : public ::testing::Test {
   protected:
     void SetUp() override {
+        qtsupport::testing::UseOffscreenScreen(1280, 900);
         App();
         dir_ = std::filesystem::temp_directory_path() /
                ("contacts_dialogs_" + std::to_string(getpid()) + "_" +
@@ -244,7 +247,10 @@ TEST_F(ContactsDialogs, TheEntryDialogKeepsTheStorageRules) {
     auto* storage = Find<QComboBox>(&dialog, ctl::kEntryStorage);
     EXPECT_EQ(storage->currentText(), "SIM");
     EXPECT_TRUE(storage->isEnabled());
-    EXPECT_EQ(name->maxLength(), 14);
+    // The field does not cut a long name while it is typed: OK says what
+    // is too long, and nothing typed is lost.
+    EXPECT_GT(name->maxLength(), 14);
+    EXPECT_TRUE(name->toolTip().contains("14")) << name->toolTip().toStdString();
     QPushButton* ok = nullptr;
     for (QPushButton* b : dialog.findChildren<QPushButton*>())
         if (b->text().remove('&') == "OK")
@@ -258,6 +264,12 @@ TEST_F(ContactsDialogs, TheEntryDialogKeepsTheStorageRules) {
     dialog.accept();
     EXPECT_EQ(prompt_.texts().back(), u"Please enter name.");
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    number->setText("+49170");
+    name->setText("A name far too long for the SIM");
+    dialog.accept();
+    EXPECT_NE(prompt_.texts().back().find(u"too long"), std::u16string::npos);
+    EXPECT_EQ(name->text(), "A name far too long for the SIM");
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
     // A name that fits the field but not the SIM in another script.
     name->setText(QString::fromUtf16(u"\u041f\u0451\u0442\u0440 \u0418\u0432"));
     dialog.accept();
@@ -269,6 +281,51 @@ TEST_F(ContactsDialogs, TheEntryDialogKeepsTheStorageRules) {
     EXPECT_EQ(dialog.id(), STORAGE_FLAG_PHONE | 1);
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(ContactsDialogs, KeysAndWordsOfTheGroupsAndPhonebookDialogs) {
+    PhonebookEntries();
+    Inside(*doc_).m_phonebook.m_entries.push_back(
+        std::make_unique<CPhonebookEntry>(STORAGE_FLAG_PHONE | 1, u"Dora", u"+4930123456789012"));
+    // Groups: the focus starts in the name, a name of blanks is refused.
+    GroupsDialog groups(*doc_, prompt_);
+    groups.show();
+    QApplication::setActiveWindow(&groups);
+    auto* name = Find<QLineEdit>(&groups, ctl::kGroupsName);
+    EXPECT_TRUE(name->hasFocus());
+    name->setText("   ");
+    groups.Add();
+    EXPECT_EQ(prompt_.texts().back(), u"You have to assign a name to your group.");
+    EXPECT_TRUE(Inside(*doc_).m_groups.empty());
+    EXPECT_TRUE(Find<QPushButton>(&groups, ctl::kGroupsDelete)->toolTip().contains("select"));
+    name->setText("Club");
+    groups.Add();
+    ASSERT_EQ(Inside(*doc_).m_groups.size(), 1u);
+    auto* list = Find<QTreeView>(&groups, ctl::kGroupsList);
+    list->setCurrentIndex(list->model()->index(0, 0));
+    list->selectionModel()->select(list->currentIndex(),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    prompt_.Push(platform::Answer::Yes);
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_TRUE(Inside(*doc_).m_groups.empty());
+
+    // Phonebook: the whole number shows; the name takes the spare width.
+    PhonebookDialog book(*doc_, prompt_, nullptr);
+    book.show();
+    auto* entries = Find<QTreeView>(&book, ctl::kPhonebookList);
+    const QFontMetrics fm(entries->font());
+    EXPECT_GE(entries->header()->sectionSize(2), fm.horizontalAdvance("+4930123456789012"));
+    EXPECT_GT(entries->header()->sectionSize(1), entries->header()->sectionSize(3));
+    // Space marks the current entry, Delete deletes the marked one.
+    entries->setCurrentIndex(entries->model()->index(2, 1));
+    QTest::keyClick(entries, Qt::Key_Space);
+    EXPECT_EQ(Inside(*doc_).m_phonebook.m_entries[2]->m_bMarked, 1);
+    // The command bar: Tab reaches it, the tooltips show the keys.
+    for (QToolButton* b : book.findChildren<QToolButton*>()) {
+        if (b->defaultAction() && !b->defaultAction()->isSeparator())
+            EXPECT_TRUE(b->focusPolicy() & Qt::TabFocus) << b->text().toStdString();
+    }
+    EXPECT_TRUE(book.findChild<QAction*>(ctl::kPhonebookSync)->toolTip().contains("F5"));
 }
 
 TEST_F(ContactsDialogs, GroupsAndTheirMembers) {

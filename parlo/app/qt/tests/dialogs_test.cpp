@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <fstream>
 
 #include "parlo/app/parlo_doc.h"
 #include "parlo/app/qt/compose_dialog.h"
@@ -25,6 +26,7 @@
 #include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/tests/test_util.h"
 #include "parlo_strings.h"
+#include "platform/ports.h"
 #include "platform/prompt.h"
 #include "qtsupport/layout_check.h"
 #include "qtsupport/screenshot.h"
@@ -51,6 +53,7 @@ class DialogsTest : public ::testing::Test {
     std::unique_ptr<CParloDoc> doc;
 
     void SetUp() override {
+        qtsupport::testing::UseOffscreenScreen(1280, 900);
         App();
         setenv("SKYVANE_HOME", dir.path().c_str(), 1);
         setenv("SKYVANE_ROOT", dir.path().c_str(), 1);
@@ -353,6 +356,57 @@ TEST_F(DialogsTest, PickerFillsPhoneWithTheCleanedResult) {
     EXPECT_EQ(Find<QLineEdit>(d.get(), "1002")->text(), "+491701;2");
 }
 
+TEST_F(DialogsTest, ThePickerAddsToTheNumbersTyped) {
+    auto d = Compose(VIEW_NEW);
+    Type(d.get(), "1002", "0170");
+    d->SetRecipientPicker(
+        [](QWidget*) { return std::optional<std::u16string>(u"+49 (170) 1;0170"); });
+    Click(d.get(), "1003");
+    EXPECT_EQ(Find<QLineEdit>(d.get(), "1002")->text(), "0170;+491701");
+    Type(d.get(), "1002", "0171;");
+    Click(d.get(), "1003");
+    EXPECT_EQ(Find<QLineEdit>(d.get(), "1002")->text(), "0171;+491701;0170");
+}
+
+TEST_F(DialogsTest, DisabledButtonsSayWhyAndNoNumberIsRefusedWithAWord) {
+    auto d = Compose(VIEW_NEW);
+    auto* send = Find<QPushButton>(d.get(), "1005");
+    EXPECT_TRUE(send->toolTip().contains("text")) << send->toolTip().toStdString();
+    Type(d.get(), "1004", "hello");
+    EXPECT_TRUE(send->toolTip().contains("number")) << send->toolTip().toStdString();
+    // ";;" names nobody: Send stays off and says why.
+    Type(d.get(), "1002", ";;");
+    EXPECT_FALSE(send->isEnabled());
+    EXPECT_TRUE(send->toolTip().contains("\";;\"")) << send->toolTip().toStdString();
+    Type(d.get(), "1002", "0170");
+    EXPECT_TRUE(send->isEnabled());
+    EXPECT_TRUE(send->toolTip().isEmpty());
+}
+
+TEST_F(DialogsTest, EscapeAsksBeforeSavingADraftWithAnInvalidNumber) {
+    auto d = Compose(VIEW_NEW);
+    Type(d.get(), "1002", "call me");
+    Type(d.get(), "1004", "the text typed");
+    prompt.Push(Answer::No);
+    d->reject();
+    EXPECT_TRUE(d->isVisible());  // back to the dialog, nothing lost
+    EXPECT_EQ(Count(), 0u);
+    ASSERT_EQ(prompt.texts().size(), 1u);
+    EXPECT_NE(prompt.texts()[0].find(u"not a valid phone number"), std::u16string::npos);
+    EXPECT_EQ(Find<QPlainTextEdit>(d.get(), "1004")->toPlainText(), "the text typed");
+    prompt.Push(Answer::Yes);
+    d->reject();
+    EXPECT_FALSE(d->isVisible());
+    ASSERT_EQ(InState(STATE_DRAFT).size(), 1u);
+    // A valid number saves without a question, as before.
+    prompt.Clear();
+    auto ok = Compose(VIEW_NEW, nullptr, u"0170", u"");
+    Type(ok.get(), "1004", "fine");
+    ok->reject();
+    EXPECT_TRUE(prompt.texts().empty());
+    EXPECT_EQ(InState(STATE_DRAFT).size(), 2u);
+}
+
 TEST_F(DialogsTest, CutCopyPasteWorkOnTheMessageText) {
     auto d = Compose(VIEW_NEW);
     auto* text = Find<QPlainTextEdit>(d.get(), "1004");
@@ -431,20 +485,36 @@ TEST_F(DialogsTest, FolderDialogAddsRefusesRenamesAndDeletes) {
     Click(&d, "1030");
     EXPECT_EQ(Inside(*doc).m_folders.ByName(u"Later")->m_nId, 4);
 
-    // Renaming in place: to an existing name is accepted, to nothing is not.
+    // Renaming in place: to a name that another folder has, case aside
+    // (fixed ones too), is refused with a word, as is nothing; the name
+    // typed comes back in the editor.
     QTreeWidgetItem* item = tree->topLevelItem(0);
     const int32_t id = item->data(0, Qt::UserRole).toInt();
-    item->setText(0, "Inbox");
-    EXPECT_EQ(Inside(*doc).m_folders.ById(id)->m_strName, u"Inbox");
-    item->setText(0, "  ");
-    EXPECT_EQ(Inside(*doc).m_folders.ById(id)->m_strName, u"Inbox");
-    EXPECT_EQ(item->text(0), "Inbox");
+    const std::u16string old = Inside(*doc).m_folders.ById(id)->m_strName;
+    prompt.Clear();
+    for (const char* taken : {"Inbox", "INBOX", "later", "  "}) {
+        item->setText(0, taken);
+        EXPECT_EQ(Inside(*doc).m_folders.ById(id)->m_strName, old) << taken;
+        EXPECT_EQ(item->text(0).toStdU16String(), old) << taken;
+        QTest::qWait(20);
+        if (auto* editor = tree->viewport()->findChild<QLineEdit*>(); editor && editor->isVisible())
+            tree->closePersistentEditor(item);
+    }
+    ASSERT_EQ(prompt.texts().size(), 3u);
+    EXPECT_EQ(prompt.texts()[0], u"The folder already exists.");
+    item->setText(0, "Friends");
+    EXPECT_EQ(Inside(*doc).m_folders.ById(id)->m_strName, u"Friends");
+    // Adding is case-blind too.
+    name->setText("friends");
+    Click(&d, "1030");
+    EXPECT_EQ(prompt.texts().back(), u"The folder already exists.");
+    EXPECT_EQ(Inside(*doc).m_folders.UserFolders().size(), 3u);
 
     // What was saved is what a restart reads.
     CFolderTable back;
     ASSERT_EQ(back.Load(Inside(*doc).m_registry, strings::parlo()), FolderResult::kOk);
     EXPECT_EQ(back.UserFolders().size(), 3u);
-    EXPECT_EQ(back.ById(id)->m_strName, u"Inbox");
+    EXPECT_EQ(back.ById(id)->m_strName, u"Friends");
     ExpectGoodLayout(&d, "folders");
     qtsupport::FontScale large(1.5);
     FoldersDialog big(*doc);
@@ -528,8 +598,34 @@ TEST_F(OptionsTest, OutOfRangeIntervalIsRefusedAndTheDialogStays) {
     EXPECT_EQ(prompt.texts()[0], u"Please enter a number between 2 and 99999.");
 }
 
+TEST_F(OptionsTest, APortThatDoesNotExistIsNamedAndNothingTypedIsLost) {
+    auto d = Open();
+    Find<QCheckBox>(d.get(), "1019")->setChecked(true);
+    auto* port = Find<QComboBox>(d.get(), "1074");
+    port->setEditText("COM7:");
+    Find<QLineEdit>(d.get(), "1016")->setText("15");
+    Click(d.get(), "1");
+    EXPECT_TRUE(d->isVisible());
+    ASSERT_EQ(prompt.texts().size(), 1u);
+    EXPECT_NE(prompt.texts()[0].find(u"\"COM7:\" does not exist"), std::u16string::npos);
+    EXPECT_EQ(port->currentText(), "COM7:");
+    EXPECT_EQ(Find<QLineEdit>(d.get(), "1016")->text(), "15");
+    // Registered, it is taken; unused, it is not checked.
+    platform::AddPortAlias(Inside(*doc).m_registry, "/dev/null", "COM7:");
+    Click(d.get(), "1");
+    EXPECT_EQ(d->result(), QDialog::Accepted);
+    EXPECT_EQ(d->Values().m_strUserPort, u"COM7:");
+    auto off = Open();
+    Find<QCheckBox>(off.get(), "1019")->setChecked(false);
+    Find<QComboBox>(off.get(), "1074")->setEditText("COM8:");
+    Click(off.get(), "1");
+    EXPECT_EQ(off->result(), QDialog::Accepted);
+}
+
 TEST_F(OptionsTest, SetWritesTheEightSettings) {
     Inside(*doc).m_settings.m_nPhonebookFlags = PB_PHONE;
+    platform::AddPortAlias(Inside(*doc).m_registry, "/dev/null", "COM4:");
+    std::ofstream(dir / "usb-Phone_Ab") << "";
     auto d = Open();
     EXPECT_EQ(Find<QComboBox>(d.get(), "1068")->currentIndex(), 1);
     Find<QCheckBox>(d.get(), "1015")->setChecked(false);
@@ -567,9 +663,10 @@ TEST_F(OptionsTest, SetWritesTheEightSettings) {
 
     // A device path keeps its letter case.
     auto p = Open();
-    Find<QComboBox>(p.get(), "1074")->setEditText("/dev/serial/by-id/usb-Phone_Ab");
+    const QString device = QString::fromStdString((dir / "usb-Phone_Ab").string());
+    Find<QComboBox>(p.get(), "1074")->setEditText(device);
     Click(p.get(), "1");
-    EXPECT_EQ(p->Values().m_strUserPort, u"/dev/serial/by-id/usb-Phone_Ab");
+    EXPECT_EQ(p->Values().m_strUserPort, device.toStdU16String());
 }
 
 TEST_F(OptionsTest, SetThatCannotWriteSaysSoAndKeepsTheValues) {

@@ -1,138 +1,15 @@
 // The windowed client on the offscreen platform: start-up, the lists and
 // their events, the commands and their busy gating, the error indicator, the
 // hand-off file and the single instance. The phone is the simulated one.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
-#include <QDeadlineTimer>
-#include <QHeaderView>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
-#include <QTreeView>
-#include <atomic>
-#include <cerrno>
-#include <thread>
-
-#include "parlo/app/qt/application.h"
-#include "parlo/app/qt/compose_dialog.h"
-#include "parlo/app/qt/dialogs.h"
-#include "parlo/app/qt/main_frame.h"
-#include "parlo/app/qt/main_view.h"
-#include "parlo/app/qt/message_list_model.h"
-#include "parlo/app/tests/doc_inside.h"
-#include "parlo/contacts/handoff_file.h"
-#include "platform/paths.h"
-#include "platform/process.h"
-#include "platform/testing/temp_dir.h"
-#include "qtsupport/layout_check.h"
-#include "qtsupport/message_prompt.h"
-#include "qtsupport/screenshot.h"
-#include "qtsupport/testing/qt_test_util.h"
-#include "tools/phonesim/testing/phonesim_process.h"
+#include "parlo/app/qt/tests/main_window_fixture.h"
 
 namespace parlo {
 namespace {
 
 using qtsupport::testing::App;
 using qtsupport::testing::WaitUntil;
-
-// Records what the main window asks of its dialogs.
-class RecordingDialogs : public IParloDialogs {
-  public:
-    struct Compose {
-        int mode;
-        CSmsMessage* record;
-        std::u16string number, text;
-    };
-    std::vector<Compose> composed;
-    std::vector<std::string> opened;
-    int32_t destination = -1;  // -1: Cancel
-
-    void Compose(const DialogContext&, int mode, CSmsMessage* record, const std::u16string& number,
-                 const std::u16string& text) override {
-        composed.push_back({mode, record, number, text});
-    }
-    void Folders(const DialogContext&) override { opened.push_back("folders"); }
-    bool DestinationFolder(const DialogContext&, int32_t* id) override {
-        opened.push_back("destination");
-        *id = destination;
-        return destination >= 0;
-    }
-    void Options(const DialogContext&) override { opened.push_back("options"); }
-    void Phonebook(const DialogContext&) override { opened.push_back("phonebook"); }
-    void Groups(const DialogContext&) override { opened.push_back("groups"); }
-    bool PickRecipients(const DialogContext&, std::u16string*) override { return false; }
-};
-
-class MainWindow : public ::testing::Test {
-  protected:
-    skyvane::testing::TempDir dir;
-    platform::ScriptedPrompt prompt;
-    RecordingDialogs dialogs;
-    IParloDialogs* chosen_dialogs = nullptr;  // the recording ones when null
-    std::unique_ptr<ParloApplication> app;
-    std::unique_ptr<phonesim::testing::PhonesimProcess> phone;
-
-    void SetUp() override {
-        App();
-        setenv("SKYVANE_HOME", dir.path().c_str(), 1);
-        setenv("SKYVANE_ROOT", dir.path().c_str(), 1);
-        qtsupport::ScriptPromptsForTesting(&prompt);
-    }
-    void TearDown() override {
-        app.reset();
-        phone.reset();
-        qtsupport::ScriptPromptsForTesting(nullptr);
-    }
-
-    void StartPhone(const std::vector<std::string>& extra = {}) {
-        nlohmann::json state = phonesim::testing::DefaultState();
-        state["operator"]["name"] = "T-Mobile D";
-        ASSERT_TRUE(phonesim::testing::WriteState(dir / "phone.json", state));
-        phone = std::make_unique<phonesim::testing::PhonesimProcess>();
-        std::vector<std::string> args = {"--register", "Phonesim",  "--alias",
-                                         "COM3:",      "--send-ms", "0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        ASSERT_TRUE(phone->Start(dir / "phone.json", args));
-    }
-
-    // Starts the client; without a phone the port list is not required.
-    bool Start(const QString& number = {}, bool need_phone = false) {
-        app = std::make_unique<ParloApplication>(chosen_dialogs ? chosen_dialogs : &dialogs);
-        StartOptions options;
-        options.require_ports = need_phone;
-        if (!app->Start(number, options))
-            return false;
-        prompt.Clear();  // no vok.dat in a scratch installation
-        return WaitUntil([&] { return app->Frame()->isVisible(); });
-    }
-
-    CParloDoc& Doc() { return app->Doc(); }
-    MainView* View() { return app->Frame()->View(); }
-    MessageListModel* Model(int code) { return View()->Model(code); }
-    CSmsMessage* Add(int32_t state, const std::u16string& number, const std::u16string& text,
-                     double day = 45000.0) {
-        auto time = platform::OleDate{day, platform::OleDate::kValid};
-        CSmsMessage* rec = Doc().AddReceived(state, number, text, time, STORAGE_POCKETPC, -1).rec;
-        QCoreApplication::processEvents();
-        return rec;
-    }
-    std::vector<std::u16string> Numbers(int code) {
-        std::vector<std::u16string> out;
-        for (int r = 0; r < Model(code)->rowCount(); ++r)
-            out.push_back(Model(code)->CopyAt(r)->m_strNumber);
-        return out;
-    }
-};
+using window_testing::MainWindow;
+using window_testing::RecordingDialogs;
 
 TEST_F(MainWindow, WithoutAModemTheProgramDoesNotStart) {
     app = std::make_unique<ParloApplication>(&dialogs);
@@ -305,13 +182,13 @@ TEST_F(MainWindow, DeleteAsksWhereOnlyInInboxAndSentMessages) {
             menu->close();
         });
     });
-    // Draft: no pop-up, Pocket PC only (the selected row).
+    // Draft: no pop-up, this computer only (the selected row).
     View()->ShowFolder(VIEW_DRAFT);
     View()->List(VIEW_DRAFT)->setCurrentIndex(Model(VIEW_DRAFT)->index(0, 1));
     app->Frame()->RunCommand(ID_DELETE_SMS);
     EXPECT_EQ(popups, 0);
     EXPECT_EQ(draft->m_nState, STATE_DELETED);
-    // Inbox: the pop-up, "Delete from Pocket PC only".
+    // Inbox: the pop-up, "Delete from this computer only".
     View()->ShowFolder(VIEW_INBOX);
     Doc().ToggleMark(inbox);
     app->Frame()->RunCommand(ID_DELETE_SMS);
@@ -439,7 +316,9 @@ TEST_F(MainWindow, CommandsWaitWhileARealSynchronisationRunsAndExitDoesNotFreeze
     EXPECT_EQ(Model(VIEW_OUTBOX)->MarkedCount(), 0);
     qtsupport::SaveScreenshot(app->Frame(), "parlo_during_sync");
 
-    // Closing waits in the event loop: the window keeps working.
+    // Closing waits in the event loop (the offer to stop the run declined):
+    // the window keeps working.
+    prompt.Push(platform::Answer::No);
     app->Frame()->close();
     EXPECT_TRUE(app->Frame()->IsClosing());
     EXPECT_TRUE(app->Frame()->isVisible());
