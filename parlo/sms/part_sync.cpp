@@ -331,7 +331,7 @@ int CSmsOperations::DeleteMessageParts(CSmsMessage* msg) {
         CReadPart part;
         if (reply.empty() ||
             DecodeCmgrReply(reply, StorageName(p.m_nStorage), p.m_nSlot, CMGR_MODE_CHECK, &found,
-                            &pdu) != CMGR_DONE ||
+                            nullptr, &pdu) != CMGR_DONE ||
             !found || !PartFromPdu(pdu, &part))
             continue;
         if (part.m_strNumber == group->m_strNumber && part.m_nRef == group->m_nRef &&

@@ -36,7 +36,9 @@ std::u16string Trim(const std::u16string& s) {
 
 // "YYMMDDhhmmss..." as a local time of this century; the current time when the
 // digits do not make a valid date and time.
-platform::OleDate TimeFromStamp(const std::string& stamp) {
+platform::OleDate TimeFromStamp(const std::string& stamp, bool* valid = nullptr) {
+    if (valid)
+        *valid = false;
     int v[6];
     if (stamp.size() < 12)
         return platform::OleDate::Now();
@@ -47,7 +49,11 @@ platform::OleDate TimeFromStamp(const std::string& stamp) {
         v[i] = (a - '0') * 10 + (b - '0');
     }
     platform::OleDate t = platform::OleDate::FromLocal(2000 + v[0], v[1], v[2], v[3], v[4], v[5]);
-    return t.IsValid() ? t : platform::OleDate::Now();
+    if (!t.IsValid())
+        return platform::OleDate::Now();
+    if (valid)
+        *valid = true;
+    return t;
 }
 
 int32_t StorageCode(const std::string& storage) {
@@ -114,8 +120,10 @@ std::u16string CmgrFailureText(int code) {
 }
 
 int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
-                    std::unique_ptr<CSmsMessage>* out, CPduMessage* pdu_out) {
+                    std::unique_ptr<CSmsMessage>* out, bool* stamped, CPduMessage* pdu_out) {
     out->reset();
+    if (stamped)
+        *stamped = false;
     static const std::u16string kPrefix = u"+CMGR:";
     if (reply.compare(0, kPrefix.size(), kPrefix) != 0)
         return CMGR_NOT_CMGR;
@@ -166,8 +174,11 @@ int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int
     // A part of a longer message may be blanks alone.
     if (text.empty() && !CPduCodec::FindConcat(parsed.m_strUdh, &concat))
         return CMGR_EMPTY_TEXT;
+    bool own_stamp = false;
     platform::OleDate time =
-        submit ? platform::OleDate::Now() : TimeFromStamp(parsed.m_strTimestamp);
+        submit ? platform::OleDate::Now() : TimeFromStamp(parsed.m_strTimestamp, &own_stamp);
+    if (stamped)
+        *stamped = own_stamp;
 
     // The slot status says only read or unread (and sent, which the PDU's
     // own type says as well).
@@ -183,6 +194,16 @@ int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int
     if (pdu_out)
         *pdu_out = std::move(parsed);
     return CMGR_DONE;
+}
+
+bool SamePhoneMessage(const CSmsMessage& record, const CSmsMessage& read, bool stamped) {
+    if (record.m_strNumber != read.m_strNumber || record.m_strText != read.m_strText)
+        return false;
+    // Both times come from the same stamp through the same conversion; half
+    // a second covers a value that went through a file and back.
+    constexpr double kHalfSecond = 0.5 / 86400.0;
+    double d = record.m_time.m_dt - read.m_time.m_dt;
+    return !stamped || (d < kHalfSecond && d > -kHalfSecond);
 }
 
 int CSmsOperations::Command(const std::string& command, std::u16string* reply) {
@@ -367,7 +388,7 @@ int CSmsOperations::ParseCmgrReply(const std::u16string& reply, const std::strin
                                    int slot, int mode, std::unique_ptr<CSmsMessage>* out) {
     std::unique_ptr<CSmsMessage> msg;
     CPduMessage pdu;
-    int rc = DecodeCmgrReply(reply, storage, slot, mode, &msg, &pdu);
+    int rc = DecodeCmgrReply(reply, storage, slot, mode, &msg, nullptr, &pdu);
     if (rc != CMGR_DONE || !msg)
         return rc;
     if (mode == CMGR_MODE_READ && TakePart(pdu, *msg))
@@ -385,170 +406,6 @@ void CSmsOperations::SkipSlot(const std::string& storage, int slot, const std::u
         {platform::WidenBytes(storage), platform::WidenBytes(std::to_string(slot)), reason});
 }
 
-namespace {
-
-// Error answers that phones give for an empty slot: invalid memory index,
-// invalid index, not found.
-bool IsEmptySlotAnswer(const std::u16string& final_result) {
-    return final_result == u"OK" || final_result == u"ERROR" ||
-           final_result == u"+CMS ERROR: 321" || final_result == u"+CME ERROR: 21" ||
-           final_result == u"+CME ERROR: 22" || final_result.empty();
-}
-
-std::u16string StorageTitle(const std::string& storage) {
-    return storage == "ME" ? u"phone memory (ME)" : u"SIM (SM)";
-}
-
-}  // namespace
-
-int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_reading) {
-    m_readMap.clear();
-    m_parts.clear();
-    ctx_.view->ShowProgress(true);
-    ctx_.view->SetProgressPos(0);
-    ctx_.view->ShowStatusText(false);
-
-    for (const std::string storage : {"ME", "SM"}) {
-        std::u16string reply;
-        if (!Command(SelectCommand(storage), &reply)) {
-            FailRead(IDS_COMM_ERROR);
-            return 0;
-        }
-        if (reply.compare(0, 6, u"+CPMS:") != 0) {
-            std::u16string why = reply.empty() ? ctx_.cordis->LastFinalResult() : reply;
-            ctx_.errors->AddFormatted(IDS_STORAGE_SKIPPED, {StorageTitle(storage), why});
-            continue;
-        }
-        int n = StorageSize(reply);
-        if (n == 0)
-            return 0;
-        if (show_progress) {
-            ctx_.view->SetProgressRange(0, n);
-            ctx_.view->SetProgressPos(0);
-        }
-        for (int i = 1; i <= n; ++i) {
-            if (m_pStop && *m_pStop) {
-                // Stopped: nothing read is stored or deleted; it stays on
-                // the phone for the next run.
-                RestoreView();
-                m_readMap.clear();
-                return 0;
-            }
-            if (show_progress)
-                ctx_.view->StepProgress();
-            if (!Command("AT+CMGR=" + std::to_string(i), &reply)) {
-                FailRead(IDS_COMM_ERROR);
-                return 0;
-            }
-            if (reply.empty()) {
-                std::u16string final_result = ctx_.cordis->LastFinalResult();
-                if (!IsEmptySlotAnswer(final_result))
-                    SkipSlot(storage, i, u"the phone answered " + final_result);
-                continue;
-            }
-            int rc = ParseCmgrReply(reply, storage, i, CMGR_MODE_READ);
-            if (rc != CMGR_DONE)
-                SkipSlot(storage, i, CmgrFailureText(rc));
-        }
-    }
-
-    // Merge: what the store already holds is not added again. `held` maps
-    // each slot read in this run to the record that holds its message.
-    std::map<std::pair<int32_t, int>, CSmsMessage*> held;
-    for (CSmsMessage* rec : ctx_.store->Snapshot()) {
-        if (rec->m_nStorage == STORAGE_POCKETPC)
-            continue;
-        std::pair<int32_t, int> key{rec->m_nStorage == STORAGE_SIM ? STORAGE_SIM : STORAGE_PHONE,
-                                    rec->m_nPhoneIndex};
-        auto it = m_readMap.find(key);
-        if (it != m_readMap.end() && SameMessage(*rec, *it->second)) {
-            held[key] = rec;
-            m_readMap.erase(it);
-        }
-    }
-    bool save_failed = false;
-    for (auto& [key, msg] : m_readMap) {
-        StoreResult result = StoreResult::kOk;
-        CSmsMessage* rec = ctx_.store->Add(std::make_unique<CSmsMessage>(*msg), &result);
-        if (result == StoreResult::kOk && rec)
-            held[key] = rec;
-        else
-            save_failed = true;
-        if (rec)
-            ctx_.view->MessageAdded(rec);
-    }
-
-    if (save_failed)
-        ctx_.errors->Add(IDS_SAVE_FAILED);
-
-    if (delete_after_reading)
-        DeleteHeld(held);
-    StoreParts(delete_after_reading);
-
-    RestoreView();
-    return 1;
-}
-
-void CSmsOperations::DeleteHeld(const std::map<std::pair<int32_t, int>, CSmsMessage*>& held) {
-    // Only slots read cleanly in this run whose message the store holds.
-    // Before a slot is deleted, its record stops pointing at it (saved), so
-    // that a new message in the slot later is new even when its text
-    // repeats; a record that cannot be saved keeps its slot on the phone.
-    int32_t selected = 0;
-    bool usable = false;
-    std::u16string reply;
-    for (const auto& [key, rec] : held) {
-        const auto& [storage, slot] = key;
-        std::string name = StorageName(storage);
-        std::u16string where = platform::WidenBytes(name);
-        std::u16string index = platform::WidenBytes(std::to_string(slot));
-        if (storage != selected) {
-            selected = storage;
-            usable = Command(SelectCommand(name), &reply) && reply.compare(0, 6, u"+CPMS:") == 0;
-            if (!usable) {
-                std::u16string why = reply.empty() ? ctx_.cordis->LastFinalResult() : reply;
-                ctx_.errors->AddFormatted(
-                    IDS_SLOT_NOT_DELETED,
-                    {where, index, u"the storage could not be selected (" + why + u")"});
-            }
-        }
-        if (!usable)
-            continue;
-        int32_t old_storage = rec->m_nStorage;
-        int32_t old_index = rec->m_nPhoneIndex;
-        if (ctx_.store->Change(rec, [](CSmsMessage& m) {
-                m.m_nStorage = STORAGE_POCKETPC;
-                m.m_nPhoneIndex = -1;
-            }) != StoreResult::kOk) {
-            // Not saved: the record may still point at the slot on disk.
-            ctx_.store->Change(rec, [&](CSmsMessage& m) {
-                m.m_nStorage = old_storage;
-                m.m_nPhoneIndex = old_index;
-            });
-            ctx_.errors->AddFormatted(IDS_SLOT_NOT_DELETED,
-                                      {where, index, u"the message store could not be saved"});
-            continue;
-        }
-        int rc = Command("AT+CMGD=" + std::to_string(slot), &reply);
-        std::u16string final_result = ctx_.cordis->LastFinalResult();
-        if (rc == 1 && final_result == u"OK")
-            continue;
-        if (rc == 1) {
-            // Refused: the message stays in its slot, and its record with it.
-            ctx_.store->Change(rec, [&](CSmsMessage& m) {
-                m.m_nStorage = old_storage;
-                m.m_nPhoneIndex = old_index;
-            });
-            ctx_.errors->AddFormatted(IDS_SLOT_NOT_DELETED,
-                                      {where, index, u"the phone answered " + final_result});
-        } else {
-            // Unknown: should the slot still hold it, it is read again as new
-            // (a copy too many, never a loss).
-            ctx_.errors->AddFormatted(IDS_SLOT_NOT_DELETED, {where, index, u"no answer"});
-        }
-    }
-}
-
 int CSmsOperations::VerifyOnPhone(const CSmsMessage& msg) {
     std::string storage = msg.m_nStorage == STORAGE_SIM ? "SM" : "ME";
     std::u16string reply;
@@ -564,11 +421,15 @@ int CSmsOperations::VerifyOnPhone(const CSmsMessage& msg) {
     if (reply.empty())
         return 0;
     std::unique_ptr<CSmsMessage> found;
-    ParseCmgrReply(reply, StorageName(msg.m_nStorage), msg.m_nPhoneIndex, CMGR_MODE_CHECK, &found);
+    bool stamped = false;
+    DecodeCmgrReply(reply, StorageName(msg.m_nStorage), msg.m_nPhoneIndex, CMGR_MODE_CHECK, &found,
+                    &stamped);
     if (!found)
         return 0;
-    return found->m_strNumber == msg.m_strNumber && found->m_strText == msg.m_strText &&
-           found->m_nStorage == msg.m_nStorage && found->m_nPhoneIndex == msg.m_nPhoneIndex;
+    // A message in a reused slot with the same text is another one: its
+    // time stamp tells.
+    return SamePhoneMessage(msg, *found, stamped) && found->m_nStorage == msg.m_nStorage &&
+           found->m_nPhoneIndex == msg.m_nPhoneIndex;
 }
 
 int CSmsOperations::DeleteOnPhone(CSmsMessage* msg) {

@@ -40,6 +40,8 @@ inline constexpr unsigned IDS_SLOT_NOT_DELETED = 65132;
 inline constexpr unsigned IDS_FATE_UNKNOWN = 65133;
 inline constexpr unsigned IDS_HELD_IN_OUTBOX = 65134;
 inline constexpr unsigned IDS_DELIVERY_NOT_SAVED = 65136;
+inline constexpr unsigned IDS_STORAGE_SHORT = 65150;
+inline constexpr unsigned IDS_DELETION_STOPPED = 65151;
 
 // Results of ParseCmgrReply.
 inline constexpr int CMGR_DONE = 0;
@@ -92,10 +94,18 @@ std::u16string CmgrFailureText(int code);
 // phone, or, in a slot stored unsent, a draft that is ignored; a status
 // report is ignored. Hexadecimal digits may be in either case. On success
 // (CMGR_DONE) `out` receives the message, or stays empty for one that is
-// ignored. See the CMGR_* codes for the failures.
-// `pdu` (optional) receives the parsed PDU.
+// ignored. See the CMGR_* codes for the failures. `stamped` (optional) is
+// set when the message's time is its own time stamp (a received message
+// with a valid one), not the current time. `pdu` (optional) receives the
+// parsed PDU.
 int DecodeCmgrReply(const std::u16string& reply, const std::string& storage, int slot, int mode,
-                    std::unique_ptr<CSmsMessage>* out, CPduMessage* pdu = nullptr);
+                    std::unique_ptr<CSmsMessage>* out, bool* stamped = nullptr,
+                    CPduMessage* pdu = nullptr);
+
+// Whether a message read from the phone is the one a record holds: the same
+// sender (or recipient) and text and, when the message carries its own time
+// stamp, the same time. A repeated text in a reused slot is another message.
+bool SamePhoneMessage(const CSmsMessage& record, const CSmsMessage& read, bool stamped);
 
 class CSmsOperations {
   public:
@@ -112,6 +122,9 @@ class CSmsOperations {
                 SendReport* report = nullptr);
     int SendLongSms(const std::u16string& number, const std::u16string& text, int push,
                     SendReport* report = nullptr);
+    // Reads both storages: each with one listing ("AT+CMGL=4") when the
+    // phone gives one that agrees with its used count, else slot by slot.
+    // Every message is stored as soon as it is read.
     int ReadPhoneMessages(int show_progress, int delete_after_reading);
     // Reading mode stores the message in the read map; checking mode hands it
     // to the caller through `out`. Returns a CMGR_* code.
@@ -155,6 +168,29 @@ class CSmsOperations {
     std::atomic<int> m_bClearSimPending{0};
 
   private:
+    using SlotKey = std::pair<int32_t, int>;
+    // A slot read in this run whose message the store holds. `by_index`: the
+    // phone named the slot itself (a listing), so that it can be deleted
+    // without reading it again.
+    struct HeldSlot {
+        CSmsMessage* rec = nullptr;
+        bool by_index = false;
+        bool stamped = false;
+    };
+    enum class ListOutcome { kRead, kRefused, kUnusable, kFailed };
+
+    // Reads one storage; 0 when the run must end (the error is listed).
+    int ReadStorage(const std::string& storage, int show_progress);
+    ListOutcome ReadByListing(const std::string& storage, int used, int size, int show_progress,
+                              std::map<int, std::string>* listed_unread);
+    int ReadBySlot(const std::string& storage, int size, int used, bool stop_at_used,
+                   int show_progress, const std::map<int, std::string>& listed_unread);
+    // The one place where a message read from a slot goes: into the read
+    // map, matched with the store's records, and stored at once when new.
+    void OnSlotRead(int32_t storage, int slot, std::unique_ptr<CSmsMessage> msg, bool stamped,
+                    bool by_index);
+    // The record that holds the message read from a slot, if any.
+    CSmsMessage* FindRecord(const CSmsMessage& msg, bool stamped);
     // Builds and sends part `k` of `plan`; 1 when the phone took it.
     int SendPart(const std::u16string& number, const CSmsPlan& plan, const std::u16string& text,
                  size_t k, int push, int reference, SendReport* report);
@@ -166,16 +202,23 @@ class CSmsOperations {
     void FailRead(unsigned id);
     // Skips a slot or storage with its reason in the error list.
     void SkipSlot(const std::string& storage, int slot, const std::u16string& reason);
-    // Deletes the slots read in this run whose messages the store holds.
-    void DeleteHeld(const std::map<std::pair<int32_t, int>, CSmsMessage*>& held);
     // Deletes slots (storage code, slot), selecting each storage once in a
     // row; `deleted` (optional) tells which went.
     void DeleteSlots(const std::vector<std::pair<int32_t, int>>& slots, std::vector<bool>* deleted);
     std::filesystem::path PartsDir() const;
+    // Deletes the slots read in this run whose messages the store holds,
+    // each after a fresh read of the slot unless the listing named it; false
+    // when the phone stopped answering.
+    bool DeleteHeld();
 
     CEngineContext ctx_;
     CPhoneSession* session_;
     ReadMap m_readMap;
+    std::map<SlotKey, HeldSlot> m_held;
+    std::vector<CSmsMessage*> m_records;  // records with a phone copy, for the merge
+    std::set<CSmsMessage*> m_claimed;     // records matched with a slot in this run
+    bool m_bSaveFailed = false;
+    bool m_bListRefused = false;  // the phone refused a listing in this run
     bool m_bCommError = false;
     int m_nSendAnswerSeconds = kSendAnswerSeconds;
     std::mutex m_deliveryMutex;

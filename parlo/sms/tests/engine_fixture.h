@@ -174,9 +174,14 @@ class EngineTest : public ::testing::Test {
     }
 
     CSmsMessage* AddRecord(int32_t state, const std::u16string& number, const std::u16string& text,
-                           int32_t storage = STORAGE_POCKETPC, int32_t index = -1) {
-        return store_->Add(std::make_unique<CSmsMessage>(
-            state, number, text, platform::OleDate::Now(), 0, storage, index, -1, 0));
+                           int32_t storage = STORAGE_POCKETPC, int32_t index = -1,
+                           platform::OleDate time = platform::OleDate::Now()) {
+        return store_->Add(
+            std::make_unique<CSmsMessage>(state, number, text, time, 0, storage, index, -1, 0));
+    }
+    // The time of a message that DeliverPdu stamps by default, as read.
+    static platform::OleDate DefaultStamp() {
+        return platform::OleDate::FromLocal(2024, 3, 15, 10, 30, 0);
     }
 
     std::vector<CSmsMessage*> InState(int32_t state) const {

@@ -19,7 +19,8 @@ constexpr int kFirstWorkCommand = 7;
 // With one long message first: the first part's AT+CMGS with its PDU (the
 // phone counts the two as one command), then the second part's AT+CMGS.
 constexpr int kSecondPartCommand = kFirstWorkCommand + 1;
-// Without Outbox messages: AT+CPMS="ME", then AT+CMGR=1.
+// Without Outbox messages: AT+CPMS="ME", then AT+CMGL=4 (or, refused,
+// AT+CMGR=1 and on).
 constexpr int kFirstReadCommand = kFirstWorkCommand;
 
 class FailureTest : public EngineTest {
@@ -207,32 +208,41 @@ TEST_F(FailureTest, StorageWithoutASizeNeedsTheModelsSize) {
 TEST_F(FailureTest, LineDroppedWhileReading) {
     state_["sms"]["storages"]["ME"] =
         StorageJson(10, {{1, 0, DeliverPdu("+491701111111", "Hello")}});
+    // The line goes when the SIM is selected, after the phone memory was
+    // listed (and its message marked read on the phone).
     StartPhone({"--drop", std::to_string(kFirstReadCommand + 2)});
     Engine().m_sync.SynchronizeMessages();
     EXPECT_EQ(Listed(), Texts({IDS_COMM_ERROR, IDS_SYNC_FAILED}));
-    EXPECT_EQ(store_->Count(), 0u);
+    // What was read is stored, unread as it was.
+    ASSERT_EQ(store_->Count(), 1u);
+    EXPECT_EQ(InState(STATE_UNREAD).size(), 1u);
 }
 
 TEST_F(FailureTest, SkippedStorageAndSlotsAreListedWithTheirReason) {
     // The SIM cannot be selected (the phone has none), the phone memory holds
-    // an undecodable PDU and a slot the phone refuses to read.
+    // an undecodable PDU and a message in a slot the phone refuses to read;
+    // the phone lists nothing, so every slot is read by itself.
     state_["sms"]["storages"] = {
         {"ME", StorageJson(4, {{1, 0, DeliverPdu("+491701111111", "Hello")},
-                               {2, 1, "07911326040000F0040B911346610089F6000020"}})}};
+                               {2, 1, "07911326040000F0040B911346610089F6000020"},
+                               {3, 1, DeliverPdu("+491701111111", "Refused")}})}};
     state_["sms"]["preferred"] = {"ME", "ME", "ME"};
-    StartPhone({"--garbage", std::to_string(kFirstReadCommand + 3) +
-                                 ":0D0A2B434D53204552524F523A203331340D0A:replace"});
+    StartPhone({"--cmgl", "error", "--garbage",
+                std::to_string(kFirstReadCommand + 4) +
+                    ":0D0A2B434D53204552524F523A203331340D0A:replace"});
     settings_.m_bDeleteAfterSync = 1;
     Engine().m_sync.SynchronizeMessages();
     std::vector<std::u16string> listed = Listed();
-    ASSERT_EQ(listed.size(), 3u) << platform::ToUtf8(Engine().m_errors.Text());
+    ASSERT_EQ(listed.size(), 4u) << platform::ToUtf8(Engine().m_errors.Text());
     EXPECT_EQ(listed[0], u"ME slot 2 was not read: the message cannot be decoded.");
     EXPECT_EQ(listed[1], u"ME slot 3 was not read: the phone answered +CMS ERROR: 314.");
     EXPECT_EQ(listed[2],
+              Engine().m_errors.Format(IDS_STORAGE_SHORT, {u"phone memory (ME)", u"3", u"2"}));
+    EXPECT_EQ(listed[3],
               u"The SIM (SM) could not be selected (+CMS ERROR: 302): its messages were not read.");
     // What was read is stored and deleted; the rest stays on the phone.
     EXPECT_EQ(InState(STATE_UNREAD).size(), 1u);
-    EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{2}));
+    EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{2, 3}));
 }
 
 // A send whose answer comes after the wait: the message may have gone out.

@@ -42,8 +42,8 @@ TEST_F(SyncTest, FullRunSendsDeletesReadsAndMergesWithoutDuplicates) {
     CSmsMessage* long_msg = AddRecord(STATE_OUTBOX_PUSH, u"+491708888888", long_text);
     // A deletion order whose slot still holds the message, and one whose slot
     // now holds another text.
-    CSmsMessage* del_ok =
-        AddRecord(STATE_PHONE_DELETE, u"+491705555555", u"Delete me", STORAGE_SIM, 3);
+    CSmsMessage* del_ok = AddRecord(STATE_PHONE_DELETE, u"+491705555555", u"Delete me", STORAGE_SIM,
+                                    3, DefaultStamp());
     CSmsMessage* del_other =
         AddRecord(STATE_PHONE_DELETE, u"+491706666666", u"Changed", STORAGE_SIM, 4);
 
@@ -180,10 +180,10 @@ TEST_F(SyncTest, ARunSendsWhatAnotherProgramQueuedJustBeforeIt) {
     CMessageStore other(dir_);
     ASSERT_EQ(other.LoadMessages(), StoreResult::kOk);
     StoreResult r;
-    other.Add(std::make_unique<CSmsMessage>(STATE_OUTBOX, u"+491708888888", u"from a script",
-                                            platform::OleDate::Now(), 0, STORAGE_POCKETPC, -1, -1,
-                                            0),
-              &r);
+    other.Add(
+        std::make_unique<CSmsMessage>(STATE_OUTBOX, u"+491708888888", u"from a script",
+                                      platform::OleDate::Now(), 0, STORAGE_POCKETPC, -1, -1, 0),
+        &r);
     ASSERT_EQ(r, StoreResult::kOk);
     Engine().m_sync.SynchronizeMessages();
     EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
@@ -253,7 +253,7 @@ TEST_F(SyncTest, LastSlotOfPhoneMemoryAndFullSimAreRead) {
 }
 
 // The phone reuses a freed slot; a message that repeats the text of the one
-// deleted from it ("OK") is a new message.
+// deleted from it ("OK") is a new message: its time stamp differs.
 TEST_F(SyncTest, RepeatedTextInAFreedSlotIsANewMessage) {
     const std::string ok = DeliverPdu("+491705555555", "OK");
     state_["sms"]["storages"]["SM"] = StorageJson(5, {{1, 0, ok}});
@@ -266,7 +266,8 @@ TEST_F(SyncTest, RepeatedTextInAFreedSlotIsANewMessage) {
     // The record no longer points at the slot it was deleted from.
     EXPECT_EQ(store_->Snapshot()[0]->m_nStorage, STORAGE_POCKETPC);
 
-    ASSERT_EQ(phone_->Control("store SM " + ok), "OK 1");
+    ASSERT_EQ(phone_->Control("store SM " + DeliverPdu("+491705555555", "OK", "240316090000")),
+              "OK 1");
     Engine().m_sync.SynchronizeMessages();
     EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
     EXPECT_EQ(store_->Count(), 2u);
