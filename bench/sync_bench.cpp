@@ -1,13 +1,17 @@
-// A synchronisation that sends 20 messages and reads 250 filled slots
-// (200 in phone memory, 50 on the SIM) from the simulated phone, at full speed
-// and with the phone's output paced at 115200 baud.
+// Synchronisations against the simulated phone:
+// - the full phone: sends 20 messages and reads 250 filled slots (200 in phone
+//   memory, 50 on the SIM), at full speed and with the phone's output paced
+//   at 115200 baud; once more with a phone that has no "AT+CMGL";
+// - the realistic phone: 255 phone-memory slots holding 20 messages and 50
+//   SIM slots holding 5, answering each command after 20 ms, at 115200 baud,
+//   nothing to send.
 //
-// The wire-time lower bound is the number of bytes exchanged (both
-// directions, counted once from the phone's transcript) divided by baud/10.
-// Reported counters: bytes, bound_s (at 115200 baud), phone_s (the phone's
-// output alone at 115200 baud), ratio = time / bound, and
-// the phases of a run in seconds: send_s (connection, identification and the
-// Outbox), read_s (both storages), merge_s (into the store), close_s.
+// The wire-time bound is the bytes exchanged (both directions, counted once
+// from the phone's transcript) at baud/10 bytes a second, plus one answer
+// latency per command. Reported counters: commands, bytes, bound_s, phone_s
+// (the phone's output alone), ratio = time / bound, and the phases of a run
+// in seconds: send_s (connection, identification and the Outbox), read_s
+// (both storages, stored as read), close_s.
 // SYNC_BENCH_KEEP=1 keeps the scratch directories (comm.log, phone state).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -32,9 +36,17 @@ namespace {
 
 using namespace parlo;
 
-constexpr int kPhoneSlots = 200;
-constexpr int kSimSlots = 50;
-constexpr int kOutbox = 20;
+// One simulated phone of the benchmark.
+struct PhoneKind {
+    int me_size, me_messages, sm_size, sm_messages;
+    int delay_ms;
+    int outbox;
+    bool listing;  // the phone answers AT+CMGL
+};
+
+const PhoneKind kFull{200, 200, 50, 50, 0, 20, true};
+const PhoneKind kFullNoListing{200, 200, 50, 50, 0, 20, false};
+const PhoneKind kRealistic{255, 20, 50, 5, 20, 0, true};
 
 std::filesystem::path ScratchDir(const std::string& name) {
     std::filesystem::path dir = std::filesystem::temp_directory_path() /
@@ -44,13 +56,15 @@ std::filesystem::path ScratchDir(const std::string& name) {
     return dir;
 }
 
-nlohmann::json PhoneState() {
+nlohmann::json PhoneState(const PhoneKind& kind) {
     nlohmann::json state = phonesim::testing::DefaultState();
     state["echo"] = true;
     state["operator"]["name"] = "T-Mobile D";
-    auto storage = [](int size, const std::string& prefix) {
+    auto storage = [](int size, int messages, const std::string& prefix) {
         nlohmann::json slots = nlohmann::json::array();
-        for (int i = 1; i <= size; ++i) {
+        // The messages spread over the storage, as deletions leave them.
+        for (int k = 0; k < messages; ++k) {
+            int i = 1 + static_cast<int>(static_cast<long>(k) * size / messages);
             std::string text = prefix + " message " + std::to_string(i) +
                                ": the quick brown fox jumps over the lazy dog, twice over.";
             slots.push_back({{"index", i},
@@ -60,8 +74,9 @@ nlohmann::json PhoneState() {
         }
         return nlohmann::json{{"size", size}, {"slots", slots}};
     };
-    state["sms"]["storages"] = {{"ME", storage(kPhoneSlots, "Phone")},
-                                {"SM", storage(kSimSlots, "SIM")}};
+    state["sms"]["storages"] = {{"ME", storage(kind.me_size, kind.me_messages, "Phone")},
+                                {"SM", storage(kind.sm_size, kind.sm_messages, "SIM")}};
+    state["sms"]["list"] = kind.listing ? "all" : "error";
     return state;
 }
 
@@ -81,14 +96,10 @@ class PhaseView : public CEngineView {
         if (!shown)
             read_end = Clock::now();
     }
-    void MessageAdded(CSmsMessage*) override {
-        if (merge.time_since_epoch().count() == 0)
-            merge = Clock::now();
-    }
     static double Seconds(Clock::time_point a, Clock::time_point b) {
         return std::chrono::duration<double>(b - a).count();
     }
-    Clock::time_point start, read, merge, read_end, done;
+    Clock::time_point start, read, read_end, done;
 };
 
 struct Run {
@@ -103,20 +114,20 @@ struct Run {
     std::unique_ptr<CSmsEngine> engine;
     PhaseView view;
 
-    bool Start(const std::string& name, std::vector<std::string> args) {
+    bool Start(const std::string& name, const PhoneKind& kind, std::vector<std::string> args) {
         dir = ScratchDir(name);
         setenv("SKYVANE_HOME", dir.c_str(), 1);
         setenv("SKYVANE_ROOT", dir.c_str(), 1);
-        if (!phonesim::testing::WriteState(dir / "phone.json", PhoneState()))
+        if (!phonesim::testing::WriteState(dir / "phone.json", PhoneState(kind)))
             return false;
-        args.insert(args.end(), {"--send-ms", "0"});
+        args.insert(args.end(), {"--send-ms", "0", "--delay-ms", std::to_string(kind.delay_ms)});
         phone = std::make_unique<phonesim::testing::PhonesimProcess>();
         if (!phone->Start(dir / "phone.json", args))
             return false;
         link = std::make_unique<CCordis>(dir / "comm.log");
         store = std::make_unique<CMessageStore>(dir);
         store->LoadMessages();
-        for (int i = 0; i < kOutbox; ++i) {
+        for (int i = 0; i < kind.outbox; ++i) {
             std::u16string text = u"Outgoing message number ";
             text += static_cast<char16_t>(u'A' + i);
             text += u", a text of ordinary length for a short message.";
@@ -155,44 +166,51 @@ struct Run {
     }
 };
 
-// Bytes on the line in one run, from the phone's transcript; `phone_out`
-// receives the phone's share.
-size_t CountWireBytes(size_t* phone_out) {
+struct WireCount {
+    size_t bytes = 0;
+    size_t phone_out = 0;  // the phone's share
+    int commands = 0;
+};
+
+// Bytes on the line and commands in one run, from the phone's transcript.
+WireCount CountWire(const PhoneKind& kind) {
+    WireCount count;
     Run run;
     std::filesystem::path transcript = ScratchDir("transcript") / "transcript.txt";
-    if (!run.Start("count", {"--transcript", transcript.string()}))
-        return 0;
+    if (!run.Start("count", kind, {"--transcript", transcript.string()}))
+        return count;
     run.engine->m_sync.SynchronizeMessages();
+    std::string answer = run.phone->Control("commands");
+    count.commands = answer.rfind("OK ", 0) == 0 ? std::atoi(answer.c_str() + 3) : 0;
     run.phone->Stop();
     std::ifstream in(transcript);
     std::stringstream text;
     text << in.rdbuf();
     std::vector<phonesim::TranscriptLine> lines;
-    size_t bytes = 0;
     if (phonesim::ParseTranscript(text.str(), &lines)) {
         for (const auto& l : lines)
             if (!l.note) {
-                bytes += l.bytes.size();
+                count.bytes += l.bytes.size();
                 if (!l.in)
-                    *phone_out += l.bytes.size();
+                    count.phone_out += l.bytes.size();
             }
     }
     std::filesystem::remove_all(transcript.parent_path());
-    return bytes;
+    return count;
 }
 
-void BM_Synchronize(benchmark::State& state) {
+void Synchronize(benchmark::State& state, const PhoneKind& kind) {
     const int baud = static_cast<int>(state.range(0));
-    static size_t phone_out = 0;
-    static const size_t bytes = CountWireBytes(&phone_out);
-    double send_s = 0, read_s = 0, merge_s = 0, rest_s = 0;
+    const WireCount wire = CountWire(kind);
+    const size_t expected = static_cast<size_t>(kind.outbox + kind.me_messages + kind.sm_messages);
+    double send_s = 0, read_s = 0, rest_s = 0;
     for (auto _ : state) {
         state.PauseTiming();
         Run run;
         std::vector<std::string> args;
         if (baud)
             args = {"--baud", std::to_string(baud)};
-        if (!run.Start("run", args)) {
+        if (!run.Start("run", kind, args)) {
             state.SkipWithError("phonesim did not start");
             break;
         }
@@ -201,36 +219,57 @@ void BM_Synchronize(benchmark::State& state) {
         state.PauseTiming();
         std::u16string errors = run.engine->m_errors.Text();
         size_t count = run.store->Count();
-        if (!errors.empty() || count != kOutbox + kPhoneSlots + kSimSlots) {
+        if (!errors.empty() || count != expected) {
             state.SkipWithError(("the run did not complete: " + std::to_string(count) +
                                  " records; " + platform::ToUtf8(errors))
                                     .c_str());
             break;
         }
         send_s += PhaseView::Seconds(run.view.start, run.view.read);
-        read_s += PhaseView::Seconds(run.view.read, run.view.merge);
-        merge_s += PhaseView::Seconds(run.view.merge, run.view.read_end);
+        read_s += PhaseView::Seconds(run.view.read, run.view.read_end);
         rest_s += PhaseView::Seconds(run.view.read_end, run.view.done);
         state.ResumeTiming();
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["send_s"] = send_s / n;
     state.counters["read_s"] = read_s / n;
-    state.counters["merge_s"] = merge_s / n;
     state.counters["close_s"] = rest_s / n;
     const double rate = (baud ? baud : 115200) / 10.0;
-    state.counters["bytes"] = static_cast<double>(bytes);
-    state.counters["bound_s"] = bytes / rate;
+    const double latency = kind.delay_ms / 1000.0 * wire.commands;
+    const double bound = static_cast<double>(wire.bytes) / rate + latency;
+    state.counters["commands"] = wire.commands;
+    state.counters["bytes"] = static_cast<double>(wire.bytes);
+    state.counters["bound_s"] = bound;
     // The phone's output alone: the simulated line carries the client's bytes
     // without delay, so a run can come in under the two-way bound.
-    state.counters["phone_s"] = phone_out / rate;
+    state.counters["phone_s"] = static_cast<double>(wire.phone_out) / rate + latency;
     state.counters["ratio"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * (bytes / rate),
+        benchmark::Counter(static_cast<double>(state.iterations()) * bound,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK(BM_Synchronize)
+void BM_FullPhone(benchmark::State& state) {
+    Synchronize(state, kFull);
+}
+void BM_FullPhoneWithoutListing(benchmark::State& state) {
+    Synchronize(state, kFullNoListing);
+}
+void BM_RealisticPhone(benchmark::State& state) {
+    Synchronize(state, kRealistic);
+}
+
+BENCHMARK(BM_FullPhone)
     ->Arg(0)
+    ->Arg(115200)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK(BM_FullPhoneWithoutListing)
+    ->Arg(115200)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK(BM_RealisticPhone)
     ->Arg(115200)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)

@@ -1,14 +1,20 @@
-// The unsolicited-line grid in full: for every command line of a
-// synchronisation, every position and every kind of unsolicited line, one
-// faulty run with delete-after-sync on and one clean run. Reports the runs,
-// the messages lost, the duplicates and the wrong results.
+// The fault grids in full, one faulty run and one clean run per cell:
+// - unsolicited lines (the default family): for every command line of a
+//   synchronisation, every position and every kind of unsolicited line, with
+//   delete-after-sync on;
+// - stray result lines (--family stray): an extra "OK", "ERROR" or
+//   "+CMS ERROR: 500" before the answer of every command line, with echo on
+//   and off and delete-after-sync on and off.
+// Reports the runs, the messages lost, the duplicates and the wrong results.
 //
-//   bench_sync_grid [--kinds cmti,cmt,...] [--positions before,...]
-//                   [--first N] [--last N] [--verbose] [--keep]
+//   bench_sync_grid [--family unsolicited|stray] [--kinds K,...]
+//                   [--positions before,...] [--first N] [--last N]
+//                   [--verbose] [--keep]
 #include "parlo/sms/testing/sync_grid.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -36,14 +42,17 @@ std::vector<std::string> Split(const std::string& s) {
 int main(int argc, char** argv) {
     using parlo::testing::GridCell;
     using parlo::testing::GridCounts;
-    std::vector<std::string> kinds = parlo::testing::GridKinds();
+    std::vector<std::string> kinds;
+    std::string family = "unsolicited";
     std::vector<std::string> positions = parlo::testing::GridPositions();
     int first = 1, last = 0;
     bool verbose = false;
     bool keep = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--kinds" && i + 1 < argc) {
+        if (a == "--family" && i + 1 < argc) {
+            family = argv[++i];
+        } else if (a == "--kinds" && i + 1 < argc) {
             kinds = Split(argv[++i]);
         } else if (a == "--positions" && i + 1 < argc) {
             positions = Split(argv[++i]);
@@ -57,11 +66,17 @@ int main(int argc, char** argv) {
             keep = true;  // the scratch directories stay for a look
         } else {
             std::fprintf(stderr,
-                         "usage: bench_sync_grid [--kinds K,...] [--positions P,...] "
+                         "usage: bench_sync_grid [--family unsolicited|stray] [--kinds K,...] "
+                         "[--positions P,...] "
                          "[--first N] [--last N] [--verbose] [--keep]\n");
             return 2;
         }
     }
+    const bool stray = family == "stray";
+    if (kinds.empty())
+        kinds = stray ? parlo::testing::StrayKinds() : parlo::testing::GridKinds();
+    if (stray)
+        positions = {"before"};
     std::filesystem::path scratch =
         std::filesystem::temp_directory_path() / ("sync_grid_" + std::to_string(::getpid()));
     parlo::testing::SyncGrid grid(scratch);
@@ -70,30 +85,41 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_sync_grid: the clean run failed\n");
         return 1;
     }
-    if (last <= 0 || last > commands)
-        last = commands;
     std::printf("A clean run sends %d command lines; cells: commands %d to %d\n", commands, first,
-                last);
+                last > 0 ? std::min(last, commands) : commands);
 
     auto started = std::chrono::steady_clock::now();
     GridCounts total;
     std::map<std::string, GridCounts> by_kind, by_position;
-    for (const std::string& kind : kinds) {
-        for (const std::string& position : positions) {
-            for (int n = first; n <= last; ++n) {
-                // A line after the last answer reaches nobody: the port is closed.
-                if (position == "after" && n == commands)
-                    continue;
-                GridCell cell{n, position, kind};
-                parlo::testing::GridOutcome o = grid.Run(cell);
-                total.Add(o);
-                by_kind[kind].Add(o);
-                by_position[position].Add(o);
-                if (verbose || o.lost || o.duplicates || o.wrong_result) {
-                    std::printf("%-7s %-11s command %2d: lost %d, duplicates %d, %s %s\n",
-                                kind.c_str(), position.c_str(), n, o.lost, o.duplicates,
-                                o.wrong_result ? "WRONG RESULT" : "result right", o.detail.c_str());
-                    std::fflush(stdout);
+    // The stray family runs with echo on and off and delete-after-sync on
+    // and off; a clean run's length differs between them.
+    std::vector<std::pair<bool, bool>> settings = {{true, true}};
+    if (stray)
+        settings = {{true, true}, {false, true}, {true, false}, {false, false}};
+    for (const auto& [echo, delete_after] : settings) {
+        int cmds = stray ? grid.CommandsOfCleanRun(echo, delete_after) : commands;
+        int upto = last > 0 ? std::min(last, cmds) : cmds;
+        std::string variant =
+            stray ? std::string(echo ? "echo" : "no-echo") + (delete_after ? "/delete" : "/keep")
+                  : "";
+        for (const std::string& kind : kinds) {
+            for (const std::string& position : positions) {
+                for (int n = first; n <= upto; ++n) {
+                    // A line after the last answer reaches nobody: the port is closed.
+                    if (position == "after" && n == cmds)
+                        continue;
+                    GridCell cell{n, position, kind, echo, delete_after};
+                    parlo::testing::GridOutcome o = grid.Run(cell);
+                    total.Add(o);
+                    by_kind[kind].Add(o);
+                    by_position[stray ? variant : position].Add(o);
+                    if (verbose || o.lost || o.duplicates || o.wrong_result) {
+                        std::printf("%-7s %-13s command %2d: lost %d, duplicates %d, %s %s\n",
+                                    kind.c_str(), (stray ? variant : position).c_str(), n, o.lost,
+                                    o.duplicates, o.wrong_result ? "WRONG RESULT" : "result right",
+                                    o.detail.c_str());
+                        std::fflush(stdout);
+                    }
                 }
             }
         }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -59,9 +60,9 @@ json Storage(int size, const std::string& name) {
     return {{"size", size}, {"slots", slots}};
 }
 
-json PhoneState() {
+json PhoneState(bool echo) {
     json s = phonesim::testing::DefaultState();
-    s["echo"] = true;
+    s["echo"] = echo;
     s["operator"]["name"] = "T-Mobile D";
     s["smsc"] = {{"number", "+491710760000"}, {"type", 145}};
     s["sms"]["storages"] = {{"ME", Storage(5, "ME")}, {"SM", Storage(3, "SM")}};
@@ -81,6 +82,22 @@ std::string UnsolicitedArg(const GridCell& c) {
     if (c.kind == "vendor")
         return head + "line:^RSSI: 14";
     return head + "line:+CDSI: \"SM\",2";
+}
+
+bool IsStray(const std::string& kind) {
+    const auto& k = StrayKinds();
+    return std::find(k.begin(), k.end(), kind) != k.end();
+}
+
+// The phone's fault options for a cell.
+std::vector<std::string> FaultArgs(const GridCell& c) {
+    if (c.kind == "ok")
+        return {"--garbage", std::to_string(c.command) + ":0D0A4F4B0D0A"};
+    if (c.kind == "error")
+        return {"--garbage", std::to_string(c.command) + ":0D0A4552524F520D0A"};
+    if (c.kind == "cms500")
+        return {"--garbage", std::to_string(c.command) + ":0D0A2B434D53204552524F523A203530300D0A"};
+    return {"--unsolicited", UnsolicitedArg(c)};
 }
 
 // Texts (number and text) of the messages a phone state holds.
@@ -114,7 +131,7 @@ int SentCount(const json& state, const std::string& text) {
 // A scratch installation with an engine over its store.
 class Installation {
   public:
-    explicit Installation(const fs::path& dir) : dir_(dir) {
+    Installation(const fs::path& dir, bool delete_after) : dir_(dir) {
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         setenv("SKYVANE_HOME", dir_.c_str(), 1);
@@ -127,7 +144,7 @@ class Installation {
         settings_.SetDefaults();
         settings_.m_strConnection = u"Phonesim";
         settings_.m_bUsePort = 0;
-        settings_.m_bDeleteAfterSync = 1;
+        settings_.m_bDeleteAfterSync = delete_after ? 1 : 0;
         store_ = std::make_unique<CMessageStore>(dir_);
         store_->LoadMessages();
         cordis_ = std::make_unique<CCordis>(dir_ / "comm.log");
@@ -202,6 +219,11 @@ const std::vector<std::string>& GridKinds() {
     return kinds;
 }
 
+const std::vector<std::string>& StrayKinds() {
+    static const std::vector<std::string> kinds = {"ok", "error", "cms500"};
+    return kinds;
+}
+
 const std::vector<std::string>& GridPositions() {
     static const std::vector<std::string> positions = {"before-echo", "before", "inside", "after"};
     return positions;
@@ -218,12 +240,12 @@ void GridCounts::Add(const GridOutcome& o) {
 
 SyncGrid::SyncGrid(fs::path scratch) : scratch_(std::move(scratch)) {}
 
-int SyncGrid::CommandsOfCleanRun() {
-    Installation inst(scratch_ / ("clean_" + std::to_string(::getpid())));
+int SyncGrid::CommandsOfCleanRun(bool echo, bool delete_after) {
+    Installation inst(scratch_ / ("clean_" + std::to_string(::getpid())), delete_after);
     inst.store().Add(std::make_unique<CSmsMessage>(
         STATE_OUTBOX, platform::FromUtf8(kOutboxNumber), platform::FromUtf8(kOutboxText),
         platform::OleDate::Now(), 0, STORAGE_POCKETPC, -1, -1, 0));
-    if (!inst.StartPhone(PhoneState(), {}))
+    if (!inst.StartPhone(PhoneState(echo), {}))
         return 0;
     std::string errors;
     inst.Sync(&errors);
@@ -234,13 +256,14 @@ int SyncGrid::CommandsOfCleanRun() {
 
 GridOutcome SyncGrid::Run(const GridCell& cell) {
     GridOutcome out;
-    Installation inst(scratch_ /
-                      ("cell_" + std::to_string(::getpid()) + "_" + std::to_string(++serial_)));
+    Installation inst(
+        scratch_ / ("cell_" + std::to_string(::getpid()) + "_" + std::to_string(++serial_)),
+        cell.delete_after);
     inst.store().Add(std::make_unique<CSmsMessage>(
         STATE_OUTBOX, platform::FromUtf8(kOutboxNumber), platform::FromUtf8(kOutboxText),
         platform::OleDate::Now(), 0, STORAGE_POCKETPC, -1, -1, 0));
-    json start = PhoneState();
-    if (!inst.StartPhone(start, {"--unsolicited", UnsolicitedArg(cell)})) {
+    json start = PhoneState(cell.echo);
+    if (!inst.StartPhone(start, FaultArgs(cell))) {
         out.detail = "phonesim did not start";
         out.wrong_result = true;
         return out;

@@ -18,11 +18,16 @@ namespace parlo::testing {
 const std::vector<std::string>& GridKinds();
 // "before-echo", "before", "inside", "after".
 const std::vector<std::string>& GridPositions();
+// The stray result lines: an extra final result code that comes before the
+// answer of one command: "ok", "error", "cms500" ("+CMS ERROR: 500").
+const std::vector<std::string>& StrayKinds();
 
 struct GridCell {
-    int command = 0;  // the phone's command line, counted from 1
-    std::string position;
-    std::string kind;
+    int command = 0;       // the phone's command line, counted from 1
+    std::string position;  // unsolicited lines only
+    std::string kind;      // a kind of GridKinds or of StrayKinds
+    bool echo = true;
+    bool delete_after = true;
 };
 
 struct GridOutcome {
@@ -49,7 +54,7 @@ class SyncGrid {
     explicit SyncGrid(std::filesystem::path scratch);
 
     // The number of command lines a clean run sends (0 on failure).
-    int CommandsOfCleanRun();
+    int CommandsOfCleanRun(bool echo = true, bool delete_after = true);
     GridOutcome Run(const GridCell& cell);
 
   private:
