@@ -84,11 +84,6 @@ std::string UnsolicitedArg(const GridCell& c) {
     return head + "line:+CDSI: \"SM\",2";
 }
 
-bool IsStray(const std::string& kind) {
-    const auto& k = StrayKinds();
-    return std::find(k.begin(), k.end(), kind) != k.end();
-}
-
 // The phone's fault options for a cell.
 std::vector<std::string> FaultArgs(const GridCell& c) {
     if (c.kind == "ok")
