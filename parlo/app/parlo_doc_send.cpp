@@ -3,42 +3,23 @@
 #include <algorithm>
 
 #include "parlo/app/parlo_doc.h"
+#include "parlo/sms/recipient_number.h"
 
 namespace parlo {
-
-namespace {
-
-// Longest address a message can carry: 20 digits.
-constexpr size_t kMaxNumberDigits = 20;
-
-// Why no message can go to `number` (cleaned), or empty.
-std::string NumberRefusal(const std::u16string& number) {
-    if (number.find_first_of(u"0123456789") == std::u16string::npos)
-        return "no digit is left after dropping blanks and signs";
-    if (number.find(u'+', 1) != std::u16string::npos)
-        return "a \"+\" may only stand first";
-    const size_t digits = number.size() - (number[0] == u'+' ? 1 : 0);
-    if (digits > kMaxNumberDigits)
-        return "it has more than 20 digits";
-    return {};
-}
-
-}  // namespace
 
 CParloDoc::Recipients CParloDoc::CheckRecipients(const std::u16string& typed) {
     Recipients out;
     for (const std::u16string& piece : SplitNumbers(typed)) {
         if (piece.find_first_not_of(u" \t") == std::u16string::npos)
             continue;
-        const bool letters = std::any_of(piece.begin(), piece.end(), [](char16_t c) {
-            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-        });
-        std::u16string number = CleanedNumber(piece);
-        std::string why = letters ? "it contains letters" : NumberRefusal(number);
-        if (!why.empty()) {
+        // The engine's one rule: what a typed number is cleaned to, and
+        // whether a PDU can carry it.
+        std::u16string number;
+        const NumberFault fault = CleanRecipientNumber(piece, &number);
+        if (fault != NumberFault::kNone) {
             out.numbers.clear();
             out.refused = piece;
-            out.why = std::move(why);
+            out.why = NumberFaultText(fault);
             return out;
         }
         if (std::find(out.numbers.begin(), out.numbers.end(), number) == out.numbers.end())
