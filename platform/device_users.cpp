@@ -1,11 +1,15 @@
 #include "platform/device_users.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "platform/process.h"
@@ -64,6 +68,33 @@ bool IsHex4(const std::string& s) {
            });
 }
 
+// The index N of a pseudo-terminal's slave side /dev/pts/N; -1 for any
+// other file.
+int PtsIndex(const std::string& path) {
+    std::error_code ec;
+    fs::path real = fs::canonical(path, ec);
+    if (ec || real.parent_path() != "/dev/pts")
+        return -1;
+    const std::string name = real.filename().string();
+    return AllDigits(name.c_str()) ? std::atoi(name.c_str()) : -1;
+}
+
+// Whether descriptor `fd` of a process is the master side of pseudo-terminal
+// `index`: the kernel names the slave's index in the master's fdinfo.
+bool IsPtyMaster(const fs::path& proc_pid, const char* fd, int index) {
+    std::error_code ec;
+    const std::string target = fs::read_symlink(proc_pid / "fd" / fd, ec).string();
+    if (ec || (target != "/dev/ptmx" && target != "/dev/pts/ptmx"))
+        return false;
+    std::ifstream info(proc_pid / "fdinfo" / fd);
+    std::string line;
+    while (std::getline(info, line)) {
+        if (line.rfind("tty-index:", 0) == 0)
+            return std::atoi(line.c_str() + 10) == index;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<DeviceUser> DeviceUsers(const std::string& path, const fs::path& proc) {
@@ -72,6 +103,7 @@ std::vector<DeviceUser> DeviceUsers(const std::string& path, const fs::path& pro
     if (::stat(path.c_str(), &target) != 0)
         return users;
     const pid_t self = ::getpid();
+    const int pts = PtsIndex(path);
     DIR* d = ::opendir(proc.c_str());
     if (!d)
         return users;
@@ -85,18 +117,23 @@ std::vector<DeviceUser> DeviceUsers(const std::string& path, const fs::path& pro
         DIR* fds = ::opendir(fd_dir.c_str());
         if (!fds)
             continue;  // gone, or not ours to look at
-        bool holds = false;
+        // The process that holds the master side of a pseudo-terminal is
+        // the other end of the line (a simulated phone, a terminal), not a
+        // rival: it is not listed, whether or not it holds the slave too.
+        bool holds = false, other_end = false;
         while (dirent* f = ::readdir(fds)) {
             if (!AllDigits(f->d_name))
                 continue;
-            struct stat st;
-            if (::stat((fd_dir / f->d_name).c_str(), &st) == 0 && SameFile(st, target)) {
-                holds = true;
+            if (pts >= 0 && IsPtyMaster(proc / e->d_name, f->d_name, pts)) {
+                other_end = true;
                 break;
             }
+            struct stat st;
+            if (!holds && ::stat((fd_dir / f->d_name).c_str(), &st) == 0 && SameFile(st, target))
+                holds = true;
         }
         ::closedir(fds);
-        if (holds)
+        if (holds && !other_end)
             users.push_back({pid, ProgramOf(proc / e->d_name)});
     }
     ::closedir(d);
@@ -206,6 +243,41 @@ std::string ExplainDeviceHolders(const std::string& device_path, const DeviceHol
             device_path + "'), or stop ModemManager ('sudo systemctl stop ModemManager').\n";
     }
     return out;
+}
+
+std::string ExplainOpenError(const std::string& device_path, int error, const std::string& group,
+                             bool user_in_group) {
+    if (error == 0)
+        return "";
+    std::string out = "Cannot open " + device_path + ": " + std::strerror(error) + ".\n";
+    if ((error == EACCES || error == EPERM) && group == "dialout" && !user_in_group) {
+        out += device_path +
+               " belongs to the group \"dialout\", and you are not in it. Add yourself "
+               "with 'sudo adduser $USER dialout', then log out and in again.\n";
+    }
+    return out;
+}
+
+std::string ExplainOpenFailure(const std::string& device_path) {
+    int fd = ::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return "";
+    }
+    const int error = errno;
+    std::string group;
+    bool in_group = false;
+    struct stat st;
+    if (::stat(device_path.c_str(), &st) == 0) {
+        if (const struct group* g = ::getgrgid(st.st_gid))
+            group = g->gr_name;
+        in_group = ::getegid() == st.st_gid;
+        gid_t groups[256];
+        int n = ::getgroups(256, groups);
+        for (int i = 0; i < n; ++i)
+            in_group |= groups[i] == st.st_gid;
+    }
+    return ExplainOpenError(device_path, error, group, in_group);
 }
 
 }  // namespace platform

@@ -65,4 +65,15 @@ DeviceHolders FindDeviceHolders(const std::string& device_path,
 std::string ExplainDeviceHolders(const std::string& device_path, const DeviceHolders& holders,
                                  const std::string& modem_name = "");
 
+// Why a serial device cannot be opened, for the user: the system's reason
+// (errno `error`) and, when the device belongs to the group "dialout" and the
+// user is not in it, that joining the group is the way. `group` is the
+// device's group name. Empty for error 0.
+std::string ExplainOpenError(const std::string& device_path, int error, const std::string& group,
+                             bool user_in_group);
+
+// The same for the device as it is now: opens it (read-write, not waiting
+// for a carrier) and closes it again. Empty when it opens.
+std::string ExplainOpenFailure(const std::string& device_path);
+
 }  // namespace platform

@@ -97,7 +97,10 @@ std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors) {
         std::string port = platform::ToUtf8(doc.m_engine->m_session.PortName());
         if (auto device = platform::ResolvePort(doc.m_registry, port)) {
             std::string name = platform::ToUtf8(doc.m_engine->m_session.Connection().m_strName);
-            std::string why =
+            std::string why;
+            if (Lists(errors, IDS_NO_PORT))
+                why = platform::ExplainOpenFailure(*device);
+            why +=
                 platform::ExplainDeviceHolders(*device, platform::FindDeviceHolders(*device), name);
             while (!why.empty() && why.back() == '\n')
                 why.pop_back();

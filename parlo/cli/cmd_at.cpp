@@ -132,6 +132,10 @@ int CmdAt(Context& ctx) {
     link->StartSAR();
     if (!link->OpenPort(platform::FromUtf8(port))) {
         ctx.err << "parlo-cli at: cannot open port " << port << "\n";
+        if (auto device = platform::ResolvePort(port))
+            ctx.err << platform::ExplainOpenFailure(*device);
+        else
+            ctx.err << port << " names no device (see 'parlo-cli modem list').\n";
         ExplainPort(ctx, port);
         link->StopSAR();
         return kFailed;

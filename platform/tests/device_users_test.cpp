@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "platform/process.h"
@@ -48,6 +49,78 @@ TEST(DeviceUsers, FindsTheOtherProcessThatHoldsTheFileOpen) {
     EXPECT_EQ(users[0].pid, child);
     EXPECT_EQ(users[0].program, "platform_tests");
     EXPECT_TRUE(platform::DeviceUsers((dir / "missing").string()).empty());
+}
+
+// A child that opens `path` (and, with `master`, first creates a pseudo-
+// terminal and writes its slave's path back) and waits to be killed.
+static pid_t HoldOpen(const std::string& path, bool master, std::string* pts_path) {
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        std::string name = path;
+        if (master) {
+            int m = posix_openpt(O_RDWR | O_NOCTTY);
+            if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0)
+                _exit(1);
+            name = ptsname(m);
+        }
+        int fd = open(name.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0)
+            name.clear();
+        (void)!write(ready[1], name.c_str(), name.size() + 1);
+        pause();
+        _exit(0);
+    }
+    char buf[128] = {};
+    ssize_t n = read(ready[0], buf, sizeof buf - 1);
+    close(ready[0]);
+    close(ready[1]);
+    if (pts_path)
+        *pts_path = n > 0 ? buf : "";
+    return child;
+}
+
+// The program on the master side of a pseudo-terminal is the phone (the
+// simulator) or a terminal: it is the other end of the line, not a rival.
+// A second program on the slave side is one.
+TEST(DeviceUsers, TheOwnerOfAPseudoTerminalsMasterIsNotARival) {
+    std::string pts;
+    pid_t phone = HoldOpen("", true, &pts);
+    ASSERT_GT(phone, 0);
+    ASSERT_FALSE(pts.empty());
+    std::vector<platform::DeviceUser> alone = platform::DeviceUsers(pts);
+    pid_t rival = HoldOpen(pts, false, nullptr);
+    std::vector<platform::DeviceUser> two = platform::DeviceUsers(pts);
+    kill(phone, SIGKILL);
+    kill(rival, SIGKILL);
+    waitpid(phone, nullptr, 0);
+    waitpid(rival, nullptr, 0);
+    EXPECT_TRUE(alone.empty()) << alone.size() << " listed";
+    ASSERT_EQ(two.size(), 1u);
+    EXPECT_EQ(two[0].pid, rival);
+}
+
+TEST(DeviceUsers, APortThatCannotBeOpenedSaysWhyAndHowToJoinDialout) {
+    const std::string denied = platform::ExplainOpenError("/dev/ttyUSB0", EACCES, "dialout", false);
+    EXPECT_NE(denied.find("Cannot open /dev/ttyUSB0: Permission denied."), std::string::npos);
+    EXPECT_NE(denied.find("sudo adduser $USER dialout"), std::string::npos) << denied;
+    // In the group already (not logged in again), another group, another error:
+    // no advice that would not help.
+    for (const std::string& other :
+         {platform::ExplainOpenError("/dev/ttyUSB0", EACCES, "dialout", true),
+          platform::ExplainOpenError("/dev/ttyUSB0", EACCES, "uucp", false),
+          platform::ExplainOpenError("/dev/ttyUSB0", ENOENT, "dialout", false)}) {
+        EXPECT_FALSE(other.empty());
+        EXPECT_EQ(other.find("adduser"), std::string::npos) << other;
+    }
+    EXPECT_NE(platform::ExplainOpenError("/dev/ttyUSB0", ENOENT, "", false)
+                  .find("No such file or directory"),
+              std::string::npos);
+    EXPECT_EQ(platform::ExplainOpenFailure("/dev/null"), "");
+    EXPECT_NE(platform::ExplainOpenFailure("/nonexistent/ttyX").find("No such file"),
+              std::string::npos);
 }
 
 TEST(DeviceUsers, UsbIdsComeFromTheDevicesParentsInSysfs) {
