@@ -41,9 +41,13 @@ constexpr const char* kOptionsUsage =
     "  delete-after-sync on|off  delete the messages from the phone after a synchronisation\n"
     "  use-port on|off         always use the port below\n"
     "  port NAME               the port (COMn: or a device path)\n"
+    "  connection NAME|auto    the registered modem to use ('parlo-cli modem list');\n"
+    "                          auto: the only one, or the one on COM3:\n"
     "  phonebook sim|phone|both  where phonebook entries are saved\n"
     "  concatenated on|off     send a long text as one concatenated message\n"
     "                          (off: separate messages numbered \"1/2:\", \"2/2:\")\n";
+
+bool ChooseIfNone(Context& ctx, const std::string& name);
 
 int ModemList(Context& ctx, platform::Registry& reg) {
     std::vector<parlo::ExtModem> modems = parlo::ListExtModems(reg);
@@ -117,7 +121,7 @@ int ModemDetect(Context& ctx, platform::Registry& reg, const std::vector<std::st
                 << (m.key.empty() ? " (registered already)\n"
                                   : " and is registered as ExtModems\\" + m.key + "\n");
     }
-    return kOk;
+    return ChooseIfNone(ctx, found.front().name) ? kOk : kFailed;
 }
 
 // The udev rule for a registered modem, on standard output, for the helper
@@ -161,14 +165,15 @@ void PrintOptions(Context& ctx, const parlo::CSettings& s) {
             << "use-smsc           " << (s.m_bOwnSmsCentre ? "on" : "off") << "\n"
             << "smsc               " << platform::ToUtf8(s.m_strSmsCentre) << "\n"
             << "delete-after-sync  " << (s.m_bDeleteAfterSync ? "on" : "off") << "\n"
+            << "connection         "
+            << (s.m_strConnection.empty() ? "auto" : platform::ToUtf8(s.m_strConnection)) << "\n"
             << "use-port           " << (s.m_bUsePort ? "on" : "off") << "\n"
             << "port               " << (s.m_bUsePort ? platform::ToUtf8(s.m_strUserPort) : "")
             << "\n"
             << "phonebook          " << place << "\n"
             << "concatenated       " << (s.m_bConcatenated ? "on" : "off") << "\n"
             << "(phone model \"" << platform::ToUtf8(s.m_strPhoneModel) << "\", provider \""
-            << platform::ToUtf8(s.m_strProvider) << "\", connection \""
-            << platform::ToUtf8(s.m_strConnection) << "\")\n";
+            << platform::ToUtf8(s.m_strProvider) << "\")\n";
 }
 
 // What reading "vok.ini" found, beyond what the loading rules make of it.
@@ -268,6 +273,38 @@ std::string JoinNames(const std::vector<std::string>& names) {
     return out.empty() ? "none" : out;
 }
 
+// modem add and detect: while no connection is chosen, the modem just
+// registered becomes the one the client uses. A settings file that cannot be
+// read whole is left alone: saving would replace the user's other settings.
+// False when the choice was due and could not be saved.
+bool ChooseIfNone(Context& ctx, const std::string& name) {
+    parlo::NullParloView view;
+    parlo::CParloDoc doc(&view, &ctx.prompt);
+    const SettingsFileCheck check = CheckSettingsFile(doc.DataDir() / "vok.ini");
+    if (check.state == SettingsFileCheck::State::kDamaged ||
+        check.state == SettingsFileCheck::State::kUnreadable) {
+        ctx.err << "parlo-cli: the connection was not set, since vok.ini cannot be read whole ("
+                << check.reason << "); choose it with 'parlo-cli options connection \"" << name
+                << "\"'\n";
+        return false;
+    }
+    doc.LoadSettings();
+    doc.LoadPhonebookSettings();
+    parlo::CSettings s = doc.Settings();
+    if (!s.m_strConnection.empty())
+        return true;
+    s.m_strConnection = platform::FromUtf8(name);
+    doc.SetSettings(s);
+    if (!doc.SaveSettings()) {
+        ctx.err << "parlo-cli: the connection could not be set to " << name
+                << ": the settings cannot be written\n";
+        return false;
+    }
+    ctx.out << "No connection was chosen: the client now uses " << name
+            << " ('parlo-cli options connection NAME' chooses another).\n";
+    return true;
+}
+
 }  // namespace
 
 int CmdModem(Context& ctx) {
@@ -292,7 +329,7 @@ int CmdModem(Context& ctx) {
             if (!why.empty())
                 ctx.err << "Warning: " << why;
         }
-        return kOk;
+        return ChooseIfNone(ctx, a[1]) ? kOk : kFailed;
     }
     if (sub == "rule" && (a.size() == 2 || (a.size() == 4 && a[2] == "--sysfs")))
         return ModemRule(ctx, reg, a[1], a.size() == 4 ? a[3] : "/sys/class/tty");
@@ -383,6 +420,22 @@ int CmdOptions(Context& ctx) {
                     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             }
             s.m_strUserPort = platform::FromUtf8(port);
+        } else if (key == "connection") {
+            if (value == "auto") {
+                s.m_strConnection.clear();
+            } else {
+                std::vector<parlo::ModemEntry> ports;
+                parlo::BuildPortList(doc.Registry(), &ports);
+                bool registered = false;
+                for (const parlo::ModemEntry& e : ports)
+                    registered |= platform::ToUtf8(e.m_strName) == value;
+                if (!registered) {
+                    ctx.err << "parlo-cli: no registered modem is named '" << value
+                            << "' (see 'parlo-cli modem list')\n";
+                    return kFailed;
+                }
+                s.m_strConnection = platform::FromUtf8(value);
+            }
         } else if (key == "concatenated") {
             ok = ParseOnOff(value, &s.m_bConcatenated);
         } else if (key == "phonebook") {

@@ -38,11 +38,45 @@ void NormaliseOperatorAnswer(std::u16string* answer) {
     *answer = std::move(s);
 }
 
-void CPhoneSession::ShowModal(unsigned id) {
+const ModemEntry* ChooseConnection(const std::vector<ModemEntry>& ports,
+                                   const std::u16string& configured) {
+    for (const ModemEntry& e : ports) {
+        if (configured.empty() ? e.m_strPort == u"COM3:" : e.m_strName == configured)
+            return &e;
+    }
+    if (configured.empty() && ports.size() == 1)
+        return &ports.front();
+    return nullptr;
+}
+
+std::u16string ConnectionAdvice(const std::vector<ModemEntry>& ports,
+                                const std::u16string& configured) {
+    const std::u16string add =
+        u"Register the phone with 'parlo-cli modem add NAME DEVICE' (for example "
+        u"/dev/ttyUSB0 or /dev/rfcomm0), or let 'parlo-cli modem detect' find it.";
+    if (ports.empty())
+        return u"No phone or modem is registered. " + add;
+    std::u16string names;
+    for (const ModemEntry& e : ports)
+        names += (names.empty() ? u"\"" : u", \"") + e.m_strName + u"\"";
+    const std::u16string choose =
+        u"Choose one with 'parlo-cli options connection NAME' or \"Connection\" in the "
+        u"Options dialog.";
+    if (!configured.empty()) {
+        return u"The connection \"" + configured + u"\" is not a registered modem (registered: " +
+               names + u"). " + choose;
+    }
+    return u"Several modems are registered (" + names + u"). " + choose;
+}
+
+void CPhoneSession::ShowModal(unsigned id, const std::u16string& advice) {
     if (!ctx_.prompt)
         return;
     const platform::StringTable& table = ctx_.strings ? *ctx_.strings : strings::parlo();
-    ctx_.prompt->MessageBox(table.Load(id), platform::Buttons::Ok, platform::Icon::Warning);
+    std::u16string text = table.Load(id);
+    if (!advice.empty())
+        text += u"\n\n" + advice;
+    ctx_.prompt->MessageBox(text, platform::Buttons::Ok, platform::Icon::Warning);
 }
 
 int CPhoneSession::Command(const char* command, std::u16string* reply) {
@@ -56,14 +90,7 @@ void CPhoneSession::ClosePort() {
 
 int CPhoneSession::SelectConnection() {
     const CSettings s = ctx_.Settings();
-    const ModemEntry* found = nullptr;
-    for (const ModemEntry& e : *ctx_.ports) {
-        if (s.m_strConnection.empty() ? e.m_strPort == u"COM3:"
-                                      : e.m_strName == s.m_strConnection) {
-            found = &e;
-            break;
-        }
-    }
+    const ModemEntry* found = ChooseConnection(*ctx_.ports, s.m_strConnection);
     if (!found)
         return 0;
     m_connection = *found;
@@ -75,7 +102,8 @@ int CPhoneSession::SelectConnection() {
 
 int CPhoneSession::OpenPhone() {
     if (!SelectConnection()) {
-        ShowModal(IDS_UNKNOWN_CONNECTION);
+        ShowModal(IDS_UNKNOWN_CONNECTION,
+                  ConnectionAdvice(*ctx_.ports, ctx_.Settings().m_strConnection));
         return 0;
     }
     const CSettings s = ctx_.Settings();
@@ -156,8 +184,12 @@ int CPhoneSession::IdentifyPhone() {
             }
         }
     }
+    m_strDiagnosis.clear();
     if (!ResolveSmsCentre()) {
-        ctx_.errors->Add(IDS_UNKNOWN_ISP);
+        if (!m_strDiagnosis.empty())
+            ctx_.errors->Add(m_strDiagnosis);
+        else
+            ctx_.errors->Add(IDS_UNKNOWN_ISP);
         return 0;
     }
     return 1;
@@ -179,6 +211,14 @@ int CPhoneSession::ResolveSmsCentre() {
         }
         return 0;
     }
+    // A phone that names no operator may only be waiting for its PIN, or
+    // have no network: said as such, not as an operator missing from the
+    // database.
+    if (!Occurs(u"\"", m_strOperatorAnswer) && !MatchOperator()) {
+        m_strDiagnosis = Diagnose();
+        if (!m_strDiagnosis.empty())
+            return 0;
+    }
     std::optional<OperatorRecord> detected = DetectOperator();
     if (!detected)
         return 0;
@@ -187,15 +227,34 @@ int CPhoneSession::ResolveSmsCentre() {
     return 1;
 }
 
-std::optional<OperatorRecord> CPhoneSession::DetectOperator() {
-    NormaliseOperatorAnswer(&m_strOperatorAnswer);
-    NormaliseOperatorAnswer(&m_strSmsCentreAnswer);
-    const std::u16string& op = m_strOperatorAnswer;
-    const std::u16string& centre = m_strSmsCentreAnswer;
-    if (op.empty() && centre.empty()) {
-        ShowModal(IDS_ISP_AUTODETECT_FAILED);
+std::optional<OperatorRecord> CPhoneSession::MatchOperator() const {
+    std::u16string op = m_strOperatorAnswer, centre = m_strSmsCentreAnswer;
+    NormaliseOperatorAnswer(&op);
+    NormaliseOperatorAnswer(&centre);
+    if (op.empty() && centre.empty())
         return std::nullopt;
+    return MatchNormalised(op, centre);
+}
+
+std::u16string CPhoneSession::Diagnose() {
+    std::u16string pin;
+    if (Command("AT+CPIN?", &pin) == 1 && Occurs(u"PIN", pin) && !Occurs(u"READY", pin)) {
+        return u"The SIM card asks for its PIN, so the phone has no network and the SMS "
+               u"centre cannot be found. Enter the PIN on the phone and synchronise again.";
     }
+    if (Occurs(u"PUK", pin)) {
+        return u"The SIM card is blocked and asks for its PUK. Unblock it on the phone and "
+               u"synchronise again.";
+    }
+    if (!Occurs(u"+COPS", m_strOperatorAnswer))
+        return u"";  // the phone did not answer the question at all
+    return u"The phone is not registered with a mobile network (it names no operator), so "
+           u"the SMS centre cannot be found. Check the signal and the SIM card and "
+           u"synchronise again.";
+}
+
+std::optional<OperatorRecord> CPhoneSession::MatchNormalised(const std::u16string& op,
+                                                             const std::u16string& centre) const {
     for (const OperatorRecord& r : *ctx_.operators) {
         if (!op.empty()) {
             for (const std::u16string& name : r.m_strOperatorNames) {
@@ -206,8 +265,20 @@ std::optional<OperatorRecord> CPhoneSession::DetectOperator() {
             return r;
         }
     }
-    ShowModal(IDS_ISP_NOT_FOUND);
     return std::nullopt;
+}
+
+std::optional<OperatorRecord> CPhoneSession::DetectOperator() {
+    NormaliseOperatorAnswer(&m_strOperatorAnswer);
+    NormaliseOperatorAnswer(&m_strSmsCentreAnswer);
+    if (m_strOperatorAnswer.empty() && m_strSmsCentreAnswer.empty()) {
+        ShowModal(IDS_ISP_AUTODETECT_FAILED);
+        return std::nullopt;
+    }
+    std::optional<OperatorRecord> r = MatchNormalised(m_strOperatorAnswer, m_strSmsCentreAnswer);
+    if (!r)
+        ShowModal(IDS_ISP_NOT_FOUND);
+    return r;
 }
 
 }  // namespace parlo

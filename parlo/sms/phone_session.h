@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "parlo/sms/engine_context.h"
 #include "parlo/store/device_db.h"
@@ -46,6 +47,9 @@ class CPhoneSession {
     // The operator record matching the kept answers (which it normalises in
     // place), or none; shows 65039 or 65040 as a modal message on failure.
     std::optional<OperatorRecord> DetectOperator();
+    // Why the last IdentifyPhone failed when the phone itself is the cause (a
+    // SIM that asks for its PIN, no network); empty otherwise.
+    const std::u16string& Diagnosis() const { return m_strDiagnosis; }
     // Closes the port of the shared phone link.
     void ClosePort();
 
@@ -63,9 +67,16 @@ class CPhoneSession {
     std::u16string& SmsCentreAnswer() { return m_strSmsCentreAnswer; }
 
   private:
-    void ShowModal(unsigned id);
+    void ShowModal(unsigned id, const std::u16string& advice = u"");
     int Command(const char* command, std::u16string* reply);
     int TryIdentify();
+    // The operator the kept answers name, without changing them or showing
+    // anything; none when they name none in the database.
+    std::optional<OperatorRecord> MatchOperator() const;
+    std::optional<OperatorRecord> MatchNormalised(const std::u16string& op,
+                                                  const std::u16string& centre) const;
+    // Asks the phone why it names no operator: PIN, PUK or no network.
+    std::u16string Diagnose();
 
     CEngineContext ctx_;
     ModemEntry m_connection;
@@ -78,7 +89,20 @@ class CPhoneSession {
     std::u16string m_strModel;
     std::u16string m_strOperatorAnswer;
     std::u16string m_strSmsCentreAnswer;
+    std::u16string m_strDiagnosis;
 };
+
+// The port list entry that a session uses. With a configured connection name:
+// the entry of that name. With none: the entry whose port is "COM3:" (the
+// handheld's default, kept for installations that hold one), else the one
+// registered modem. Null when none fits (no modem, or several and none chosen).
+const ModemEntry* ChooseConnection(const std::vector<ModemEntry>& ports,
+                                   const std::u16string& configured);
+
+// What to do when ChooseConnection finds nothing, in this platform's words:
+// how to register a modem, or how to choose one of several.
+std::u16string ConnectionAdvice(const std::vector<ModemEntry>& ports,
+                                const std::u16string& configured);
 
 // Reduces an operator or SMS centre answer as the detection compares it:
 // blanks removed, upper case, and only the text between the first double

@@ -149,6 +149,7 @@ std::vector<DetectedModem> DetectModems(platform::Registry& registry,
             auto resolved = platform::ResolvePort(registry, *m.port);
             if (*m.port == dev.path || (resolved && *resolved == dev.path)) {
                 d.alias = *m.port;
+                d.name = m.friendly_name.value_or(m.key);
                 break;
             }
         }
@@ -158,6 +159,7 @@ std::vector<DetectedModem> DetectModems(platform::Registry& registry,
             d.key = AddExtModem(registry, name, dev.path);
             if (d.key.empty())
                 continue;
+            d.name = name;
             d.alias = registry.QueryString(platform::Hive::LocalMachine, ModemKey(d.key), "Port")
                           .value_or("");
         }

@@ -45,6 +45,7 @@ using ModemProber = std::function<bool(const std::string& device_path)>;
 
 struct DetectedModem {
     std::string device;
+    std::string name;   // its friendly name
     std::string key;    // "" when it was registered already
     std::string alias;  // its "COMn:" name
 };

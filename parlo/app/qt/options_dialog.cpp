@@ -60,6 +60,8 @@ OptionsDialog::OptionsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* 
     own_centre_->setObjectName("1017");
     centre_ = new QLineEdit;
     centre_->setObjectName("1018");
+    connection_ = new QComboBox;
+    connection_->setObjectName("connection");
     use_port_ = new QCheckBox("Use port");
     use_port_->setObjectName("1019");
     port_ = new QComboBox;
@@ -93,13 +95,17 @@ OptionsDialog::OptionsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* 
     grid->addWidget(new QLabel("minutes"), 1, 3);
     grid->addWidget(own_centre_, 2, 0, 1, 4);
     grid->addWidget(centre_, 3, 1, 1, 3);
-    grid->addWidget(use_port_, 4, 0, 1, 4);
+    auto* connection_label = new QLabel("Connection");
+    connection_label->setBuddy(connection_);
+    grid->addWidget(connection_label, 4, 0, 1, 2);
+    grid->addWidget(connection_, 4, 2, 1, 2);
+    grid->addWidget(use_port_, 5, 0, 1, 4);
     auto* port_label = new QLabel("Port");
     port_label->setBuddy(port_);
-    grid->addWidget(port_label, 5, 1);
-    grid->addWidget(port_, 5, 2, 1, 2);
-    grid->addWidget(delete_after_, 6, 0, 1, 4);
-    grid->addWidget(concatenated_, 7, 0, 1, 4);
+    grid->addWidget(port_label, 6, 1);
+    grid->addWidget(port_, 6, 2, 1, 2);
+    grid->addWidget(delete_after_, 7, 0, 1, 4);
+    grid->addWidget(concatenated_, 8, 0, 1, 4);
     grid->setColumnMinimumWidth(0, 16);
     grid->setColumnStretch(2, 1);
 
@@ -127,6 +133,7 @@ OptionsDialog::OptionsDialog(CParloDoc& doc, platform::Prompt& prompt, QWidget* 
     use_port_->setChecked(values_.m_bUsePort != 0);
     delete_after_->setChecked(values_.m_bDeleteAfterSync != 0);
     concatenated_->setChecked(values_.m_bConcatenated != 0);
+    FillConnections();
     FillPorts();
     port_->setEditText(Q(values_.m_strUserPort));
     const int place = static_cast<int>(values_.m_nPhonebookFlags >> 28) - 1;
@@ -163,6 +170,23 @@ void OptionsDialog::FillPorts() {
     view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     view->header()->setStretchLastSection(true);
     view->setMinimumWidth(360);
+}
+
+void OptionsDialog::FillConnections() {
+    // The item data is the name that is stored; "Automatic" stores none.
+    connection_->addItem("Automatic", QString());
+    connection_->setItemData(
+        0, "The one registered modem, or the one whose port is COM3:", Qt::ToolTipRole);
+    for (const ModemEntry& m : doc_.Ports())
+        connection_->addItem(Q(m.m_strName + u" (" + m.m_strPort + u")"), Q(m.m_strName));
+    const QString current = Q(values_.m_strConnection);
+    int index = connection_->findData(current);
+    if (index < 0) {
+        // A stored name that no registered modem has is kept, and shown.
+        connection_->addItem(current + " (not registered)", current);
+        index = connection_->count() - 1;
+    }
+    connection_->setCurrentIndex(index);
 }
 
 std::optional<int> OptionsDialog::Interval() const {
@@ -222,6 +246,7 @@ void OptionsDialog::accept() {
     values_.m_nAutoSyncInterval = *interval;
     values_.m_bOwnSmsCentre = own_centre_->isChecked() ? 1 : 0;
     values_.m_strSmsCentre = centre_->text().toStdU16String();
+    values_.m_strConnection = connection_->currentData().toString().toStdU16String();
     values_.m_bUsePort = use_port_->isChecked() ? 1 : 0;
     values_.m_strUserPort = PortForStorage(port_->currentText());
     values_.m_bDeleteAfterSync = delete_after_->isChecked() ? 1 : 0;

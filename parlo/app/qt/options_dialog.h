@@ -1,6 +1,6 @@
 // The Options dialog: automatic synchronisation and its interval, a manual
-// SMS centre, deleting from the phone after a synchronisation, a fixed port
-// and where phonebook entries are saved. "Set" hands the values to the
+// SMS centre, deleting from the phone after a synchronisation, the registered
+// modem to use, a fixed port and where phonebook entries are saved. "Set" hands the values to the
 // document, which writes the configuration and starts, stops or re-times the
 // automatic synchronisation.
 #pragma once
@@ -38,6 +38,7 @@ class OptionsDialog : public QDialog {
 
   private:
     void FillPorts();
+    void FillConnections();
     void UpdateEnabling();
     // The interval as typed; nothing when it is not a number.
     std::optional<int> Interval() const;
@@ -53,6 +54,7 @@ class OptionsDialog : public QDialog {
     QLineEdit* interval_ = nullptr;
     QCheckBox* own_centre_ = nullptr;
     QLineEdit* centre_ = nullptr;
+    QComboBox* connection_ = nullptr;  // which registered modem; "" = the automatic rule
     QCheckBox* use_port_ = nullptr;
     QComboBox* port_ = nullptr;
     QCheckBox* delete_after_ = nullptr;

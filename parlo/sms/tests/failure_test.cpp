@@ -53,19 +53,44 @@ TEST_F(FailureTest, UnknownConnectionShowsItsMessageAndFails) {
     Engine().m_operations.m_bClearPhonePending = 1;
     Engine().m_sync.SynchronizeMessages();
     ASSERT_EQ(prompt_.texts().size(), 1u);
-    EXPECT_EQ(prompt_.texts()[0], Error(IDS_UNKNOWN_CONNECTION));
+    EXPECT_EQ(prompt_.texts()[0].rfind(Error(IDS_UNKNOWN_CONNECTION), 0), 0u);
+    EXPECT_NE(prompt_.texts()[0].find(u"\"Nowhere\" is not a registered modem"),
+              std::u16string::npos);
     EXPECT_EQ(Listed(), Texts({IDS_SYNC_FAILED}));
     EXPECT_TRUE(view_.indicator());
     // The wipe order waits for a run that reaches the phone.
     EXPECT_EQ(Engine().m_operations.m_bClearPhonePending, 1);
 }
 
-TEST_F(FailureTest, NoConfiguredConnectionAndNoCom3Entry) {
+// With no connection name, several modems and none on "COM3:", nothing says
+// which one to use: the run stops before opening any and says how to choose.
+TEST_F(FailureTest, NoConfiguredConnectionAmongSeveralModemsWithoutCom3) {
     settings_.m_strConnection.clear();
-    ports_ = {ModemEntry{u"Phonesim", u"COM4:", 0}};
+    ports_ = {ModemEntry{u"Phonesim", u"COM4:", 0}, ModemEntry{u"Nokia", u"COM1:", 1}};
     Engine().m_sync.SynchronizeMessages();
     ASSERT_EQ(prompt_.texts().size(), 1u);
-    EXPECT_EQ(prompt_.texts()[0], Error(IDS_UNKNOWN_CONNECTION));
+    EXPECT_EQ(prompt_.texts()[0].rfind(Error(IDS_UNKNOWN_CONNECTION), 0), 0u);
+    EXPECT_NE(prompt_.texts()[0].find(u"'parlo-cli options connection NAME'"),
+              std::u16string::npos);
+    prompt_.Clear();
+    ports_.clear();
+    Engine().m_sync.SynchronizeMessages();
+    ASSERT_EQ(prompt_.texts().size(), 1u);
+    EXPECT_NE(prompt_.texts()[0].find(u"'parlo-cli modem add NAME DEVICE'"), std::u16string::npos);
+}
+
+TEST(ChooseConnection, NamedEntryElseCom3ElseTheOnlyModem) {
+    const std::vector<ModemEntry> one = {{u"Nokia", u"COM1:", 0}};
+    const std::vector<ModemEntry> two = {{u"Nokia", u"COM1:", 0}, {u"Sim", u"COM3:", 1}};
+    const std::vector<ModemEntry> two_without_com3 = {{u"Nokia", u"COM1:", 0},
+                                                      {u"Sim", u"COM2:", 1}};
+    EXPECT_EQ(ChooseConnection(one, u""), &one[0]);
+    EXPECT_EQ(ChooseConnection(one, u"Other"), nullptr) << "a chosen name is never replaced";
+    EXPECT_EQ(ChooseConnection(two, u""), &two[1]) << "an installation with COM3: keeps it";
+    EXPECT_EQ(ChooseConnection(two, u"Nokia"), &two[0]);
+    EXPECT_EQ(ChooseConnection(two_without_com3, u""), nullptr);
+    EXPECT_EQ(ChooseConnection(two_without_com3, u"Sim"), &two_without_com3[1]);
+    EXPECT_EQ(ChooseConnection({}, u""), nullptr);
 }
 
 TEST_F(FailureTest, PortThatCannotBeOpened) {
@@ -119,6 +144,29 @@ TEST_F(FailureTest, DetectedOperatorNotInDatabase) {
     ASSERT_EQ(prompt_.texts().size(), 1u);
     EXPECT_EQ(prompt_.texts()[0], Error(IDS_ISP_NOT_FOUND));
     EXPECT_EQ(Listed(), Texts({IDS_UNKNOWN_ISP}));
+}
+
+// A SIM that waits for its PIN, and a phone without network, name no
+// operator: the run says so, not that the operator is unknown.
+TEST_F(FailureTest, APinOrNoNetworkIsSaidAsSuch) {
+    state_["sim"]["pin_enabled"] = true;
+    StartPhone();
+    Engine().m_sync.SynchronizeMessages();
+    EXPECT_TRUE(prompt_.texts().empty()) << platform::ToUtf8(prompt_.texts()[0]);
+    std::vector<std::u16string> listed = Listed();
+    ASSERT_EQ(listed.size(), 1u) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(listed[0].rfind(u"The SIM card asks for its PIN", 0), 0u);
+
+    phone_.reset();
+    state_["sim"]["pin_enabled"] = false;
+    state_["operator"]["registered"] = false;
+    StartPhone();
+    Engine().m_sync.SynchronizeMessages();
+    listed = Listed();
+    ASSERT_FALSE(listed.empty());
+    EXPECT_EQ(listed[0].rfind(u"The phone is not registered with a mobile network", 0), 0u)
+        << platform::ToUtf8(listed[0]);
+    EXPECT_NE(listed[0], Error(IDS_UNKNOWN_ISP));
 }
 
 TEST_F(FailureTest, ConfiguredModelAndOperatorSkipTheInquiries) {

@@ -24,6 +24,7 @@
 #include "parlo/app/qt/folders_dialog.h"
 #include "parlo/app/qt/options_dialog.h"
 #include "parlo/app/tests/doc_inside.h"
+#include "parlo/store/modems.h"
 #include "parlo/store/tests/test_util.h"
 #include "parlo_strings.h"
 #include "platform/ports.h"
@@ -667,6 +668,37 @@ TEST_F(OptionsTest, SetWritesTheEightSettings) {
     Find<QComboBox>(p.get(), "1074")->setEditText(device);
     Click(p.get(), "1");
     EXPECT_EQ(p->Values().m_strUserPort, device.toStdU16String());
+}
+
+TEST_F(OptionsTest, ConnectionChoosesAmongTheRegisteredModems) {
+    ASSERT_FALSE(AddExtModem(doc->Registry(), "Nokia", "/dev/ttyUSB0").empty());
+    ASSERT_FALSE(AddExtModem(doc->Registry(), "Siemens", "/dev/ttyACM0").empty());
+    ASSERT_TRUE(doc->BuildPortList(true));
+    auto d = Open();
+    auto* connection = Find<QComboBox>(d.get(), "connection");
+    ASSERT_EQ(connection->count(), 3);
+    EXPECT_EQ(connection->currentIndex(), 0) << "no name stored: the automatic rule";
+    connection->setCurrentIndex(connection->findData("Siemens"));
+    Click(d.get(), "1");
+    ASSERT_EQ(d->result(), QDialog::Accepted);
+    EXPECT_EQ(d->Values().m_strConnection, u"Siemens");
+    ASSERT_TRUE(doc->ApplyOptions(d->Values()));
+    CSettings back;
+    ASSERT_TRUE(LoadSettings(dir.path(), doc->Registry(), &back));
+    EXPECT_EQ(back.m_strConnection, u"Siemens");
+
+    // Back to automatic; a stored name of a modem removed since is kept, not
+    // replaced by the first entry.
+    auto again = Open();
+    EXPECT_EQ(Find<QComboBox>(again.get(), "connection")->currentData().toString(), "Siemens");
+    Inside(*doc).m_settings.m_strConnection = u"Gone";
+    auto gone = Open();
+    Click(gone.get(), "1");
+    EXPECT_EQ(gone->Values().m_strConnection, u"Gone");
+    auto automatic = Open();
+    Find<QComboBox>(automatic.get(), "connection")->setCurrentIndex(0);
+    Click(automatic.get(), "1");
+    EXPECT_EQ(automatic->Values().m_strConnection, u"");
 }
 
 TEST_F(OptionsTest, SetThatCannotWriteSaysSoAndKeepsTheValues) {
