@@ -26,6 +26,10 @@ void CDocPhoneLink::ClosePort() {
     session_->ClosePort();
 }
 
+int CDocPhoneLink::Resync() {
+    return cordis_->Resync();
+}
+
 void CDocPhoneLink::StopSAR() {
     cordis_->StopSAR();
 }

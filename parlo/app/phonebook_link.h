@@ -21,6 +21,7 @@ class CDocPhoneLink : public PhoneLink {
                        int timeout_seconds) override;
     void ClosePort() override;
     void StopSAR() override;
+    int Resync() override;
 
   private:
     CCordis* cordis_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "parlo/contacts/contact_entry.h"
@@ -31,9 +32,11 @@ std::u16string BusyText(const std::filesystem::path& data_dir) {
     const std::string who = SyncHolderName(*holder);
     switch (holder->kind) {
         case SyncKind::kMessages:
-            return text + platform::FromUtf8("\nThe messages are being synchronised (" + who + ").");
+            return text +
+                   platform::FromUtf8("\nThe messages are being synchronised (" + who + ").");
         case SyncKind::kPhonebook:
-            return text + platform::FromUtf8("\nThe phonebook is being synchronised (" + who + ").");
+            return text +
+                   platform::FromUtf8("\nThe phonebook is being synchronised (" + who + ").");
         case SyncKind::kCall:
             return text + platform::FromUtf8("\nThe phone is dialling a number (" + who + ").");
     }
@@ -341,8 +344,13 @@ namespace {
 class StorageReader {
   public:
     StorageReader(CPhonebook* book, uint32_t flag, PhoneLink& link, PhonebookCharset charset,
-                  PhonebookSyncReport* report)
-        : book_(book), flag_(flag), link_(link), charset_(charset), report_(report) {}
+                  PhonebookSyncReport* report, std::function<bool()> record)
+        : book_(book),
+          flag_(flag),
+          link_(link),
+          charset_(charset),
+          report_(report),
+          record_(std::move(record)) {}
 
     // False when the link failed: the read ends there.
     bool PhoneEntry(const PhoneEntryLine& phone);
@@ -356,6 +364,9 @@ class StorageReader {
 
   private:
     bool Write(int32_t index, CPhonebookEntry* entry);
+    // Keeps the copy on disk; false (and named in the report) when it could
+    // not be kept.
+    bool Record();
     void Conflict(const std::u16string& text) {
         if (report_)
             report_->conflicts.push_back(text);
@@ -374,8 +385,22 @@ class StorageReader {
     PhoneLink& link_;
     PhonebookCharset charset_;
     PhonebookSyncReport* report_;
+    std::function<bool()> record_;
     bool skipped_ = false;
 };
+
+bool StorageReader::Record() {
+    if (!record_ || record_())
+        return true;
+    skipped_ = true;
+    if (report_) {
+        report_->skipped.push_back(
+            u"The phonebook copy could not be saved (is the disk full?), so no further entry "
+            u"was written to the phone. The next synchronisation takes over what the phone "
+            u"has.");
+    }
+    return false;
+}
 
 bool StorageReader::Write(int32_t index, CPhonebookEntry* entry) {
     std::u16string why;
@@ -383,7 +408,9 @@ bool StorageReader::Write(int32_t index, CPhonebookEntry* entry) {
         case WriteOutcome::kWritten:
             entry->m_strSyncName = entry->m_strName;
             entry->m_strSyncNumber = entry->m_strMobile;
-            return true;
+            // The agreement is on disk before the next entry is written: a
+            // run killed now finds it agreed, not new, and writes nothing twice.
+            return Record();
         case WriteOutcome::kRefused:
             Skipped(u"Not written to the phone: " +
                     Describe(entry->m_strName, entry->m_strMobile, entry->m_nId) + u". " + why);
@@ -497,18 +524,94 @@ bool StorageReader::PlaceHomeless() {
                     Describe(e->m_strName, e->m_strMobile, e->m_nId) + u".");
             continue;
         }
+        // The new index is on disk before the phone has the entry there:
+        // a run killed after the write finds the phone's entry at the
+        // index the copy gives it, instead of writing it once more elsewhere.
         e->m_nId = flag_ | static_cast<uint32_t>(*index);
-        if (!Write(*index, e))
+        if (!Record() || !Write(*index, e))
             return false;
     }
     return true;
+}
+
+// Whether the copy holds an entry of the storage in start..end: an empty
+// answer for such a block changes the copy, so it must be a true one.
+bool LocalIn(const CPhonebook& book, uint32_t flag, int32_t start, int32_t end) {
+    for (const auto& e : book.m_entries) {
+        const int32_t index = IndexOf(e->m_nId);
+        if (StorageFlagOf(e->m_nId) == flag && index >= start && index <= end)
+            return true;
+    }
+    return false;
+}
+
+// One attempt at a block: the entries of the answer. kOutOfStep when the
+// answer names an index outside the block (a late answer of another read).
+enum class BlockAnswer { kEntries, kEmpty, kFailed, kOutOfStep };
+
+BlockAnswer TryBlock(PhoneLink& link, const char* command, int32_t start, int32_t end,
+                     PhonebookCharset charset, std::vector<PhoneEntryLine>* entries) {
+    entries->clear();
+    std::u16string block;
+    if (link.SendAndReceive(command, block, kReadTimeout) != 1) {
+        // A failed read whose reply holds nothing is an empty block (some
+        // phones answer an empty range with an error).
+        return std::all_of(block.begin(), block.end(), IsSpace) ? BlockAnswer::kEmpty
+                                                                : BlockAnswer::kFailed;
+    }
+    if (charset == PhonebookCharset::kGsm)
+        FromGsmAlphabet(block);
+    for (std::u16string_view line : Lines(block)) {
+        PhoneEntryLine phone;
+        if (!ParsePhonebookLine(line, &phone))
+            continue;
+        if (phone.index < start || phone.index > end)
+            return BlockAnswer::kOutOfStep;
+        phone.text = DecodeText(phone.text, charset);
+        entries->push_back(std::move(phone));
+    }
+    return entries->empty() ? BlockAnswer::kEmpty : BlockAnswer::kEntries;
+}
+
+// Reads one block, at most three attempts. A stray final result ("OK" before
+// the answer) makes a block look empty and hands its answer to the next
+// command; so an answer out of step brings the line back in step and asks
+// again, and an empty answer for a block the copy holds entries in is
+// confirmed by a second read after the line was brought back in step, before
+// anything is taken as deleted on the phone.
+bool ReadBlock(PhoneLink& link, const char* command, int32_t start, int32_t end,
+               PhonebookCharset charset, bool local_entries, std::vector<PhoneEntryLine>* out) {
+    bool confirming = false;
+    int failures = 0;
+    while (failures < kReadAttempts) {
+        switch (TryBlock(link, command, start, end, charset, out)) {
+            case BlockAnswer::kEntries:
+                return true;
+            case BlockAnswer::kEmpty:
+                if (!local_entries || confirming)
+                    return true;
+                confirming = true;
+                link.Resync();
+                break;
+            case BlockAnswer::kOutOfStep:
+                ++failures;
+                link.Resync();
+                break;
+            case BlockAnswer::kFailed:
+                ++failures;
+                break;
+        }
+    }
+    out->clear();
+    return false;
 }
 
 }  // namespace
 
 bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link,
                  PhonebookCharset charset, PhonebookSyncReport* report,
-                 const std::function<void(int, int)>& progress) {
+                 const std::function<void(int, int)>& progress,
+                 const std::function<bool()>& record) {
     if (!SendExpectEmpty(link, flag == STORAGE_FLAG_SIM ? "AT+CPBS=\"SM\"" : "AT+CPBS=\"ME\"")) {
         return false;
     }
@@ -523,7 +626,7 @@ bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link,
     reply.clear();
     if (link.SendAndReceive("AT+CPBR=?", reply, kCommandTimeout) != 1)
         return false;
-    StorageReader reader(book, flag, link, charset, report);
+    StorageReader reader(book, flag, link, charset, report, record);
     reader.d.flag = static_cast<int32_t>(flag);
     if (!ParsePhonebookRange(reply, &reader.d))
         return false;
@@ -540,33 +643,21 @@ bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link,
         const int32_t end = static_cast<int32_t>(std::min<int64_t>(s + kBlockSize - 1, d.last));
         std::vector<bool> seen(static_cast<size_t>(end - start + 1), false);
 
-        std::u16string block;
-        bool ok = false;
         char command[48];
         std::snprintf(command, sizeof command, "AT+CPBR=%d,%d", start, end);
-        for (int attempt = 0; attempt < kReadAttempts && !ok; ++attempt) {
-            block.clear();
-            if (link.SendAndReceive(command, block, kReadTimeout) == 1) {
-                ok = true;
-            } else if (std::all_of(block.begin(), block.end(), IsSpace)) {
-                block.clear();
-                ok = true;  // nothing in this block
+        std::vector<PhoneEntryLine> entries;
+        if (!ReadBlock(link, command, start, end, charset, LocalIn(*book, flag, start, end),
+                       &entries)) {
+            if (report) {
+                report->skipped.push_back(
+                    u"The phone's answers to the reading of indices " + Num(start) + u" to " +
+                    Num(end) + u" were out of step or missing; nothing was changed from there on.");
             }
-        }
-        if (!ok)
             return false;
-
-        std::u16string text = block;
-        if (charset == PhonebookCharset::kGsm)
-            FromGsmAlphabet(text);
-        for (std::u16string_view line : Lines(text)) {
-            PhoneEntryLine phone;
-            if (!ParsePhonebookLine(line, &phone))
-                continue;
-            phone.text = DecodeText(phone.text, charset);
+        }
+        for (PhoneEntryLine& phone : entries) {
             ++found;
-            if (phone.index >= start && phone.index <= end)
-                seen[phone.index - start] = true;
+            seen[phone.index - start] = true;
             if (!reader.PhoneEntry(phone))
                 return false;
         }
@@ -597,6 +688,56 @@ bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link,
     return !reader.skipped();
 }
 
+namespace {
+
+std::u16string CopyNotSaved(const std::filesystem::path& file) {
+    return u"The phonebook copy could not be saved to " + platform::FromUtf8(file.string()) +
+           u" (is the disk full or the folder read-only?).";
+}
+
+// The phone is another one than the copy's: the copy goes to its phone's
+// file, and the new phone's file is loaded. Each file is on disk before the
+// settings name it, so that a run killed or failing at any point leaves
+// settings that name a file holding the copy. False (with the reason in the
+// report) when a save failed; the identity then stays as it was.
+bool SwitchIdentity(CPhonebook* book, const PhonebookSyncContext& ctx,
+                    const std::u16string& identity, PhonebookSyncReport* report) {
+    const std::filesystem::path old_file = PhonebookPath(ctx.data_dir, *ctx.identity);
+    const std::filesystem::path new_file = PhonebookPath(ctx.data_dir, identity);
+    if (*ctx.identity != u"0") {
+        if (!book->Save(old_file)) {
+            report->skipped.push_back(CopyNotSaved(old_file));
+            return false;
+        }
+        book->Load(new_file);
+        if (ctx.refresh)
+            ctx.refresh();
+    }
+    // Entries made while no phone was known become the new phone's.
+    if (!book->Save(new_file)) {
+        report->skipped.push_back(CopyNotSaved(new_file));
+        return false;
+    }
+    const std::u16string previous = *ctx.identity;
+    *ctx.identity = identity;
+    if (ctx.save_settings && !ctx.save_settings()) {
+        *ctx.identity = previous;
+        if (previous != u"0") {
+            // The settings still name the old phone: so does the copy.
+            book->Load(old_file);
+            if (ctx.refresh)
+                ctx.refresh();
+        }
+        report->skipped.push_back(
+            u"The settings (pb.ini) could not be saved, so the copy of this phone is not "
+            u"used yet.");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncContext& ctx) {
     platform::Prompt& prompt = *ctx.prompt;
     const platform::StringTable& strings = *ctx.strings;
@@ -607,6 +748,10 @@ PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncCo
         if (CSyncLock::HeldBySync(ctx.data_dir)) {
             prompt.MessageBox(BusyText(ctx.data_dir));
             return PhonebookSyncResult::kBusy;
+        }
+        if (lock.OpenError() != 0) {
+            prompt.MessageBox(LockFileError(ctx.data_dir, lock.OpenError()));
+            return PhonebookSyncResult::kFailed;
         }
         prompt.MessageBox(strings.Load(65071));
         return PhonebookSyncResult::kLocked;
@@ -635,18 +780,8 @@ PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncCo
             ok = false;
         } else {
             const std::u16string identity = reply;
-            if (identity != *ctx.identity) {
-                if (*ctx.identity != u"0") {
-                    book->Save(PhonebookPath(ctx.data_dir, *ctx.identity));
-                    book->Load(PhonebookPath(ctx.data_dir, identity));
-                    if (ctx.refresh)
-                        ctx.refresh();
-                }
-                *ctx.identity = identity;
-                if (ctx.save_settings)
-                    ctx.save_settings();
-                book->Save(PhonebookPath(ctx.data_dir, identity));
-            }
+            if (identity != *ctx.identity)
+                ok = SwitchIdentity(book, ctx, identity, &report);
         }
     }
 
@@ -686,11 +821,16 @@ PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncCo
                             1000);
                     };
                 }
-                if (!ReadStorage(book, storages[slot], slot, link, charset, &report, progress))
+                auto record = [book, &file] { return book->Save(file); };
+                if (!ReadStorage(book, storages[slot], slot, link, charset, &report, progress,
+                                 record))
                     ok = false;
                 ++storage_number;
                 ++book->m_nStoragesRead;
-                book->Save(file);
+                if (!book->Save(file)) {
+                    ok = false;
+                    report.skipped.push_back(CopyNotSaved(file));
+                }
             }
             if (charset == PhonebookCharset::kUcs2) {
                 // Back to the set the phone had for everyone else.

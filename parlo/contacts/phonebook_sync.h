@@ -33,6 +33,13 @@ class PhoneLink {
                                int timeout_seconds) = 0;
     virtual void ClosePort() = 0;
     virtual void StopSAR() = 0;
+    // Brings the line back in step after an answer that did not belong to its
+    // command: what is still on its way is drained, then "AT" is answered.
+    // 1 when the line is in step.
+    virtual int Resync() {
+        std::u16string reply;
+        return SendAndReceive("AT", reply, 10);
+    }
 };
 
 // The character set the phonebook texts travel in: the GSM default alphabet,
@@ -83,10 +90,17 @@ PhonebookSyncResult SynchronizePhonebook(CPhonebook* book, const PhonebookSyncCo
 // The link must be open. Returns false when an AT step failed; an entry the
 // phone refuses is skipped and named in `report` (and makes the result false
 // too), the rest of the storage is still synchronised.
+// `record` keeps the copy on disk (false when it could not); it is called
+// after every entry written to the phone and before an entry is written at an
+// index it did not have, so that a run that is killed or stops never leaves
+// an entry on the phone that the copy does not know at that index. When it
+// fails the read stops before the next write and names the failure in
+// `report`. Empty: nothing is kept (the caller saves).
 bool ReadStorage(CPhonebook* book, uint32_t flag, int slot, PhoneLink& link,
                  PhonebookCharset charset = PhonebookCharset::kGsm,
                  PhonebookSyncReport* report = nullptr,
-                 const std::function<void(int, int)>& progress = nullptr);
+                 const std::function<void(int, int)>& progress = nullptr,
+                 const std::function<bool()>& record = nullptr);
 
 // The used count of "+CPBS: "SM",used,total"; false for any other reply.
 bool ParsePhonebookUsed(std::u16string_view reply, int32_t* used);

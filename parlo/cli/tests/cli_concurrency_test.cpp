@@ -553,3 +553,91 @@ TEST_F(CliConcurrencyTest, AHeldMessageGoesOutOnlyAfterRelease) {
 }
 
 }  // namespace
+
+namespace {
+
+// A phone whose SIM holds entries "Phone 1" .. "Phone 10" at indices 1..10,
+// answering each command after `delay_ms`.
+class PhonebookProcsTest : public CliConcurrencyTest {
+  protected:
+    void NewPhonebookRound(int round, int delay_ms) {
+        phone_.reset();
+        dir_ = base_ / ("pb" + std::to_string(round));
+        std::filesystem::create_directories(dir_);
+        setenv("SKYVANE_HOME", dir_.c_str(), 1);
+        setenv("SKYVANE_ROOT", dir_.c_str(), 1);
+        nlohmann::json state = phonesim::testing::DefaultState();
+        state["operator"]["name"] = "T-Mobile D";
+        nlohmann::json entries = nlohmann::json::array();
+        for (int i = 1; i <= 10; ++i) {
+            entries.push_back({{"index", i},
+                               {"number", "03010" + std::to_string(i)},
+                               {"type", 129},
+                               {"text", "Phone " + std::to_string(i)}});
+        }
+        state["phonebook"]["storages"]["SM"] = {{"first", 1},
+                                                {"last", 250},
+                                                {"number_length", 40},
+                                                {"text_length", 14},
+                                                {"entries", entries}};
+        ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", state));
+        phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
+        ASSERT_TRUE(phone_->Start(dir_ / "phone.json", {"--register", "Phonesim", "--delay-ms",
+                                                        std::to_string(delay_ms)}));
+        std::string out;
+        ASSERT_EQ(Run({"options", "phonebook", "sim"}, &out), 0) << out;
+    }
+    // How often each text is on the phone's SIM.
+    std::map<std::string, int> PhoneTexts() {
+        std::map<std::string, int> out;
+        for (const auto& e : phone_->ReadState()["phonebook"]["storages"]["SM"]["entries"])
+            ++out[e.value("text", std::string())];
+        return out;
+    }
+};
+
+// kill -9 of a phonebook synchronisation that writes new entries (most of
+// them to indices the phone uses already, so that they move), at moments
+// spread over the run; then a run to the end. Every entry is on the phone
+// exactly once, and in the copy.
+TEST_F(PhonebookProcsTest, AKilledPhonebookSyncWritesNothingTwiceAndLosesNothing) {
+    const std::vector<std::chrono::milliseconds> points = {150ms,  400ms,  700ms,  1000ms,
+                                                           1400ms, 1900ms, 2500ms, 3200ms};
+    int duplicated = 0, lost = 0, killed_running = 0;
+    for (int round = 1; round <= static_cast<int>(points.size()); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        NewPhonebookRound(round, 15);
+        ASSERT_FALSE(HasFatalFailure());
+        std::string out;
+        for (int i = 1; i <= 15; ++i) {
+            ASSERT_EQ(Run({"phonebook", "add", "New " + std::to_string(i),
+                           "0170" + std::to_string(100 + i), "--sim"},
+                          &out),
+                      0)
+                << out;
+        }
+        Program sync = Start({"phonebook", "sync"}, "killed");
+        std::this_thread::sleep_for(points[round - 1]);
+        killed_running += Running(sync);
+        kill(sync.pid, SIGKILL);
+        Finish(sync);
+
+        ASSERT_EQ(Run({"phonebook", "sync"}, &out), 0) << out;
+        std::map<std::string, int> texts = PhoneTexts();
+        ASSERT_EQ(Run({"phonebook", "list"}, &out), 0) << out;
+        for (int i = 1; i <= 15; ++i) {
+            const std::string name = "New " + std::to_string(i);
+            EXPECT_EQ(texts[name], 1) << name;
+            duplicated += texts[name] > 1 ? texts[name] - 1 : 0;
+            lost += texts[name] == 0;
+            EXPECT_NE(out.find("\t" + name + "\t"), std::string::npos) << name << "\n" << out;
+        }
+        for (int i = 1; i <= 10; ++i)
+            EXPECT_EQ(texts["Phone " + std::to_string(i)], 1) << i;
+    }
+    std::cout << points.size() << " phonebook synchronisations killed (" << killed_running
+              << " while running): " << duplicated << " entries written twice, " << lost
+              << " lost\n";
+}
+
+}  // namespace

@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "parlo/contacts/phonebook_sync.h"
@@ -49,8 +51,27 @@ class FakePhone : public PhoneLink {
         commands.push_back(command);
         std::string out;
         int result = Answer(command, &out);
+        const bool range_read =
+            command.rfind("AT+CPBR=", 0) == 0 && command.find(',') != std::string::npos;
+        if (range_read && ++range_reads_ == stray_ok_at_range_read && !late_) {
+            // A stray "OK" ends this answer at once; the real one comes late.
+            late_ = std::make_pair(result, out);
+            result = 1;
+            out.clear();
+        } else if (late_) {
+            std::pair<int, std::string> now = *late_;
+            late_ = std::make_pair(result, out);
+            result = now.first;
+            out = now.second;
+        }
         reply = platform::WidenBytes(out);
         return result;
+    }
+    // Drains what is late and answers "AT".
+    int Resync() override {
+        log.push_back("Resync");
+        late_.reset();
+        return 1;
     }
 
     // The range reads "AT+CPBR=a,b".
@@ -76,6 +97,10 @@ class FakePhone : public PhoneLink {
     int cgsn_ok = 1;
     int cscs_ok = 1;
     int failing_reads = 0;  // the next CPBR range reads that fail with a garbage reply
+    // The nth range read (counted from 1 over the phone's life) is answered
+    // by a stray "OK" first: it looks empty, and every answer after it comes
+    // one command late until the line is brought back in step (Resync).
+    int stray_ok_at_range_read = 0;
     bool fail_writes = false;
     bool refuse_writes = false;
     bool report_used = true;
@@ -88,6 +113,9 @@ class FakePhone : public PhoneLink {
     std::vector<std::string> commands;
 
   private:
+    int range_reads_ = 0;
+    std::optional<std::pair<int, std::string>> late_;
+
     int Answer(const std::string& c, std::string* out) {
         if (c == "AT+CGSN") {
             *out = imei;
