@@ -260,10 +260,12 @@ class CParloDoc {
     int SaveFolderTable();
     // Trims the name; a name that any folder has (case aside, fixed names
     // included) is refused with 65057 "The folder already exists.", an empty one silently.
+    // Null also when the folder table cannot be written (65009 shown).
     CSmsFolder* AddFolder(const std::u16string& name);
     // Trims the name; refuses an empty one silently and one that another
     // folder has (case aside, fixed names included) with 65057. 1 when the
-    // folder has the name now.
+    // folder has the name now; 0 (with 65009 shown) also when the folder
+    // table cannot be written, and the old name stays.
     int RenameFolder(CSmsFolder* folder, const std::u16string& name);
     // Asks first; on Yes the folder's records are purged and the store
     // compacted in one step, then the folder goes. 1 when deleted; 0 when not

@@ -41,8 +41,13 @@ CSmsFolder* CParloDoc::AddFolder(const std::u16string& text) {
         Ask(IDS_SAVE_FAILED);
         return nullptr;
     }
+    // A folder that is not in the registry does not exist for the next start
+    // or for the other programs: it is taken back.
+    if (!SaveFolderTable()) {
+        m_folders.Remove(folder);
+        return nullptr;
+    }
     m_pParloView->FolderAdded(*folder);
-    SaveFolderTable();
     return folder;
 }
 
@@ -59,8 +64,11 @@ int CParloDoc::RenameFolder(CSmsFolder* folder, const std::u16string& text) {
     }
     std::u16string old = folder->m_strName;
     m_folders.Rename(folder, name);
+    if (!SaveFolderTable()) {
+        m_folders.Rename(folder, old);
+        return 0;
+    }
     m_pParloView->FolderRenamed(*folder, old);
-    SaveFolderTable();
     return 1;
 }
 
@@ -82,8 +90,9 @@ int CParloDoc::DeleteFolder(CSmsFolder* folder) {
     m_pParloView->MessagesRemoved(rows);
     m_pParloView->StoreCompacted();
     m_folders.Remove(folder);
-    SaveFolderTable();
-    return 1;
+    // The records are purged already; a table that cannot be written keeps
+    // naming the empty folder, and the command says it failed.
+    return SaveFolderTable();
 }
 
 std::vector<CSmsMessage*> CParloDoc::FolderRecords(int32_t id) const {

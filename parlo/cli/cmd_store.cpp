@@ -414,8 +414,7 @@ int CmdFolders(Context& ctx) {
             return kFailed;
         }
         if (sub == "rename") {
-            doc.RenameFolder(f, platform::FromUtf8(a[2]));
-            return kOk;
+            return doc.RenameFolder(f, platform::FromUtf8(a[2])) ? kOk : kFailed;
         }
         return doc.DeleteFolder(f) ? kOk : kFailed;
     }

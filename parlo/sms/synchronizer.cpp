@@ -96,7 +96,12 @@ void CSynchronizer::SynchronizeMessages() {
             std::lock_guard<std::mutex> g(blocked_mutex_);
             blocked_by_ = holder;
         }
-        errors.Add(holder ? IDS_SYNC_RUNNING : IDS_CONNECTION_ACTIVE);
+        if (holder)
+            errors.Add(IDS_SYNC_RUNNING);
+        else if (lock.OpenError() != 0)
+            errors.Add(LockFileError(ctx_.dir, lock.OpenError()));
+        else
+            errors.Add(IDS_CONNECTION_ACTIVE);
         return;
     }
     {
@@ -188,10 +193,15 @@ void CSynchronizer::SynchronizeMessages() {
         }
         // The message reference of the phone's answer is kept in the record's
         // phone index (a sent record has no phone slot).
-        ctx_.store->Change(item.rec, [&report](CSmsMessage& m) {
-            m.m_nState = STATE_SENT;
-            m.m_nPhoneIndex = report.reference;
-        });
+        if (ctx_.store->Change(item.rec, [&report](CSmsMessage& m) {
+                m.m_nState = STATE_SENT;
+                m.m_nPhoneIndex = report.reference;
+            }) != StoreResult::kOk) {
+            // On disk it stays held in the Outbox: never sent twice unasked.
+            errors.Add(u"The message to " + item.number +
+                       u" was sent, but the message store could not record it (is the disk "
+                       u"full?). It stays held in the Outbox so that it is not sent again.");
+        }
         view.MessageChanged(item.rec);
         view.EmptyOutboxList();
     }
@@ -213,12 +223,16 @@ void CSynchronizer::SynchronizeMessages() {
     ops_->m_pStop = nullptr;
     link.ClosePort();
     link.StopSAR();
-    if (m_bStopRequested)
+    if (m_bStopRequested) {
         errors.Add(stopped_text);
-    else if (!read)
+    } else if (!read) {
         errors.Add(IDS_SYNC_FAILED);
-    else
-        ctx_.store->CompactStore();
+    } else if (ctx_.store->CompactStore() != StoreResult::kOk) {
+        errors.Add(
+            u"The message store could not be compacted at the end of the synchronisation (is "
+            u"the disk full?). No message is lost; deleted records stay in the file until the "
+            u"next compaction.");
+    }
     view.SetStatusText(u"");
     lock.Release();
 }

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
+
+#include "platform/text.h"
 
 namespace parlo {
 
@@ -84,11 +87,21 @@ std::string SyncHolderName(const SyncHolder& holder) {
            std::to_string(holder.pid);
 }
 
+std::u16string LockFileError(const std::filesystem::path& dir, int error) {
+    return platform::FromUtf8("The lock file vok.lock cannot be created in " + dir.string() + " (" +
+                              std::strerror(error) +
+                              "). A synchronisation needs a writable installation folder.");
+}
+
 bool CSyncLock::Acquire(const std::filesystem::path& dir, SyncKind kind) {
     if (file_.is_open())
         return false;
-    if (!file_.Open(dir / "vok.lock", /*create=*/true, /*read_write=*/true))
+    open_error_ = 0;
+    if (!file_.Open(dir / "vok.lock", /*create=*/true, /*read_write=*/true)) {
+        if (errno != EWOULDBLOCK && errno != EAGAIN && errno != EINTR)
+            open_error_ = errno;
         return false;
+    }
     std::string mark = kMarker + std::to_string(::getpid()) + "\n" + KindWord(kind) + "\n";
     // The mark only informs; a lock whose mark cannot be written still holds.
     if (ftruncate(file_.fd(), 0) == 0) {

@@ -29,6 +29,10 @@ struct SyncHolder {
 // process ("parlo-cli, process 4711").
 std::string SyncHolderName(const SyncHolder& holder);
 
+// What the user is told when vok.lock cannot be created in `dir` (errno
+// `error`): the real cause, not a connection that is not there.
+std::u16string LockFileError(const std::filesystem::path& dir, int error);
+
 class CSyncLock {
   public:
     CSyncLock() = default;
@@ -36,6 +40,10 @@ class CSyncLock {
     // and this process; false while another program (or another open of the
     // file) holds it.
     bool Acquire(const std::filesystem::path& dir, SyncKind kind = SyncKind::kMessages);
+    // Why the last Acquire failed when nobody holds the lock: the file cannot
+    // be created or opened (errno: a read-only folder, no permission, a full
+    // disk). 0 when it failed because another open holds it.
+    int OpenError() const { return open_error_; }
     // Empties and closes the file; it is not deleted.
     void Release();
     // Who holds the lock of `dir`, when it is a synchronisation of a running
@@ -47,6 +55,7 @@ class CSyncLock {
 
   private:
     platform::ExclusiveFile file_;
+    int open_error_ = 0;
 };
 
 }  // namespace parlo

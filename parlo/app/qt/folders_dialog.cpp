@@ -146,7 +146,8 @@ void FoldersDialog::OnRenamed(QTreeWidgetItem* item) {
         return;
     }
     if (!doc_.RenameFolder(folder, name)) {
-        // Refused (the name is taken): the old name comes back and the typed
+        // Refused (the name is taken, or the folder table could not be
+        // written): the old name comes back and the typed
         // one stays in the name field to be changed.
         filling_ = true;
         item->setText(0, Q(folder->m_strName));

@@ -18,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "platform/registry.h"
+#include "platform/testing/faulty_env.h"
 
 namespace cli {
 int CmdList(Context& ctx);
@@ -181,6 +182,27 @@ TEST_F(CliStoreTest, FoldersAndMoving) {
     EXPECT_EQ(States(), (std::vector<int32_t>{0, 1, 7}));  // purged and compacted
     platform::Registry reg = platform::Registry::Device();
     EXPECT_FALSE(reg.QueryString(platform::Hive::CurrentUser, platform::kProfileKey, "I0"));
+}
+
+// An installation whose registry cannot be written: the folder commands say
+// so, fail, and change nothing.
+TEST_F(CliStoreTest, FolderCommandsThatCannotWriteTheRegistryFail) {
+    Fill();
+    ASSERT_EQ(Do(cli::CmdFolders, {"add", "Work"}).status, cli::kOk);
+    {
+        platform::testing::FaultyEnv env;
+        env.FailNth(platform::testing::FaultyEnv::Op::kRename, 1);
+        CmdRun add = Do(cli::CmdFolders, {"add", "Private"});
+        EXPECT_EQ(add.status, cli::kFailed);
+        EXPECT_EQ(add.out.find("added"), std::string::npos) << add.out;
+        EXPECT_EQ(LastPrompt(), u"Access to registers failed.");
+        env.FailNth(platform::testing::FaultyEnv::Op::kRename, 1);
+        EXPECT_EQ(Do(cli::CmdFolders, {"rename", "Work", "Job"}).status, cli::kFailed);
+    }
+    CmdRun r = Do(cli::CmdFolders, {"list"});
+    EXPECT_NE(r.out.find("Work"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Job"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Private"), std::string::npos) << r.out;
 }
 
 TEST_F(CliStoreTest, DeviceDatabasePackUnpackCheck) {
