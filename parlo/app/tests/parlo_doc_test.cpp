@@ -92,6 +92,45 @@ TEST_F(ParloDocTest, StartsInFiveStepsAndSynchronisesWithTheRegisteredPhone) {
     EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), 1u);
 }
 
+// The window's document with a phone registered the documented ways and no
+// other setting: by device path (as modem add and modem detect register it,
+// with the first free alias), and by phonesim --register without an alias.
+TEST_F(ParloDocTest, APhoneRegisteredWithoutCom3SynchronisesWithNoOtherSetting) {
+    nlohmann::json state = phonesim::testing::DefaultState();
+    state["operator"]["name"] = "T-Mobile D";
+    ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", state));
+    phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
+    ASSERT_TRUE(phone_->Start(dir_ / "phone.json", {"--send-ms", "0"}));
+    {
+        platform::Registry registry = platform::Registry::Device();
+        ASSERT_FALSE(AddExtModem(registry, "Nokia", phone_->device()).empty());
+    }
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        CParloDoc doc(nullptr, &prompt_, link_.get());
+        ASSERT_TRUE(doc.OnNewDocument());
+        ASSERT_EQ(doc.Ports().size(), 1u);
+        EXPECT_NE(doc.Ports()[0].m_strPort, u"COM3:");
+        EXPECT_TRUE(doc.Settings().m_strConnection.empty());
+        doc.AddOutgoing(u"+491701234567", u"Hello " + platform::FromUtf8(std::to_string(round)),
+                        false);
+        ASSERT_TRUE(doc.SyncNow());
+        EXPECT_TRUE(doc.Errors().Empty()) << platform::ToUtf8(doc.Errors().Text());
+        EXPECT_EQ(phone_->ReadState()["sms"]["sent"].size(), static_cast<size_t>(round + 1));
+        if (round == 0) {
+            // Now registered by phonesim itself, on the first free alias.
+            platform::Registry registry = platform::Registry::Device();
+            ASSERT_TRUE(RemoveExtModem(registry, "Nokia"));
+            nlohmann::json kept = phone_->ReadState();
+            phone_.reset();
+            ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", kept));
+            phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
+            ASSERT_TRUE(phone_->Start(dir_ / "phone.json",
+                                      {"--register", "Simulated phone", "--send-ms", "0"}));
+        }
+    }
+}
+
 TEST_F(ParloDocTest, AutomaticSynchronisationStartsWhenSwitchedOn) {
     StartRegisteredPhone();
     platform::Registry registry = platform::Registry::Device();

@@ -185,10 +185,13 @@ TEST_F(PhonebookDocTest, TheWholeUsedRangeIsRead) {
     // A sparse SIM: one entry at 80, one made here at 12.
     Start(Storage(250, {Entry(80, "0800", "Far in")}));
     AddLocal(12, u"Made here", u"012");
-    ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted);
+    ASSERT_EQ(doc_->SynchronizePhonebook(), PhonebookSyncResult::kCompleted)
+        << platform::ToUtf8(prompt_.texts().back());
     ASSERT_NE(Local(80), nullptr);
     EXPECT_EQ(Local(80)->m_strName, u"Far in");
-    EXPECT_EQ(RangeReads(), 8);  // stops at the block of the last entry
+    // Stops at the block of the last entry; the empty block that the copy
+    // holds an entry in is read twice before the entry counts as not there.
+    EXPECT_EQ(RangeReads(), 9);
     json entries = SimEntries();
     EXPECT_NE(SimEntry(entries, 12), nullptr);
 }

@@ -590,7 +590,8 @@ class PhonebookProcsTest : public CliConcurrencyTest {
     // How often each text is on the phone's SIM.
     std::map<std::string, int> PhoneTexts() {
         std::map<std::string, int> out;
-        for (const auto& e : phone_->ReadState()["phonebook"]["storages"]["SM"]["entries"])
+        const nlohmann::json state = phone_->ReadState();
+        for (const auto& e : state["phonebook"]["storages"]["SM"]["entries"])
             ++out[e.value("text", std::string())];
         return out;
     }

@@ -58,6 +58,7 @@ class CmdConnectionTest : public ::testing::Test {
     phonesim::testing::PhonesimProcess* StartPhone(const std::string& text,
                                                    std::vector<std::string> args = {}) {
         nlohmann::json state = phonesim::testing::DefaultState();
+        state["operator"]["name"] = "T-Mobile D";  // in the shipped database
         state["sms"]["storages"]["SM"]["slots"] = {
             {{"index", 1},
              {"status", 1},
@@ -105,7 +106,9 @@ TEST_F(CmdConnectionTest, ModemAddIsAllASynchronisationNeeds) {
     CmdRun second = Run(cli::CmdModem, {"add", "Spare", other->device()});
     ASSERT_EQ(second.status, cli::kOk) << second.err;
     EXPECT_EQ(second.out.find("now uses"), std::string::npos) << second.out;
-    ExpectSyncReads("Added");
+    CmdRun again = Run(cli::CmdSync, {});
+    EXPECT_EQ(again.status, cli::kOk) << again.out << again.err << again.Prompts();
+    EXPECT_EQ(again.out.find("Other"), std::string::npos) << again.out;
 }
 
 TEST_F(CmdConnectionTest, ModemDetectIsAllASynchronisationNeeds) {
