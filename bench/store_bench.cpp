@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "parlo/store/message_ids.h"
 #include "parlo/store/message_store.h"
 #include "platform/binio.h"
 #include "platform/paths.h"
@@ -214,14 +215,23 @@ class CliFixture : public StoreFixture {
     explicit CliFixture(int n) : StoreFixture(n), n_(n) {
         ok_ = RunCli(dir(), {"folders", "add", "Work"});
         Reset();
+        parlo::CMessageStore store(dir());
+        store.LoadMessages();
+        std::vector<CSmsMessage*> list = store.Snapshot();
+        parlo::CMessageIds table(list);
+        for (CSmsMessage* m : list)
+            ids_.push_back(table.IdOf(m));
     }
     bool ok() const { return ok_; }
+    // The id of record i (0-based), as 'parlo-cli list' shows it.
+    std::string id(size_t i) const { return i < ids_.size() ? ids_[i] : "none"; }
     // A record in the middle of the list.
-    std::string middle() const { return std::to_string(n_ / 2 + 1); }
+    std::string middle() const { return id(static_cast<size_t>(n_ / 2)); }
 
   private:
     int n_;
     bool ok_;
+    std::vector<std::string> ids_;
 };
 
 // "parlo-cli list all": start, load, print every record, exit.
@@ -261,7 +271,7 @@ BENCHMARK(BM_ProcessListInbox)
 // "parlo-cli list Work": a folder holding a few records of a large store.
 void BM_ProcessListSmallFolder(benchmark::State& state) {
     CliFixture f(static_cast<int>(state.range(0)));
-    if (!f.ok() || !RunCli(f.dir(), {"move", "Work", "2", "3", "4"}))
+    if (!f.ok() || !RunCli(f.dir(), {"move", "Work", f.id(1), f.id(2), f.id(3)}))
         state.SkipWithError("parlo-cli cannot be run");
     for (auto _ : state) {
         if (!RunCli(f.dir(), {"list", "Work"}))

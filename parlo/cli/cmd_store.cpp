@@ -1,7 +1,6 @@
 // parlo-cli list, show, read, delete, move, empty-recycle-bin and folders:
 // the message store and the folders, without the phone.
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <iomanip>
 #include <map>
@@ -14,6 +13,7 @@
 #include "parlo/cli/store_cli.h"
 #include "parlo/sms/sms_joiner.h"
 #include "parlo/sms/sms_operations.h"
+#include "parlo/store/message_ids.h"
 #include "parlo/store/parts_table.h"
 #include "platform/text.h"
 
@@ -64,11 +64,6 @@ size_t Chars(std::u16string_view text) {
     return n;
 }
 
-// The records list[i] for i in `rows` as a table (id, state, time, number,
-// the text on one line). The widths are measured first, then each line is
-// formatted straight into an output buffer that is written in large pieces:
-// a list of 100,000 messages keeps no row objects and makes no stream call
-// per cell.
 // The parts table of the document's store (empty when there is none).
 parlo::CPartsFile LoadParts(CParloDoc& doc) {
     parlo::CPartsFile file;
@@ -99,6 +94,11 @@ void PrintParts(std::ostream& out, const parlo::CPartGroup& g) {
     }
 }
 
+// The records list[i] for i in `rows` as a table (id, state, time, number,
+// the text on one line). The widths are measured first, then each line is
+// formatted straight into an output buffer that is written in large pieces:
+// a list of 100,000 messages keeps no row objects and makes no stream call
+// per cell.
 void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage*>& list,
                 const std::vector<size_t>& rows) {
     const parlo::CPartsFile parts = LoadParts(doc);
@@ -115,10 +115,17 @@ void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage
         }
         return state_name;
     };
+    // Ids are worked out over the whole store: a collision with a record of
+    // another folder makes an id longer here too.
+    const parlo::CMessageIds table(list);
+    std::vector<std::string> ids(rows.size());
+    size_t id_w = Width("ID");
     size_t state_w = Width("STATE"), time_w = Width("TIME"), number_w = Width("NUMBER");
     std::vector<uint32_t> number_chars(rows.size());
     for (size_t k = 0; k < rows.size(); ++k) {
         const CSmsMessage& rec = *list[rows[k]];
+        ids[k] = table.IdOf(&rec);
+        id_w = std::max(id_w, ids[k].size());
         state_w = std::max(state_w, Width(state_of(rec)));
         time_w = std::max(time_w, Width(rec.m_time.Format()));
         number_chars[k] = static_cast<uint32_t>(Chars(rec.m_strNumber));
@@ -127,7 +134,8 @@ void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage
     constexpr size_t kPiece = size_t{1} << 20;
     std::string text;
     text.reserve(kPiece + 1024);
-    text += "   ID  ";
+    AppendPadded(text, "ID", id_w);
+    text += "  ";
     AppendPadded(text, "STATE", state_w);
     text += "  ";
     AppendPadded(text, "TIME", time_w);
@@ -135,15 +143,8 @@ void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage
     AppendPadded(text, "NUMBER", number_w);
     text += "  TEXT\n";
     for (size_t k = 0; k < rows.size(); ++k) {
-        const size_t i = rows[k];
-        const CSmsMessage& rec = *list[i];
-        char id[16];
-        auto [end, ec] = std::to_chars(id, id + sizeof id, i + 1);
-        (void)ec;
-        const size_t id_len = static_cast<size_t>(end - id);
-        if (id_len < 5)
-            text.append(5 - id_len, ' ');
-        text.append(id, id_len);
+        const CSmsMessage& rec = *list[rows[k]];
+        AppendPadded(text, ids[k], id_w);
         text += "  ";
         AppendPadded(text, state_of(rec), state_w);
         text += "  ";
@@ -169,20 +170,12 @@ void PrintTable(std::ostream& out, CParloDoc& doc, const std::vector<CSmsMessage
 
 // The records named by ids; reports the bad ones.
 bool Records(Context& ctx, CParloDoc& doc, const std::vector<std::string>& ids,
-             std::vector<CSmsMessage*>* out) {
+             std::vector<Picked>* out) {
     if (ids.empty()) {
         ctx.err << "parlo-cli: no message id given (see 'parlo-cli list')\n";
         return false;
     }
-    for (const std::string& id : ids) {
-        CSmsMessage* rec = FindRecord(doc, id);
-        if (!rec) {
-            ctx.err << "parlo-cli: no message with id " << id << "\n";
-            return false;
-        }
-        out->push_back(rec);
-    }
-    return true;
+    return PickRecords(ctx, doc, ids, out);
 }
 
 }  // namespace
@@ -221,17 +214,17 @@ int CmdShow(Context& ctx) {
     CParloDoc doc(&view, &ctx.prompt);
     if (!OpenStoreDoc(ctx, doc))
         return kFailed;
-    std::vector<CSmsMessage*> recs;
+    std::vector<Picked> recs;
     if (!Records(ctx, doc, ctx.args, &recs))
         return ctx.args.empty() ? kUsage : kFailed;
     const parlo::CPartsFile parts = LoadParts(doc);
     const parlo::CPartsLookup joined(parts);
-    for (CSmsMessage* rec : recs) {
+    for (const auto& [rec, id] : recs) {
         const char* storage = rec->m_nStorage == parlo::STORAGE_PHONE      ? "phone memory (ME)"
                               : rec->m_nStorage == parlo::STORAGE_SIM      ? "SIM (SM)"
                               : rec->m_nStorage == parlo::STORAGE_POCKETPC ? "this computer"
                                                                            : "unknown";
-        ctx.out << "Id:          " << RecordId(doc, rec) << "\n"
+        ctx.out << "Id:          " << id << "\n"
                 << "State:       " << StateName(doc, *rec) << " (" << rec->m_nState << ")\n"
                 << "Number:      " << platform::ToUtf8(rec->m_strNumber) << "\n"
                 << "Time:        " << rec->m_time.Format() << "\n"
@@ -251,17 +244,19 @@ int CmdRead(Context& ctx) {
     CParloDoc doc(&view, &ctx.prompt);
     if (!OpenStoreDoc(ctx, doc))
         return kFailed;
-    std::vector<CSmsMessage*> recs;
+    std::vector<Picked> recs;
     if (!Records(ctx, doc, ctx.args, &recs))
         return ctx.args.empty() ? kUsage : kFailed;
+    if (!StillStored(ctx, doc, recs))
+        return kFailed;
     int status = kOk;
-    for (CSmsMessage* rec : recs) {
+    for (const auto& [rec, id] : recs) {
         if (rec->m_nState != parlo::STATE_UNREAD) {
-            ctx.err << "parlo-cli: message " << RecordId(doc, rec) << " is not unread\n";
+            ctx.err << "parlo-cli: message " << id << " is not unread\n";
             continue;
         }
         if (!doc.MarkRead(rec)) {
-            ctx.err << "parlo-cli: message " << RecordId(doc, rec) << " could not be stored\n";
+            ctx.err << "parlo-cli: message " << id << " could not be stored\n";
             status = kFailed;
         }
     }
@@ -289,16 +284,18 @@ int CmdDelete(Context& ctx) {
     CParloDoc doc(&view, &ctx.prompt);
     if (!OpenStoreDoc(ctx, doc))
         return kFailed;
-    std::vector<CSmsMessage*> recs;
+    std::vector<Picked> recs;
     if (!Records(ctx, doc, ids, &recs))
+        return kFailed;
+    if (!StillStored(ctx, doc, recs))
         return kFailed;
     // The records are marked in the list of their folder and deleted there,
     // one folder after the other, as "Delete SMS" does on the current list.
     std::map<int, std::vector<CSmsMessage*>> by_view;
-    for (CSmsMessage* rec : recs) {
+    for (const auto& [rec, id] : recs) {
         int v = parlo::ViewOfState(rec->m_nState);
         if (v == parlo::VIEW_NONE) {
-            ctx.err << "parlo-cli: message " << RecordId(doc, rec)
+            ctx.err << "parlo-cli: message " << id
                     << " is in no folder and cannot be deleted\n";
             return kFailed;
         }
@@ -329,14 +326,16 @@ int CmdMove(Context& ctx) {
         ctx.err << "parlo-cli: no folder named '" << ctx.args[0] << "'\n";
         return kFailed;
     }
-    std::vector<CSmsMessage*> recs;
+    std::vector<Picked> recs;
     if (!Records(ctx, doc, {ctx.args.begin() + 1, ctx.args.end()}, &recs))
         return kFailed;
+    if (!StillStored(ctx, doc, recs))
+        return kFailed;
     int status = kOk;
-    for (CSmsMessage* rec : recs) {
+    for (const auto& [rec, id] : recs) {
         rec->m_bMarked = 0;
         if (!doc.MoveToFolder(rec, folder->m_nId)) {
-            ctx.err << "parlo-cli: message " << RecordId(doc, rec) << " could not be stored\n";
+            ctx.err << "parlo-cli: message " << id << " could not be stored\n";
             status = kFailed;
         }
     }
@@ -449,21 +448,23 @@ int CmdRelease(Context& ctx) {
                        "synchronisation.\n";
         return kOk;
     }
-    std::vector<CSmsMessage*> recs;
+    std::vector<Picked> recs;
     if (!Records(ctx, doc, ctx.args, &recs))
         return kFailed;
-    for (CSmsMessage* rec : recs) {
+    if (!StillStored(ctx, doc, recs))
+        return kFailed;
+    for (const auto& [rec, id] : recs) {
         if (!held(*rec)) {
-            ctx.err << "parlo-cli: message " << RecordId(doc, rec) << " is not held\n";
+            ctx.err << "parlo-cli: message " << id << " is not held\n";
             return kFailed;
         }
     }
-    for (CSmsMessage* rec : recs) {
+    for (const auto& [rec, id] : recs) {
         if (!doc.ReleaseHeld(rec)) {
             ctx.err << "parlo-cli: Save failed.\n";
             return kFailed;
         }
-        ctx.out << "Released message " << RecordId(doc, rec) << ".\n";
+        ctx.out << "Released message " << id << ".\n";
     }
     return kOk;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "parlo/store/message_ids.h"
 #include "platform/text.h"
 
 namespace cli {
@@ -18,20 +19,44 @@ bool OpenStoreDoc(Context& ctx, CParloDoc& doc) {
     return doc.Start(nullptr, options);
 }
 
-CSmsMessage* FindRecord(CParloDoc& doc, const std::string& id) {
-    std::string digits = !id.empty() && id[0] == '#' ? id.substr(1) : id;
-    if (digits.empty() || digits.size() > 9 ||
-        digits.find_first_not_of("0123456789") != std::string::npos) {
-        return nullptr;
+bool PickRecords(Context& ctx, CParloDoc& doc, const std::vector<std::string>& ids,
+                 std::vector<Picked>* out) {
+    const parlo::CMessageIds table(doc.Store().Snapshot());
+    for (const std::string& id : ids) {
+        CSmsMessage* rec = nullptr;
+        switch (table.Resolve(id, &rec)) {
+            case parlo::CMessageIds::Found::kOne:
+                out->push_back({rec, id});
+                continue;
+            case parlo::CMessageIds::Found::kMalformed:
+                ctx.err << "parlo-cli: '" << id
+                        << "' is not a message id (see 'parlo-cli list')\n";
+                return false;
+            case parlo::CMessageIds::Found::kNone:
+                ctx.err << "parlo-cli: no message with id " << id
+                        << ": the store changed since you listed it (see 'parlo-cli list')\n";
+                return false;
+            case parlo::CMessageIds::Found::kAmbiguous:
+                ctx.err << "parlo-cli: id " << id
+                        << " names more than one message: the store changed since you listed it "
+                           "(see 'parlo-cli list')\n";
+                return false;
+        }
     }
-    long n = std::strtol(digits.c_str(), nullptr, 10);
-    if (n < 1)
-        return nullptr;
-    return doc.Store().At(static_cast<size_t>(n - 1));
+    return true;
 }
 
-int RecordId(CParloDoc& doc, const CSmsMessage* rec) {
-    return doc.Store().IndexOf(rec) + 1;
+bool StillStored(Context& ctx, CParloDoc& doc, const std::vector<Picked>& picked) {
+    doc.TakeInChanges();
+    for (const Picked& p : picked) {
+        CSmsMessage now;
+        if (!doc.Store().Read(p.rec, &now)) {
+            ctx.err << "parlo-cli: message " << p.id
+                    << " is gone: the store changed since you listed it; nothing was done\n";
+            return false;
+        }
+    }
+    return true;
 }
 
 parlo::CSmsFolder* FindFolder(CParloDoc& doc, const std::string& name) {

@@ -16,9 +16,21 @@ namespace cli {
 // an installation where no modem is registered yet.
 bool OpenStoreDoc(Context& ctx, parlo::CParloDoc& doc);
 
-// A record id is its 1-based position in the message list ("7" or "#7").
-parlo::CSmsMessage* FindRecord(parlo::CParloDoc& doc, const std::string& id);
-int RecordId(parlo::CParloDoc& doc, const parlo::CSmsMessage* rec);
+// A message named on the command line, with the id it was named by. Ids
+// are those of parlo/store/message_ids.h: they name the same message for as
+// long as it exists, whatever other programs do in between.
+struct Picked {
+    parlo::CSmsMessage* rec;
+    std::string id;
+};
+// The messages named by `ids`; reports an id that names no message (or no
+// longer one message) and returns false.
+bool PickRecords(Context& ctx, parlo::CParloDoc& doc, const std::vector<std::string>& ids,
+                 std::vector<Picked>* out);
+// Just before a command acts: takes in what other programs changed since the
+// store was read and checks that every picked message is still there.
+// Refuses (false, with the reason) when one is gone.
+bool StillStored(Context& ctx, parlo::CParloDoc& doc, const std::vector<Picked>& picked);
 
 // A folder by name (exact, else ignoring ASCII case) or by id.
 parlo::CSmsFolder* FindFolder(parlo::CParloDoc& doc, const std::string& name);

@@ -190,6 +190,23 @@ class CliConcurrencyTest : public ::testing::Test {
         return out;
     }
 
+    // The ids that 'parlo-cli list all' shows, by text (texts of ASCII only).
+    std::map<std::string, std::string> ListedIds() {
+        std::string out;
+        EXPECT_EQ(Run({"list", "all"}, &out), 0) << out;
+        std::map<std::string, std::string> ids;
+        std::istringstream lines(out);
+        std::string line;
+        std::getline(lines, line);
+        const size_t text_at = line.find("TEXT");
+        while (std::getline(lines, line)) {
+            if (text_at == std::string::npos || line.size() < text_at)
+                continue;
+            ids[line.substr(text_at)] = line.substr(0, line.find(' '));
+        }
+        return ids;
+    }
+
     // Every message of the phone is in the Inbox exactly once.
     void ExpectPhoneMessagesStoredOnce(const std::map<std::string, std::vector<int32_t>>& texts) {
         int once = 0;
@@ -316,13 +333,15 @@ TEST_F(CliConcurrencyTest, DeleteAndMoveDuringASyncStick) {
                 ASSERT_EQ(r, parlo::StoreResult::kOk);
             }
         }
+        std::map<std::string, std::string> ids = ListedIds();
         Program sync = StartSync("sync");
         int during = 0;
-        // Ids 1-8 deleted, 9-16 moved to "Kept", one command each.
+        // "old-1" to "old-8" deleted, 9-16 moved to "Kept", one command each,
+        // by the ids listed before the run.
         for (int i = 1; i <= 16; ++i) {
             std::vector<std::string> args = i <= 8 ? std::vector<std::string>{"delete"}
                                                    : std::vector<std::string>{"move", "Kept"};
-            args.push_back(std::to_string(i));
+            args.push_back(ids["old-" + std::to_string(i)]);
             EXPECT_EQ(Run(args, &out), 0) << out;
             during += Running(sync);
         }
@@ -353,6 +372,48 @@ TEST_F(CliConcurrencyTest, DeleteAndMoveDuringASyncStick) {
     }
 }
 
+// Ids taken from a list name the same messages after another program's
+// compaction has moved every record; an id of a message purged meanwhile is
+// refused, and nothing changes.
+TEST_F(CliConcurrencyTest, ListedIdsSurviveAnotherProgramsCompaction) {
+    NewRound(1);
+    ASSERT_FALSE(HasFatalFailure());
+    std::string out;
+    ASSERT_EQ(Run({"folders", "add", "Kept"}, &out), 0) << out;
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_EQ(Run({"send", "+4917055520" + std::to_string(i), "m" + std::to_string(i)}, &out), 0)
+            << out;
+    std::map<std::string, std::string> ids = ListedIds();
+    ASSERT_EQ(ids.size(), 6u);
+
+    // Another program deletes the first two and empties the Recycle Bin:
+    // every other record moves to another position in the file.
+    ASSERT_EQ(Run({"delete", ids["m1"], ids["m2"]}, &out), 0) << out;
+    ASSERT_EQ(Run({"--yes", "empty-recycle-bin"}, &out), 0) << out;
+
+    ASSERT_EQ(Run({"delete", ids["m4"]}, &out), 0) << out;
+    ASSERT_EQ(Run({"move", "Kept", ids["m5"]}, &out), 0) << out;
+    ASSERT_EQ(Run({"show", ids["m6"]}, &out), 0) << out;
+    EXPECT_NE(out.find("Number:      +49170555206"), std::string::npos) << out;
+    auto before = StatesByText();
+    EXPECT_NE(Run({"delete", ids["m3"], ids["m1"]}, &out), 0);
+    EXPECT_NE(out.find("the store changed since you listed it"), std::string::npos) << out;
+    EXPECT_NE(Run({"move", "Kept", ids["m2"]}, &out), 0);
+    EXPECT_NE(out.find("the store changed since you listed it"), std::string::npos) << out;
+
+    auto texts = StatesByText();
+    EXPECT_EQ(texts, before);  // the refused commands changed nothing
+    EXPECT_EQ(texts.count("m1") + texts.count("m2"), 0u);
+    EXPECT_EQ(texts["m3"], std::vector<int32_t>{parlo::STATE_OUTBOX});
+    EXPECT_EQ(texts["m4"], std::vector<int32_t>{parlo::STATE_DELETED});
+    EXPECT_EQ(texts["m5"], std::vector<int32_t>{parlo::STATE_IN_FOLDER});
+    EXPECT_EQ(texts["m6"], std::vector<int32_t>{parlo::STATE_OUTBOX});
+    // The ids a new list shows are the ones listed before.
+    std::map<std::string, std::string> now = ListedIds();
+    for (const char* t : {"m3", "m4", "m5", "m6"})
+        EXPECT_EQ(now[t], ids[t]) << t;
+}
+
 // Outbox messages that another process deletes while the synchronisation
 // sends the ones before them are not sent: the deletion sticks.
 TEST_F(CliConcurrencyTest, OutboxMessagesDeletedDuringASyncAreNotSent) {
@@ -368,13 +429,14 @@ TEST_F(CliConcurrencyTest, OutboxMessagesDeletedDuringASyncAreNotSent) {
             ASSERT_EQ(Run({"send", "+4917055520" + std::to_string(i), outbox.back()}, &out), 0)
                 << out;
         }
+        std::map<std::string, std::string> ids = ListedIds();
         Program sync = StartSync("sync");
         auto end = Clock::now() + 120s;
         while (Clock::now() < end && Running(sync) && phone_->ReadState()["sms"]["sent"].size() < 1)
             std::this_thread::sleep_for(10ms);
-        // Ids 4 to 6 are the last three of the Outbox.
-        for (int id = 4; id <= 6; ++id)
-            EXPECT_EQ(Run({"delete", std::to_string(id)}, &out), 0) << out;
+        // The last three of the Outbox.
+        for (int i = 3; i < 6; ++i)
+            EXPECT_EQ(Run({"delete", ids[outbox[static_cast<size_t>(i)]]}, &out), 0) << out;
         // The sync reaches the fourth message after three transmissions.
         bool in_time = phone_->ReadState()["sms"]["sent"].size() < 4;
         EXPECT_EQ(Finish(sync), 0) << Slurp(sync.out);

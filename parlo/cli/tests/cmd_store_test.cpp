@@ -11,8 +11,11 @@
 #include "parlo/app/tests/doc_inside.h"
 #include "parlo/cli/cli.h"
 #include "parlo/cli/store_cli.h"
+#include "parlo/contacts/groups.h"
+#include "parlo/contacts/phonebook.h"
 #include "parlo/sms/sms_joiner.h"
 #include "parlo/store/device_db.h"
+#include "parlo/store/message_ids.h"
 #include "parlo/store/parts_table.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/paths.h"
@@ -85,6 +88,18 @@ class CliStoreTest : public ::testing::Test {
         doc.AddTemplate(u"a template");
     }
 
+    // The id that 'parlo-cli list' shows for record n (1-based, store order).
+    std::string Id(size_t n) {
+        parlo::CMessageStore store(dir.path());
+        store.LoadMessages();
+        std::vector<parlo::CSmsMessage*> list = store.Snapshot();
+        if (n < 1 || n > list.size()) {
+            ADD_FAILURE() << "the store has " << list.size() << " records, not " << n;
+            return "none";
+        }
+        return parlo::CMessageIds(list).IdOf(list[n - 1]);
+    }
+
     std::vector<int32_t> States() {
         parlo::CMessageStore store(dir.path());
         store.LoadMessages();
@@ -120,37 +135,37 @@ TEST_F(CliStoreTest, StoreCommandsWorkWithoutAModem) {
     Fill();
     r = Do(cli::CmdList, {"inbox"});
     EXPECT_EQ(r.status, cli::kOk);
-    EXPECT_NE(r.out.find("    1  unread"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(Id(1) + "  unread"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("first line two"), std::string::npos);
     EXPECT_NE(r.out.find("+491703"), std::string::npos);
     EXPECT_EQ(r.out.find("a draft"), std::string::npos);
     r = Do(cli::CmdList, {"Templates"});
-    EXPECT_NE(r.out.find("    5  template"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(Id(5) + "  template"), std::string::npos) << r.out;
     EXPECT_EQ(Do(cli::CmdList, {"nowhere"}).status, cli::kFailed);
 
-    r = Do(cli::CmdShow, {"1"});
+    r = Do(cli::CmdShow, {Id(1)});
     EXPECT_NE(r.out.find("first\r\nline two"), std::string::npos);
     EXPECT_NE(r.out.find("phone memory (ME)"), std::string::npos);
     EXPECT_EQ(Do(cli::CmdShow, {"99"}).status, cli::kFailed);
 
-    EXPECT_EQ(Do(cli::CmdRead, {"1"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdRead, {Id(1)}).status, cli::kOk);
     EXPECT_EQ(StateOf(0), parlo::STATE_READ);
 }
 
 TEST_F(CliStoreTest, DeleteModesAndTheRecycleBin) {
     Fill();
-    EXPECT_EQ(Do(cli::CmdDelete, {"--phone", "1"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdDelete, {"--phone", Id(1)}).status, cli::kOk);
     EXPECT_EQ(States(), (std::vector<int32_t>{0, 1, 1, 6, 7, 10}));
-    EXPECT_EQ(Do(cli::CmdDelete, {"2", "4"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdDelete, {Id(2), Id(4)}).status, cli::kOk);
     EXPECT_EQ(States(), (std::vector<int32_t>{0, 1 + 8, 1, 9, 7, 10}));
 
     // In the Recycle Bin: the question decides.
     prompt.Push(Answer::Cancel);
-    EXPECT_EQ(Do(cli::CmdDelete, {"2"}).status, cli::kFailed);
+    EXPECT_EQ(Do(cli::CmdDelete, {Id(2)}).status, cli::kFailed);
     EXPECT_EQ(LastPrompt(), u"You are going to purge 1 selected message(s) from this computer.");
     EXPECT_EQ(StateOf(1), parlo::STATE_DELETED);
     prompt.Push(Answer::Ok);
-    EXPECT_EQ(Do(cli::CmdDelete, {"2"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdDelete, {Id(2)}).status, cli::kOk);
     EXPECT_EQ(StateOf(1), parlo::STATE_PURGED);
 
     prompt.Push(Answer::No);
@@ -158,7 +173,7 @@ TEST_F(CliStoreTest, DeleteModesAndTheRecycleBin) {
     prompt.Push(Answer::Yes);
     EXPECT_EQ(Do(cli::CmdEmptyRecycleBin, {}).status, cli::kOk);
     EXPECT_EQ(States(), (std::vector<int32_t>{0, 1, 7, 10}));
-    EXPECT_EQ(Do(cli::CmdDelete, {"4"}).status, cli::kFailed);  // a hidden order
+    EXPECT_EQ(Do(cli::CmdDelete, {Id(4)}).status, cli::kFailed);  // a hidden order
 }
 
 TEST_F(CliStoreTest, FoldersAndMoving) {
@@ -166,8 +181,8 @@ TEST_F(CliStoreTest, FoldersAndMoving) {
     EXPECT_EQ(Do(cli::CmdFolders, {"add", "  Work  "}).status, cli::kOk);
     EXPECT_EQ(Do(cli::CmdFolders, {"add", "Inbox"}).status, cli::kFailed);
     EXPECT_EQ(LastPrompt(), u"The folder already exists.");
-    EXPECT_EQ(Do(cli::CmdMove, {"Work", "2", "3"}).status, cli::kOk);
-    EXPECT_EQ(Do(cli::CmdMove, {"Inbox", "4"}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdMove, {"Work", Id(2), Id(3)}).status, cli::kOk);
+    EXPECT_EQ(Do(cli::CmdMove, {"Inbox", Id(4)}).status, cli::kOk);
     EXPECT_EQ(States(), (std::vector<int32_t>{0, 20, 20, 1, 7}));
     CmdRun r = Do(cli::CmdFolders, {"list"});
     EXPECT_NE(r.out.find("    1         2  Work"), std::string::npos) << r.out;
@@ -288,7 +303,7 @@ TEST(CliOneLine, CutsAtFiftyCharactersAndJoinsLines) {
 TEST_F(CliStoreTest, ListColumnsStayAlignedForLongStatesAndFolders) {
     Fill();
     ASSERT_EQ(Do(cli::CmdFolders, {"add", "Correspondence with the landlord"}).status, cli::kOk);
-    ASSERT_EQ(Do(cli::CmdMove, {"Correspondence with the landlord", "2"}).status, cli::kOk);
+    ASSERT_EQ(Do(cli::CmdMove, {"Correspondence with the landlord", Id(2)}).status, cli::kOk);
     CmdRun r = Do(cli::CmdList, {"all"});
     ASSERT_EQ(r.status, cli::kOk);
     std::istringstream lines(r.out);
@@ -465,7 +480,7 @@ TEST_F(CliStoreTest, JoinedMessageIsOneLineAndShowsItsParts) {
     EXPECT_NE(list.out.find("(incomplete) Start [part 2 of 3"), std::string::npos) << list.out;
     EXPECT_EQ(list.out.find("(incomplete) single"), std::string::npos) << list.out;
 
-    CmdRun show = Do(cli::CmdShow, {"2"});
+    CmdRun show = Do(cli::CmdShow, {Id(2)});
     ASSERT_EQ(show.status, 0) << show.err;
     EXPECT_NE(show.out.find("Parts:       2 of 3 received (incomplete)\n"
                             "  part 1: received, phone memory (ME) slot 7, received, no longer "
@@ -475,8 +490,132 @@ TEST_F(CliStoreTest, JoinedMessageIsOneLineAndShowsItsParts) {
               std::string::npos)
         << show.out;
     EXPECT_NE(show.out.find("Start [part 2 of 3 not received yet]end."), std::string::npos);
-    CmdRun single = Do(cli::CmdShow, {"1"});
+    CmdRun single = Do(cli::CmdShow, {Id(1)});
     EXPECT_EQ(single.out.find("Parts:"), std::string::npos) << single.out;
+}
+
+// Ids taken before a compaction name the same messages after it, and an id
+// of a purged message is refused without touching anything.
+TEST_F(CliStoreTest, IdsSurviveACompactionAndAPurgedIdIsRefused) {
+    Fill();
+    const std::string first = Id(1), third = Id(3), draft = Id(4);
+    ASSERT_EQ(Do(cli::CmdDelete, {first}).status, cli::kOk);
+    prompt.Push(Answer::Yes);
+    ASSERT_EQ(Do(cli::CmdEmptyRecycleBin, {}).status, cli::kOk);
+    ASSERT_EQ(States(), (std::vector<int32_t>{1, 1, 6, 7}));  // every record moved up
+
+    CmdRun r = Do(cli::CmdShow, {third});
+    EXPECT_EQ(r.status, cli::kOk) << r.err;
+    EXPECT_NE(r.out.find("third"), std::string::npos) << r.out;
+    EXPECT_EQ(Do(cli::CmdDelete, {draft}).status, cli::kOk);
+    EXPECT_EQ(States(), (std::vector<int32_t>{1, 1, 9, 7}));
+
+    r = Do(cli::CmdDelete, {third, first});
+    EXPECT_EQ(r.status, cli::kFailed);
+    EXPECT_NE(r.err.find("the store changed since you listed it"), std::string::npos) << r.err;
+    EXPECT_EQ(States(), (std::vector<int32_t>{1, 1, 9, 7}));
+    r = Do(cli::CmdShow, {"3"});  // a list position, as ids once were
+    EXPECT_EQ(r.status, cli::kFailed);
+    EXPECT_NE(r.err.find("not a message id"), std::string::npos) << r.err;
+}
+
+// A damaged registry that hides a user folder is reported with what was
+// kept, the damaged file is copied aside before it is rewritten, and a new
+// folder does not take the id that the hidden folder's messages carry.
+TEST_F(CliStoreTest, DamagedRegistryIsReportedAndItsFolderIdsStayTaken) {
+    Fill();
+    ASSERT_EQ(Do(cli::CmdFolders, {"add", "Work"}).status, cli::kOk);
+    ASSERT_EQ(Do(cli::CmdFolders, {"add", "Home"}).status, cli::kOk);
+    ASSERT_EQ(Do(cli::CmdMove, {"Work", Id(2)}).status, cli::kOk);
+    ASSERT_EQ(Do(cli::CmdMove, {"Home", Id(3)}).status, cli::kOk);
+    const std::filesystem::path reg = dir / "registry.reg";
+    std::string text = parlo::testing::ReadFile(reg);
+    const size_t at = text.find("\"I1\"=\"2\"");
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at, 8, "\"I1\"=\x01\x02");
+    parlo::testing::WriteFile(reg, text);
+    const size_t said = prompt.texts().size();
+
+    CmdRun r = Do(cli::CmdList, {"Work"});
+    EXPECT_EQ(r.status, cli::kOk);
+    ASSERT_GT(prompt.texts().size(), said);
+    EXPECT_EQ(LastPrompt(),
+              u"The registry file registry.reg is damaged: 1 line could not be read. 1 user "
+              u"folder was read and kept. 1 message is in folders that it no longer names (id "
+              u"2); they are kept in the store, and no new folder takes those ids. Before the "
+              u"file is next changed, it is copied to registry.reg.damaged, from which the lost "
+              u"values can be taken back by hand.");
+
+    ASSERT_EQ(Do(cli::CmdFolders, {"add", "New"}).status, cli::kOk);
+    r = Do(cli::CmdFolders, {"list"});
+    EXPECT_NE(r.out.find("    3         0  New"), std::string::npos) << r.out;
+    EXPECT_EQ(Do(cli::CmdList, {"New"}).out.find("third"), std::string::npos);
+    EXPECT_EQ(parlo::testing::ReadFile(dir / "registry.reg.damaged"), text);
+}
+
+// pb.ini, the phonebook copy, a group file and the hand-off file: each
+// damage is said, with what was kept, and a copy of the damaged file stays.
+TEST_F(CliStoreTest, DamagedContactFilesAreReportedWithWhatWasKept) {
+    // pb.ini: the flags, then an identity whose units end early.
+    std::string pb("\x00\x00\x00\x10\x05\x00\x00\x00\x41\x00", 10);
+    parlo::testing::WriteFile(dir / "pb.ini", pb);
+    // The phonebook copy of identity 0 with three entries, the last one cut.
+    parlo::CPhonebook book;
+    for (uint32_t i = 1; i <= 3; ++i)
+        book.m_entries.push_back(std::make_unique<parlo::CPhonebookEntry>(
+            i, u"Name " + std::u16string(1, static_cast<char16_t>(u'0' + i)), u"+4917012"));
+    const std::filesystem::path copy = parlo::PhonebookPath(dir.path(), u"0");
+    ASSERT_TRUE(book.Save(copy));
+    std::string bytes = parlo::testing::ReadFile(copy);
+    bytes.resize(bytes.size() - 6);
+    parlo::testing::WriteFile(copy, bytes);
+
+    parlo::NullParloView view;
+    parlo::CParloDoc doc(&view, &prompt);
+    parlo::StartOptions opt;
+    opt.require_ports = false;
+    ASSERT_TRUE(doc.Start(nullptr, opt));
+    auto said = [&](std::u16string_view part) {
+        for (const std::u16string& t : prompt.texts())
+            if (t.find(part) != std::u16string::npos)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(said(u"The file pb.ini is damaged: the phonebook choice was read and kept; the "
+                     u"phone identity could not be read"));
+    EXPECT_EQ(doc.Settings().m_nPhonebookFlags, parlo::PB_SIM);
+    EXPECT_TRUE(said(u"The file pb/0.pb is damaged: 2 entries were read and kept; the rest could "
+                     u"not be read. A copy of the damaged file is kept as pb/0.pb.damaged."));
+    EXPECT_EQ(doc.m_phonebook.m_entries.size(), 2u);
+    EXPECT_EQ(parlo::testing::ReadFile(dir / "pb.ini.damaged"), pb);
+    std::filesystem::path kept = copy;
+    kept += ".damaged";
+    EXPECT_EQ(parlo::testing::ReadFile(kept), bytes);
+
+    // A group file claiming a million members and holding one.
+    parlo::GroupMemberList members;
+    auto m = std::make_unique<parlo::CGroupMember>();
+    m->m_strSource = parlo::kContactsSource;
+    m->m_nSourceId = 7;
+    m->m_strMemberName = u"Ann";
+    members.push_back(std::move(m));
+    const std::filesystem::path group = parlo::GroupPath(dir.path(), u"Team");
+    std::filesystem::create_directories(group.parent_path());
+    ASSERT_TRUE(parlo::SaveGroup(members, group));
+    std::string g = parlo::testing::ReadFile(group);
+    g.replace(0, 4, std::string("\x40\x42\x0f\x00", 4));
+    parlo::testing::WriteFile(group, g);
+    doc.EnumerateGroups();
+    ASSERT_EQ(doc.m_groups.size(), 1u);
+    EXPECT_EQ(doc.m_groups[0]->m_nCount, 1);
+    EXPECT_TRUE(said(u"The file groups/Team.grp is damaged: 1 member was read and kept"));
+
+    // A hand-off file whose length says more than it holds.
+    parlo::testing::WriteFile(dir / "newsms.tmp", std::string("\x30\x00\x00\x00\x31\x00", 6));
+    std::u16string number;
+    EXPECT_EQ(doc.TakeHandoffNumber(&number), 0);
+    EXPECT_TRUE(said(u"The file newsms.tmp is damaged: no number could be read from it"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "newsms.tmp"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,9 +11,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -235,6 +238,41 @@ TEST_F(CmdSyncTest, ClearSimWipesOnlyWhenConfirmed) {
     EXPECT_EQ(phone_->ReadState()["sms"]["storages"]["SM"]["slots"].size(), 0u);
 }
 
+// How often vok.sms.lock was closed after writing since the last call.
+int LogCloses(int watch) {
+    int n = 0;
+    alignas(inotify_event) char buf[16384];
+    ssize_t got;
+    while ((got = read(watch, buf, sizeof buf)) > 0) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            if (e->len > 0 && std::string_view(e->name) == "vok.sms.lock")
+                ++n;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+    return n;
+}
+
+// The CPU time (user and system, in clock ticks) of a process so far.
+long CpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), {});
+    size_t at = stat.rfind(')');
+    if (at == std::string::npos)
+        return -1;
+    std::istringstream fields(stat.substr(at + 2));
+    std::string f;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> f; ++i) {
+        if (i == 14)
+            utime = std::stol(f);
+        if (i == 15)
+            stime = std::stol(f);
+    }
+    return utime + stime;
+}
+
 // autosync waits between runs; a message that another program queues
 // meanwhile is sent by the next run, once, and the waiting program does not
 // write an old picture of the store over it. The interval is one minute.
@@ -274,8 +312,24 @@ TEST_F(CmdSyncTest, AutosyncSendsWhatAnotherProgramQueuedWhileItWaited) {
         },
         60);
 
+    // Taking in what another program changed must not wake the waiting
+    // program again: over a quiet stretch after the send, the log is hardly
+    // written to (a spinning program closes it thousands of times a second).
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir_.c_str(), IN_CLOSE_WRITE), 0);
     CmdRun send = Run(cli::CmdSend, {"+491701111111", "Queued while it waited"});
     EXPECT_EQ(send.status, cli::kOk) << send.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    LogCloses(watch);  // the send's own, and the take-in it caused
+    const long cpu_before = CpuTicks(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const int closes = LogCloses(watch);
+    const long cpu = CpuTicks(pid) - cpu_before;
+    close(watch);
+    std::cout << "idle autosync after a foreign change: " << closes
+              << " closes of vok.sms.lock and " << cpu << " CPU ticks in 2 s\n";
+    EXPECT_LE(closes, 2);
     bool sent =
         waiting && wait_for([&] { return phone_->ReadState()["sms"]["sent"].size() >= 1; }, 240);
     kill(pid, SIGTERM);

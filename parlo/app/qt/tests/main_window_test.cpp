@@ -2,6 +2,7 @@
 // their events, the commands and their busy gating, the error indicator, the
 // hand-off file and the single instance. The phone is the simulated one.
 #include "parlo/app/qt/tests/main_window_fixture.h"
+#include "parlo/store/message_ids.h"
 
 namespace parlo {
 namespace {
@@ -466,8 +467,10 @@ TEST_F(MainWindow, WhatOtherProgramsChangeShowsWithoutARestart) {
     ASSERT_TRUE(Start());
     CSmsFolder* work = Doc().AddFolder(u"Work");
     ASSERT_NE(work, nullptr);
-    CSmsMessage* first = Add(STATE_UNREAD, u"+4930111", u"first");  // id 1
-    CSmsMessage* second = Add(STATE_READ, u"+4930222", u"second");  // id 2
+    CSmsMessage* first = Add(STATE_UNREAD, u"+4930111", u"first");
+    CSmsMessage* second = Add(STATE_READ, u"+4930222", u"second");
+    const std::string first_id = CMessageIds(Doc().Store().Snapshot()).IdOf(first);
+    const std::string second_id = CMessageIds(Doc().Store().Snapshot()).IdOf(second);
     MessageListModel* inbox = Model(VIEW_INBOX);
     ASSERT_EQ(inbox->rowCount(), 2);
     auto state_in = [](MessageListModel* m, const CSmsMessage* rec) {
@@ -482,19 +485,19 @@ TEST_F(MainWindow, WhatOtherProgramsChangeShowsWithoutARestart) {
     EXPECT_EQ(Model(VIEW_OUTBOX)->CopyAt(0)->m_strNumber, u"+491701234567");
 
     // Read there: the row changes where it is, the same record.
-    ASSERT_TRUE(RunCli({"read", "1"}));
+    ASSERT_TRUE(RunCli({"read", first_id}));
     ASSERT_TRUE(WaitUntil([&] { return state_in(inbox, first) == STATE_READ; }));
     EXPECT_EQ(inbox->RowOf(first), 0);
     EXPECT_EQ(inbox->rowCount(), 2);
 
     // Deleted there: the row leaves the Inbox for the Recycle Bin.
-    ASSERT_TRUE(RunCli({"delete", "2"}));
+    ASSERT_TRUE(RunCli({"delete", second_id}));
     ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(second) < 0; }));
     EXPECT_EQ(state_in(Model(VIEW_RECYCLE), second), STATE_DELETED);
     EXPECT_EQ(second->m_nState, STATE_DELETED);
 
     // Moved there: into the user folder, the same record.
-    ASSERT_TRUE(RunCli({"move", "Work", "1"}));
+    ASSERT_TRUE(RunCli({"move", "Work", first_id}));
     ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(first) < 0; }));
     CSmsMessage copy;
     ASSERT_TRUE(Inside(Doc()).m_store.Read(first, &copy));
