@@ -1,6 +1,9 @@
 #include "parlo/app/parlo_doc.h"
 
+#include <set>
+
 #include "cordis/cordis.h"
+#include "parlo/app/damage_report.h"
 #include "parlo/app/error_hints.h"
 #include "parlo/contacts/handoff_file.h"
 #include "parlo_strings.h"
@@ -78,7 +81,14 @@ bool CParloDoc::OnNewDocument(CStartProgress* progress, const StartOptions& opti
     p.Step();
 
     p.SetStatus(table.Load(IDS_LOAD_PHONEBOOK));
-    LoadPhonebook();
+    if (!LoadPhonebook() && std::filesystem::exists(PhonebookFile())) {
+        const std::string name = "pb/" + PhonebookFile().filename().string();
+        const size_t n = m_phonebook.m_entries.size();
+        Message(DamageText(name,
+                           std::to_string(n) + (n == 1 ? " entry was" : " entries were") +
+                               " read and kept; the rest could not be read.",
+                           KeepDamagedCopy(PhonebookFile())));
+    }
     if (m_loadPhonebook)
         m_loadPhonebook(*this);
     p.Step();
@@ -105,9 +115,26 @@ bool CParloDoc::OnNewDocument(CStartProgress* progress, const StartOptions& opti
 }
 
 bool CParloDoc::Start(CStartProgress* progress, const StartOptions& options) {
+    // Damage of the registry is looked at before the start stamp rewrites it
+    // (which keeps a copy of the damaged file).
+    RegistryDamage damage;
+    const bool damaged = m_registry.Damaged(&damage.lines, &damage.no_header);
     WriteStartStamp();
     LoadFolderTable();
-    return OnNewDocument(progress, options);
+    const bool ok = OnNewDocument(progress, options);
+    if (damaged) {
+        damage.user_folders = m_folders.UserFolders().size();
+        std::set<int32_t> missing;
+        m_store.ForEach([&](CSmsMessage& m) {
+            if (m.m_nState == STATE_IN_FOLDER && !m_folders.ById(m.m_nFolderId)) {
+                missing.insert(m.m_nFolderId);
+                ++damage.hidden_messages;
+            }
+        });
+        damage.missing_ids.assign(missing.begin(), missing.end());
+        Message(RegistryDamageText(damage));
+    }
+    return ok;
 }
 
 void CParloDoc::WriteStartStamp() {
@@ -194,7 +221,13 @@ void CParloDoc::StartDialer() {
 
 int CParloDoc::TakeHandoffNumber(std::u16string* number) {
     std::u16string taken;
-    if (TakeHandoffFile(m_dataDir, &taken) != HandoffRead::kNumber)
+    const HandoffRead read = TakeHandoffFile(m_dataDir, &taken);
+    if (read == HandoffRead::kRefused) {
+        Message(
+            u"The file newsms.tmp is damaged: no number could be read from it, so no new "
+            u"message was opened. The file was removed; pick the contact again.");
+    }
+    if (read != HandoffRead::kNumber)
         return 0;
     if (IsSyncBusy()) {
         Ask(IDS_NEW_SMS_DURING_SYNC);

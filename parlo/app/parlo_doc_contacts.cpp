@@ -1,10 +1,12 @@
 // Contacts, groups and the phonebook copy.
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/damage_report.h"
 #include "parlo/app/phonebook_link.h"
 #include "parlo/contacts/contacts_dir.h"
 #include "parlo/contacts/recipients.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
+#include "platform/text.h"
 
 namespace parlo {
 
@@ -20,6 +22,16 @@ std::filesystem::path CParloDoc::PhonebookFile() const {
 void CParloDoc::EnumerateGroups() {
     m_groups.clear();
     parlo::EnumerateGroups(&m_groups, GroupsFolder(m_dataDir));
+    for (const auto& g : m_groups) {
+        if (!g->m_bDamaged)
+            continue;
+        const std::string name = platform::ToUtf8(g->m_strName);
+        const int32_t n = g->m_nCount;
+        Message(DamageText("groups/" + name + ".grp",
+                           std::to_string(n) + (n == 1 ? " member was" : " members were") +
+                               " read and kept; the rest could not be read.",
+                           KeepDamagedCopy(GroupPath(m_dataDir, g->m_strName))));
+    }
 }
 
 MemberResolver CParloDoc::Resolver() const {

@@ -1,5 +1,8 @@
 // The folder table and the user folders.
 #include "parlo/app/parlo_doc.h"
+
+#include <unordered_set>
+
 #include "parlo_strings.h"
 #include "platform/prompt.h"
 
@@ -36,7 +39,11 @@ CSmsFolder* CParloDoc::AddFolder(const std::u16string& text) {
         Ask(IDS_FOLDER_EXISTS);
         return nullptr;
     }
-    CSmsFolder* folder = m_folders.Add(name);
+    // Ids that records carry stay taken even when their folder is missing
+    // from the table (a damaged registry): a new folder must not show them.
+    std::unordered_set<int32_t> used;
+    m_store.ForEach([&](CSmsMessage& m) { used.insert(m.m_nFolderId); });
+    CSmsFolder* folder = m_folders.Add(name, [&](int32_t id) { return used.count(id) != 0; });
     if (!folder) {
         Ask(IDS_SAVE_FAILED);
         return nullptr;

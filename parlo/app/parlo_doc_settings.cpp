@@ -1,5 +1,6 @@
 // Settings, the device database and the ports the Options dialog offers.
 #include "parlo/app/parlo_doc.h"
+#include "parlo/app/damage_report.h"
 #include "parlo_strings.h"
 #include "platform/exclusive_file.h"
 #include "platform/paths.h"
@@ -27,8 +28,23 @@ int CParloDoc::LoadSettings() {
 }
 
 int CParloDoc::LoadPhonebookSettings() {
-    std::lock_guard lock(m_settingsMutex);
-    return parlo::LoadPhonebookSettings(m_dataDir, &m_settings);
+    PbIniRead read = PbIniRead::kWhole;
+    int ok;
+    {
+        std::lock_guard lock(m_settingsMutex);
+        ok = parlo::LoadPhonebookSettings(m_dataDir, &m_settings, &read);
+    }
+    if (read != PbIniRead::kWhole) {
+        Message(DamageText("pb.ini",
+                           read == PbIniRead::kNothing
+                               ? "nothing of it could be used; both phonebooks are synchronised "
+                                 "and the phonebook copy of phone identity 0 is used."
+                               : "the phonebook choice was read and kept; the phone identity "
+                                 "could not be read, so the phonebook copy of phone identity 0 "
+                                 "is used.",
+                           KeepDamagedCopy(m_dataDir / "pb.ini")));
+    }
+    return ok;
 }
 
 int CParloDoc::SaveSettings() {

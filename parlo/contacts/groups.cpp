@@ -50,7 +50,9 @@ bool EnumerateGroups(GroupInfoList* list, const fs::path& folder) {
     for (const std::string& n : names) {
         auto info = std::make_unique<CGroupInfo>();
         info->m_strName = platform::FromUtf8(n);
-        info->m_nCount = ReadGroupCount(folder / (n + ".grp"));
+        GroupMemberList members;
+        info->m_bDamaged = !LoadGroup(&members, folder / (n + ".grp"));
+        info->m_nCount = static_cast<int32_t>(members.size());
         list->push_back(std::move(info));
     }
     return !names.empty();

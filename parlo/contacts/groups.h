@@ -34,7 +34,8 @@ class CGroupMember : public CSerialRecord {
 
 struct CGroupInfo {
     std::u16string m_strName;
-    int32_t m_nCount = 0;
+    int32_t m_nCount = 0;  // the members that could be read
+    bool m_bDamaged = false;  // the file could not be read to its end
 };
 
 using GroupMemberList = std::vector<std::unique_ptr<CGroupMember>>;
@@ -44,7 +45,8 @@ std::filesystem::path GroupsFolder(const std::filesystem::path& data_dir);
 // folder + name + ".grp"; the name must be valid (IsValidGroupName).
 std::filesystem::path GroupPath(const std::filesystem::path& data_dir, std::u16string_view name);
 
-// Adds a CGroupInfo for every "*.grp" file of the folder (in name order).
+// Adds a CGroupInfo for every "*.grp" file of the folder (in name order),
+// counting the members that can be read (not the count the file claims).
 // Returns false when there is none.
 bool EnumerateGroups(GroupInfoList* list, const std::filesystem::path& folder);
 // Appends the records of the file; false on a missing file or a short read

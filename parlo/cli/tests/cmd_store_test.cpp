@@ -586,7 +586,7 @@ TEST_F(CliStoreTest, DamagedContactFilesAreReportedWithWhatWasKept) {
     EXPECT_EQ(doc.Settings().m_nPhonebookFlags, parlo::PB_SIM);
     EXPECT_TRUE(said(u"The file pb/0.pb is damaged: 2 entries were read and kept; the rest could "
                      u"not be read. A copy of the damaged file is kept as pb/0.pb.damaged."));
-    EXPECT_EQ(doc.m_phonebook.m_entries.size(), 2u);
+    EXPECT_EQ(doc.Phonebook().m_entries.size(), 2u);
     EXPECT_EQ(parlo::testing::ReadFile(dir / "pb.ini.damaged"), pb);
     std::filesystem::path kept = copy;
     kept += ".damaged";
@@ -606,8 +606,8 @@ TEST_F(CliStoreTest, DamagedContactFilesAreReportedWithWhatWasKept) {
     g.replace(0, 4, std::string("\x40\x42\x0f\x00", 4));
     parlo::testing::WriteFile(group, g);
     doc.EnumerateGroups();
-    ASSERT_EQ(doc.m_groups.size(), 1u);
-    EXPECT_EQ(doc.m_groups[0]->m_nCount, 1);
+    ASSERT_EQ(doc.Groups().size(), 1u);
+    EXPECT_EQ(doc.Groups()[0]->m_nCount, 1);
     EXPECT_TRUE(said(u"The file groups/Team.grp is damaged: 1 member was read and kept"));
 
     // A hand-off file whose length says more than it holds.
