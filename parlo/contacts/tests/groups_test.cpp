@@ -78,7 +78,7 @@ TEST_F(GroupsTest, NamesNeverLeaveTheGroupsFolder) {
     }
 }
 
-TEST_F(GroupsTest, EnumerateReadsStoredCounts) {
+TEST_F(GroupsTest, EnumerateCountsTheMembersThatCanBeRead) {
     GroupInfoList list;
     EXPECT_FALSE(EnumerateGroups(&list, data() / "groups"));
     SaveMembers(u"B", {{u"Contacts", 1, u"x"}, {u"Contacts", 2, u"y"}});
@@ -95,10 +95,15 @@ TEST_F(GroupsTest, EnumerateReadsStoredCounts) {
     platform::WriteFileAtomic(data() / "groups" / "other.txt", "");
     ASSERT_TRUE(EnumerateGroups(&list, data() / "groups"));
     ASSERT_EQ(list.size(), 3u);
+    // The members that can be read are counted, not what a damaged file
+    // claims, and the damage is told.
     EXPECT_EQ(list[0]->m_strName, u"A");
-    EXPECT_EQ(list[0]->m_nCount, 5);
+    EXPECT_EQ(list[0]->m_nCount, 1);
+    EXPECT_TRUE(list[0]->m_bDamaged);
     EXPECT_EQ(list[1]->m_nCount, 2);
+    EXPECT_FALSE(list[1]->m_bDamaged);
     EXPECT_EQ(list[2]->m_nCount, 0);
+    EXPECT_TRUE(list[2]->m_bDamaged);
     GroupMemberList members;
     EXPECT_FALSE(LoadGroup(&members, data() / "groups" / "A.grp"));
     ASSERT_EQ(members.size(), 1u);
