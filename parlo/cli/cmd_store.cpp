@@ -295,8 +295,7 @@ int CmdDelete(Context& ctx) {
     for (const auto& [rec, id] : recs) {
         int v = parlo::ViewOfState(rec->m_nState);
         if (v == parlo::VIEW_NONE) {
-            ctx.err << "parlo-cli: message " << id
-                    << " is in no folder and cannot be deleted\n";
+            ctx.err << "parlo-cli: message " << id << " is in no folder and cannot be deleted\n";
             return kFailed;
         }
         by_view[v].push_back(rec);

@@ -29,8 +29,7 @@ bool PickRecords(Context& ctx, CParloDoc& doc, const std::vector<std::string>& i
                 out->push_back({rec, id});
                 continue;
             case parlo::CMessageIds::Found::kMalformed:
-                ctx.err << "parlo-cli: '" << id
-                        << "' is not a message id (see 'parlo-cli list')\n";
+                ctx.err << "parlo-cli: '" << id << "' is not a message id (see 'parlo-cli list')\n";
                 return false;
             case parlo::CMessageIds::Found::kNone:
                 ctx.err << "parlo-cli: no message with id " << id

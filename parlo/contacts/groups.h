@@ -34,7 +34,7 @@ class CGroupMember : public CSerialRecord {
 
 struct CGroupInfo {
     std::u16string m_strName;
-    int32_t m_nCount = 0;  // the members that could be read
+    int32_t m_nCount = 0;     // the members that could be read
     bool m_bDamaged = false;  // the file could not be read to its end
 };
 

@@ -381,7 +381,8 @@ TEST_F(CliConcurrencyTest, ListedIdsSurviveAnotherProgramsCompaction) {
     std::string out;
     ASSERT_EQ(Run({"folders", "add", "Kept"}, &out), 0) << out;
     for (int i = 1; i <= 6; ++i)
-        ASSERT_EQ(Run({"send", "+4917055520" + std::to_string(i), "m" + std::to_string(i)}, &out), 0)
+        ASSERT_EQ(Run({"send", "+4917055520" + std::to_string(i), "m" + std::to_string(i)}, &out),
+                  0)
             << out;
     std::map<std::string, std::string> ids = ListedIds();
     ASSERT_EQ(ids.size(), 6u);
