@@ -1,6 +1,6 @@
 // Contacts, groups and the phonebook copy.
-#include "parlo/app/parlo_doc.h"
 #include "parlo/app/damage_report.h"
+#include "parlo/app/parlo_doc.h"
 #include "parlo/app/phonebook_link.h"
 #include "parlo/contacts/contacts_dir.h"
 #include "parlo/contacts/recipients.h"

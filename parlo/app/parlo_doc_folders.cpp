@@ -1,8 +1,7 @@
 // The folder table and the user folders.
-#include "parlo/app/parlo_doc.h"
-
 #include <unordered_set>
 
+#include "parlo/app/parlo_doc.h"
 #include "parlo_strings.h"
 #include "platform/prompt.h"
 

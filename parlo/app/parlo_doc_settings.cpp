@@ -1,6 +1,6 @@
 // Settings, the device database and the ports the Options dialog offers.
-#include "parlo/app/parlo_doc.h"
 #include "parlo/app/damage_report.h"
+#include "parlo/app/parlo_doc.h"
 #include "parlo_strings.h"
 #include "platform/exclusive_file.h"
 #include "platform/paths.h"

@@ -581,11 +581,13 @@ TEST_F(CliStoreTest, DamagedContactFilesAreReportedWithWhatWasKept) {
                 return true;
         return false;
     };
-    EXPECT_TRUE(said(u"The file pb.ini is damaged: the phonebook choice was read and kept; the "
-                     u"phone identity could not be read"));
+    EXPECT_TRUE(
+        said(u"The file pb.ini is damaged: the phonebook choice was read and kept; the "
+             u"phone identity could not be read"));
     EXPECT_EQ(doc.Settings().m_nPhonebookFlags, parlo::PB_SIM);
-    EXPECT_TRUE(said(u"The file pb/0.pb is damaged: 2 entries were read and kept; the rest could "
-                     u"not be read. A copy of the damaged file is kept as pb/0.pb.damaged."));
+    EXPECT_TRUE(
+        said(u"The file pb/0.pb is damaged: 2 entries were read and kept; the rest could "
+             u"not be read. A copy of the damaged file is kept as pb/0.pb.damaged."));
     EXPECT_EQ(doc.Phonebook().m_entries.size(), 2u);
     EXPECT_EQ(parlo::testing::ReadFile(dir / "pb.ini.damaged"), pb);
     std::filesystem::path kept = copy;
