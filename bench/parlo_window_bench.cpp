@@ -3,6 +3,9 @@
 //   main window shown, every list filled and the event loop answering
 //   (counter load_s: the document's start sequence before it);
 // - BM_Sort: one list of 100,000 rows sorted by each column;
+// - BM_BulkDelete: "mark all" and "Delete SMS" on an Inbox of 10,000,
+//   40,000 and 100,000 rows, through the window until the rows are in the
+//   Recycle Bin list (all of it on the GUI thread: the time is the stall);
 // - BM_SyncStall: a synchronisation that adds 250 messages from the
 //   simulated phone while the window runs; counter max_stall_ms is the
 //   longest gap between two turns of the event loop (a 5 ms timer).
@@ -17,6 +20,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "parlo/app/parlo_doc.h"
 #include "parlo/app/qt/application.h"
 #include "parlo/app/qt/dialogs.h"
 #include "parlo/app/qt/main_frame.h"
@@ -146,6 +150,51 @@ void BM_Sort(benchmark::State& state) {
 }
 BENCHMARK(BM_Sort)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
+void BM_BulkDelete(benchmark::State& state) {
+    App();
+    const int n = static_cast<int>(state.range(0));
+    NoDialogs dialogs;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::path dir = ScratchDir("bulk");
+        std::string bytes;
+        for (int i = 0; i < n; ++i) {
+            CSmsMessage rec = Record(i);
+            rec.m_nState = STATE_READ;
+            AppendRecordBytes(rec, &bytes);
+        }
+        platform::WriteFileAtomic(dir / "vok.sms", bytes);
+        auto app = std::make_unique<ParloApplication>(&dialogs);
+        StartOptions options;
+        options.require_ports = false;
+        options.auto_sync = false;
+        app->Start({}, options);
+        QCoreApplication::processEvents();
+        MainView* view = app->Frame()->View();
+        CParloDoc& doc = app->Doc();
+        state.ResumeTiming();
+        doc.SetMarks(view->Model(VIEW_INBOX)->Keys(), true);
+        QCoreApplication::processEvents();
+        doc.DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_INBOX, view->Model(VIEW_INBOX)->Keys(),
+                         nullptr);
+        while (view->Model(VIEW_RECYCLE)->rowCount() < n)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        state.PauseTiming();
+        if (view->Model(VIEW_INBOX)->rowCount() != 0)
+            state.SkipWithError("rows left in the Inbox");
+        app.reset();
+        std::filesystem::remove_all(dir);
+        state.ResumeTiming();
+    }
+    state.counters["rows"] = n;
+}
+BENCHMARK(BM_BulkDelete)
+    ->Arg(10000)
+    ->Arg(40000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+
 void BM_SyncStall(benchmark::State& state) {
     App();
     NoDialogs dialogs;
@@ -160,10 +209,10 @@ void BM_SyncStall(benchmark::State& state) {
         nlohmann::json filled = nlohmann::json::array();
         for (int i = 1; i <= 250; ++i)
             filled.push_back({{"index", i},
-                             {"status", 1},
-                             {"pdu", phonesim::testing::MakeDeliverPdu(
-                                         "+4917012345" + std::to_string(i % 100),
-                                         "Received message " + std::to_string(i))}});
+                              {"status", 1},
+                              {"pdu", phonesim::testing::MakeDeliverPdu(
+                                          "+4917012345" + std::to_string(i % 100),
+                                          "Received message " + std::to_string(i))}});
         phone_state["sms"]["storages"]["ME"] = {{"size", 250}, {"slots", filled}};
         phonesim::testing::WriteState(dir / "phone.json", phone_state);
         phonesim::testing::PhonesimProcess phone;

@@ -1,5 +1,7 @@
 // The document's operations on the message lists: marks, moving, deleting,
 // emptying the Recycle Bin, held Outbox messages and which list shows a record.
+#include <unordered_set>
+
 #include "parlo/app/parlo_doc.h"
 #include "parlo/sms/sms_operations.h"
 #include "parlo_strings.h"
@@ -63,14 +65,29 @@ void CParloDoc::SetMarks(const std::vector<CSmsMessage*>& list, bool marked) {
     }
 }
 
+namespace {
+
+// The marked records of `list`, in its order.
+std::vector<CSmsMessage*> MarkedOf(const CMessageStore& store,
+                                   const std::vector<CSmsMessage*>& list) {
+    std::unordered_set<const CSmsMessage*> marked;
+    store.ForEach([&](CSmsMessage& m) {
+        if (m.m_bMarked)
+            marked.insert(&m);
+    });
+    std::vector<CSmsMessage*> out;
+    for (CSmsMessage* rec : list) {
+        if (marked.count(rec))
+            out.push_back(rec);
+    }
+    return out;
+}
+
+}  // namespace
+
 int CParloDoc::MoveMarkedOrSelected(const std::vector<CSmsMessage*>& list, CSmsMessage* selected,
                                     int32_t folder_id) {
-    std::vector<CSmsMessage*> marked;
-    for (CSmsMessage* rec : list) {
-        CSmsMessage copy;
-        if (m_store.Read(rec, &copy) && copy.m_bMarked)
-            marked.push_back(rec);
-    }
+    std::vector<CSmsMessage*> marked = MarkedOf(m_store, list);
     if (marked.empty()) {
         if (!selected) {
             Ask(IDS_SELECT_FIRST);
@@ -78,42 +95,27 @@ int CParloDoc::MoveMarkedOrSelected(const std::vector<CSmsMessage*>& list, CSmsM
         }
         marked.push_back(selected);
     }
-    int ok = 1;
+    const int32_t state = StateForFolder(folder_id);
+    StoreResult failed = StoreResult::kOk;
     for (CSmsMessage* rec : marked) {
-        m_store.ChangeInMemory(rec, [](CSmsMessage& m) { m.m_bMarked = 0; });
-        if (!MoveToFolder(rec, folder_id))
-            ok = 0;  // "Save failed." was shown
+        StoreResult r = m_store.Change(rec, [&](CSmsMessage& m) {
+            m.m_bMarked = 0;
+            if (state < 0)
+                return;  // not a folder: the state stays
+            m.m_nState = state;
+            m.m_nFolderId = state == STATE_IN_FOLDER ? folder_id : 0;
+        });
+        if (r != StoreResult::kOk)
+            failed = r;
     }
-    return ok;
-}
-
-int CParloDoc::DeleteOne(int mode, CSmsMessage* rec) {
-    int ok = 1;
-    StoreResult r = m_store.Change(rec, [](CSmsMessage& m) { m.m_bMarked = 0; });
-    if (r != StoreResult::kOk) {
-        ReportStore(r);
-        ok = 0;
-    }
-    if (mode == DELETE_BOTH || mode == DELETE_PHONE_ONLY) {
-        if (!OrderPhoneDeletion(rec))
-            ok = 0;
-    }
-    if (mode == DELETE_BOTH || mode == DELETE_POCKETPC_ONLY) {
-        if (!DeleteMessage(rec))  // to the Recycle Bin, or nowhere when purged
-            ok = 0;
-    } else {
-        m_pParloView->MessageUpdated(rec);  // the row stays, unmarked
-    }
-    return ok;
+    ReportStore(failed);  // once, not once per record
+    m_pParloView->MessagesChanged(marked);
+    return failed == StoreResult::kOk;
 }
 
 int CParloDoc::DeleteMarked(int mode, int view_code, const std::vector<CSmsMessage*>& list,
                             CSmsMessage* selected) {
-    std::vector<CSmsMessage*> marked;
-    for (CSmsMessage* rec : list) {
-        if (rec->m_bMarked)
-            marked.push_back(rec);
-    }
+    std::vector<CSmsMessage*> recs = MarkedOf(m_store, list);
     const bool in_bin = view_code == VIEW_RECYCLE;
     auto confirm = [&](unsigned id, int count) {
         std::u16string text =
@@ -121,21 +123,46 @@ int CParloDoc::DeleteMarked(int mode, int view_code, const std::vector<CSmsMessa
         return m_pPrompt && m_pPrompt->MessageBox(text, platform::Buttons::OkCancel,
                                                   platform::Icon::Question) == platform::Answer::Ok;
     };
-    if (!marked.empty()) {
-        if (in_bin && !confirm(IDS_PURGE_MARKED, static_cast<int>(marked.size())))
+    if (!recs.empty()) {
+        if (in_bin && !confirm(IDS_PURGE_MARKED, static_cast<int>(recs.size())))
             return 0;
-        int ok = 1;
-        for (CSmsMessage* rec : marked)
-            ok &= DeleteOne(mode, rec);
+    } else {
+        if (!selected) {
+            Ask(IDS_SELECT_FIRST);
+            return 0;
+        }
+        if (in_bin && !confirm(IDS_PURGE_ONE, 1))
+            return 0;
+        recs.push_back(selected);
+    }
+    // Marks live in memory: unmarking writes nothing.
+    for (CSmsMessage* rec : recs)
+        m_store.ChangeInMemory(rec, [](CSmsMessage& m) { m.m_bMarked = 0; });
+    int ok = 1;
+    if (mode == DELETE_BOTH || mode == DELETE_PHONE_ONLY) {
+        for (CSmsMessage* rec : recs) {
+            if (!OrderPhoneDeletion(rec))
+                ok = 0;
+        }
+    }
+    if (mode == DELETE_PHONE_ONLY) {
+        for (CSmsMessage* rec : recs)
+            m_pParloView->MessageUpdated(rec);  // the rows stay, unmarked
         return ok;
     }
-    if (!selected) {
-        Ask(IDS_SELECT_FIRST);
-        return 0;
+    // To the Recycle Bin, or nowhere when purged: each record written once,
+    // the lists told once.
+    StoreResult failed = StoreResult::kOk;
+    for (CSmsMessage* rec : recs) {
+        StoreResult r = m_store.Change(rec, [](CSmsMessage& m) {
+            m.m_nState = m.m_nState == STATE_DELETED ? STATE_PURGED : STATE_DELETED;
+        });
+        if (r != StoreResult::kOk)
+            failed = r;
     }
-    if (in_bin && !confirm(IDS_PURGE_ONE, 1))
-        return 0;
-    return DeleteOne(mode, selected);
+    ReportStore(failed);
+    m_pParloView->MessagesChanged(recs);
+    return ok && failed == StoreResult::kOk;
 }
 
 // --- which list shows a record ----------------------------------------------------

@@ -83,7 +83,7 @@ void AppendRecordBytes(const CSmsMessage& rec, std::string* out) {
     w.WriteRecordString(rec.m_strText);
     w.WriteDouble(rec.m_time.m_dt);
     w.WriteInt32(rec.m_time.m_status);
-    w.WriteInt32(rec.m_bMarked);
+    w.WriteInt32(0);  // marks live in memory only
     w.WriteInt32(rec.m_nStorage);
     w.WriteInt32(rec.m_nFolderId);
     w.WriteInt32(rec.m_nPhoneIndex);
@@ -111,6 +111,7 @@ size_t ParseStoreBytes(std::string_view data, std::vector<std::unique_ptr<CSmsMe
         if (!ParseRecord(reader, rec.get()))
             break;
         rec->m_nFileOffset = static_cast<int32_t>(good);
+        rec->m_bMarked = 0;  // an old file's marks are not this run's
         good = reader.position();
         out->push_back(std::move(rec));
     }
@@ -531,6 +532,7 @@ bool CMessageStore::TakeInLocked(int log_fd, bool exclusive) {
                     break;
                 }
                 fresh.m_nFileOffset = rec->m_nFileOffset;
+                fresh.m_bMarked = rec->m_bMarked;  // this program's mark
                 *rec = fresh;
                 pending_.changed.push_back(rec);
             } else {
@@ -579,7 +581,9 @@ void CMessageStore::Reconcile() {
         if (it != old.end()) {
             CSmsMessage* keep = it->second;
             old.erase(it);
+            const int32_t marked = keep->m_bMarked;  // this program's mark
             *keep = *f;
+            keep->m_bMarked = marked;
             list_.emplace_back(keep);
         } else {
             list_.push_back(std::move(f));

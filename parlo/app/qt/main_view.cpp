@@ -324,14 +324,17 @@ void MainView::RemoveFolderEntry(int32_t id) {
 
 void MainView::FillAllLists() {
     // One pass under the store's lock; the models are filled afterwards.
+    // Rows that stay keep their place, marks and selection.
+    CSmsMessage* selected = SelectedRecord();
     CParloDoc::ListCopies rows = doc_.CopyLists(Model(VIEW_USER_FOLDER)->ShownFolder());
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
-        Model(code)->Reset(std::move(rows[static_cast<size_t>(code)]));
+        Model(code)->Refill(std::move(rows[static_cast<size_t>(code)]));
         // A sorted list stays sorted as its header says.
         const auto [column, descending] = list_sort_[static_cast<size_t>(code)];
         if (column > 0)
             Model(code)->SortBy(column, descending);
     }
+    KeepSelection(selected);
 }
 
 void MainView::ShowRecord(CSmsMessage* key, const CSmsMessage& copy) {
@@ -352,11 +355,46 @@ void MainView::RemoveRecord(CSmsMessage* key) {
 }
 
 void MainView::RemoveRecords(const std::vector<CSmsMessage*>& keys) {
-    if (keys.empty())
+    ShowRecords({}, keys);
+}
+
+void MainView::ShowRecords(const std::vector<std::pair<CSmsMessage*, CSmsMessage>>& copies,
+                           const std::vector<CSmsMessage*>& gone) {
+    if (copies.empty() && gone.empty())
         return;
-    const std::unordered_set<const CSmsMessage*> gone(keys.begin(), keys.end());
-    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
-        Model(code)->RemoveMany(gone);
+    CSmsMessage* selected = SelectedRecord();
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
+        MessageListModel* model = Model(code);
+        std::unordered_set<const CSmsMessage*> leaving(gone.begin(), gone.end());
+        std::vector<const std::pair<CSmsMessage*, CSmsMessage>*> staying;
+        for (const auto& c : copies) {
+            if (model->Accepts(c.second))
+                staying.push_back(&c);
+            else if (model->RowOf(c.first) >= 0)
+                leaving.insert(c.first);
+        }
+        model->RemoveMany(leaving);
+        model->UpsertMany(staying);
+    }
+    KeepSelection(selected);
+}
+
+void MainView::KeepSelection(CSmsMessage* selected) {
+    QTreeView* list = CurrentList();
+    if (!list || !list->selectionModel())
+        return;
+    const int row = selected ? CurrentModel()->RowOf(selected) : -1;
+    if (row < 0) {
+        // Nothing else gets selected by itself: the next command would act
+        // on a message the user never chose.
+        if (list->selectionModel()->hasSelection() || list->currentIndex().isValid())
+            list->selectionModel()->clear();
+        return;
+    }
+    const QModelIndex at = CurrentModel()->index(row, 0);
+    if (!list->selectionModel()->isRowSelected(row, {}))
+        list->selectionModel()->setCurrentIndex(
+            at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void MainView::ClearList(int view_code) {

@@ -53,6 +53,11 @@ class MainView : public QWidget {
     void ShowRecord(CSmsMessage* key, const CSmsMessage& copy);
     void RemoveRecord(CSmsMessage* key);
     void RemoveRecords(const std::vector<CSmsMessage*>& keys);
+    // Many records at once: each list removes the rows that left it and
+    // takes in the others in one pass. The selection stays on its record;
+    // a selected record that left the list leaves nothing selected.
+    void ShowRecords(const std::vector<std::pair<CSmsMessage*, CSmsMessage>>& copies,
+                     const std::vector<CSmsMessage*>& gone);
     void EnableFolderChooser(bool enabled);
     void ClearList(int view_code);
     // Every list refilled from the store (one reset per list).
@@ -120,6 +125,7 @@ class MainView : public QWidget {
 
   private:
     void BuildLists();
+    void KeepSelection(CSmsMessage* selected);
     void OnFolderChosen(int index);
     void OnErrorTimer();
     void OnErrorClicked();

@@ -160,25 +160,94 @@ void MessageListModel::Remove(const CSmsMessage* key) {
 }
 
 void MessageListModel::RemoveMany(const std::unordered_set<const CSmsMessage*>& keys) {
-    size_t listed = 0;
-    for (const CSmsMessage* key : keys)
-        listed += index_.count(key);
-    if (listed == 0)
+    std::vector<int> rows;
+    for (const CSmsMessage* key : keys) {
+        auto it = index_.find(key);
+        if (it != index_.end())
+            rows.push_back(it->second);
+    }
+    if (rows.empty())
         return;
-    if (listed == 1) {
-        for (const CSmsMessage* key : keys) {
-            if (index_.count(key))
-                Remove(key);
-        }
+    std::sort(rows.begin(), rows.end());
+    // Runs of neighbouring rows, last first so the earlier rows keep their
+    // numbers while the later ones go.
+    std::vector<std::pair<int, int>> runs;
+    for (int r : rows) {
+        if (!runs.empty() && runs.back().second + 1 == r)
+            runs.back().second = r;
+        else
+            runs.emplace_back(r, r);
+    }
+    constexpr size_t kMaxRuns = 64;
+    for (int r : rows)
+        index_.erase(rows_[static_cast<size_t>(r)].key);
+    if (runs.size() > kMaxRuns) {
+        beginResetModel();
+        rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
+                                   [&](const Row& r) { return keys.count(r.key) != 0; }),
+                    rows_.end());
+        Reindex(runs.front().first);
+        endResetModel();
         return;
     }
-    beginResetModel();
-    rows_.erase(std::remove_if(rows_.begin(), rows_.end(),
-                               [&](const Row& r) { return keys.count(r.key) != 0; }),
-                rows_.end());
-    index_.clear();
-    Reindex(0);
-    endResetModel();
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+        beginRemoveRows({}, it->first, it->second);
+        rows_.erase(rows_.begin() + it->first, rows_.begin() + it->second + 1);
+        endRemoveRows();
+    }
+    Reindex(runs.front().first);
+}
+
+void MessageListModel::UpsertMany(
+    const std::vector<const std::pair<CSmsMessage*, CSmsMessage>*>& rows) {
+    int first = -1, last = -1;
+    std::vector<const std::pair<CSmsMessage*, CSmsMessage>*> added;
+    for (const auto* r : rows) {
+        auto it = index_.find(r->first);
+        if (it == index_.end()) {
+            added.push_back(r);
+            continue;
+        }
+        Row& row = rows_[static_cast<size_t>(it->second)];
+        row.copy = r->second;
+        row.formatted = false;
+        first = first < 0 ? it->second : std::min(first, it->second);
+        last = std::max(last, it->second);
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+    if (added.empty())
+        return;
+    const int at = static_cast<int>(rows_.size());
+    beginInsertRows({}, at, at + static_cast<int>(added.size()) - 1);
+    rows_.reserve(rows_.size() + added.size());
+    for (const auto* r : added) {
+        index_[r->first] = static_cast<int>(rows_.size());
+        rows_.emplace_back(r->first, r->second);
+    }
+    endInsertRows();
+}
+
+void MessageListModel::Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> rows) {
+    if (rows_.empty()) {
+        Reset(std::move(rows));
+        return;
+    }
+    std::unordered_set<const CSmsMessage*> now;
+    now.reserve(rows.size());
+    for (const auto& r : rows)
+        now.insert(r.first);
+    std::unordered_set<const CSmsMessage*> gone;
+    for (const Row& row : rows_) {
+        if (!now.count(row.key))
+            gone.insert(row.key);
+    }
+    RemoveMany(gone);
+    std::vector<const std::pair<CSmsMessage*, CSmsMessage>*> all;
+    all.reserve(rows.size());
+    for (const auto& r : rows)
+        all.push_back(&r);
+    UpsertMany(all);
 }
 
 void MessageListModel::Clear() {

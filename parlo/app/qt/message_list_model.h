@@ -47,8 +47,15 @@ class MessageListModel : public QAbstractTableModel {
     // longer belongs. Returns the row or -1.
     int Upsert(CSmsMessage* key, const CSmsMessage& copy);
     void Remove(const CSmsMessage* key);
-    // Many at once: one reset when any of them is listed.
+    // Many at once, in one pass: removed in runs of neighbouring rows (one
+    // reset when the rows are scattered over many runs).
     void RemoveMany(const std::unordered_set<const CSmsMessage*>& keys);
+    // Many at once: listed rows refreshed in place, the others appended in
+    // one insertion (the caller checked that they belong here).
+    void UpsertMany(const std::vector<const std::pair<CSmsMessage*, CSmsMessage>*>& rows);
+    // The whole list anew, keeping the rows that stay where they are (their
+    // order, so a sort stays sorted) and appending the new ones.
+    void Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> rows);
     void Clear();
     // The names changed (contacts or phonebook read again).
     void RefreshNames();

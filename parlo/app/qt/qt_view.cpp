@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <memory>
 
 #include "parlo/app/qt/main_view.h"
 #include "parlo/store/folder_table.h"
@@ -43,22 +44,28 @@ void QtParloView::MessagesRemoved(const std::vector<CSmsMessage*>& recs) {
     Post([recs](MainView& v) { v.RemoveRecords(recs); });
 }
 
-void QtParloView::MessagesChanged(const std::vector<CSmsMessage*>& recs) {
-    std::vector<std::pair<CSmsMessage*, CSmsMessage>> copies;
+void QtParloView::PostRecords(const std::vector<CSmsMessage*>& recs) {
+    if (recs.empty() || !store_)
+        return;
+    auto copies = std::make_shared<std::vector<std::pair<CSmsMessage*, CSmsMessage>>>();
+    copies->reserve(recs.size());
     std::vector<CSmsMessage*> gone;
-    copies.reserve(recs.size());
     for (CSmsMessage* rec : recs) {
         CSmsMessage copy;
-        if (store_ && store_->Read(rec, &copy))
-            copies.emplace_back(rec, std::move(copy));
+        if (store_->Read(rec, &copy))
+            copies->emplace_back(rec, std::move(copy));
         else
             gone.push_back(rec);
     }
-    Post([copies = std::move(copies), gone = std::move(gone)](MainView& v) {
-        v.RemoveRecords(gone);
-        for (const auto& [rec, copy] : copies)
-            v.ShowRecord(rec, copy);
-    });
+    Post([copies, gone = std::move(gone)](MainView& v) { v.ShowRecords(*copies, gone); });
+}
+
+void QtParloView::MessagesChanged(const std::vector<CSmsMessage*>& recs) {
+    PostRecords(recs);
+}
+
+void QtParloView::MessagesAdded(const std::vector<CSmsMessage*>& recs) {
+    PostRecords(recs);
 }
 
 void QtParloView::SetStatusText(const std::u16string& text) {

@@ -45,6 +45,7 @@ class QtParloView : public QObject, public IParloView {
     void StoreCompacted() override;
     void MessagesRemoved(const std::vector<CSmsMessage*>& recs) override;
     void MessagesChanged(const std::vector<CSmsMessage*>& recs) override;
+    void MessagesAdded(const std::vector<CSmsMessage*>& recs) override;
     void FolderAdded(const CSmsFolder& folder) override;
     void FolderRenamed(const CSmsFolder& folder, const std::u16string& old_name) override;
     void FolderRemoved(const CSmsFolder& folder) override;
@@ -54,6 +55,9 @@ class QtParloView : public QObject, public IParloView {
     // the GUI thread, else queued.
     void Post(std::function<void(MainView&)> call);
     void PostRecord(CSmsMessage* rec);
+    // Copies of the records taken under the store's lock, then one call
+    // that applies them all.
+    void PostRecords(const std::vector<CSmsMessage*>& recs);
 
     const CMessageStore* store_ = nullptr;
     QPointer<MainView> target_;

@@ -101,8 +101,11 @@ TEST(MessageStoreFile, WritesTheLayoutByteForByte) {
     ASSERT_EQ(r, StoreResult::kOk);
     EXPECT_EQ(p->m_nFileOffset, 0);
     Bytes expect;
-    Record(expect, 20, u"12", u"abc", 2.5, 1, 1, 2, 33, 9);
+    // The record is marked (1) in memory; the file's marked field says 0:
+    // marks live only while the program runs.
+    Record(expect, 20, u"12", u"abc", 2.5, 1, 0, 2, 33, 9);
     EXPECT_EQ(ReadFile(dir / "vok.sms"), expect.data);
+    EXPECT_EQ(p->m_bMarked, 1);
 
     store.Add(Msg(STATE_TEMPLATE, u"", u""), &r);
     EXPECT_EQ(ReadFile(dir / "vok.sms").size(), expect.data.size() + 44);

@@ -1,0 +1,176 @@
+// The window with many messages and with other programs: bulk commands
+// arrive as batches, and what others change keeps the user's marks,
+// selection and sort.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTreeView>
+
+#include "parlo/app/qt/application.h"
+#include "parlo/app/qt/dialogs.h"
+#include "parlo/app/qt/main_frame.h"
+#include "parlo/app/qt/main_view.h"
+#include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/tests/doc_inside.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/testing/temp_dir.h"
+#include "platform/text.h"
+#include "qtsupport/message_prompt.h"
+#include "qtsupport/testing/qt_test_util.h"
+
+namespace parlo {
+namespace {
+
+using qtsupport::testing::App;
+using qtsupport::testing::WaitUntil;
+
+class NoDialogs : public IParloDialogs {
+  public:
+    void Compose(const DialogContext&, int, CSmsMessage*, const std::u16string&,
+                 const std::u16string&) override {}
+    void Folders(const DialogContext&) override {}
+    bool DestinationFolder(const DialogContext&, int32_t*) override { return false; }
+    bool PickRecipients(const DialogContext&, std::u16string*) override { return false; }
+    void Options(const DialogContext&) override {}
+    void Phonebook(const DialogContext&) override {}
+    void Groups(const DialogContext&) override {}
+};
+
+bool RunCli(std::vector<std::string> args) {
+    args.insert(args.begin(), "--yes");
+    return platform::RunCapture(platform::BinDir() / "parlo-cli", args, 120000).has_value();
+}
+
+class WindowBatches : public ::testing::Test {
+  protected:
+    skyvane::testing::TempDir dir;
+    platform::ScriptedPrompt prompt;
+    NoDialogs dialogs;
+    std::unique_ptr<ParloApplication> app;
+
+    void SetUp() override {
+        App();
+        setenv("SKYVANE_HOME", dir.path().c_str(), 1);
+        setenv("SKYVANE_ROOT", dir.path().c_str(), 1);
+        qtsupport::ScriptPromptsForTesting(&prompt);
+        app = std::make_unique<ParloApplication>(&dialogs);
+        StartOptions options;
+        options.require_ports = false;
+        ASSERT_TRUE(app->Start({}, options));
+        prompt.Clear();
+        ASSERT_TRUE(WaitUntil([&] { return app->Frame()->isVisible(); }));
+    }
+    void TearDown() override {
+        app.reset();
+        qtsupport::ScriptPromptsForTesting(nullptr);
+    }
+
+    CParloDoc& Doc() { return app->Doc(); }
+    MainView* View() { return app->Frame()->View(); }
+    MessageListModel* Model(int code) { return View()->Model(code); }
+    QTreeView* List(int code) { return View()->List(code); }
+    CSmsMessage* Add(const std::u16string& number, int32_t state = STATE_READ) {
+        CSmsMessage* rec = Doc()
+                               .AddReceived(state, number, u"text " + number,
+                                            platform::OleDate{45000.0, platform::OleDate::kValid},
+                                            STORAGE_POCKETPC, -1)
+                               .rec;
+        QCoreApplication::processEvents();
+        return rec;
+    }
+    void Select(int code, int row) {
+        List(code)->setCurrentIndex(Model(code)->index(row, 1));
+        ASSERT_EQ(View()->SelectedRecord(), Model(code)->KeyAt(row));
+    }
+};
+
+TEST_F(WindowBatches, AfterADeleteNoOtherRowIsSelectedByItself) {
+    for (const char16_t* n : {u"+491", u"+492", u"+493"})
+        Doc().AddDraft(n, u"draft");
+    QCoreApplication::processEvents();
+    View()->ShowFolder(VIEW_DRAFT);
+    ASSERT_EQ(Model(VIEW_DRAFT)->rowCount(), 3);
+    Select(VIEW_DRAFT, 1);
+    app->Frame()->RunCommand(ID_DELETE_SMS);  // Draft: no question
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Model(VIEW_DRAFT)->rowCount(), 2);
+    EXPECT_EQ(View()->SelectedRecord(), nullptr);
+    // A second Delete deletes nothing the user did not choose.
+    prompt.Clear();
+    app->Frame()->RunCommand(ID_DELETE_SMS);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Model(VIEW_DRAFT)->rowCount(), 2);
+    ASSERT_EQ(prompt.texts().size(), 1u);  // "First, you have to select ..."
+}
+
+TEST_F(WindowBatches, MarkAllAndDeleteMovesEveryRowInOneBatchAndKeepsNothingSelected) {
+    std::vector<CSmsMessage*> recs;
+    for (int i = 0; i < 300; ++i)
+        recs.push_back(Add(u"+49" + platform::FromUtf8(std::to_string(1000 + i))));
+    MessageListModel* inbox = Model(VIEW_INBOX);
+    ASSERT_EQ(inbox->rowCount(), 300);
+    // Keep one row out: it stays, in its place among the others.
+    Doc().SetMarks(inbox->Keys(), true);
+    Doc().ToggleMark(recs[150]);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(inbox->MarkedCount(), 299);
+    Select(VIEW_INBOX, 10);
+    int removals = 0;
+    QObject::connect(inbox, &QAbstractItemModel::rowsRemoved, [&] { ++removals; });
+    QObject::connect(inbox, &QAbstractItemModel::modelReset, [&] { ++removals; });
+    ASSERT_TRUE(Doc().DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_INBOX, inbox->Keys(), nullptr));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(inbox->rowCount(), 1);
+    EXPECT_EQ(inbox->KeyAt(0), recs[150]);
+    EXPECT_LE(removals, 2);  // two runs of rows, not one call per row
+    EXPECT_EQ(Model(VIEW_RECYCLE)->rowCount(), 299);
+    EXPECT_EQ(Model(VIEW_RECYCLE)->MarkedCount(), 0);
+    EXPECT_EQ(View()->SelectedRecord(), nullptr);
+}
+
+// Another program's synchronisation compacts the store; the window takes
+// the whole store in again. The user's marks, selection and sort stay.
+TEST_F(WindowBatches, AnotherProgramsCompactionKeepsMarksSelectionAndSort) {
+    CSmsMessage* c = Add(u"+4930");
+    CSmsMessage* a = Add(u"+4910");
+    CSmsMessage* b = Add(u"+4920");
+    CSmsMessage* gone = Add(u"+4940");
+    MessageListModel* inbox = Model(VIEW_INBOX);
+    inbox->SortBy(1, false);
+    ASSERT_EQ(inbox->KeyAt(0), a);
+    Doc().ToggleMark(b);
+    QCoreApplication::processEvents();
+    Select(VIEW_INBOX, 2);  // c
+    ASSERT_EQ(View()->SelectedRecord(), c);
+
+    // Another program deletes one message and empties the bin (compacts).
+    ASSERT_TRUE(RunCli({"delete", "4"}));
+    ASSERT_TRUE(RunCli({"empty-recycle-bin"}));
+    ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(gone) < 0; }));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(inbox->rowCount(), 3);
+    EXPECT_EQ(inbox->KeyAt(0), a);  // still sorted by number
+    EXPECT_EQ(inbox->KeyAt(1), b);
+    EXPECT_EQ(inbox->KeyAt(2), c);
+    EXPECT_EQ(inbox->CopyAt(1)->m_bMarked, 1);
+    EXPECT_EQ(View()->SelectedRecord(), c);
+}
+
+TEST_F(WindowBatches, MarksAreNeverWrittenToTheStore) {
+    CSmsMessage* rec = Add(u"+4911", STATE_UNREAD);
+    Doc().ToggleMark(rec);
+    Doc().MarkRead(rec);  // writes the record, mark and all
+    CParloDoc other(nullptr, nullptr);
+    ASSERT_EQ(other.LoadMessagesOnly(), StoreResult::kOk);
+    ASSERT_EQ(other.Store().Count(), 1u);
+    EXPECT_EQ(other.Store().At(0)->m_nState, STATE_READ);
+    EXPECT_EQ(other.Store().At(0)->m_bMarked, 0);
+    // This program keeps its mark.
+    CSmsMessage copy;
+    ASSERT_TRUE(Doc().Store().Read(rec, &copy));
+    EXPECT_EQ(copy.m_bMarked, 1);
+}
+
+}  // namespace
+}  // namespace parlo
