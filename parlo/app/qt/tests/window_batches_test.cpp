@@ -12,6 +12,7 @@
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
 #include "parlo/app/tests/doc_inside.h"
+#include "parlo/store/message_ids.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/testing/temp_dir.h"
@@ -145,7 +146,7 @@ TEST_F(WindowBatches, AnotherProgramsCompactionKeepsMarksSelectionAndSort) {
     ASSERT_EQ(View()->SelectedRecord(), c);
 
     // Another program deletes one message and empties the bin (compacts).
-    ASSERT_TRUE(RunCli({"delete", "4"}));
+    ASSERT_TRUE(RunCli({"delete", CMessageIds(Doc().Store().Snapshot()).IdOf(gone)}));
     ASSERT_TRUE(RunCli({"empty-recycle-bin"}));
     ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(gone) < 0; }));
     QCoreApplication::processEvents();
