@@ -63,7 +63,7 @@ bool CSmsOperations::TakePart(const CPduMessage& pdu, const CSmsMessage& msg) {
     return true;
 }
 
-bool CSmsOperations::StoreParts(int delete_after_reading) {
+bool CSmsOperations::StoreParts() {
     std::vector<CReadPart> parts;
     parts.swap(m_parts);
     if (parts.empty())
@@ -210,35 +210,57 @@ bool CSmsOperations::StoreParts(int delete_after_reading) {
     if (save_failed)
         ctx_.errors->Add(IDS_SAVE_FAILED);
 
-    // 3. The records hold their texts: the earlier texts are forgotten, and
-    // the slots of stored messages read in this run are let go of before
-    // they are deleted (a run that ends in between reads them again as
-    // copies of parts it holds, never as new messages).
-    std::set<Slot> to_delete;
-    if (delete_after_reading) {
-        std::set<Slot> read_now;
-        for (const CReadPart& p : parts)
+    // 3. The records hold their texts: the earlier texts are forgotten. The
+    // slots read in this run whose message is stored may be deleted at the
+    // end of the run (DeletePartSlots).
+    std::set<Slot> read_now;
+    for (const CReadPart& p : parts) {
+        if (p.m_part.m_nSlot >= 0)
             read_now.insert({p.m_part.m_nStorage, p.m_part.m_nSlot});
-        for (const auto& [id, g] : groups) {
-            if (!stored.count(id))
-                continue;
-            for (const CStoredPart& held : g->m_parts) {
-                if (held.m_nSlot >= 0 && read_now.count({held.m_nStorage, held.m_nSlot}))
-                    to_delete.insert({held.m_nStorage, held.m_nSlot});
-            }
+    }
+    for (const auto& [id, g] : groups) {
+        if (!stored.count(id))
+            continue;
+        for (const CStoredPart& held : g->m_parts) {
+            if (held.m_nSlot >= 0 && read_now.count({held.m_nStorage, held.m_nSlot}))
+                m_partSlots.emplace(held.m_nStorage, held.m_nSlot);
         }
     }
     if (stored.empty())
         return !save_failed;
+    bool forgotten = false;
+    for (const auto& [id, g] : groups)
+        forgotten = forgotten || (stored.count(id) && !g->m_priorTexts.empty());
+    if (forgotten) {
+        // Failing here only keeps texts that no record has any more.
+        table.Update([&](CPartsFile& f) {
+            bool changed = false;
+            for (CPartGroup& g : f.m_groups) {
+                if (stored.count(g.m_nId) && !g.m_priorTexts.empty()) {
+                    g.m_priorTexts.clear();
+                    changed = true;
+                }
+            }
+            return changed;
+        });
+    }
+    return !save_failed;
+}
+
+void CSmsOperations::DeletePartSlots() {
+    std::set<Slot> to_delete;
+    for (const auto& [storage, slot] : m_partSlots)
+        to_delete.insert({storage, slot});
+    m_partSlots.clear();
+    if (to_delete.empty())
+        return;
+    // The table lets go of the slots before they are deleted: a run that
+    // ends in between reads them again as copies of parts it holds, never as
+    // new messages.
+    CPartsTable table(PartsDir());
     PartsResult released = table.Update([&](CPartsFile& f) {
         bool changed = false;
         for (CPartGroup& g : f.m_groups) {
-            if (!stored.count(g.m_nId))
-                continue;
-            if (!g.m_priorTexts.empty()) {
-                g.m_priorTexts.clear();
-                changed = true;
-            }
             for (CStoredPart& p : g.m_parts) {
                 if (p.m_nSlot >= 0 && to_delete.count({p.m_nStorage, p.m_nSlot})) {
                     p.m_nStorage = STORAGE_POCKETPC;
@@ -255,7 +277,7 @@ bool CSmsOperations::StoreParts(int delete_after_reading) {
                                       {platform::WidenBytes(StorageName(s.storage)),
                                        platform::WidenBytes(std::to_string(s.slot)),
                                        u"the parts table could not be saved"});
-        return !save_failed;
+        return;
     }
     // A slot the phone refuses to empty is read again by the next run as a
     // copy of a part it holds, and deleted then.
@@ -263,7 +285,53 @@ bool CSmsOperations::StoreParts(int delete_after_reading) {
     for (const Slot& s : to_delete)
         slots.emplace_back(s.storage, s.slot);
     DeleteSlots(slots, nullptr);
-    return !save_failed;
+}
+
+void CSmsOperations::PruneParts() {
+    // What the records are now, other programs' changes included.
+    ctx_.store->TakeInChanges();
+    CPartsTable table(PartsDir());
+    CPartsFile file;
+    if (table.Load(&file) != PartsResult::kOk || file.m_groups.empty())
+        return;  // a damaged table is left for a run that can read it
+    const CPartsLookup lookup(file);
+    std::set<uint32_t> linked;
+    ctx_.store->ForEach([&](CSmsMessage& m) {
+        if (m.m_nState == STATE_PURGED)
+            return;
+        if (const CPartGroup* g = lookup.Find(m))
+            linked.insert(g->m_nId);
+    });
+    const double now = platform::OleDate::Now().m_dt;
+    auto needless = [&](const CPartGroup& g) {
+        if (!linked.count(g.m_nId))
+            return true;  // its record was purged
+        if (!g.Complete())
+            return false;
+        double latest = g.m_anchor;
+        for (const CStoredPart& p : g.m_parts) {
+            if (p.m_nSlot >= 0)
+                return false;  // still on the phone: it is read again
+            latest = std::max(latest, p.m_time);
+        }
+        // A part delivered twice is still recognised for as long as parts of
+        // one message can lie apart.
+        return (now - latest) * 86400.0 > kJoinWindowSeconds;
+    };
+    std::set<uint32_t> drop;
+    for (const CPartGroup& g : file.m_groups) {
+        if (needless(g))
+            drop.insert(g.m_nId);
+    }
+    if (drop.empty())
+        return;
+    table.Update([&](CPartsFile& f) {
+        const size_t before = f.m_groups.size();
+        f.m_groups.erase(std::remove_if(f.m_groups.begin(), f.m_groups.end(),
+                                        [&](const CPartGroup& g) { return drop.count(g.m_nId); }),
+                         f.m_groups.end());
+        return f.m_groups.size() != before;
+    });
 }
 
 void CSmsOperations::DeleteSlots(const std::vector<std::pair<int32_t, int>>& slots,

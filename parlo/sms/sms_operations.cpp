@@ -318,6 +318,7 @@ void CSmsOperations::StoreDeliveries() {
         std::lock_guard<std::mutex> lock(m_deliveryMutex);
         pdus.swap(m_deliveries);
     }
+    std::vector<std::pair<std::u16string, std::u16string>> delivered_parts;
     for (std::string& pdu : pdus) {
         for (char& c : pdu) {
             if (c >= 'a' && c <= 'f')
@@ -335,16 +336,24 @@ void CSmsOperations::StoreDeliveries() {
             text.push_back(c);
         }
         text = Trim(text);
+        auto msg = std::make_unique<CSmsMessage>(STATE_UNREAD, parsed.m_strNumber, text,
+                                                 TimeFromStamp(parsed.m_strTimestamp), 0,
+                                                 STORAGE_POCKETPC, -1, -1, 0);
+        // A part of a long message joins its other parts (it has no slot).
+        if (TakePart(parsed, *msg)) {
+            delivered_parts.emplace_back(parsed.m_strNumber, text);
+            continue;
+        }
         StoreResult result = StoreResult::kOk;
-        CSmsMessage* rec =
-            ctx_.store->Add(std::make_unique<CSmsMessage>(STATE_UNREAD, parsed.m_strNumber, text,
-                                                          TimeFromStamp(parsed.m_strTimestamp), 0,
-                                                          STORAGE_POCKETPC, -1, -1, 0),
-                            &result);
+        CSmsMessage* rec = ctx_.store->Add(std::move(msg), &result);
         if (result != StoreResult::kOk)
             ctx_.errors->AddFormatted(IDS_DELIVERY_NOT_SAVED, {parsed.m_strNumber, text});
         if (rec)
             ctx_.view->MessageAdded(rec);
+    }
+    if (!StoreParts()) {
+        for (const auto& [number, text] : delivered_parts)
+            ctx_.errors->AddFormatted(IDS_DELIVERY_NOT_SAVED, {number, text});
     }
 }
 

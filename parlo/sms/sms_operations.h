@@ -146,15 +146,20 @@ class CSmsOperations {
     // Adds the messages the phone delivered on the line to the Inbox.
     void StoreDeliveries();
 
-    // Concatenated messages (part_sync.cpp). A part read from a slot is
-    // kept for StoreParts, which joins the run's parts with the parts table
-    // into one record per message and deletes the slots of stored messages
-    // when `delete_after_reading`; false when something could not be saved.
-    // DeleteMessageParts deletes every part's slot of a joined message (each
-    // checked first) and moves it to the Recycle Bin; -1 for a message of
-    // one part.
+    // Concatenated messages (part_sync.cpp). A part read from a slot or
+    // delivered on the line is kept for StoreParts, which joins the parts
+    // kept so far with the parts table into one record per message (one
+    // table write for all of them, before the records); false when something
+    // could not be saved. DeletePartSlots deletes the slots read in this run
+    // whose message is stored. PruneParts drops from the table the messages
+    // that need it no more (whole, old and gone from the phone, or without a
+    // record). DeleteMessageParts deletes every part's slot of a joined
+    // message (each checked first) and moves it to the Recycle Bin; -1 for a
+    // message of one part.
     bool TakePart(const CPduMessage& pdu, const CSmsMessage& msg);
-    bool StoreParts(int delete_after_reading);
+    bool StoreParts();
+    void DeletePartSlots();
+    void PruneParts();
     int DeleteMessageParts(CSmsMessage* msg);
 
     // Test hook: the wait for the answer to an SMS body.
@@ -223,7 +228,8 @@ class CSmsOperations {
     int m_nSendAnswerSeconds = kSendAnswerSeconds;
     std::mutex m_deliveryMutex;
     std::vector<std::string> m_deliveries;  // PDUs of "+CMT:" lines
-    std::vector<CReadPart> m_parts;         // parts read in this run
+    std::vector<CReadPart> m_parts;         // parts read and not yet stored
+    std::set<SlotKey> m_partSlots;          // slots of stored parts read in this run
 };
 
 }  // namespace parlo

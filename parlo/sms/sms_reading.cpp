@@ -6,10 +6,9 @@
 // slot with "AT+CMGR", up to the used count. Every message goes through
 // OnSlotRead, which stores it at once: a run that ends early (killed, a lost
 // line) has stored every message the phone has marked read by then, with the
-// state it had. The parts of a long message are the exception: they are
-// kept aside and joined with the parts table once both storages are read
-// (part_sync.cpp), and their slots are deleted only once their message is
-// stored.
+// state it had. The parts of a long message are kept aside and joined with
+// the parts table once their storage is read (part_sync.cpp), and their
+// slots are deleted only once their message is stored.
 #include <algorithm>
 #include <string>
 
@@ -86,13 +85,14 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
     ctx_.view->SetProgressPos(0);
     ctx_.view->ShowStatusText(false);
 
+    m_partSlots.clear();
     for (const std::string storage : {"ME", "SM"}) {
-        if (!ReadStorage(storage, show_progress)) {
-            // The parts read so far are marked read on the phone: they are
-            // kept, and their slots stay there.
-            StoreParts(0);
+        const bool read = ReadStorage(storage, show_progress);
+        // The parts of the storage are stored once it is read (or as far as
+        // it was read: they are marked read on the phone).
+        StoreParts();
+        if (!read)
             return 0;
-        }
     }
     if (m_bSaveFailed)
         ctx_.errors->Add(IDS_SAVE_FAILED);
@@ -100,7 +100,9 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
     if (delete_after_reading)
         answering = DeleteHeld();
     // A phone that stopped answering is not asked to delete parts' slots.
-    StoreParts(delete_after_reading && answering);
+    if (delete_after_reading && answering)
+        DeletePartSlots();
+    PruneParts();
     RestoreView();
     return 1;
 }
