@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -344,6 +345,109 @@ TEST_P(ConcatSyncTest, PartsThePhoneAnnouncesOneByOne) {
     EXPECT_EQ(store_->Count(), 1u);
     EXPECT_EQ(One(platform::WidenBytes(text)), m);
     ExpectSlots(3);
+}
+
+// Parts that the phone hands over on the line ("+CMT:", stored nowhere on
+// the phone) join the parts read from its slots, in this run or a later one.
+TEST_P(ConcatSyncTest, PartsDeliveredOnTheLineJoinLikeStoredParts) {
+    auto cmt = [](const std::string& pdu_hex) {
+        // The TPDU length leaves out the service centre address.
+        const int smsc = std::stoi(pdu_hex.substr(0, 2), nullptr, 16);
+        const int length = static_cast<int>(pdu_hex.size() / 2) - 1 - smsc;
+        return "line:+CMT: ," + std::to_string(length) + "\\r\\n" + pdu_hex;
+    };
+    state_["sms"]["storages"]["ME"] = StorageJson(10, {{3, 1, Part7(12, 3, 2, "second, ")}});
+    // Part 3 arrives during the identification, part 1 during the reading.
+    StartPhone({"--unsolicited", "3:before:" + cmt(Part7(12, 3, 3, "third.")), "--unsolicited",
+                "9:after:" + cmt(Part7(12, 3, 1, "First, "))});
+    Sync();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << platform::ToUtf8(Engine().m_errors.Text());
+    EXPECT_EQ(store_->Count(), 1u);
+    CSmsMessage* m = One(u"First, second, third.");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->m_nState, STATE_UNREAD);
+    ExpectSlots(1);
+    Restart();
+    Sync();
+    EXPECT_EQ(store_->Count(), 1u);
+    One(u"First, second, third.");
+}
+
+TEST_P(ConcatSyncTest, APartDeliveredOnTheLineIsCompletedFromASlotLater) {
+    auto cmt = [](const std::string& pdu_hex) {
+        const int smsc = std::stoi(pdu_hex.substr(0, 2), nullptr, 16);
+        return "line:+CMT: ," + std::to_string(pdu_hex.size() / 2 - 1 - smsc) + "\\r\\n" + pdu_hex;
+    };
+    StartPhone({"--unsolicited", "4:after:" + cmt(Part7(13, 2, 2, "later."))});
+    Sync();
+    CSmsMessage* m = One(u"[part 1 of 2 not received yet]later.");
+    ASSERT_TRUE(m);
+    ASSERT_GT(phone_->AddIncoming("SM", Part7(13, 2, 1, "Sooner or "), true), 0);
+    Restart();
+    Sync();
+    EXPECT_EQ(store_->Count(), 1u);
+    One(u"Sooner or later.");
+    ExpectSlots(1);
+}
+
+// The parts table keeps what a later run needs: parts still on the phone and
+// messages still incomplete. A whole message whose parts are all gone from
+// the phone, and a message whose record was purged, are dropped.
+TEST_P(ConcatSyncTest, TheTableDropsMessagesItNoLongerNeeds) {
+    state_["sms"]["storages"]["ME"] = StorageJson(10, {{1, 1, Part7(20, 2, 1, "Whole ")},
+                                                       {2, 1, Part7(20, 2, 2, "message")},
+                                                       {3, 1, Part7(21, 2, 1, "Half ")},
+                                                       {4, 1, Part7(22, 2, 2, "purged")}});
+    StartPhone();
+    Sync();
+    ASSERT_EQ(store_->Count(), 3u);
+    auto groups = [&] {
+        CPartsFile file;
+        EXPECT_EQ(CPartsTable(dir_).Load(&file), PartsResult::kOk);
+        std::set<int32_t> refs;
+        for (const CPartGroup& g : file.m_groups)
+            refs.insert(g.m_nRef);
+        return refs;
+    };
+    // Deleted on the phone after the run: its parts are gone.
+    EXPECT_EQ(groups(),
+              DeleteAfter() ? (std::set<int32_t>{21, 22}) : (std::set<int32_t>{20, 21, 22}));
+
+    // Another program empties the Recycle Bin holding the third message, and
+    // the phone loses its part.
+    {
+        CMessageStore elsewhere(dir_);
+        ASSERT_EQ(elsewhere.LoadMessages(), StoreResult::kOk);
+        for (CSmsMessage* rec : elsewhere.Snapshot()) {
+            if (rec->m_strText.find(u"purged") != std::u16string::npos) {
+                ASSERT_EQ(elsewhere.Change(rec, [](CSmsMessage& m) { m.m_nState = STATE_DELETED; }),
+                          StoreResult::kOk);
+            }
+        }
+        ASSERT_EQ(elsewhere.PurgeAndCompact(STATE_DELETED, -1), StoreResult::kOk);
+    }
+    nlohmann::json phone = PhoneState();
+    nlohmann::json kept = nlohmann::json::array();
+    for (const auto& slot : phone["sms"]["storages"]["ME"]["slots"]) {
+        if (slot["index"].get<int>() != 4)
+            kept.push_back(slot);
+    }
+    phone["sms"]["storages"]["ME"]["slots"] = kept;
+    ASSERT_TRUE(phonesim::testing::WriteState(StatePath(), phone));
+    ASSERT_TRUE(phone_->Reload());
+    Restart();
+    Sync();
+    EXPECT_EQ(groups(), DeleteAfter() ? (std::set<int32_t>{21}) : (std::set<int32_t>{20, 21}));
+    EXPECT_TRUE(With(u"purged").empty());
+    One(u"Whole message");
+    One(u"Half [part 2 of 2 not received yet]");
+
+    // The missing part comes: the message is whole, and then, once its
+    // parts are off the phone, no longer in the table.
+    ASSERT_GT(phone_->AddIncoming("SM", Part7(21, 2, 2, "full"), true), 0);
+    Sync();
+    One(u"Half full");
+    EXPECT_EQ(groups(), DeleteAfter() ? (std::set<int32_t>{}) : (std::set<int32_t>{20, 21}));
 }
 
 INSTANTIATE_TEST_SUITE_P(DeleteAfterSync, ConcatSyncTest, ::testing::Bool(),
