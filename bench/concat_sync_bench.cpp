@@ -4,7 +4,8 @@
 // septets, a part 153 after its header: both fill the 140 octets of user data,
 // so the two phones send the same number of bytes and the difference is the
 // cost of joining. The target: the parts cost no more than 1.1 times the
-// single messages.
+// single messages. BM_JoinParts times the joining alone, from 300 to 100,000
+// parts, and fits its complexity.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -13,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "cordis/cordis.h"
-#include "parlo/sms/sms_engine.h"
-#include "parlo/store/message_store.h"
+#include "bench/engine_run.h"
+#include "parlo/sms/sms_joiner.h"
+#include "platform/text.h"
 #include "tools/phonesim/charset.h"
 #include "tools/phonesim/sms_pdu.h"
 #include "tools/phonesim/testing/phonesim_process.h"
@@ -72,61 +73,13 @@ nlohmann::json PhoneState(bool parts) {
     return state;
 }
 
-struct Run {
-    std::filesystem::path dir;
-    std::unique_ptr<phonesim::testing::PhonesimProcess> phone;
-    std::unique_ptr<CCordis> link;
-    std::unique_ptr<CMessageStore> store;
-    CSettings settings;
-    std::vector<ModemEntry> ports;
-    std::vector<PhoneModelRecord> phones;
-    std::vector<OperatorRecord> operators;
-    std::unique_ptr<CSmsEngine> engine;
-    CEngineView view;
-
+struct Run : bench::EngineRun {
     bool Start(bool parts, bool delete_after) {
-        dir = std::filesystem::temp_directory_path() /
-              ("concat_bench_" + std::to_string(getpid()) + (parts ? "_parts" : "_single"));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        setenv("SKYVANE_HOME", dir.c_str(), 1);
-        setenv("SKYVANE_ROOT", dir.c_str(), 1);
-        if (!phonesim::testing::WriteState(dir / "phone.json", PhoneState(parts)))
-            return false;
-        phone = std::make_unique<phonesim::testing::PhonesimProcess>();
-        if (!phone->Start(dir / "phone.json", {}))
-            return false;
-        link = std::make_unique<CCordis>(dir / "comm.log");
-        store = std::make_unique<CMessageStore>(dir);
-        store->LoadMessages();
-        settings.SetDefaults();
-        settings.m_strConnection = u"Phonesim";
-        settings.m_bDeleteAfterSync = delete_after ? 1 : 0;
-        std::string device = phone->device();
-        ports = {ModemEntry{u"Phonesim", std::u16string(device.begin(), device.end()), 0}};
-        OperatorRecord op;
-        op.m_strName = u"T-Mobile D1";
-        op.m_strOperatorNames[0] = u"T-MOBILED";
-        op.m_strSmsCentre = u"+491710760000";
-        operators = {op};
-        CEngineContext ctx;
-        ctx.cordis = link.get();
-        ctx.store = store.get();
-        ctx.settings = &settings;
-        ctx.ports = &ports;
-        ctx.phones = &phones;
-        ctx.operators = &operators;
-        ctx.dir = dir;
-        ctx.view = &view;
-        engine = std::make_unique<CSmsEngine>(ctx);
-        return true;
-    }
-
-    ~Run() {
-        engine.reset();
-        link.reset();
-        phone.reset();
-        std::filesystem::remove_all(dir);
+        return EngineRun::Start(bench::ScratchDir("concat_bench", parts ? "parts" : "single"),
+                                PhoneState(parts), {}, nullptr,
+                                [delete_after](CMessageStore&, CSettings& settings) {
+                                    settings.m_bDeleteAfterSync = delete_after ? 1 : 0;
+                                });
     }
 };
 
@@ -158,6 +111,48 @@ void BM_SyncThreePartMessages(benchmark::State& state) {
 
 BENCHMARK(BM_SyncSingleMessages)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SyncThreePartMessages)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Joining alone: n parts of messages of 3 parts from 100 senders, read in
+// reverse order, into an empty table, and the joined text of each message.
+// The fitted complexity is to come out as O(N).
+void BM_JoinParts(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::vector<CReadPart> parts;
+    for (int i = n - 1; i >= 0; --i) {
+        CReadPart p;
+        const int message = i / 3;
+        p.m_strNumber = u"+4917012345" + platform::WidenBytes(std::to_string(message % 100));
+        p.m_nRef = message % 256;
+        p.m_bRef16 = (message / 256) % 2 == 1;
+        p.m_nTotal = 3;
+        p.m_part.m_nSeq = i % 3 + 1;
+        p.m_part.m_nStorage = STORAGE_PHONE;
+        p.m_part.m_nSlot = i + 1;
+        // A new reference cycle every 512 messages, an hour later.
+        p.m_part.m_time = 45000.0 + (message / 512) / 24.0;
+        p.m_part.m_strText = platform::WidenBytes(Text(i, 153));
+        parts.push_back(std::move(p));
+    }
+    size_t messages = 0;
+    for (auto _ : state) {
+        CPartsFile file;
+        CPartJoiner joiner(&file);
+        for (const CReadPart& p : parts)
+            joiner.Add(p);
+        size_t units = 0;
+        for (const CPartGroup& g : file.m_groups)
+            units += JoinedText(g).size();
+        benchmark::DoNotOptimize(units);
+        messages = file.m_groups.size();
+    }
+    state.counters["messages"] = static_cast<double>(messages);
+    state.SetComplexityN(n);
+}
+BENCHMARK(BM_JoinParts)
+    ->RangeMultiplier(10)
+    ->Range(300, 100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 

@@ -25,9 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "cordis/cordis.h"
-#include "parlo/sms/sms_engine.h"
-#include "parlo/store/message_store.h"
+#include "bench/engine_run.h"
 #include "platform/text.h"
 #include "tools/phonesim/testing/phonesim_process.h"
 #include "tools/phonesim/transcript.h"
@@ -49,11 +47,7 @@ const PhoneKind kFullNoListing{200, 200, 50, 50, 0, 20, false};
 const PhoneKind kRealistic{255, 20, 50, 5, 20, 0, true};
 
 std::filesystem::path ScratchDir(const std::string& name) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("sync_bench_" + std::to_string(getpid()) + "_" + name);
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
+    return bench::ScratchDir("sync_bench", name);
 }
 
 nlohmann::json PhoneState(const PhoneKind& kind) {
@@ -102,67 +96,25 @@ class PhaseView : public CEngineView {
     Clock::time_point start, read, read_end, done;
 };
 
-struct Run {
-    std::filesystem::path dir;
-    std::unique_ptr<phonesim::testing::PhonesimProcess> phone;
-    std::unique_ptr<CCordis> link;
-    std::unique_ptr<CMessageStore> store;
-    CSettings settings;
-    std::vector<ModemEntry> ports;
-    std::vector<PhoneModelRecord> phones;
-    std::vector<OperatorRecord> operators;
-    std::unique_ptr<CSmsEngine> engine;
-    PhaseView view;
+struct Run : bench::EngineRun {
+    PhaseView* phases = nullptr;
 
     bool Start(const std::string& name, const PhoneKind& kind, std::vector<std::string> args) {
-        dir = ScratchDir(name);
-        setenv("SKYVANE_HOME", dir.c_str(), 1);
-        setenv("SKYVANE_ROOT", dir.c_str(), 1);
-        if (!phonesim::testing::WriteState(dir / "phone.json", PhoneState(kind)))
-            return false;
         args.insert(args.end(), {"--send-ms", "0", "--delay-ms", std::to_string(kind.delay_ms)});
-        phone = std::make_unique<phonesim::testing::PhonesimProcess>();
-        if (!phone->Start(dir / "phone.json", args))
-            return false;
-        link = std::make_unique<CCordis>(dir / "comm.log");
-        store = std::make_unique<CMessageStore>(dir);
-        store->LoadMessages();
-        for (int i = 0; i < kind.outbox; ++i) {
-            std::u16string text = u"Outgoing message number ";
-            text += static_cast<char16_t>(u'A' + i);
-            text += u", a text of ordinary length for a short message.";
-            store->Add(std::make_unique<CSmsMessage>(STATE_OUTBOX, u"+491701112233", text,
-                                                     platform::OleDate::Now(), 0, STORAGE_POCKETPC,
-                                                     -1, -1, 0));
-        }
-        settings.SetDefaults();
-        settings.m_strConnection = u"Phonesim";
-        std::string device = phone->device();
-        ports = {ModemEntry{u"Phonesim", std::u16string(device.begin(), device.end()), 0}};
-        OperatorRecord op;
-        op.m_strName = u"T-Mobile D1";
-        op.m_strOperatorNames[0] = u"T-MOBILED";
-        op.m_strSmsCentre = u"+491710760000";
-        operators = {op};
-        CEngineContext ctx;
-        ctx.cordis = link.get();
-        ctx.store = store.get();
-        ctx.settings = &settings;
-        ctx.ports = &ports;
-        ctx.phones = &phones;
-        ctx.operators = &operators;
-        ctx.dir = dir;
-        ctx.view = &view;
-        engine = std::make_unique<CSmsEngine>(ctx);
-        return true;
-    }
-
-    ~Run() {
-        engine.reset();
-        link.reset();
-        phone.reset();
-        if (!std::getenv("SYNC_BENCH_KEEP"))
-            std::filesystem::remove_all(dir);
+        auto shown = std::make_unique<PhaseView>();
+        phases = shown.get();
+        return EngineRun::Start(
+            ScratchDir(name), PhoneState(kind), args, std::move(shown),
+            [&kind](CMessageStore& store, CSettings&) {
+                for (int i = 0; i < kind.outbox; ++i) {
+                    std::u16string text = u"Outgoing message number ";
+                    text += static_cast<char16_t>(u'A' + i);
+                    text += u", a text of ordinary length for a short message.";
+                    store.Add(std::make_unique<CSmsMessage>(STATE_OUTBOX, u"+491701112233", text,
+                                                            platform::OleDate::Now(), 0,
+                                                            STORAGE_POCKETPC, -1, -1, 0));
+                }
+            });
     }
 };
 
@@ -225,9 +177,9 @@ void Synchronize(benchmark::State& state, const PhoneKind& kind) {
                                     .c_str());
             break;
         }
-        send_s += PhaseView::Seconds(run.view.start, run.view.read);
-        read_s += PhaseView::Seconds(run.view.read, run.view.read_end);
-        rest_s += PhaseView::Seconds(run.view.read_end, run.view.done);
+        send_s += PhaseView::Seconds(run.phases->start, run.phases->read);
+        read_s += PhaseView::Seconds(run.phases->read, run.phases->read_end);
+        rest_s += PhaseView::Seconds(run.phases->read_end, run.phases->done);
         state.ResumeTiming();
     }
     const double n = static_cast<double>(state.iterations());
