@@ -23,6 +23,7 @@
 #include "parlo/contacts/groups.h"
 #include "parlo/contacts/phonebook.h"
 #include "parlo/contacts/phonebook_sync.h"
+#include "parlo/sms/long_messages.h"
 #include "parlo/sms/sms_engine.h"
 #include "parlo/sms/sms_parts.h"
 #include "parlo/store/device_db.h"
@@ -411,6 +412,9 @@ class CParloDoc {
     void SetDataDir(const std::filesystem::path& dir) { m_dataDir = dir; }
     platform::Registry& Registry() { return m_registry; }
     const CMessageStore& Store() const { return m_store; }
+    // How many parts of a message joined from parts (a long message) were
+    // received; false for a message of one part. Any thread.
+    bool MessageParts(const CSmsMessage& rec, PartsCount* out) const;
     const CFolderTable& Folders() const { return m_folders; }
     const ContactList& Contacts() const { return m_contacts; }
     const GroupInfoList& Groups() const { return m_groups; }
@@ -433,6 +437,7 @@ class CParloDoc {
     CSettings m_settings;
     mutable std::mutex m_settingsMutex;  // guards m_settings, see Settings()
     CMessageStore m_store;
+    mutable CLongMessages m_longMessages;
     CFolderTable m_folders;
     ContactList m_contacts;
     GroupInfoList m_groups;

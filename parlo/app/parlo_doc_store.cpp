@@ -183,4 +183,8 @@ int CParloDoc::MoveToFolder(CSmsMessage* rec, int32_t folder_id) {
     return r == StoreResult::kOk;
 }
 
+bool CParloDoc::MessageParts(const CSmsMessage& rec, PartsCount* out) const {
+    return m_longMessages.Find(m_store.StorePath().parent_path(), rec, out);
+}
+
 }  // namespace parlo

@@ -193,9 +193,24 @@ void ComposeDialog::Build() {
     buttons->addWidget(forward_);
     buttons->addWidget(ok_);
 
+    // A long message with parts missing says so above its text.
+    auto* incomplete = new QLabel;
+    incomplete->setObjectName("incomplete");
+    incomplete->hide();
+    PartsCount parts;
+    CSmsMessage shown;
+    if (rec_ && mode_ != VIEW_NEW && doc_.Store().Read(rec_, &shown) &&
+        doc_.MessageParts(shown, &parts) && !parts.Complete()) {
+        incomplete->setText(QStringLiteral("Incomplete: %1 of %2 parts received")
+                                .arg(parts.received)
+                                .arg(parts.total));
+        incomplete->show();
+    }
+
     auto* body = new QVBoxLayout;
     body->addLayout(phone_row);
     body->addLayout(count_row);
+    body->addWidget(incomplete);
     body->addWidget(text_, 1);
     body->addLayout(buttons);
 

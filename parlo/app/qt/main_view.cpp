@@ -133,6 +133,10 @@ void MainView::BuildLists() {
     };
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
         auto* model = new MessageListModel(code, name_of, this);
+        model->SetIncompleteTest([this](const CSmsMessage& copy) {
+            PartsCount parts;
+            return doc_.MessageParts(copy, &parts) && !parts.Complete();
+        });
         auto* list = new QTreeView(stack_);
         list->setObjectName(QString::number(1000 + code));
         list->setModel(model);

@@ -55,6 +55,7 @@ void MessageListModel::Format(const Row& row) const {
     row.name =
         name_of_ ? name_of_(row.copy.m_strNumber) : qtsupport::ToQString(row.copy.m_strNumber);
     row.time = FormatTime(row.copy.m_time);
+    row.incomplete = incomplete_of_ && incomplete_of_(row.copy);
     row.formatted = true;
 }
 
@@ -82,6 +83,8 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
                 QString text = qtsupport::ToQString(row.copy.m_strText);
                 if (role == Qt::DisplayRole)
                     text.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace('\n', ' ');
+                if (row.incomplete)
+                    text.prepend(QStringLiteral("(incomplete) "));
                 return text;
             }
         }

@@ -32,6 +32,12 @@ class MessageListModel : public QAbstractTableModel {
     // Whether a record in this state (and folder) belongs in this list.
     bool Accepts(const CSmsMessage& copy) const;
 
+    // Tells whether a record is a long message with parts missing: its text
+    // is then shown after "(incomplete) ".
+    void SetIncompleteTest(std::function<bool(const CSmsMessage&)> test) {
+        incomplete_of_ = std::move(test);
+    }
+
     // Row images: 0 normal, 1 marked, 2 unread.
     static void SetImages(const QIcon& normal, const QIcon& marked, const QIcon& unread);
 
@@ -78,6 +84,7 @@ class MessageListModel : public QAbstractTableModel {
         CSmsMessage copy;
         mutable QString name;  // empty until painted
         mutable QString time;
+        mutable bool incomplete = false;
         mutable bool formatted = false;
     };
     void Format(const Row& row) const;
@@ -87,6 +94,7 @@ class MessageListModel : public QAbstractTableModel {
     int view_code_;
     int32_t folder_id_ = -1;
     std::function<QString(const std::u16string&)> name_of_;
+    std::function<bool(const CSmsMessage&)> incomplete_of_;
     std::vector<Row> rows_;
     std::unordered_map<const CSmsMessage*, int> index_;
 };
