@@ -13,10 +13,16 @@
 // in seconds: send_s (connection, identification and the Outbox), read_s
 // (both storages, stored as read), close_s.
 // SYNC_BENCH_KEEP=1 keeps the scratch directories (comm.log, phone state).
+//
+// `bench_sync --write-state realistic|full|full-no-listing FILE` writes that
+// phone's state file and exits, so that whole programs (parlo-cli sync,
+// gammu getallsms) can be timed against the same phone: see
+// bench/sync_vs_gammu.sh.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +77,8 @@ nlohmann::json PhoneState(const PhoneKind& kind) {
     state["sms"]["storages"] = {{"ME", storage(kind.me_size, kind.me_messages, "Phone")},
                                 {"SM", storage(kind.sm_size, kind.sm_messages, "SIM")}};
     state["sms"]["list"] = kind.listing ? "all" : "error";
+    state["timing"]["delay_ms"] = kind.delay_ms;
+    state["timing"]["send_ms"] = 0;
     return state;
 }
 
@@ -229,4 +237,24 @@ BENCHMARK(BM_RealisticPhone)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--write-state") {
+        const std::string name = argv[2];
+        const PhoneKind* kind = name == "realistic"         ? &kRealistic
+                                : name == "full"            ? &kFull
+                                : name == "full-no-listing" ? &kFullNoListing
+                                                            : nullptr;
+        if (!kind || !phonesim::testing::WriteState(argv[3], PhoneState(*kind))) {
+            std::fprintf(stderr, "bench_sync: cannot write the state of phone '%s' to %s\n",
+                         name.c_str(), argv[3]);
+            return 1;
+        }
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
