@@ -200,6 +200,9 @@ class CSmsOperations {
     int SendPart(const std::u16string& number, const CSmsPlan& plan, const std::u16string& text,
                  size_t k, int push, int reference, SendReport* report);
     int Command(const std::string& command, std::u16string* reply);
+    // Selects a storage with "AT+CPMS"; an answer without "+CPMS:" is asked
+    // for once more after the line is back in step.
+    int SelectStorage(const std::string& storage, std::u16string* reply);
     // Reads the size of a storage from its "+CPMS" answer; 0 on failure after
     // adding the error.
     int StorageSize(const std::u16string& reply);

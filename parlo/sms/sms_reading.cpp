@@ -69,6 +69,18 @@ std::u16string Wide(int n) {
 
 }  // namespace
 
+int CSmsOperations::SelectStorage(const std::string& storage, std::u16string* reply) {
+    int rc = Command(SelectCommand(storage), reply);
+    if (rc != 1 || reply->compare(0, 6, u"+CPMS:") == 0)
+        return rc;
+    // A result code alone: a stray line ahead of the answer, whose own answer
+    // is still on its way, or a refusal. Selecting changes nothing on the
+    // phone, so the line is brought back in step and the storage asked once
+    // more.
+    ctx_.cordis->Resync();
+    return Command(SelectCommand(storage), reply);
+}
+
 int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_reading) {
     m_readMap.clear();
     m_parts.clear();
@@ -109,7 +121,7 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
 
 int CSmsOperations::ReadStorage(const std::string& storage, int show_progress) {
     std::u16string reply;
-    if (!Command(SelectCommand(storage), &reply)) {
+    if (!SelectStorage(storage, &reply)) {
         FailRead(IDS_COMM_ERROR);
         return 0;
     }
@@ -140,7 +152,7 @@ int CSmsOperations::ReadStorage(const std::string& storage, int show_progress) {
                 // The count is in doubt: every slot is read. The selection is
                 // made again, which also brings a late answer to light.
                 stop_at_used = false;
-                if (!Command(SelectCommand(storage), &reply)) {
+                if (!SelectStorage(storage, &reply)) {
                     FailRead(IDS_COMM_ERROR);
                     return 0;
                 }
@@ -360,7 +372,7 @@ bool CSmsOperations::DeleteHeld() {
         };
         if (storage != selected) {
             selected = storage;
-            if (!Command(SelectCommand(name), &reply)) {
+            if (!SelectStorage(name, &reply)) {
                 stop(u"no answer");
                 return false;
             }

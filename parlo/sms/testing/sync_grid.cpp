@@ -269,10 +269,18 @@ GridOutcome SyncGrid::Run(const GridCell& cell) {
     json after1 = inst.StopPhone(&commands1);
 
     // What the faulty run should have done: every message the phone held at
-    // its start (but the draft) in the store, the Outbox message sent.
+    // its start (but the draft) in the store, and with delete after
+    // synchronisation gone from the phone; the Outbox message sent.
     bool skipped = false;
+    const std::multimap<std::string, std::string> left = PhoneTexts(after1);
     for (const PhoneMessage& m : kPhone) {
-        if (m.status != 2 && inst.StoreCount(m.number, m.text) == 0)
+        if (m.status == 2)
+            continue;
+        if (inst.StoreCount(m.number, m.text) == 0)
+            skipped = true;
+        auto [b, e] = left.equal_range(m.number);
+        if (cell.delete_after &&
+            std::any_of(b, e, [&m](const auto& p) { return p.second == m.text; }))
             skipped = true;
     }
     if (SentCount(after1, kOutboxText) == 0)

@@ -236,6 +236,28 @@ TEST_F(ListingTest, StrayResultBeforeASlotReadDeletesNothingUnread) {
     }
 }
 
+// A stray result code before the answer of a storage selection, when the
+// storage is read and when it is selected for the deletion: the selection is
+// asked again, and the run reads and deletes everything.
+TEST_F(ListingTest, StrayResultBeforeAStorageSelectionIsAskedAgain) {
+    // AT+CPMS="ME" to read, and again to delete.
+    for (int command : {kSession + 1, kSession + 5}) {
+        for (const char* stray : {"0D0A4F4B0D0A", "0D0A2B434D53204552524F523A203530300D0A"}) {
+            SCOPED_TRACE(std::to_string(command) + " " + stray);
+            TearDown();
+            SetUp();
+            engine_.reset();
+            Preload();
+            StartPhone({"--garbage", std::to_string(command) + ":" + stray});
+            Sync();
+            EXPECT_TRUE(Engine().m_errors.Empty()) << ErrorsText();
+            ExpectEverythingStoredOnce();
+            EXPECT_EQ(SlotIndexes("ME"), (std::vector<int>{6}));
+            EXPECT_TRUE(SlotIndexes("SM").empty());
+        }
+    }
+}
+
 // Each message is stored the moment it is read: a run that loses the phone
 // half-way keeps what the phone has marked read, unread.
 TEST_F(ListingTest, MessagesReadBeforeTheLineWentAreStoredUnread) {
