@@ -208,9 +208,8 @@ CSmsOperations::ListOutcome CSmsOperations::ReadByListing(
             return ListOutcome::kUnusable;
         seen[static_cast<size_t>(e.index)] = true;
         bool stamped = false;
-        int code =
-            DecodeCmgrReply(e.reply, storage, e.index, CMGR_MODE_READ, &messages[k], &stamped,
-                            &pdus[k]);
+        int code = DecodeCmgrReply(e.reply, storage, e.index, CMGR_MODE_READ, &messages[k],
+                                   &stamped, &pdus[k]);
         if (code != CMGR_DONE)
             return ListOutcome::kUnusable;
         stamps[k] = stamped;
