@@ -5,7 +5,9 @@
 // - stray result lines (--family stray): an extra "OK", "ERROR" or
 //   "+CMS ERROR: 500" before the answer of every command line, with echo on
 //   and off and delete-after-sync on and off.
-// Reports the runs, the messages lost, the duplicates and the wrong results.
+// Reports the runs, the messages lost, the duplicates and the wrong results:
+// false successes (a run that said "finished" while it skipped or lost
+// something) and failures for nothing.
 //
 //   bench_sync_grid [--family unsolicited|stray] [--kinds K,...]
 //                   [--positions before,...] [--first N] [--last N]
@@ -127,8 +129,11 @@ int main(int argc, char** argv) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     auto row = [](const std::string& name, const GridCounts& c) {
-        std::printf("%-12s runs %4d  lost %4d  duplicates %4d  wrong results %4d  cells hit %4d\n",
-                    name.c_str(), c.runs, c.lost, c.duplicates, c.wrong, c.cells_with_fault);
+        std::printf(
+            "%-14s runs %4d  lost %4d  duplicates %4d  wrong results %4d (false successes %d)  "
+            "cells hit %4d\n",
+            name.c_str(), c.runs, c.lost, c.duplicates, c.wrong, c.false_successes,
+            c.cells_with_fault);
     };
     std::printf("\n");
     for (const auto& [k, c] : by_kind)

@@ -229,6 +229,7 @@ void GridCounts::Add(const GridOutcome& o) {
     lost += o.lost;
     duplicates += o.duplicates;
     wrong += o.wrong_result ? 1 : 0;
+    false_successes += o.wrong_result && o.faulty_run_ok ? 1 : 0;
     if (o.lost || o.duplicates || o.wrong_result)
         ++cells_with_fault;
 }

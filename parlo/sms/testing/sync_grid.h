@@ -43,6 +43,7 @@ struct GridCounts {
     int lost = 0;
     int duplicates = 0;
     int wrong = 0;
+    int false_successes = 0;   // of the wrong results: "finished" with something skipped or lost
     int cells_with_fault = 0;  // cells with any loss, duplicate or wrong result
     void Add(const GridOutcome& o);
 };
