@@ -17,6 +17,7 @@
 #include "parlo/sms/engine_context.h"
 #include "parlo/sms/sms_joiner.h"
 #include "parlo/sms/sms_parts.h"
+#include "parlo/sms/unread_journal.h"
 #include "parlo/store/sms_message.h"
 
 namespace parlo {
@@ -227,6 +228,7 @@ class CSmsOperations {
     std::set<CSmsMessage*> m_claimed;     // records matched with a slot in this run
     bool m_bSaveFailed = false;
     bool m_bListRefused = false;  // the phone refused a listing in this run
+    UnreadJournal m_unread;       // messages listed unread and perhaps not stored yet
     bool m_bCommError = false;
     int m_nSendAnswerSeconds = kSendAnswerSeconds;
     std::mutex m_deliveryMutex;

@@ -19,6 +19,7 @@
 #include "parlo/sms/phone_listing.h"
 #include "parlo/sms/phone_session.h"
 #include "parlo/sms/sms_operations.h"
+#include "parlo/sms/unread_journal.h"
 #include "parlo/store/message_store.h"
 #include "platform/text.h"
 
@@ -89,6 +90,7 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
     m_bSaveFailed = false;
     m_bListRefused = false;
     m_records.clear();
+    m_unread.Load(UnreadJournal::PathIn(ctx_.dir));
     for (CSmsMessage* rec : ctx_.store->Snapshot()) {
         if (rec->m_nState != STATE_PURGED)
             m_records.push_back(rec);
@@ -115,6 +117,9 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
     if (delete_after_reading && answering)
         DeletePartSlots();
     PruneParts();
+    // Every message listed unread is stored now, with that state.
+    if (!m_bSaveFailed)
+        m_unread.Clear();
     RestoreView();
     return 1;
 }
@@ -191,11 +196,17 @@ CSmsOperations::ListOutcome CSmsOperations::ReadByListing(
 
     std::vector<ListedSlot> entries;
     bool whole = SplitListing(reply, &entries);
-    // Whatever was listed has been marked read on the phone.
+    // Whatever was listed has been marked read on the phone: the unread ones
+    // are noted on disk before anything else, for a run killed before it
+    // stores them.
+    std::vector<std::string> unread;
     for (const ListedSlot& e : entries) {
-        if (e.status == 0)
+        if (e.status == 0) {
             (*listed_unread)[e.index] = AnswerPdu(e.reply);
+            unread.push_back((*listed_unread)[e.index]);
+        }
     }
+    m_unread.Note(storage, unread);
     if (!whole || static_cast<int>(entries.size()) != used)
         return ListOutcome::kUnusable;
     std::vector<bool> seen(static_cast<size_t>(size) + 1, false);
@@ -222,6 +233,10 @@ CSmsOperations::ListOutcome CSmsOperations::ReadByListing(
     for (size_t k = 0; k < entries.size(); ++k) {
         if (show_progress)
             ctx_.view->StepProgress();
+        // Listed unread by a run that ended before it stored the message.
+        if (messages[k] && messages[k]->m_nState == STATE_READ &&
+            m_unread.Contains(storage, AnswerPdu(entries[k].reply)))
+            messages[k]->m_nState = STATE_UNREAD;
         if (messages[k] && !TakePart(pdus[k], *messages[k]))
             OnSlotRead(StorageCode(storage), entries[k].index, std::move(messages[k]), stamps[k],
                        true);
@@ -271,9 +286,12 @@ int CSmsOperations::ReadBySlot(const std::string& storage, int size, int used, b
         if (!msg)
             continue;
         if (msg->m_nState == STATE_READ) {
-            // Marked read by this run's listing: it was unread.
+            // Marked read by a listing, of this run or of one that ended
+            // before it stored the message: it was unread.
+            std::string answer = AnswerPdu(reply);
             auto it = listed_unread.find(i);
-            if (it != listed_unread.end() && it->second == AnswerPdu(reply))
+            if ((it != listed_unread.end() && it->second == answer) ||
+                m_unread.Contains(storage, answer))
                 msg->m_nState = STATE_UNREAD;
         }
         if (TakePart(pdu, *msg))

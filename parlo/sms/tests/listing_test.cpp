@@ -6,6 +6,8 @@
 
 #include "parlo/sms/phone_listing.h"
 #include "parlo/sms/tests/engine_fixture.h"
+#include "parlo/sms/unread_journal.h"
+#include "platform/binio.h"
 
 namespace parlo::testing {
 namespace {
@@ -272,6 +274,43 @@ TEST_F(ListingTest, MessagesReadBeforeTheLineWentAreStoredUnread) {
     CMessageStore reloaded(dir_);
     ASSERT_EQ(reloaded.LoadMessages(), StoreResult::kOk);
     EXPECT_EQ(reloaded.Count(), 2u);
+}
+
+// A listing marks every message it lists read on the phone. The unread ones
+// are noted on disk first: a run that ends before it has stored them (killed)
+// leaves the note, and the next run stores them unread although the phone
+// now calls them read.
+TEST_F(ListingTest, MessagesListedUnreadByARunThatEndedAreStoredUnread) {
+    Preload();
+    // The line goes at the SIM's selection, after the phone memory's listing.
+    StartPhone({"--drop", std::to_string(kSession + 3)});
+    Sync();
+    EXPECT_TRUE(Engine().m_errors.Contains(IDS_COMM_ERROR)) << ErrorsText();
+    std::string note;
+    ASSERT_TRUE(platform::ReadFileBytes(UnreadJournal::PathIn(dir_), &note));
+    EXPECT_EQ(note, "ME " + DeliverPdu("+491701111111", "First unread") + "\nME " +
+                        DeliverPdu("+491704444444", "Second unread") + "\n");
+    nlohmann::json phone = PhoneState();
+    for (const auto& slot : phone["sms"]["storages"]["ME"]["slots"])
+        ASSERT_NE(slot["status"], 0) << "the listing left an unread message";
+
+    // The same phone and note with a store that holds nothing of it: a run
+    // killed after the listing came, before it stored a message.
+    TearDown();
+    SetUp();
+    engine_.reset();
+    ASSERT_TRUE(platform::WriteFileAtomic(UnreadJournal::PathIn(dir_), note));
+    state_ = phone;
+    settings_.m_bDeleteAfterSync = 1;
+    StartPhone();
+    Sync();
+    EXPECT_TRUE(Engine().m_errors.Empty()) << ErrorsText();
+    EXPECT_EQ(StateOf(u"First unread"), STATE_UNREAD);
+    EXPECT_EQ(StateOf(u"Second unread"), STATE_UNREAD);
+    EXPECT_EQ(StateOf(u"Read already"), STATE_READ);
+    EXPECT_EQ(StateOf(u"Unread on the SIM"), STATE_UNREAD);
+    // Everything is stored: the note is gone.
+    EXPECT_FALSE(std::filesystem::exists(UnreadJournal::PathIn(dir_)));
 }
 
 TEST_F(ListingTest, RepeatedTextInAReusedSlotIsNewAndSurvivesDeletingTheOld) {
