@@ -137,8 +137,6 @@ bool ReadFileBytes(const fs::path& path, std::string* out) {
     return true;
 }
 
-namespace {
-
 void SyncDirectory(const fs::path& dir) {
     int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -146,8 +144,6 @@ void SyncDirectory(const fs::path& dir) {
         ::close(fd);
     }
 }
-
-}  // namespace
 
 bool WriteFileAtomic(const fs::path& path, std::string_view data) {
     static thread_local std::mt19937 rng{std::random_device{}()};

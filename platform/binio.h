@@ -59,5 +59,7 @@ class BinaryReader {
 // fsyncs it, renames it over `path` and fsyncs the directory.
 bool ReadFileBytes(const std::filesystem::path& path, std::string* out);
 bool WriteFileAtomic(const std::filesystem::path& path, std::string_view data);
+// Makes a rename in `dir` durable (fsync of the directory; best effort).
+void SyncDirectory(const std::filesystem::path& dir);
 
 }  // namespace platform

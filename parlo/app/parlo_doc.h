@@ -158,7 +158,7 @@ class CParloDoc {
     // How the sender will transmit `text` with the current settings: its coding
     // and its parts (PlanSms). SmsCount is the compose dialog's "Num. of SMS".
     CSmsPlan PlanText(const std::u16string& text) const {
-        return PlanSms(text, m_settings.m_bConcatenated != 0);
+        return PlanSms(text, Settings().m_bConcatenated != 0);
     }
     int SmsCount(const std::u16string& text) const {
         return static_cast<int>(PlanText(text).Count());
@@ -243,6 +243,11 @@ class CParloDoc {
     using ListRow = std::pair<CSmsMessage*, CSmsMessage>;
     using ListCopies = std::array<std::vector<ListRow>, VIEW_RECYCLE + 1>;
     ListCopies CopyLists(int32_t shown_folder, int only_view = VIEW_NONE) const;
+    // The same from any thread, of `store`; with `shown_folder` kAnyFolder
+    // list 6 holds the records of every user folder.
+    static constexpr int32_t kAnyFolder = -2;
+    static ListCopies CopyListsOf(const CMessageStore& store, int32_t shown_folder,
+                                  int only_view = VIEW_NONE);
 
     // The name shown for a number: the phonebook copy's entry first, then
     // the contacts, exact comparison; the number itself when none matches.
@@ -363,7 +368,11 @@ class CParloDoc {
     bool ReadContacts();
     // The phonebook copy of the current phone identity.
     std::filesystem::path PhonebookFile() const;
-    bool LoadPhonebook() { return m_phonebook.Load(PhonebookFile()); }
+    bool LoadPhonebook() {
+        const std::filesystem::path file = PhonebookFile();
+        std::lock_guard lock(m_phonebookMutex);
+        return m_phonebook.Load(file);
+    }
     bool SavePhonebook() const { return m_phonebook.Save(PhonebookFile()); }
     // Rebuilds the group list from the groups folder.
     void EnumerateGroups();
@@ -442,6 +451,9 @@ class CParloDoc {
     ContactList m_contacts;
     GroupInfoList m_groups;
     CPhonebook m_phonebook;
+    // Held while m_phonebook is replaced (by a phonebook synchronisation on
+    // a worker) and while names are looked up in it from another thread.
+    mutable std::mutex m_phonebookMutex;
 
   private:
     std::vector<ModemEntry> m_ports;

@@ -16,8 +16,22 @@ bool CParloDoc::ReadContacts() {
 }
 
 std::filesystem::path CParloDoc::PhonebookFile() const {
-    return PhonebookPath(m_dataDir, m_settings.m_strPhoneIdentity);
+    return PhonebookPath(m_dataDir, Settings().m_strPhoneIdentity);
 }
+
+namespace {
+
+CPhonebook CopyOf(const CPhonebook& book) {
+    CPhonebook copy;
+    copy.m_entries.reserve(book.m_entries.size());
+    for (const auto& e : book.m_entries)
+        copy.m_entries.push_back(std::make_unique<CPhonebookEntry>(*e));
+    copy.m_nStoragesRead = book.m_nStoragesRead;
+    copy.m_descriptors = book.m_descriptors;
+    return copy;
+}
+
+}  // namespace
 
 void CParloDoc::EnumerateGroups() {
     m_groups.clear();
@@ -35,7 +49,7 @@ void CParloDoc::EnumerateGroups() {
 }
 
 MemberResolver CParloDoc::Resolver() const {
-    return MemberResolver{&m_contacts, &m_phonebook.m_entries, m_settings.m_strPhoneIdentity,
+    return MemberResolver{&m_contacts, &m_phonebook.m_entries, Settings().m_strPhoneIdentity,
                           m_dataDir};
 }
 
@@ -49,9 +63,20 @@ PhonebookSyncResult CParloDoc::SynchronizePhonebook(
     ctx.link = &link;
     ctx.prompt = m_pPrompt ? m_pPrompt : &quiet;
     ctx.strings = &strings::parlo();
-    ctx.enabled_flags = m_settings.m_nPhonebookFlags;
-    ctx.identity = &m_settings.m_strPhoneIdentity;
-    ctx.save_settings = [this] { return SaveSettings() != 0; };
+    // The run works on copies: the phonebook that the window reads names
+    // from, and the settings, change only under their locks, when the run
+    // has something to keep.
+    const CSettings settings = Settings();
+    ctx.enabled_flags = settings.m_nPhonebookFlags;
+    std::u16string identity = settings.m_strPhoneIdentity;
+    ctx.identity = &identity;
+    ctx.save_settings = [this, &identity] {
+        {
+            std::lock_guard lock(m_settingsMutex);
+            m_settings.m_strPhoneIdentity = identity;
+        }
+        return SaveSettings() != 0;
+    };
     ctx.status = std::move(status);
     ctx.refresh = std::move(refresh);
     ctx.report = report;
@@ -60,7 +85,20 @@ PhonebookSyncResult CParloDoc::SynchronizePhonebook(
     CSynchronizer& sync = m_engine->m_sync;
     const bool was_idle = sync.m_bSyncIdle != 0;
     sync.SetInterfaceIdle(false);
-    PhonebookSyncResult r = parlo::SynchronizePhonebook(&m_phonebook, ctx);
+    CPhonebook work;
+    {
+        std::lock_guard lock(m_phonebookMutex);
+        work = CopyOf(m_phonebook);
+    }
+    PhonebookSyncResult r = parlo::SynchronizePhonebook(&work, ctx);
+    {
+        std::lock_guard lock(m_settingsMutex);
+        m_settings.m_strPhoneIdentity = identity;
+    }
+    {
+        std::lock_guard lock(m_phonebookMutex);
+        m_phonebook = std::move(work);
+    }
     sync.SetInterfaceIdle(was_idle);
     return r;
 }

@@ -54,15 +54,21 @@ void CParloDoc::ToggleMark(CSmsMessage* rec) {
 
 void CParloDoc::SetMarks(const std::vector<CSmsMessage*>& list, bool marked) {
     const int32_t value = marked ? 1 : 0;
+    std::vector<CSmsMessage*> changed;
     for (CSmsMessage* rec : list) {
-        bool changed = false;
+        bool differs = false;
         m_store.ChangeInMemory(rec, [&](CSmsMessage& m) {
-            changed = m.m_bMarked != value;
+            differs = m.m_bMarked != value;
             m.m_bMarked = value;
         });
-        if (changed)
-            m_pParloView->MessageUpdated(rec);
+        if (differs)
+            changed.push_back(rec);
     }
+    // "Mark all" of a long list reaches the lists as one batch.
+    if (changed.size() == 1)
+        m_pParloView->MessageUpdated(changed.front());
+    else if (!changed.empty())
+        m_pParloView->MessagesChanged(changed);
 }
 
 namespace {
@@ -96,18 +102,14 @@ int CParloDoc::MoveMarkedOrSelected(const std::vector<CSmsMessage*>& list, CSmsM
         marked.push_back(selected);
     }
     const int32_t state = StateForFolder(folder_id);
-    StoreResult failed = StoreResult::kOk;
-    for (CSmsMessage* rec : marked) {
-        StoreResult r = m_store.Change(rec, [&](CSmsMessage& m) {
-            m.m_bMarked = 0;
-            if (state < 0)
-                return;  // not a folder: the state stays
-            m.m_nState = state;
-            m.m_nFolderId = state == STATE_IN_FOLDER ? folder_id : 0;
-        });
-        if (r != StoreResult::kOk)
-            failed = r;
-    }
+    // Each record written once, in one hold of the store's lock.
+    StoreResult failed = m_store.ChangeMany(marked, [&](CSmsMessage& m) {
+        m.m_bMarked = 0;
+        if (state < 0)
+            return;  // not a folder: the state stays
+        m.m_nState = state;
+        m.m_nFolderId = state == STATE_IN_FOLDER ? folder_id : 0;
+    });
     ReportStore(failed);  // once, not once per record
     m_pParloView->MessagesChanged(marked);
     return failed == StoreResult::kOk;
@@ -152,14 +154,9 @@ int CParloDoc::DeleteMarked(int mode, int view_code, const std::vector<CSmsMessa
     }
     // To the Recycle Bin, or nowhere when purged: each record written once,
     // the lists told once.
-    StoreResult failed = StoreResult::kOk;
-    for (CSmsMessage* rec : recs) {
-        StoreResult r = m_store.Change(rec, [](CSmsMessage& m) {
-            m.m_nState = m.m_nState == STATE_DELETED ? STATE_PURGED : STATE_DELETED;
-        });
-        if (r != StoreResult::kOk)
-            failed = r;
-    }
+    StoreResult failed = m_store.ChangeMany(recs, [](CSmsMessage& m) {
+        m.m_nState = m.m_nState == STATE_DELETED ? STATE_PURGED : STATE_DELETED;
+    });
     ReportStore(failed);
     m_pParloView->MessagesChanged(recs);
     return ok && failed == StoreResult::kOk;
@@ -178,12 +175,18 @@ bool CParloDoc::InList(const CSmsMessage& rec, int view_code, int32_t shown_fold
 }
 
 CParloDoc::ListCopies CParloDoc::CopyLists(int32_t shown_folder, int only_view) const {
+    return CopyListsOf(m_store, shown_folder, only_view);
+}
+
+CParloDoc::ListCopies CParloDoc::CopyListsOf(const CMessageStore& store, int32_t shown_folder,
+                                             int only_view) {
     ListCopies lists;
-    m_store.ForEach([&](CSmsMessage& m) {
+    store.ForEach([&](CSmsMessage& m) {
         const int code = ListOf(m.m_nState);
         if (only_view != VIEW_NONE && code != only_view)
             return;
-        if (InList(m, code, shown_folder))
+        if (InList(m, code, shown_folder) ||
+            (code == VIEW_USER_FOLDER && shown_folder == kAnyFolder))
             lists[static_cast<size_t>(code)].emplace_back(&m, m);
     });
     return lists;

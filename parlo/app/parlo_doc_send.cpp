@@ -73,9 +73,13 @@ CParloDoc::SendResult CParloDoc::Send(const std::u16string& numbers, const std::
 std::u16string CParloDoc::DisplayName(const std::u16string& number) const {
     if (number.empty())
         return number;
-    for (const auto& entry : m_phonebook.m_entries) {
-        if (entry->m_strMobile == number)
-            return entry->m_strName;
+    {
+        // A phonebook synchronisation on a worker replaces the phonebook.
+        std::lock_guard lock(m_phonebookMutex);
+        for (const auto& entry : m_phonebook.m_entries) {
+            if (entry->m_strMobile == number)
+                return entry->m_strName;
+        }
     }
     for (const auto& contact : m_contacts) {
         if (contact->m_strMobile == number)

@@ -292,7 +292,7 @@ int NextConcatReference() {
 
 int CSmsOperations::SendLongSms(const std::u16string& number, const std::u16string& text, int push,
                                 SendReport* report) {
-    bool concatenated = ctx_.settings && ctx_.settings->m_bConcatenated;
+    bool concatenated = ctx_.settings && ctx_.Settings().m_bConcatenated;
     CSmsPlan plan = PlanSms(text, concatenated);
     int reference = plan.m_scheme == SmsScheme::kConcatenated ? NextConcatReference() : 0;
     for (size_t k = 0; k < plan.Count(); ++k) {
@@ -445,12 +445,14 @@ int CSmsOperations::DeleteOnPhone(CSmsMessage* msg) {
     if (int parts = DeleteMessageParts(msg); parts >= 0)
         return parts;
     m_bCommError = false;
-    if (VerifyOnPhone(*msg) == 1) {
-        std::string storage = msg->m_nStorage == STORAGE_SIM ? "SM" : "ME";
+    // A copy: the window may take in other programs' changes meanwhile.
+    const CSmsMessage order = ctx_.store->Copy(msg);
+    if (VerifyOnPhone(order) == 1) {
+        std::string storage = order.m_nStorage == STORAGE_SIM ? "SM" : "ME";
         std::u16string reply;
         if (!Command(SelectCommand(storage), &reply))
             return 0;
-        if (!Command("AT+CMGD=" + std::to_string(msg->m_nPhoneIndex), &reply))
+        if (!Command("AT+CMGD=" + std::to_string(order.m_nPhoneIndex), &reply))
             return 0;
         // The slot is free now: the record no longer points at it, so that a
         // new message there is new even when its text repeats.

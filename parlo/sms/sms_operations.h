@@ -197,6 +197,7 @@ class CSmsOperations {
                     bool by_index);
     // The record that holds the message read from a slot, if any.
     CSmsMessage* FindRecord(const CSmsMessage& msg, bool stamped);
+    CSmsMessage* FindRecordLocked(const CSmsMessage& msg, bool stamped);
     // Builds and sends part `k` of `plan`; 1 when the phone took it.
     int SendPart(const std::u16string& number, const CSmsPlan& plan, const std::u16string& text,
                  size_t k, int push, int reference, SendReport* report);

@@ -91,10 +91,10 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
     m_bListRefused = false;
     m_records.clear();
     m_unread.Load(UnreadJournal::PathIn(ctx_.dir));
-    for (CSmsMessage* rec : ctx_.store->Snapshot()) {
-        if (rec->m_nState != STATE_PURGED)
-            m_records.push_back(rec);
-    }
+    ctx_.store->ForEach([this](CSmsMessage& rec) {
+        if (rec.m_nState != STATE_PURGED)
+            m_records.push_back(&rec);
+    });
     ctx_.view->ShowProgress(true);
     ctx_.view->SetProgressPos(0);
     ctx_.view->ShowStatusText(false);
@@ -310,6 +310,14 @@ int CSmsOperations::ReadBySlot(const std::string& storage, int size, int used, b
 }
 
 CSmsMessage* CSmsOperations::FindRecord(const CSmsMessage& msg, bool stamped) {
+    // The records' fields are read under the store's lock: another thread
+    // (the window taking in other programs' changes) may rewrite them.
+    CSmsMessage* found = nullptr;
+    ctx_.store->WithListLocked([&] { found = FindRecordLocked(msg, stamped); });
+    return found;
+}
+
+CSmsMessage* CSmsOperations::FindRecordLocked(const CSmsMessage& msg, bool stamped) {
     // The record attached to the slot itself.
     for (CSmsMessage* rec : m_records) {
         if (rec->m_nStorage == msg.m_nStorage && rec->m_nPhoneIndex == msg.m_nPhoneIndex &&
@@ -337,7 +345,8 @@ void CSmsOperations::OnSlotRead(int32_t storage, int slot, std::unique_ptr<CSmsM
                                 bool stamped, bool by_index) {
     SlotKey key{storage, slot};
     CSmsMessage* rec = FindRecord(*msg, stamped);
-    if (rec && (rec->m_nStorage != storage || rec->m_nPhoneIndex != slot)) {
+    const CSmsMessage found = rec ? ctx_.store->Copy(rec) : CSmsMessage();
+    if (rec && (found.m_nStorage != storage || found.m_nPhoneIndex != slot)) {
         // The record points at the slot that holds its message from now on.
         if (ctx_.store->Change(rec, [storage, slot](CSmsMessage& m) {
                 m.m_nStorage = storage;
@@ -420,8 +429,9 @@ bool CSmsOperations::DeleteHeld() {
                 continue;
             }
         }
-        int32_t old_storage = rec->m_nStorage;
-        int32_t old_index = rec->m_nPhoneIndex;
+        const CSmsMessage before = ctx_.store->Copy(rec);
+        const int32_t old_storage = before.m_nStorage;
+        const int32_t old_index = before.m_nPhoneIndex;
         auto attach = [&](CSmsMessage& m) {
             m.m_nStorage = old_storage;
             m.m_nPhoneIndex = old_index;

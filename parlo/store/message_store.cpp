@@ -14,6 +14,7 @@
 #include <random>
 
 #include "parlo/store/file_io.h"
+#include "parlo/store/store_batch.h"
 #include "platform/binio.h"
 #include "platform/file_env.h"
 
@@ -253,6 +254,26 @@ class CMessageStore::WriteScope {
         st.entries = 0;
         return true;
     }
+    // Notes the rewrites in place of a bulk change in one write: one entry
+    // per record, written before any of them.
+    bool NoteRewrites(const std::vector<std::pair<int64_t, size_t>>& records, int64_t size_after) {
+        if (records.empty())
+            return true;
+        platform::BinaryWriter w;
+        w.data().reserve(records.size() * kLogEntry);
+        for (const auto& [offset, length] : records) {
+            w.WriteUInt32(kLogRewrite);
+            w.WriteUInt32(static_cast<uint32_t>(offset));
+            w.WriteUInt32(static_cast<uint32_t>(length));
+            w.WriteUInt32(static_cast<uint32_t>(size_after));
+        }
+        LogState& st = store_->log_;
+        if (!log_.WriteAt(kLogHeader + st.entries * kLogEntry, w.data()))
+            return false;
+        st.entries += records.size();
+        st.store_size = size_after;
+        return true;
+    }
     int fd() const { return log_.get(); }
 
   private:
@@ -260,10 +281,48 @@ class CMessageStore::WriteScope {
     Fd log_;
 };
 
+// One writer at work: the write lock, then the list lock, which long file
+// work may let go of for a while (ListUnlocked).
+class CMessageStore::Writing {
+  public:
+    explicit Writing(CMessageStore* store)
+        : store_(store), write_(store->write_mutex_), list_(store->mutex_) {
+        store_->held_ = &list_;
+    }
+    ~Writing() { store_->held_ = nullptr; }
+    Writing(const Writing&) = delete;
+    Writing& operator=(const Writing&) = delete;
+
+  private:
+    CMessageStore* store_;
+    std::lock_guard<std::mutex> write_;
+    std::unique_lock<std::mutex> list_;
+};
+
+// Lets go of the list lock for file work that reads and changes no record
+// of the list; the write lock stays, so no other writer changes the list
+// meanwhile.
+class CMessageStore::ListUnlocked {
+  public:
+    explicit ListUnlocked(CMessageStore* store) : held_(store->held_) {
+        if (held_)
+            held_->unlock();
+    }
+    ~ListUnlocked() {
+        if (held_)
+            held_->lock();
+    }
+    ListUnlocked(const ListUnlocked&) = delete;
+    ListUnlocked& operator=(const ListUnlocked&) = delete;
+
+  private:
+    std::unique_lock<std::mutex>* held_;
+};
+
 CMessageStore::CMessageStore(std::filesystem::path dir) : dir_(std::move(dir)) {}
 
 void CMessageStore::SetDirectory(const std::filesystem::path& dir) {
-    std::lock_guard lock(mutex_);
+    Writing writing(this);
     dir_ = dir;
 }
 
@@ -298,7 +357,7 @@ void CMessageStore::Flush() {
 }
 
 StoreResult CMessageStore::LoadMessages(LoadReport* report) {
-    std::lock_guard lock(mutex_);
+    Writing writing(this);
     return LoadLocked(report);
 }
 
@@ -411,6 +470,7 @@ StoreResult CMessageStore::LoadLocked(LoadReport* report) {
 
     WriteScope scope(this, true, /*take_in=*/false);
     StoreResult r = ReadStoreFile(&list_, &rep);
+    Bump();
     if (scope.ok() && rep.good_length < rep.file_length) {
         // The file changed under the others' feet: they reload.
         scope.NewEpoch();
@@ -534,6 +594,7 @@ bool CMessageStore::TakeInLocked(int log_fd, bool exclusive) {
                 fresh.m_nFileOffset = rec->m_nFileOffset;
                 fresh.m_bMarked = rec->m_bMarked;  // this program's mark
                 *rec = fresh;
+                Bump();
                 pending_.changed.push_back(rec);
             } else {
                 follow = false;
@@ -556,8 +617,14 @@ bool CMessageStore::TakeInLocked(int log_fd, bool exclusive) {
 void CMessageStore::Reconcile() {
     List fresh;
     LoadReport rep;
-    if (ReadStoreFile(&fresh, &rep) != StoreResult::kOk)
-        return;
+    {
+        // The file is read without the list lock: readers of the list
+        // (the user interface) do not wait for the disk.
+        ListUnlocked unlocked(this);
+        if (ReadStoreFile(&fresh, &rep) != StoreResult::kOk)
+            return;
+    }
+    Bump();
     // Match the file's records with the list's, so that every record keeps
     // its address; the list's records that the file lacks and that were
     // stored are gone (another program purged them); the ones never stored
@@ -628,7 +695,7 @@ void CMessageStore::ForgetOffset(const CSmsMessage* rec) {
 
 StoreResult CMessageStore::TakeInChanges() {
     {
-        std::lock_guard lock(mutex_);
+        Writing writing(this);
         // A look under the shared lock through a read-only descriptor
         // follows what others appended and rewrote. Closing it raises no
         // "closed after writing" event, so a program that takes in when its
@@ -661,8 +728,9 @@ StoreResult CMessageStore::ReloadMessage(const CSmsMessage& rec, CSmsMessage* ou
 StoreResult CMessageStore::StoreMessage(CSmsMessage* rec) {
     StoreResult r;
     {
-        std::lock_guard lock(mutex_);
+        Writing writing(this);
         Revive(rec);
+        Bump();
         WriteScope scope(this, true);
         r = scope.ok() ? StoreLocked(rec, &scope) : StoreResult::kSaveFailed;
     }
@@ -745,7 +813,7 @@ StoreResult CMessageStore::StoreLocked(CSmsMessage* rec, WriteScope* scope,
 StoreResult CMessageStore::CompactStore(size_t* dropped) {
     StoreResult r;
     {
-        std::lock_guard lock(mutex_);
+        Writing writing(this);
         std::vector<const CSmsMessage*> gone;
         r = CompactLocked([](const CSmsMessage& m) { return m.m_nState == STATE_PURGED; }, &gone);
         if (r == StoreResult::kOk && dropped)
@@ -759,7 +827,7 @@ StoreResult CMessageStore::PurgeAndCompact(int32_t state, int32_t folder_id,
                                            std::vector<const CSmsMessage*>* purged) {
     StoreResult r;
     {
-        std::lock_guard lock(mutex_);
+        Writing writing(this);
         auto asked = [&](const CSmsMessage& m) {
             return m.m_nState == state && (folder_id < 0 || m.m_nFolderId == folder_id);
         };
@@ -786,17 +854,30 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
     WriteScope scope(this, true);
     if (!scope.ok())
         return StoreResult::kSaveFailed;
-    std::string bytes;
     std::vector<char> keep(list_.size(), 0);
-    std::vector<int32_t> offsets(list_.size(), -1);
     size_t total = 0;
+    bool any_dropped = false;
     for (size_t i = 0; i < list_.size(); ++i) {
         keep[i] = !drop(*list_[i]);
         if (keep[i])
             total += RecordSize(*list_[i]);
+        else
+            any_dropped = true;
+    }
+    if (!any_dropped) {
+        // Nothing to drop: the store stays as it is; only records that could
+        // not be stored before are appended.
+        StoreResult res = StoreResult::kOk;
+        for (const auto& r : list_) {
+            if (r->m_nFileOffset < 0 && Storable(*r) && StoreLocked(r.get(), &scope) != StoreResult::kOk)
+                res = StoreResult::kSaveFailed;
+        }
+        return res;
     }
     if (total > INT32_MAX)
         return StoreResult::kSaveFailed;
+    std::string bytes;
+    std::vector<int32_t> offsets(list_.size(), -1);
     bytes.reserve(total);
     for (size_t i = 0; i < list_.size(); ++i) {
         if (!keep[i] || !Storable(*list_[i]))
@@ -804,18 +885,24 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
         offsets[i] = static_cast<int32_t>(bytes.size());
         AppendRecordBytes(*list_[i], &bytes);
     }
-    // "vok.tmp" first, synced; then a new epoch of the log (the others will
-    // reload); then the store is replaced in one rename, so a crash leaves
-    // either the old store or the new one, whole.
-    Fd tmp = Fd::Open(TmpPath(), O_WRONLY | O_CREAT | O_TRUNC);
-    if (!tmp.ok() || !tmp.WriteAt(0, bytes) || !tmp.Sync() || !tmp.Close()) {
-        return StoreResult::kSaveFailed;
+    {
+        // The new store is written once: "vok.tmp", synced, then a new epoch
+        // of the log (the others will reload), then "vok.tmp" is renamed over
+        // "vok.sms", so a crash leaves either the old store or the new one,
+        // whole. The list lock is let go of meanwhile: the list is not
+        // touched until the new file is in place.
+        ListUnlocked unlocked(this);
+        Fd tmp = Fd::Open(TmpPath(), O_WRONLY | O_CREAT | O_TRUNC);
+        if (!tmp.ok() || !tmp.WriteAt(0, bytes) || !tmp.Sync() || !tmp.Close())
+            return StoreResult::kSaveFailed;
+        if (!scope.NewEpoch())
+            return StoreResult::kSaveFailed;
+        if (!platform::Env().Rename(TmpPath(), StorePath()))
+            return StoreResult::kSaveFailed;  // the old file, which others reload
+        platform::SyncDirectory(dir_);
     }
-    if (!scope.NewEpoch())
-        return StoreResult::kSaveFailed;
-    if (!platform::WriteFileAtomic(StorePath(), bytes))
-        return StoreResult::kSaveFailed;  // the old file, which others reload
     log_.store_size = static_cast<int64_t>(bytes.size());
+    bytes = std::string();
 
     List kept;
     kept.reserve(list_.size());
@@ -835,7 +922,38 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
     by_offset_.clear();
     by_offset_built_ = false;
     append_at_ = -1;
+    Bump();
     return StoreResult::kOk;
+}
+
+StoreResult CMessageStore::StoreManyLocked(const std::vector<CSmsMessage*>& recs,
+                                           WriteScope* scope) {
+    if (!scope->ok())
+        return StoreResult::kSaveFailed;
+    Fd fd = Fd::Open(StorePath(), O_RDWR | O_CREAT);
+    const int64_t file_size = fd.ok() ? fd.Size() : -1;
+    if (file_size < 0)
+        return StoreResult::kSaveFailed;
+    // While an unreadable tail could not be cut off, appends go over it:
+    // nothing behind that point is a record.
+    const int64_t readable = append_at_ >= 0 ? std::min(append_at_, file_size) : file_size;
+    InPlaceBatch batch = PlanInPlace(fd, readable, recs);
+    StoreResult res = StoreResult::kOk;
+    if (!batch.records.empty()) {
+        bool ok = scope->NoteRewrites(batch.records, std::max(file_size, log_.store_size));
+        for (size_t i = 0; ok && i < batch.spans.size(); ++i)
+            ok = fd.WriteAt(static_cast<uint64_t>(batch.spans[i].offset), batch.spans[i].bytes);
+        if (!ok)
+            res = StoreResult::kSaveFailed;
+    }
+    fd.Close();
+    // After the spans: these may append, or mark a superseded copy that a
+    // span holds.
+    for (CSmsMessage* rec : batch.rest) {
+        if (StoreLocked(rec, scope) != StoreResult::kOk)
+            res = StoreResult::kSaveFailed;
+    }
+    return res;
 }
 
 size_t CMessageStore::Count() const {
@@ -880,6 +998,16 @@ bool CMessageStore::Read(const CSmsMessage* rec, CSmsMessage* out) const {
     return true;
 }
 
+CSmsMessage CMessageStore::Copy(const CSmsMessage* rec) const {
+    std::lock_guard lock(mutex_);
+    return *rec;
+}
+
+void CMessageStore::WithListLocked(const std::function<void()>& fn) const {
+    std::lock_guard lock(mutex_);
+    fn();
+}
+
 bool CMessageStore::IsLive(const CSmsMessage* rec) const {
     if (!live_built_) {
         live_.clear();
@@ -892,6 +1020,7 @@ bool CMessageStore::IsLive(const CSmsMessage* rec) const {
 }
 
 void CMessageStore::Push(std::unique_ptr<CSmsMessage> rec) {
+    Bump();
     if (live_built_)
         live_.insert(rec.get());
     list_.push_back(std::move(rec));
@@ -916,7 +1045,7 @@ CSmsMessage* CMessageStore::Add(std::unique_ptr<CSmsMessage> rec, StoreResult* r
     CSmsMessage* p = rec.get();
     StoreResult r;
     {
-        std::lock_guard lock(mutex_);
+        Writing writing(this);
         p->m_nFileOffset = -1;
         WriteScope scope(this, true);
         // After the others' records: the list stays in file order.
@@ -933,11 +1062,12 @@ StoreResult CMessageStore::Change(CSmsMessage* rec, const std::function<void(CSm
                                   int32_t superseded_state) {
     StoreResult r;
     {
-        std::lock_guard lock(mutex_);
+        Writing writing(this);
         Revive(rec);
         WriteScope scope(this, true);
         // The change goes on top of what others changed.
         change(*rec);
+        Bump();
         r = scope.ok() ? StoreLocked(rec, &scope, superseded_state) : StoreResult::kSaveFailed;
     }
     Flush();
@@ -948,14 +1078,15 @@ void CMessageStore::ChangeInMemory(CSmsMessage* rec,
                                    const std::function<void(CSmsMessage&)>& change) {
     std::lock_guard lock(mutex_);
     change(*rec);
+    Bump();
 }
 
 std::vector<CSmsMessage*> CMessageStore::ChangeAllInState(int32_t from, int32_t to,
                                                           int32_t folder_id, StoreResult* result) {
     std::vector<CSmsMessage*> changed;
-    StoreResult res = StoreResult::kOk;
+    StoreResult res;
     {
-        std::lock_guard lock(mutex_);
+        Writing writing(this);
         WriteScope scope(this, true);
         for (const auto& r : list_) {
             if (r->m_nState != from)
@@ -963,16 +1094,35 @@ std::vector<CSmsMessage*> CMessageStore::ChangeAllInState(int32_t from, int32_t 
             if (folder_id >= 0 && r->m_nFolderId != folder_id)
                 continue;
             r->m_nState = to;
-            StoreResult one = scope.ok() ? StoreLocked(r.get(), &scope) : StoreResult::kSaveFailed;
-            if (one != StoreResult::kOk)
-                res = one;
             changed.push_back(r.get());
         }
+        Bump();
+        res = changed.empty() ? StoreResult::kOk : StoreManyLocked(changed, &scope);
     }
     Flush();
     if (result)
         *result = res;
     return changed;
+}
+
+StoreResult CMessageStore::ChangeMany(const std::vector<CSmsMessage*>& recs,
+                                      const std::function<void(CSmsMessage&)>& change) {
+    if (recs.empty())
+        return StoreResult::kOk;
+    StoreResult res;
+    {
+        Writing writing(this);
+        for (CSmsMessage* rec : recs)
+            Revive(rec);
+        WriteScope scope(this, true);
+        // The changes go on top of what others changed.
+        for (CSmsMessage* rec : recs)
+            change(*rec);
+        Bump();
+        res = StoreManyLocked(recs, &scope);
+    }
+    Flush();
+    return res;
 }
 
 // --- recovery ---------------------------------------------------------------

@@ -21,8 +21,16 @@
 // re-read and updated in place, and after another program's compaction (or a
 // change it cannot follow) the list is reloaded and matched against the old
 // one, keeping the records' addresses. See docs/store.md.
+//
+// Two locks: the write lock lets one writer (or one taking in) work at a
+// time and is taken first; the list lock guards the list and the records and
+// is held only while they are read or changed in memory. The long file work
+// of a compaction, and the reading of the file after another program's
+// compaction, run with the write lock alone, so that a reader of the list
+// (the user interface) never waits for a disk.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -109,9 +117,12 @@ class CMessageStore {
     // nothing read when the offset is -1.
     StoreResult ReloadMessage(const CSmsMessage& rec, CSmsMessage* out) const;
     // Drops purged records (state 11) and rewrites the store through
-    // "vok.tmp". On failure nothing changes, in memory or on disk. What is
+    // "vok.tmp", which is then renamed over "vok.sms": the store is written
+    // once. On failure nothing changes, in memory or on disk. What is
     // written is what is on disk (after taking in others' changes), plus the
-    // records of this program that could not be stored before.
+    // records of this program that could not be stored before. With no
+    // purged record nothing is rewritten: only records of this program that
+    // could not be stored before are appended.
     StoreResult CompactStore(size_t* dropped = nullptr);
 
     // --- other programs -----------------------------------------------------
@@ -127,6 +138,10 @@ class CMessageStore {
 
     // --- the list ---------------------------------------------------------
     size_t Count() const;
+    // Changes whenever the list or a record in it changes (in memory or on
+    // disk): a copy of the lists taken at one generation is stale when the
+    // generation has moved on.
+    uint64_t Generation() const { return generation_.load(std::memory_order_acquire); }
     // Pointers to the records in list order, taken under the lock. They stay
     // valid until the next load or compaction.
     std::vector<CSmsMessage*> Snapshot() const;
@@ -142,6 +157,12 @@ class CMessageStore {
     // destroyed it before the view heard of it; the pointer is only compared,
     // never followed, in that case.
     bool Read(const CSmsMessage* rec, CSmsMessage* out) const;
+    // A copy of any record this store ever held (in the list or dropped from
+    // it), taken under the lock.
+    CSmsMessage Copy(const CSmsMessage* rec) const;
+    // Runs `fn` under the lock, so that it may read records' fields while
+    // other threads change them; `fn` must not call back into the store.
+    void WithListLocked(const std::function<void()>& fn) const;
 
     // --- record operations --------------------------------------------------
     // Appends a new record to the list and stores it. The record stays in the
@@ -153,6 +174,13 @@ class CMessageStore {
     // STATE_PURGED where the old text is of no use (a message completed).
     StoreResult Change(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change,
                        int32_t superseded_state = STATE_DELETED);
+    // Applies `change` to every record of `recs` under the lock and stores
+    // them in one hold of the file lock: each record is written once, the
+    // records rewritten in place with one entry batch in the change log and
+    // nearby records in one write. Records that cannot be stored keep their
+    // new values in memory only; the result is the last failure.
+    StoreResult ChangeMany(const std::vector<CSmsMessage*>& recs,
+                           const std::function<void(CSmsMessage&)>& change);
     // Applies `change` under the lock without storing: for what lives in
     // memory only (the marks).
     void ChangeInMemory(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change);
@@ -170,6 +198,8 @@ class CMessageStore {
 
   private:
     class WriteScope;
+    class Writing;
+    class ListUnlocked;
     struct LogState {
         uint64_t epoch = 0;       // changes with every compaction
         uint64_t entries = 0;     // log entries taken in
@@ -194,9 +224,13 @@ class CMessageStore {
     void NoteOffset(CSmsMessage* rec);
     void Flush();
     // Rewrites the store without the records for which `drop` is true, then
-    // drops them from the list.
+    // drops them from the list; with none to drop, only appends the records
+    // never stored.
     StoreResult CompactLocked(const std::function<bool(const CSmsMessage&)>& drop,
                               std::vector<const CSmsMessage*>* dropped);
+    // Stores the records of a bulk change (message_store_batch.cpp).
+    StoreResult StoreManyLocked(const std::vector<CSmsMessage*>& recs, WriteScope* scope);
+    void Bump() { generation_.fetch_add(1, std::memory_order_acq_rel); }
     void Push(std::unique_ptr<CSmsMessage> rec);
     // A record that is no longer in the list (dropped by a compaction) comes
     // back when it is changed: it is appended again rather than lost.
@@ -206,7 +240,13 @@ class CMessageStore {
     // Where appends go while an unreadable tail could not be cut off the
     // store (-1: at the end of the file).
     int64_t append_at_ = -1;
+    // Taken before mutex_ by every writer and by taking in.
+    std::mutex write_mutex_;
     mutable std::mutex mutex_;
+    // The list lock as the current writer holds it, so that long file work
+    // can let go of it (ListUnlocked); null outside a writer.
+    std::unique_lock<std::mutex>* held_ = nullptr;
+    std::atomic<uint64_t> generation_{0};
     List list_;
     // The records of list_, for Read's check; built when first needed (a
     // program that only runs one command never needs it).

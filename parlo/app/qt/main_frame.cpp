@@ -21,6 +21,7 @@
 #include "parlo/app/qt/message_list_model.h"
 #include "parlo/app/qt/window_state.h"
 #include "parlo/store/store_watcher.h"
+#include "parlo/app/take_in_worker.h"
 #include "parlo_strings.h"
 #include "qtsupport/dialog_layout.h"
 #include "qtsupport/keyboard.h"
@@ -218,6 +219,7 @@ void MainFrame::Tick() {
 
 MainFrame::~MainFrame() {
     delete watch_notifier_;  // before the watcher closes its descriptor
+    take_in_.reset();        // no taking in once the frame is going
 }
 
 void MainFrame::WatchStore() {
@@ -227,7 +229,8 @@ void MainFrame::WatchStore() {
     take_in_timer_ = new QTimer(this);
     take_in_timer_->setSingleShot(true);
     take_in_timer_->setInterval(kTakeInDelayMs);
-    connect(take_in_timer_, &QTimer::timeout, this, [this] { doc_.TakeInChanges(); });
+    take_in_ = std::make_unique<CTakeInWorker>([this] { doc_.TakeInChanges(); });
+    connect(take_in_timer_, &QTimer::timeout, this, [this] { take_in_->Request(); });
     watch_notifier_ = new QSocketNotifier(watcher_->fd(), QSocketNotifier::Read, this);
     connect(watch_notifier_, &QSocketNotifier::activated, this, [this] {
         if (watcher_->Drain() && !take_in_timer_->isActive())

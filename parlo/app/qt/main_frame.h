@@ -19,6 +19,7 @@ namespace parlo {
 class CParloDoc;
 class CSmsMessage;
 class CStoreWatcher;
+class CTakeInWorker;
 class DesktopNotifier;
 class InterfaceIdleGuard;
 class IParloDialogs;
@@ -119,6 +120,8 @@ class MainFrame : public QMainWindow {
     std::unique_ptr<CStoreWatcher> watcher_;
     QSocketNotifier* watch_notifier_ = nullptr;
     QTimer* take_in_timer_ = nullptr;
+    // Takes in others' changes off the GUI thread.
+    std::unique_ptr<CTakeInWorker> take_in_;
     std::map<int, QAction*> actions_;
     std::map<int, bool> gated_;
     std::map<int, QString> tips_;

@@ -328,9 +328,25 @@ void MainView::RemoveFolderEntry(int32_t id) {
 
 void MainView::FillAllLists() {
     // One pass under the store's lock; the models are filled afterwards.
+    FillLists(doc_.CopyLists(Model(VIEW_USER_FOLDER)->ShownFolder()));
+}
+
+void MainView::FillAllListsFrom(CParloDoc::ListCopies rows, uint64_t generation) {
+    if (doc_.Store().Generation() != generation) {
+        // Something changed after the copies were taken: they could bring
+        // back a row the user just deleted, or drop a mark.
+        FillAllLists();
+        return;
+    }
+    auto& folder_rows = rows[static_cast<size_t>(VIEW_USER_FOLDER)];
+    const int32_t shown = Model(VIEW_USER_FOLDER)->ShownFolder();
+    std::erase_if(folder_rows, [shown](const auto& r) { return r.second.m_nFolderId != shown; });
+    FillLists(std::move(rows));
+}
+
+void MainView::FillLists(CParloDoc::ListCopies rows) {
     // Rows that stay keep their place, marks and selection.
     CSmsMessage* selected = SelectedRecord();
-    CParloDoc::ListCopies rows = doc_.CopyLists(Model(VIEW_USER_FOLDER)->ShownFolder());
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
         Model(code)->Refill(std::move(rows[static_cast<size_t>(code)]));
         // A sorted list stays sorted as its header says.

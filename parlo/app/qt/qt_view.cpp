@@ -4,6 +4,7 @@
 #include <QThread>
 #include <memory>
 
+#include "parlo/app/parlo_doc.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/store/folder_table.h"
 #include "parlo/store/message_store.h"
@@ -126,7 +127,16 @@ void QtParloView::ClearList(int view_code) {
 }
 
 void QtParloView::RefillLists() {
-    Post([](MainView& v) { v.FillAllLists(); });
+    if (QThread::currentThread() == thread() || !store_) {
+        Post([](MainView& v) { v.FillAllLists(); });
+        return;
+    }
+    // From a worker (taking in another program's compaction): the copies
+    // are made here, so that the GUI thread only fills the models.
+    const uint64_t generation = store_->Generation();
+    auto rows = std::make_shared<CParloDoc::ListCopies>(
+        CParloDoc::CopyListsOf(*store_, CParloDoc::kAnyFolder));
+    Post([rows, generation](MainView& v) { v.FillAllListsFrom(std::move(*rows), generation); });
 }
 
 void QtParloView::StoreCompacted() {

@@ -3,8 +3,17 @@
 // selection and sort.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
 #include <QTreeView>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "parlo/app/qt/application.h"
 #include "parlo/app/qt/dialogs.h"
@@ -13,6 +22,7 @@
 #include "parlo/app/qt/message_list_model.h"
 #include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/message_ids.h"
+#include "platform/file_env.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/testing/temp_dir.h"
@@ -171,6 +181,72 @@ TEST_F(WindowBatches, MarksAreNeverWrittenToTheStore) {
     CSmsMessage copy;
     ASSERT_TRUE(Doc().Store().Read(rec, &copy));
     EXPECT_EQ(copy.m_bMarked, 1);
+}
+
+// A file system whose first sync waits until it is let go (or 5 s pass).
+class HeldSync : public platform::FileEnv {
+  public:
+    HeldSync() { previous_ = platform::SetEnvForTesting(this); }
+    ~HeldSync() override { platform::SetEnvForTesting(previous_); }
+    bool Sync(int fd) override {
+        {
+            std::unique_lock lock(mutex_);
+            if (!held_) {
+                held_ = true;
+                syncing_ = true;
+                cv_.notify_all();
+                cv_.wait_for(lock, std::chrono::seconds(5), [&] { return go_; });
+                syncing_ = false;
+            }
+        }
+        return FileEnv::Sync(fd);
+    }
+    void WaitSyncing() {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return syncing_; });
+    }
+    void Go() {
+        std::lock_guard lock(mutex_);
+        go_ = true;
+        cv_.notify_all();
+    }
+
+  private:
+    platform::FileEnv* previous_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool held_ = false, syncing_ = false, go_ = false;
+};
+
+TEST_F(WindowBatches, TheEventLoopTurnsWhileAnotherProgramCompacts) {
+    CSmsMessage* kept = Add(u"+4950");
+    CSmsMessage* binned = Add(u"+4960", STATE_DELETED);
+    // Another program empties the Recycle Bin: its compaction holds the
+    // store's file lock while the new store is synced, which takes long on
+    // a large store; here it waits until the test lets it go.
+    CMessageStore other(dir.path());
+    ASSERT_EQ(other.LoadMessages(), StoreResult::kOk);
+    HeldSync env;
+    std::thread compactor([&] { other.PurgeAndCompact(STATE_DELETED, -1); });
+    env.WaitSyncing();
+    // Meanwhile the window hears of a change (as from a third program).
+    ::close(::open((dir / "vok.sms.lock").c_str(), O_WRONLY | O_CLOEXEC));
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(10);
+    QDeadlineTimer held(1500);
+    while (!held.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const int ticks_while_held = ticks;
+    env.Go();
+    compactor.join();
+    // Taking in waited off the GUI thread: the event loop kept turning
+    // (about 150 turns; a GUI thread waiting for the lock makes none).
+    EXPECT_GT(ticks_while_held, 30);
+    // Then the compaction is taken in.
+    EXPECT_TRUE(WaitUntil([&] { return Model(VIEW_RECYCLE)->RowOf(binned) < 0; }));
+    EXPECT_GE(Model(VIEW_INBOX)->RowOf(kept), 0);
 }
 
 }  // namespace
