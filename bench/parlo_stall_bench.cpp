@@ -13,8 +13,15 @@
 //   the other program's compaction);
 // - BM_SortThroughView: a list of 100,000 rows in a shown QTreeView sorted by
 //   each column through its header, until the view has laid out again.
-// Counter rss_mb: the process's resident memory at the end.
+// - BM_LaunchToRowsPainted: the program Parlo started as a user starts it,
+//   on a store of 100,000 messages, until its list has been painted with
+//   the rows (it says so on stdout when SKYVANE_REPORT_PAINTED is set);
+//   counter rss_mb there is that process's resident memory.
+// Counter rss_mb elsewhere: this process's resident memory at the end.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,7 +34,6 @@
 #include <QMenu>
 #include <QTimer>
 #include <QTreeView>
-#include <fcntl.h>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -91,14 +97,15 @@ CSmsMessage Record(int i, int32_t state) {
     for (char c : std::to_string(i))
         text += static_cast<char16_t>(c);
     text += u": an ordinary text of an ordinary length for a short message.";
-    return CSmsMessage(state, number, text, platform::OleDate{40000.0 + (i * 31) % 5000 + i * 1e-6, 0},
-                       0, STORAGE_POCKETPC, -1, -1, 0);
+    return CSmsMessage(state, number, text,
+                       platform::OleDate{40000.0 + (i * 31) % 5000 + i * 1e-6, 0}, 0,
+                       STORAGE_POCKETPC, -1, -1, 0);
 }
 
 // A store of `n` records: received ones in the Inbox, with every 100th
 // purged when `purged` (a compaction then has something to drop).
 void WriteStore(const std::filesystem::path& dir, int n, bool purged) {
-    static const int32_t states[] = {STATE_READ, STATE_READ, STATE_SENT, STATE_READ,
+    static const int32_t states[] = {STATE_READ,  STATE_READ, STATE_SENT,    STATE_READ,
                                      STATE_DRAFT, STATE_READ, STATE_DELETED, STATE_READ};
     std::string bytes;
     bytes.reserve(static_cast<size_t>(n) * 190);
@@ -247,16 +254,17 @@ BENCHMARK(BM_MarkAllMove)
     ->Iterations(2);
 
 // A phone whose memory holds `n` received messages.
-bool StartPhone(const std::filesystem::path& dir, int n, phonesim::testing::PhonesimProcess* phone) {
+bool StartPhone(const std::filesystem::path& dir, int n,
+                phonesim::testing::PhonesimProcess* phone) {
     nlohmann::json phone_state = phonesim::testing::DefaultState();
     phone_state["operator"]["name"] = "T-Mobile D";
     nlohmann::json filled = nlohmann::json::array();
     for (int i = 1; i <= n; ++i)
-        filled.push_back({{"index", i},
-                          {"status", 1},
-                          {"pdu", phonesim::testing::MakeDeliverPdu(
-                                      "+4917012345" + std::to_string(i % 100),
-                                      "Received message " + std::to_string(i))}});
+        filled.push_back(
+            {{"index", i},
+             {"status", 1},
+             {"pdu", phonesim::testing::MakeDeliverPdu("+4917012345" + std::to_string(i % 100),
+                                                       "Received message " + std::to_string(i))}});
     phone_state["sms"]["storages"]["ME"] = {{"size", n}, {"slots", filled}};
     phonesim::testing::WriteState(dir / "phone.json", phone_state);
     return phone->Start(dir / "phone.json",
@@ -391,6 +399,86 @@ void BM_SortThroughView(benchmark::State& state) {
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_SortThroughView)->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
+
+std::filesystem::path BinPath(const std::string& name) {
+    return CliPath().parent_path() / name;
+}
+
+double RssMbOf(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kb = 0;
+            status >> kb;
+            return kb / 1024.0;
+        }
+        std::getline(status, key);
+    }
+    return 0;
+}
+
+void BM_LaunchToRowsPainted(benchmark::State& state) {
+    std::filesystem::path dir = ScratchDir("launch");
+    WriteStore(dir, 100000, false);
+    // A registered modem: the window starts only with one.
+    {
+        const std::string cli = CliPath().string();
+        std::string command = "'" + cli + "' modem add Bench /dev/null >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("parlo-cli modem add failed");
+            return;
+        }
+    }
+    setenv("SKYVANE_REPORT_PAINTED", "1", 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const std::string parlo = BinPath("Parlo").string();
+    double rss = 0;
+    for (auto _ : state) {
+        int out[2];
+        if (pipe(out) != 0) {
+            state.SkipWithError("no pipe");
+            break;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<char*> argv = {const_cast<char*>(parlo.c_str()), nullptr};
+        pid_t pid = 0;
+        const auto started = Clock::now();
+        const int rc = posix_spawn(&pid, parlo.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        if (rc != 0) {
+            close(out[0]);
+            state.SkipWithError("Parlo does not start");
+            break;
+        }
+        std::string got;
+        char buf[256];
+        pollfd p{out[0], POLLIN, 0};
+        while (got.find("painted") == std::string::npos && poll(&p, 1, 60000) > 0) {
+            const ssize_t n = read(out[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            got.append(buf, static_cast<size_t>(n));
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
+        rss = std::max(rss, RssMbOf(pid));
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        close(out[0]);
+        if (got.find("painted") == std::string::npos) {
+            state.SkipWithError("Parlo never painted its rows");
+            break;
+        }
+    }
+    unsetenv("SKYVANE_REPORT_PAINTED");
+    state.counters["rss_mb"] = rss;
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_LaunchToRowsPainted)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

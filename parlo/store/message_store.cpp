@@ -869,7 +869,8 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
         // not be stored before are appended.
         StoreResult res = StoreResult::kOk;
         for (const auto& r : list_) {
-            if (r->m_nFileOffset < 0 && Storable(*r) && StoreLocked(r.get(), &scope) != StoreResult::kOk)
+            if (r->m_nFileOffset < 0 && Storable(*r) &&
+                StoreLocked(r.get(), &scope) != StoreResult::kOk)
                 res = StoreResult::kSaveFailed;
         }
         return res;

@@ -31,9 +31,8 @@ void PlanGroup(const Fd& fd, const std::vector<CSmsMessage*>& recs, size_t first
     const int64_t start = recs[first]->m_nFileOffset;
     int64_t end = start;
     for (size_t i = first; i < last; ++i) {
-        end = std::max(end,
-                       static_cast<int64_t>(recs[i]->m_nFileOffset) +
-                           static_cast<int64_t>(RecordSize(*recs[i])));
+        end = std::max(end, static_cast<int64_t>(recs[i]->m_nFileOffset) +
+                                static_cast<int64_t>(RecordSize(*recs[i])));
     }
     InPlaceBatch::Span span;
     span.offset = start;
@@ -93,7 +92,8 @@ InPlaceBatch PlanInPlace(const Fd& fd, int64_t file_size, const std::vector<CSms
             out.rest.push_back(rec);
             continue;
         }
-        last_end = static_cast<int64_t>(rec->m_nFileOffset) + static_cast<int64_t>(RecordSize(*rec));
+        last_end =
+            static_cast<int64_t>(rec->m_nFileOffset) + static_cast<int64_t>(RecordSize(*rec));
         plain.push_back(rec);
     }
     size_t first = 0;

@@ -1,8 +1,15 @@
 // Parlo: the windowed SMS client.
 #include <QApplication>
+#include <QEvent>
+#include <QTimer>
+#include <QTreeView>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "parlo/app/qt/application.h"
+#include "parlo/app/qt/main_frame.h"
+#include "parlo/app/qt/main_view.h"
 #include "platform/program_info.h"
 
 namespace {
@@ -14,6 +21,29 @@ const char kHelp[] =
     "the number. The command-line client is parlo-cli.\n\n"
     "  --help     show this help\n"
     "  --version  show the version\n";
+
+// With SKYVANE_REPORT_PAINTED set, "painted" goes to stdout once the list
+// on show has been painted with its rows: what a launch benchmark waits for.
+class FirstPaint : public QObject {
+  public:
+    explicit FirstPaint(QWidget* viewport) : QObject(viewport) {
+        viewport->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !done_) {
+            done_ = true;
+            QTimer::singleShot(0, this, [this, watched] {
+                std::fputs("painted\n", stdout);
+                std::fflush(stdout);
+                watched->removeEventFilter(this);
+            });
+        }
+        return false;
+    }
+
+  private:
+    bool done_ = false;
+};
 
 }  // namespace
 
@@ -31,5 +61,11 @@ int main(int argc, char** argv) {
     parlo::ParloApplication parlo;
     if (!parlo.Start(number))
         return 1;
+    if (std::getenv("SKYVANE_REPORT_PAINTED") && parlo.Frame()) {
+        // The rows are in the list by now; the next paint shows them.
+        QWidget* viewport = parlo.Frame()->View()->CurrentList()->viewport();
+        new FirstPaint(viewport);
+        viewport->update();
+    }
     return app.exec();
 }

@@ -68,8 +68,9 @@ class MainView : public QWidget {
     // The same from copies made on another thread (list 6 holding every
     // user folder) at store generation `generation`; copies that a later
     // change made stale are taken again here.
-    void FillAllListsFrom(std::array<std::vector<std::pair<CSmsMessage*, CSmsMessage>>, VIEW_RECYCLE + 1> rows,
-                          uint64_t generation);
+    void FillAllListsFrom(
+        std::array<std::vector<std::pair<CSmsMessage*, CSmsMessage>>, VIEW_RECYCLE + 1> rows,
+        uint64_t generation);
     void AddFolderEntry(int32_t id, const std::u16string& name);
     void RenameFolderEntry(int32_t id, const std::u16string& old_name, const std::u16string& name);
     void RemoveFolderEntry(int32_t id);
@@ -134,7 +135,8 @@ class MainView : public QWidget {
   private:
     void BuildLists();
     void KeepSelection(CSmsMessage* selected);
-    void FillLists(std::array<std::vector<std::pair<CSmsMessage*, CSmsMessage>>, VIEW_RECYCLE + 1> rows);
+    void FillLists(
+        std::array<std::vector<std::pair<CSmsMessage*, CSmsMessage>>, VIEW_RECYCLE + 1> rows);
     void OnFolderChosen(int index);
     void OnErrorTimer();
     void OnErrorClicked();

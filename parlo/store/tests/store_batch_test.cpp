@@ -92,9 +92,9 @@ std::unique_ptr<CSmsMessage> Msg(int32_t state, std::u16string number, std::u16s
 std::vector<CSmsMessage*> Fill(CMessageStore& store, int n) {
     std::vector<CSmsMessage*> recs;
     for (int i = 0; i < n; ++i) {
-        recs.push_back(store.Add(
-            Msg(i % 2 ? STATE_READ : STATE_UNREAD, u"+4917" + std::u16string(i % 7, u'0'),
-                u"text " + std::u16string(i % 13, u'x'))));
+        recs.push_back(
+            store.Add(Msg(i % 2 ? STATE_READ : STATE_UNREAD, u"+4917" + std::u16string(i % 7, u'0'),
+                          u"text " + std::u16string(i % 13, u'x'))));
     }
     return recs;
 }

@@ -1,9 +1,8 @@
 // The window with many messages and with other programs: bulk commands
 // arrive as batches, and what others change keeps the user's marks,
 // selection and sort.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QApplication>
