@@ -233,16 +233,8 @@ class CMessageStore::WriteScope {
     // noted: then the change must not be made either.
     bool Note(uint32_t kind, int64_t offset, size_t length, int64_t size_after) {
         platform::BinaryWriter w;
-        w.WriteUInt32(kind);
-        w.WriteUInt32(static_cast<uint32_t>(offset));
-        w.WriteUInt32(static_cast<uint32_t>(length));
-        w.WriteUInt32(static_cast<uint32_t>(size_after));
-        LogState& st = store_->log_;
-        if (!log_.WriteAt(kLogHeader + st.entries * kLogEntry, w.data()))
-            return false;
-        ++st.entries;
-        st.store_size = size_after;
-        return true;
+        Pack(&w, kind, offset, length, size_after);
+        return AppendEntries(w.data(), 1, size_after);
     }
     // Starts a new epoch with an empty log (a compaction).
     bool NewEpoch() {
@@ -261,22 +253,29 @@ class CMessageStore::WriteScope {
             return true;
         platform::BinaryWriter w;
         w.data().reserve(records.size() * kLogEntry);
-        for (const auto& [offset, length] : records) {
-            w.WriteUInt32(kLogRewrite);
-            w.WriteUInt32(static_cast<uint32_t>(offset));
-            w.WriteUInt32(static_cast<uint32_t>(length));
-            w.WriteUInt32(static_cast<uint32_t>(size_after));
-        }
-        LogState& st = store_->log_;
-        if (!log_.WriteAt(kLogHeader + st.entries * kLogEntry, w.data()))
-            return false;
-        st.entries += records.size();
-        st.store_size = size_after;
-        return true;
+        for (const auto& [offset, length] : records)
+            Pack(&w, kLogRewrite, offset, length, size_after);
+        return AppendEntries(w.data(), records.size(), size_after);
     }
     int fd() const { return log_.get(); }
 
   private:
+    static void Pack(platform::BinaryWriter* w, uint32_t kind, int64_t offset, size_t length,
+                     int64_t size_after) {
+        w->WriteUInt32(kind);
+        w->WriteUInt32(static_cast<uint32_t>(offset));
+        w->WriteUInt32(static_cast<uint32_t>(length));
+        w->WriteUInt32(static_cast<uint32_t>(size_after));
+    }
+    bool AppendEntries(const std::string& entries, size_t count, int64_t size_after) {
+        LogState& st = store_->log_;
+        if (!log_.WriteAt(kLogHeader + st.entries * kLogEntry, entries))
+            return false;
+        st.entries += count;
+        st.store_size = size_after;
+        return true;
+    }
+
     CMessageStore* store_;
     Fd log_;
 };
@@ -856,24 +855,10 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
         return StoreResult::kSaveFailed;
     std::vector<char> keep(list_.size(), 0);
     size_t total = 0;
-    bool any_dropped = false;
     for (size_t i = 0; i < list_.size(); ++i) {
         keep[i] = !drop(*list_[i]);
         if (keep[i])
             total += RecordSize(*list_[i]);
-        else
-            any_dropped = true;
-    }
-    if (!any_dropped) {
-        // Nothing to drop: the store stays as it is; only records that could
-        // not be stored before are appended.
-        StoreResult res = StoreResult::kOk;
-        for (const auto& r : list_) {
-            if (r->m_nFileOffset < 0 && Storable(*r) &&
-                StoreLocked(r.get(), &scope) != StoreResult::kOk)
-                res = StoreResult::kSaveFailed;
-        }
-        return res;
     }
     if (total > INT32_MAX)
         return StoreResult::kSaveFailed;

@@ -120,9 +120,7 @@ class CMessageStore {
     // "vok.tmp", which is then renamed over "vok.sms": the store is written
     // once. On failure nothing changes, in memory or on disk. What is
     // written is what is on disk (after taking in others' changes), plus the
-    // records of this program that could not be stored before. With no
-    // purged record nothing is rewritten: only records of this program that
-    // could not be stored before are appended.
+    // records of this program that could not be stored before.
     StoreResult CompactStore(size_t* dropped = nullptr);
 
     // --- other programs -----------------------------------------------------
@@ -224,8 +222,7 @@ class CMessageStore {
     void NoteOffset(CSmsMessage* rec);
     void Flush();
     // Rewrites the store without the records for which `drop` is true, then
-    // drops them from the list; with none to drop, only appends the records
-    // never stored.
+    // drops them from the list.
     StoreResult CompactLocked(const std::function<bool(const CSmsMessage&)>& drop,
                               std::vector<const CSmsMessage*>* dropped);
     // Stores the records of a bulk change (message_store_batch.cpp).

@@ -200,26 +200,6 @@ TEST(MessageStoreBatch, ChangingAWholeFolderIsOneBulkChange) {
         EXPECT_EQ(again.At(i)->m_nState, STATE_READ);
 }
 
-TEST(MessageStoreCompactionCost, NothingPurgedWritesNothing) {
-    TempDir dir;
-    CMessageStore store(dir.path());
-    store.LoadMessages();
-    Fill(store, 20);
-    const std::string before = ReadFile(dir / "vok.sms");
-    CountingEnv::Counts sms, tmp;
-    size_t dropped = 99;
-    {
-        CountingEnv env;
-        ASSERT_EQ(store.CompactStore(&dropped), StoreResult::kOk);
-        sms = env.Of("vok.sms");
-        tmp = env.Of("vok.tmp");
-        EXPECT_EQ(env.renames(), 0);
-    }
-    EXPECT_EQ(dropped, 0u);
-    EXPECT_EQ(sms.writes + sms.syncs + tmp.opens + tmp.writes + tmp.syncs, 0);
-    EXPECT_EQ(ReadFile(dir / "vok.sms"), before);
-}
-
 TEST(MessageStoreCompactionCost, WritesTheNewStoreOnceWithOneSync) {
     TempDir dir;
     CMessageStore store(dir.path());
@@ -243,23 +223,8 @@ TEST(MessageStoreCompactionCost, WritesTheNewStoreOnceWithOneSync) {
     EXPECT_EQ(store.Count(), 29u);
 }
 
-TEST(MessageStoreCompactionCost, UnstoredRecordsAreAppendedWhenNothingIsPurged) {
-    TempDir dir;
-    CMessageStore store(dir.path());
-    store.LoadMessages();
-    Fill(store, 3);
-    CSmsMessage* lost = store.Add(Msg(STATE_OUTBOX, u"2", u"queued while the disk was full"));
-    std::filesystem::resize_file(dir / "vok.sms", lost->m_nFileOffset);
-    store.ChangeInMemory(lost, [](CSmsMessage& m) { m.m_nFileOffset = -1; });
-    ASSERT_EQ(store.CompactStore(), StoreResult::kOk);
-    CMessageStore again(dir.path());
-    again.LoadMessages();
-    ASSERT_EQ(again.Count(), 4u);
-    EXPECT_EQ(again.At(3)->m_strText, u"queued while the disk was full");
-}
-
 // A reader of the list (the user interface) does not wait for the file work
-// of a compaction: the file lock and the write happen without the list lock.
+// of a compaction: the write and the sync happen without the list lock.
 TEST(MessageStoreCompactionCost, ReadersOfTheListDoNotWaitForTheCompactionsFileWork) {
     TempDir dir;
     CMessageStore store(dir.path());
