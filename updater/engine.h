@@ -27,6 +27,9 @@ namespace updater {
 // "a\b" below the installation directory).
 std::filesystem::path LocalPath(const std::string& text);
 
+// `s` with the ASCII capitals made small.
+std::string AsciiLower(std::string s);
+
 // "\windows\temp" below the device root.
 std::filesystem::path TempDir();
 
