@@ -26,7 +26,6 @@ std::string Narrow(std::u16string_view text) {
     return platform::NarrowLow8(text);
 }
 
-
 std::string EnvOr(const char* name, std::string fallback) {
     const char* value = std::getenv(name);
     return value && *value ? std::string(value) : fallback;
