@@ -214,12 +214,14 @@ struct Selection {
         int64_t size = 1024;
         for (UpdateItem& item : items)
             item.size = size *= 2;
+        EXPECT_EQ(items.size(), 4u);  // every file of the list differs from the device
     }
     const UpdateItem& Item(const std::string& name) {
         for (const UpdateItem& i : items) {
             if (i.name == name)
                 return i;
         }
+        ADD_FAILURE() << name << " is not in the comparison";
         static UpdateItem none;
         return none;
     }

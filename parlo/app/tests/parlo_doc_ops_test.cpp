@@ -135,7 +135,9 @@ TEST_F(DocOps, MarksAndMovingTheMarkedOrElseTheSelectedRecords) {
     // Marks are not written: a reload shows none.
     doc->ToggleMark(c);
     doc->LoadMessages();
-    for (CSmsMessage* rec : Inside(*doc).m_store.Snapshot())
+    const std::vector<CSmsMessage*> reloaded = Inside(*doc).m_store.Snapshot();
+    EXPECT_EQ(reloaded.size(), 3u);
+    for (CSmsMessage* rec : reloaded)
         EXPECT_EQ(rec->m_bMarked, 0);
 }
 

@@ -145,12 +145,15 @@ TEST_F(ContactsDirTest, ExportCreatesContactsInTheFirstBook) {
     auto ids = OidsByName();
     EXPECT_EQ(ids.count(u"Pizza Service"), 1u);
     ContactList list;
-    ReadContacts(&list, prompt_, dir());
+    ASSERT_TRUE(ReadContacts(&list, prompt_, dir()));
+    int taxis = 0;
     for (const auto& e : list) {
         if (e->m_strName == u"Taxi") {
             EXPECT_EQ(e->m_strMobile, u"0800");
+            ++taxis;
         }
     }
+    EXPECT_EQ(taxis, 1);
 }
 
 TEST_F(ContactsDirTest, ExportMakesABookWhenThereIsNone) {

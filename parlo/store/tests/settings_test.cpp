@@ -222,9 +222,9 @@ TEST_F(SettingsTest, TornFileKeepsWhatWasReadBeforeTheTear) {
 
 TEST_F(SettingsTest, PhonebookSettings) {
     CSettings s;
-    s.m_nPhonebookFlags = 0;
+    s.m_nPhonebookFlags = PB_SIM;
     EXPECT_FALSE(LoadPhonebookSettings(dir.path(), &s));
-    EXPECT_EQ(s.m_nPhonebookFlags, 0u);
+    EXPECT_EQ(s.m_nPhonebookFlags, PB_SIM);  // no file: what the caller had stays
     Bytes b;
     b.I32(0x20000000).Str(u"ident");
     testing::WriteFile(dir / "pb.ini", b.data);
