@@ -196,6 +196,7 @@ TEST(MessageStoreBatch, ChangingAWholeFolderIsOneBulkChange) {
     EXPECT_EQ(writes.writes, 1);
     CMessageStore again(dir.path());
     again.LoadMessages();
+    ASSERT_EQ(again.Count(), 40u);
     for (size_t i = 0; i < again.Count(); ++i)
         EXPECT_EQ(again.At(i)->m_nState, STATE_READ);
 }
