@@ -343,4 +343,23 @@ bool Registry::ReplaceStrings(Hive hive, const std::string& key,
     });
 }
 
+bool Registry::UpdateValues(Hive hive, const std::string& key,
+                            const std::function<bool(std::vector<RegValue>& values)>& change) {
+    std::string path = FullPath(hive, key);
+    bool read = false, changed = false;
+    const bool written = Modify(file_, [&](RegDocument& doc) {
+        read = true;
+        std::vector<RegValue> values;
+        if (const RegKeyData* k = FindKey(doc, path))
+            values = k->values;
+        changed = change(values);
+        if (!changed)
+            return false;
+        Create(doc, path);
+        FindKey(doc, path)->values = std::move(values);
+        return true;
+    });
+    return read && (!changed || written);
+}
+
 }  // namespace platform

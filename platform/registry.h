@@ -86,6 +86,16 @@ class Registry {
                         const std::function<bool(const std::string& name)>& drop,
                         const std::vector<std::pair<std::string, std::string>>& values);
 
+    // One atomic read, change and write of a key's values under the
+    // exclusive lock, so that a change computed from what is on disk (a new
+    // id, say) cannot overwrite another program's change made meanwhile.
+    // `change` gets the key's values as they are now (none when the key does
+    // not exist) and returns whether it changed them; the file is written
+    // only then, the key created when needed. False only when the file could
+    // not be read or written.
+    bool UpdateValues(Hive hive, const std::string& key,
+                      const std::function<bool(std::vector<RegValue>& values)>& change);
+
     // True when the file holds text that cannot be read: a missing header
     // (then nothing of it is read) or lines that are skipped. `lines` gets
     // the count of unreadable lines (0 with a missing header).

@@ -40,6 +40,13 @@ void AddLine(std::u16string* out, const std::u16string& line) {
 
 }  // namespace
 
+std::string PortUnknownHint(const std::string& port) {
+    return "The port " + port +
+           " is not known on this computer: no device is registered for it. Choose the "
+           "phone's port in Options (\"Use port\"), or register the phone with 'parlo-cli "
+           "modem add NAME PORT' or 'parlo-cli modem detect'.";
+}
+
 std::u16string UnknownOperatorHint() {
     return u"The operator of the SIM card is not in the device database (vok.dat), so "
            u"the SMS centre number is not known. Set the SMS centre by hand and the "
@@ -95,9 +102,14 @@ std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors) {
     if (Lists(errors, IDS_NO_PORT) || Lists(errors, IDS_NO_ANSWER) ||
         Lists(errors, IDS_SYNC_FAILED)) {
         std::string port = platform::ToUtf8(doc.m_engine->m_session.PortName());
-        if (auto device = platform::ResolvePort(doc.m_registry, port)) {
+        auto device = platform::ResolvePort(doc.m_registry, port);
+        if (!device && !port.empty()) {
+            AddLine(&out, platform::FromUtf8(PortUnknownHint(port)));
+        } else if (device) {
             std::string name = platform::ToUtf8(doc.m_engine->m_session.Connection().m_strName);
-            std::string why;
+            // The port the run used, by the name the user chose and as a device.
+            std::string why = "The phone's port is " + port +
+                              (*device == port ? std::string() : " (" + *device + ")") + ".\n";
             if (Lists(errors, IDS_NO_PORT))
                 why = platform::ExplainOpenFailure(*device);
             why +=

@@ -19,6 +19,9 @@ std::u16string ErrorHints(CParloDoc& doc, const std::u16string& errors);
 
 // The hint for an operator missing from the device database.
 std::u16string UnknownOperatorHint();
+// The hint for a port name that names no device here (a port chosen in
+// Options that does not exist).
+std::string PortUnknownHint(const std::string& port);
 
 // The hint when another program holds "vok.lock" (in `dir`); empty when no
 // holder can be seen.

@@ -264,9 +264,16 @@ class CParloDoc {
     // --- folders ----------------------------------------------------------------
     int LoadFolderTable();
     int SaveFolderTable();
+    // Takes in what another program changed in the folder table: folders
+    // added, renamed and deleted there are added, renamed and removed here
+    // (FolderAdded, FolderRenamed, FolderRemoved); the others keep their
+    // addresses. 0 when the table cannot be read (nothing changes).
+    int TakeInFolders();
     // Trims the name; a name that any folder has (case aside, fixed names
     // included) is refused with 65057 "The folder already exists.", an empty one silently.
     // Null also when the folder table cannot be written (65009 shown).
+    // The name check and the new id are made on the table as it is on disk,
+    // under its lock; other programs' folders are taken in on the way.
     CSmsFolder* AddFolder(const std::u16string& name);
     // Trims the name; refuses an empty one silently and one that another
     // folder has (case aside, fixed names included) with 65057. 1 when the
@@ -376,6 +383,24 @@ class CParloDoc {
     bool SavePhonebook() const { return m_phonebook.Save(PhonebookFile()); }
     // Rebuilds the group list from the groups folder.
     void EnumerateGroups();
+    // Other programs' changes, read again when they are found (a front end
+    // calls these while none of its dialogs holds contacts, groups or
+    // phonebook entries). The contacts and the phonebook copy tell the view
+    // NamesChanged when what they hold changed; a file that cannot be read
+    // leaves what was read before. True when something changed.
+    bool TakeInContacts();
+    bool TakeInGroups();
+    bool TakeInPhonebook();
+    // The files and folders that this program shares with others, for a
+    // watcher of their changes.
+    struct SharedPaths {
+        std::filesystem::path registry;            // the folder table (and settings)
+        std::filesystem::path contacts;            // the address books' root
+        std::filesystem::path groups;              // the groups folder
+        std::filesystem::path phonebook;           // the current phone's phonebook copy
+        std::filesystem::path phonebook_settings;  // which phone that is
+    };
+    SharedPaths SharedFiles() const;
     // The groups dialog and parlo-cli: a new empty group, deleting groups,
     // and a group's member count read again; `prompt` asks and reports.
     CreateGroupResult CreateGroup(const std::u16string& name, platform::Prompt& prompt);
@@ -465,6 +490,7 @@ class CParloDoc {
     void ReportStore(StoreResult r);
     void ReportDamage(const LoadReport& report);
     void ShowTakenIn(const TakenIn& taken);
+    void TakeInFolderTable(const CFolderTable& now);
     StoredRecord AddNew(int32_t state, const std::u16string& number, const std::u16string& text,
                         platform::OleDate time, int32_t storage, int32_t phone_index);
     int DeleteOne(int mode, CSmsMessage* rec);

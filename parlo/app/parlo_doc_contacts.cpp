@@ -1,10 +1,13 @@
 // Contacts, groups and the phonebook copy.
+#include <algorithm>
+
 #include "parlo/app/damage_report.h"
 #include "parlo/app/parlo_doc.h"
 #include "parlo/app/phonebook_link.h"
 #include "parlo/contacts/contacts_dir.h"
 #include "parlo/contacts/recipients.h"
 #include "parlo_strings.h"
+#include "platform/binio.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
 
@@ -46,6 +49,77 @@ void CParloDoc::EnumerateGroups() {
                                " read and kept; the rest could not be read.",
                            KeepDamagedCopy(GroupPath(m_dataDir, g->m_strName))));
     }
+}
+
+bool CParloDoc::TakeInContacts() {
+    // Read quietly: a message box for each change that another program made
+    // would come at any time. The list stays when they cannot be read.
+    platform::ScriptedPrompt quiet;
+    ContactList now;
+    if (!parlo::ReadContacts(&now, quiet))
+        return false;
+    auto same = [](const ContactList& a, const ContactList& b) {
+        auto equal = [](const auto& x, const auto& y) {
+            return x->m_nId == y->m_nId && x->m_strName == y->m_strName &&
+                   x->m_strMobile == y->m_strMobile && x->m_strBusiness == y->m_strBusiness &&
+                   x->m_strHome == y->m_strHome && x->m_strCar == y->m_strCar;
+        };
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), equal);
+    };
+    if (same(now, m_contacts))
+        return false;
+    m_contacts = std::move(now);
+    m_pParloView->NamesChanged();
+    return true;
+}
+
+bool CParloDoc::TakeInGroups() {
+    std::vector<std::pair<std::u16string, int32_t>> before;
+    for (const auto& g : m_groups)
+        before.emplace_back(g->m_strName, g->m_nCount);
+    EnumerateGroups();
+    std::vector<std::pair<std::u16string, int32_t>> after;
+    for (const auto& g : m_groups)
+        after.emplace_back(g->m_strName, g->m_nCount);
+    return before != after;
+}
+
+bool CParloDoc::TakeInPhonebook() {
+    // Another program's phonebook synchronisation may have met another
+    // phone: the copy shown is the one of the phone named in pb.ini.
+    CSettings stored = Settings();
+    PbIniRead read = PbIniRead::kNothing;
+    if (parlo::LoadPhonebookSettings(m_dataDir, &stored, &read) && read == PbIniRead::kWhole) {
+        std::lock_guard lock(m_settingsMutex);
+        m_settings.m_strPhoneIdentity = stored.m_strPhoneIdentity;
+        m_settings.m_nPhonebookFlags = stored.m_nPhonebookFlags;
+    }
+    std::string bytes;
+    const std::filesystem::path file = PhonebookFile();
+    CPhonebook now;
+    if (platform::ReadFileBytes(file, &bytes)) {
+        if (bytes == m_phonebook.Serialize())
+            return false;  // this program's own write
+        if (!now.Parse(bytes))
+            return false;  // half a file is not taken: what was read stays
+    } else {
+        std::error_code ec;
+        if (std::filesystem::exists(file, ec) || m_phonebook.m_entries.empty())
+            return false;
+    }
+    m_phonebook = std::move(now);
+    m_pParloView->NamesChanged();
+    return true;
+}
+
+CParloDoc::SharedPaths CParloDoc::SharedFiles() const {
+    SharedPaths paths;
+    paths.registry = m_registry.file();
+    paths.contacts = ContactsDir::DefaultRoot();
+    paths.groups = GroupsFolder(m_dataDir);
+    paths.phonebook = PhonebookFile();
+    paths.phonebook_settings = m_dataDir / "pb.ini";
+    return paths;
 }
 
 MemberResolver CParloDoc::Resolver() const {

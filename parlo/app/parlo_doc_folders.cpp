@@ -1,4 +1,7 @@
-// The folder table and the user folders.
+// The folder table and the user folders. The table is shared with other
+// programs (parlo-cli, a second window): every change reads it from disk and
+// writes it back in one step under the registry's lock, and what others
+// changed is taken in as it is found.
 #include <unordered_set>
 
 #include "parlo/app/parlo_doc.h"
@@ -30,64 +33,131 @@ int CParloDoc::SaveFolderTable() {
     return 1;
 }
 
+int CParloDoc::TakeInFolders() {
+    CFolderTable now;
+    if (now.Load(m_registry, strings::parlo()) != FolderResult::kOk || now.size() == 0)
+        return 0;  // unreadable, or no profile yet: what is shown stays
+    TakeInFolderTable(now);
+    return 1;
+}
+
+void CParloDoc::TakeInFolderTable(const CFolderTable& now) {
+    // In place, so that the folders that stay keep their addresses.
+    for (CSmsFolder* f : m_folders.UserFolders()) {
+        if (!now.ById(f->m_nId)) {
+            m_pParloView->FolderRemoved(*f);
+            m_folders.Remove(f);
+        }
+    }
+    for (CSmsFolder* f : now.All()) {
+        CSmsFolder* mine = m_folders.ById(f->m_nId);
+        if (!mine) {
+            if (!f->IsUserFolder())
+                continue;
+            m_pParloView->FolderAdded(*m_folders.Put(f->m_nId, f->m_strName));
+        } else if (mine->m_strName != f->m_strName) {
+            const std::u16string old = mine->m_strName;
+            m_folders.Rename(mine, f->m_strName);
+            if (mine->IsUserFolder())
+                m_pParloView->FolderRenamed(*mine, old);
+        }
+    }
+}
+
 CSmsFolder* CParloDoc::AddFolder(const std::u16string& text) {
     const std::u16string name = TrimWhite(text);
     if (name.empty())
         return nullptr;
-    if (m_folders.ByNameNoCase(name)) {
-        Ask(IDS_FOLDER_EXISTS);
-        return nullptr;
-    }
     // Ids that records carry stay taken even when their folder is missing
     // from the table (a damaged registry): a new folder must not show them.
     std::unordered_set<int32_t> used;
     m_store.ForEach([&](CSmsMessage& m) { used.insert(m.m_nFolderId); });
-    CSmsFolder* folder = m_folders.Add(name, [&](int32_t id) { return used.count(id) != 0; });
-    if (!folder) {
+    enum class Outcome { kAdded, kExists, kNoId } outcome = Outcome::kAdded;
+    int32_t id = 0;
+    CFolderTable now;
+    bool read = false;
+    const FolderResult r = now.Update(
+        m_registry, strings::parlo(),
+        [&](CFolderTable& table) {
+            if (table.ByNameNoCase(name)) {
+                outcome = Outcome::kExists;
+                return false;
+            }
+            CSmsFolder* f = table.Add(name, [&](int32_t i) { return used.count(i) != 0; });
+            if (!f) {
+                outcome = Outcome::kNoId;
+                return false;
+            }
+            id = f->m_nId;
+            return true;
+        },
+        &read);
+    if (r != FolderResult::kOk) {
+        // Not written: a folder that is not in the registry does not exist
+        // for the next start or for the other programs.
+        Ask(IDS_REGISTRY_FAILED);
+        TakeInFolders();
+        return nullptr;
+    }
+    TakeInFolderTable(now);
+    if (outcome == Outcome::kExists) {
+        Ask(IDS_FOLDER_EXISTS);
+        return nullptr;
+    }
+    if (outcome == Outcome::kNoId) {
         Ask(IDS_SAVE_FAILED);
         return nullptr;
     }
-    // A folder that is not in the registry does not exist for the next start
-    // or for the other programs: it is taken back.
-    if (!SaveFolderTable()) {
-        m_folders.Remove(folder);
-        return nullptr;
-    }
-    m_pParloView->FolderAdded(*folder);
-    return folder;
+    return m_folders.ById(id);
 }
 
 int CParloDoc::RenameFolder(CSmsFolder* folder, const std::u16string& text) {
     const std::u16string name = TrimWhite(text);
     if (name.empty())
         return 0;
-    if (name == folder->m_strName)
-        return 1;
-    CSmsFolder* same = m_folders.ByNameNoCase(name);
-    if (same && same != folder) {
+    const int32_t id = folder->m_nId;
+    enum class Outcome { kRenamed, kSame, kExists, kGone } outcome = Outcome::kRenamed;
+    CFolderTable now;
+    const FolderResult r = now.Update(m_registry, strings::parlo(), [&](CFolderTable& table) {
+        CSmsFolder* f = table.ById(id);
+        if (!f || !f->IsUserFolder()) {
+            outcome = Outcome::kGone;  // another program deleted it
+            return false;
+        }
+        if (f->m_strName == name) {
+            outcome = Outcome::kSame;
+            return false;
+        }
+        CSmsFolder* same = table.ByNameNoCase(name);
+        if (same && same != f) {
+            outcome = Outcome::kExists;
+            return false;
+        }
+        table.Rename(f, name);
+        return true;
+    });
+    if (r != FolderResult::kOk) {
+        Ask(IDS_REGISTRY_FAILED);  // the old name stays
+        TakeInFolders();
+        return 0;
+    }
+    // `folder` is not used from here on: taking in may remove it.
+    TakeInFolderTable(now);
+    if (outcome == Outcome::kExists)
         Ask(IDS_FOLDER_EXISTS);
-        return 0;
-    }
-    std::u16string old = folder->m_strName;
-    m_folders.Rename(folder, name);
-    if (!SaveFolderTable()) {
-        m_folders.Rename(folder, old);
-        return 0;
-    }
-    m_pParloView->FolderRenamed(*folder, old);
-    return 1;
+    return outcome == Outcome::kRenamed || outcome == Outcome::kSame;
 }
 
 int CParloDoc::DeleteFolder(CSmsFolder* folder) {
     if (Ask(IDS_DELETE_FOLDER, platform::Buttons::YesNo, platform::Icon::Question) !=
         platform::Answer::Yes)
         return 0;
+    const int32_t id = folder->m_nId;
     std::vector<const CSmsMessage*> purged;
-    StoreResult r = m_store.PurgeAndCompact(STATE_IN_FOLDER, folder->m_nId, &purged);
+    StoreResult r = m_store.PurgeAndCompact(STATE_IN_FOLDER, id, &purged);
     ReportStore(r);
     if (r != StoreResult::kOk)
         return 0;  // the folder and its records stay as they were
-    m_pParloView->FolderRemoved(*folder);
     // The records are gone: the pointers are keys of the view's rows only.
     std::vector<CSmsMessage*> rows;
     rows.reserve(purged.size());
@@ -95,10 +165,23 @@ int CParloDoc::DeleteFolder(CSmsFolder* folder) {
         rows.push_back(const_cast<CSmsMessage*>(p));
     m_pParloView->MessagesRemoved(rows);
     m_pParloView->StoreCompacted();
-    m_folders.Remove(folder);
-    // The records are purged already; a table that cannot be written keeps
-    // naming the empty folder, and the command says it failed.
-    return SaveFolderTable();
+    CFolderTable now;
+    const FolderResult saved = now.Update(m_registry, strings::parlo(), [&](CFolderTable& table) {
+        CSmsFolder* f = table.ById(id);
+        if (!f || !f->IsUserFolder())
+            return false;  // another program deleted it already
+        table.Remove(f);
+        return true;
+    });
+    if (saved != FolderResult::kOk) {
+        // The records are purged already; a table that cannot be written
+        // keeps naming the empty folder, and the command says it failed.
+        Ask(IDS_REGISTRY_FAILED);
+        TakeInFolders();
+        return 0;
+    }
+    TakeInFolderTable(now);
+    return 1;
 }
 
 std::vector<CSmsMessage*> CParloDoc::FolderRecords(int32_t id) const {

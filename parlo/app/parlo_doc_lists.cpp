@@ -212,7 +212,20 @@ int CParloDoc::ReleaseHeld(CSmsMessage* rec) {
     });
     ReportStore(r);
     m_pParloView->MessageUpdated(rec);
-    return r == StoreResult::kOk && released;
+    if (r != StoreResult::kOk || !released)
+        return 0;
+    // The error that the synchronisation reported for it no longer holds,
+    // unless another held message goes to the same number.
+    bool other = false;
+    m_store.ForEach([&](CSmsMessage& m) {
+        other = other || (&m != rec && IsHeld(m) && m.m_strNumber == copy.m_strNumber);
+    });
+    if (!other) {
+        CErrorList& errors = m_engine->m_errors;
+        errors.Remove(errors.Format(IDS_FATE_UNKNOWN, {copy.m_strNumber}));
+        errors.Remove(errors.Format(IDS_HELD_IN_OUTBOX, {copy.m_strNumber}));
+    }
+    return 1;
 }
 
 int CParloDoc::SendAgain(CSmsMessage* rec) {

@@ -66,6 +66,9 @@ class IParloView : public CEngineView {
         (void)folder, (void)old_name;
     }
     virtual void FolderRemoved(const CSmsFolder& folder) { (void)folder; }
+    // The contacts or the phonebook copy were read again (another program
+    // changed them): the names shown for numbers may have changed.
+    virtual void NamesChanged() {}
 };
 
 // A view that shows nothing.

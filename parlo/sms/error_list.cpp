@@ -54,6 +54,29 @@ void CErrorList::AddFormatted(unsigned id, std::initializer_list<std::u16string>
     Add(Format(id, args));
 }
 
+bool CErrorList::Remove(const std::u16string& text) {
+    CEngineView* emptied = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::u16string sep = kErrorSeparator;
+        // Whole entries only: the list is the entries joined by the separator.
+        const std::u16string all = sep + m_strErrors + sep;
+        const size_t at = text.empty() ? std::u16string::npos : all.find(sep + text + sep);
+        if (at == std::u16string::npos)
+            return false;
+        std::u16string rest = all.substr(0, at) + all.substr(at + sep.size() + text.size());
+        // `rest` starts and ends with a separator unless nothing is left.
+        m_strErrors = rest.size() > sep.size()
+                          ? rest.substr(sep.size(), rest.size() - 2 * sep.size())
+                          : std::u16string();
+        if (m_strErrors.empty())
+            emptied = view_;
+    }
+    if (emptied)
+        emptied->SetErrorIndicator(false);
+    return true;
+}
+
 void CErrorList::Clear() {
     Take();
 }

@@ -34,6 +34,10 @@ class CErrorList {
     void AddFormatted(unsigned id, std::initializer_list<std::u16string> args);
     std::u16string Format(unsigned id, std::initializer_list<std::u16string> args) const;
 
+    // Takes `text` out of the list (an error that no longer holds, say a
+    // message that was released); the indicator goes off when the list is
+    // then empty. False when it was not listed.
+    bool Remove(const std::u16string& text);
     // Empties the list and switches the indicator off.
     void Clear();
     // The list, and empties it (the indicator goes off): what the user sees

@@ -90,8 +90,14 @@ FolderResult CFolderTable::Load(const platform::Registry& registry,
     if (!registry.KeyExists(platform::Hive::CurrentUser, platform::kProfileKey)) {
         return FolderResult::kOk;
     }
-    std::vector<platform::RegValue> values =
-        registry.Values(platform::Hive::CurrentUser, platform::kProfileKey);
+    FromValues(registry.Values(platform::Hive::CurrentUser, platform::kProfileKey), strings);
+    return FolderResult::kOk;
+}
+
+void CFolderTable::FromValues(const std::vector<platform::RegValue>& values,
+                              const platform::StringTable& strings) {
+    Clear();
+    last_id_ = 0;
     // Names by suffix: "N7" names the folder whose id is in "I7".
     std::unordered_map<std::string, const platform::RegValue*> names;
     for (const auto& v : values) {
@@ -130,28 +136,69 @@ FolderResult CFolderTable::Load(const platform::Registry& registry,
         {FOLDER_RECYCLE, IDS_RECYCLE}, {FOLDER_TEMPLATES, IDS_TEMPLATES}};
     for (const Fixed& f : kFixed)
         Insert(std::make_unique<CSmsFolder>(f.id, strings.Load(f.ids)));
-    return FolderResult::kOk;
 }
 
-FolderResult CFolderTable::Save(platform::Registry& registry) const {
-    const auto hive = platform::Hive::CurrentUser;
-    const std::string key = platform::kProfileKey;
-    // The old "I" and "N" values go and the new ones come in one atomic
-    // rewrite of the registry: a failure or a crash leaves the old table.
-    std::vector<std::pair<std::string, std::string>> values;
+void CFolderTable::ToValues(std::vector<platform::RegValue>* values) const {
+    // The old "I" and "N" string values go; the new ones come at the end.
+    std::erase_if(*values, [](const platform::RegValue& v) {
+        return v.type == platform::RegType::String && (IsIdValue(v.name) || IsNameValue(v.name));
+    });
     int k = 0;
     for (const auto& [id, folder] : by_id_) {
         if (folder->m_nId >= FOLDER_OUTBOX)
             continue;
-        std::string suffix = std::to_string(k);
-        values.emplace_back("I" + suffix, std::to_string(folder->m_nId));
-        values.emplace_back("N" + suffix, platform::ToUtf8(folder->m_strName));
+        const std::string suffix = std::to_string(k);
+        auto add = [&](std::string name, std::string data) {
+            platform::RegValue v;
+            v.name = std::move(name);
+            v.type = platform::RegType::String;
+            v.str = std::move(data);
+            values->push_back(std::move(v));
+        };
+        add("I" + suffix, std::to_string(folder->m_nId));
+        add("N" + suffix, platform::ToUtf8(folder->m_strName));
         ++k;
     }
-    auto drop = [](const std::string& name) { return IsIdValue(name) || IsNameValue(name); };
-    if (!registry.ReplaceStrings(hive, key, drop, values))
-        return FolderResult::kRegistryError;
-    return FolderResult::kOk;
+}
+
+FolderResult CFolderTable::Save(platform::Registry& registry) const {
+    // The old values go and the new ones come in one atomic rewrite of the
+    // registry: a failure or a crash leaves the old table.
+    const bool ok = registry.UpdateValues(platform::Hive::CurrentUser, platform::kProfileKey,
+                                          [&](std::vector<platform::RegValue>& values) {
+                                              ToValues(&values);
+                                              return true;
+                                          });
+    return ok ? FolderResult::kOk : FolderResult::kRegistryError;
+}
+
+FolderResult CFolderTable::Update(platform::Registry& registry,
+                                  const platform::StringTable& strings,
+                                  const std::function<bool(CFolderTable&)>& change, bool* read) {
+    bool was_read = false;
+    const bool ok = registry.UpdateValues(platform::Hive::CurrentUser, platform::kProfileKey,
+                                          [&](std::vector<platform::RegValue>& values) {
+                                              was_read = true;
+                                              FromValues(values, strings);
+                                              if (!change(*this))
+                                                  return false;
+                                              ToValues(&values);
+                                              return true;
+                                          });
+    if (read)
+        *read = was_read;
+    return ok ? FolderResult::kOk : FolderResult::kRegistryError;
+}
+
+CSmsFolder* CFolderTable::Put(int32_t id, const std::u16string& name) {
+    if (id < 1 || id > kMaxUserFolderId)
+        return nullptr;
+    auto folder = std::make_unique<CSmsFolder>(id, name);
+    CSmsFolder* p = folder.get();
+    Insert(std::move(folder));
+    if (id > last_id_)
+        last_id_ = id;
+    return p;
 }
 
 CSmsFolder* CFolderTable::Add(const std::u16string& name,

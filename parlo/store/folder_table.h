@@ -15,6 +15,7 @@
 namespace platform {
 class Registry;
 class StringTable;
+struct RegValue;
 }  // namespace platform
 
 namespace parlo {
@@ -68,6 +69,15 @@ class CFolderTable {
     FolderResult Load(const platform::Registry& registry, const platform::StringTable& strings);
     // Rewrites the "I" and "N" values of the profile key.
     FolderResult Save(platform::Registry& registry) const;
+    // Reads the table as it is on disk and changes it, in one step under the
+    // registry's lock: `change` gets the table as read (the fixed folders
+    // included) and returns whether it changed it; the table is written back
+    // only then. Another program's folders are never overwritten and a new
+    // id never repeats one that another program just took. `*read` says
+    // whether the table was read (it then holds what is on disk, changed when
+    // kOk); kRegistryError when it could not be read or written.
+    FolderResult Update(platform::Registry& registry, const platform::StringTable& strings,
+                        const std::function<bool(CFolderTable&)>& change, bool* read = nullptr);
 
     // A new user folder with the next id (last used + 1), skipping the ids
     // for which `in_use` is true (ids that records still carry, whose folder
@@ -76,6 +86,8 @@ class CFolderTable {
     CSmsFolder* Add(const std::u16string& name,
                     const std::function<bool(int32_t)>& in_use = nullptr);
     void Rename(CSmsFolder* folder, const std::u16string& name);
+    // A user folder with a given id (as another program's table names it).
+    CSmsFolder* Put(int32_t id, const std::u16string& name);
     // Removes the folder from both indexes and destroys it.
     void Remove(CSmsFolder* folder);
     void Clear();
@@ -93,6 +105,9 @@ class CFolderTable {
 
   private:
     void Insert(std::unique_ptr<CSmsFolder> folder);
+    void FromValues(const std::vector<platform::RegValue>& values,
+                    const platform::StringTable& strings);
+    void ToValues(std::vector<platform::RegValue>* values) const;
 
     // Keys of the id index are taken as 16-bit values.
     std::map<uint16_t, std::unique_ptr<CSmsFolder>> by_id_;

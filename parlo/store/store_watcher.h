@@ -15,6 +15,8 @@
 #include <chrono>
 #include <filesystem>
 
+#include "platform/file_watcher.h"
+
 namespace parlo {
 
 class CStoreWatcher {
@@ -26,9 +28,9 @@ class CStoreWatcher {
     CStoreWatcher(const CStoreWatcher&) = delete;
     CStoreWatcher& operator=(const CStoreWatcher&) = delete;
 
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return ok_; }
     // Readable when events are pending: for poll() or a QSocketNotifier.
-    int fd() const { return fd_; }
+    int fd() const { return ok_ ? watcher_.fd() : -1; }
     // Reads the pending events without waiting; true when one of them is a
     // change of the store or its log.
     bool Drain();
@@ -38,7 +40,8 @@ class CStoreWatcher {
     bool Wait(std::chrono::milliseconds timeout);
 
   private:
-    int fd_ = -1;
+    platform::FileWatcher watcher_;
+    bool ok_ = false;
 };
 
 }  // namespace parlo

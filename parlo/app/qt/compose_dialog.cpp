@@ -146,6 +146,18 @@ void ComposeDialog::Build() {
     push_ = new QCheckBox("PUSH SMS");
     push_->setObjectName("1070");
     push_->hide();
+    held_ = new QLabel("Held: this message may have gone out already.");
+    held_->setObjectName("Held");
+    held_->setWordWrap(true);
+    held_->hide();
+    send_again_ = Button("Send again", "SendAgain");
+    send_again_->setToolTip("Send it once more now");
+    send_again_->hide();
+    release_ = Button("Release", "Release");
+    release_->setToolTip("Have it sent at the next synchronisation");
+    release_->hide();
+    connect(send_again_, &QPushButton::clicked, this, [this] { OnRelease(true); });
+    connect(release_, &QPushButton::clicked, this, [this] { OnRelease(false); });
 
     connect(cut, &QAction::triggered, text_, &QPlainTextEdit::cut);
     connect(copy, &QAction::triggered, text_, &QPlainTextEdit::copy);
@@ -185,6 +197,8 @@ void ComposeDialog::Build() {
     count_row->addWidget(push_);
 
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(send_again_);
+    buttons->addWidget(release_);
     buttons->addWidget(send_);
     buttons->addWidget(draft_);
     buttons->addWidget(template_);
@@ -212,6 +226,7 @@ void ComposeDialog::Build() {
     body->addLayout(count_row);
     body->addWidget(incomplete);
     body->addWidget(text_, 1);
+    body->addWidget(held_);
     body->addLayout(buttons);
 
     auto* outer = new QVBoxLayout(this);
@@ -234,13 +249,20 @@ void ComposeDialog::ApplyModeLayout() {
             phone_->setReadOnly(true);
             text_->setReadOnly(true);
             break;
-        case VIEW_OUTBOX:
+        case VIEW_OUTBOX: {
             send_->hide();
             reply_->hide();
             draft_->setText(Q(table.Load(IDS_SAVE)));
             push_->show();
             push_->setEnabled(false);
+            CSmsMessage copy;
+            if (rec_ && doc_.Store().Read(rec_, &copy) && CParloDoc::IsHeld(copy)) {
+                held_->show();
+                send_again_->show();
+                release_->show();
+            }
             break;
+        }
         case VIEW_SENT:
             reply_->hide();
             break;
@@ -410,6 +432,26 @@ void ComposeDialog::OnSend() {
         phone_->setFocus();
         return;
     }
+    closing_ = true;
+    accept();
+}
+
+void ComposeDialog::OnRelease(bool now) {
+    if (closing_)
+        return;
+    if (!PhoneValid()) {
+        prompt_.MessageBox(WhyDisabled(false, true).toStdU16String(), platform::Buttons::Ok,
+                           platform::Icon::Warning);
+        phone_->setFocus();
+        return;
+    }
+    Save();  // an edited number or text goes out as edited
+    // Not held any more (another program released or sent it): nothing to
+    // do; a release that could not be stored was reported by the document.
+    if (now)
+        doc_.SendAgain(rec_);
+    else
+        doc_.ReleaseHeld(rec_);
     closing_ = true;
     accept();
 }

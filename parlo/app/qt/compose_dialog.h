@@ -82,6 +82,8 @@ class ComposeDialog : public QDialog {
     void OnPick();
     void OnReply();
     void OnForward();
+    // A held Outbox message: released, and with `now` sent at once.
+    void OnRelease(bool now);
 
     CParloDoc& doc_;
     platform::Prompt& prompt_;
@@ -106,6 +108,9 @@ class ComposeDialog : public QDialog {
     QPushButton* reply_ = nullptr;
     QPushButton* forward_ = nullptr;
     QCheckBox* push_ = nullptr;
+    QLabel* held_ = nullptr;
+    QPushButton* send_again_ = nullptr;
+    QPushButton* release_ = nullptr;
 };
 
 }  // namespace parlo

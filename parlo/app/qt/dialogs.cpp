@@ -44,6 +44,8 @@ void ParloDialogs::Folders(const DialogContext& ctx) {
     if (!ctx.doc)
         return;
     FoldersDialog dialog(*ctx.doc, ctx.parent);
+    if (ctx.on_folders_changed)
+        ctx.on_folders_changed(&dialog, [&dialog] { dialog.FoldersChanged(); });
     dialog.exec();
 }
 

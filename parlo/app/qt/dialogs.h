@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+class QObject;
 class QWidget;
 
 namespace parlo {
@@ -32,6 +33,9 @@ struct DialogContext {
     // The selected record of the current list, or null (Reply and Forward
     // of the compose dialog).
     std::function<CSmsMessage*()> selected;
+    // Calls `call` whenever the folders change while `receiver` lives (a
+    // dialog that lists them follows other programs' changes).
+    std::function<void(QObject* receiver, std::function<void()> call)> on_folders_changed;
 };
 
 class IParloDialogs {

@@ -85,15 +85,31 @@ FoldersDialog::FoldersDialog(CParloDoc& doc, QWidget* parent) : QDialog(parent),
     resize(380, 360);
 }
 
-void FoldersDialog::Fill() {
+void FoldersDialog::Fill(int select) {
+    if (select < 0 && tree_->currentItem())
+        select = tree_->currentItem()->data(0, Qt::UserRole).toInt();
     filling_ = true;
     tree_->clear();
     for (CSmsFolder* f : doc_.Folders().UserFolders()) {
         auto* item = new QTreeWidgetItem(tree_, QStringList{Q(f->m_strName)});
         item->setData(0, Qt::UserRole, f->m_nId);
         item->setFlags(item->flags() | Qt::ItemIsEditable);
+        if (f->m_nId == select)
+            tree_->setCurrentItem(item);
     }
     filling_ = false;
+}
+
+void FoldersDialog::FoldersChanged() {
+    // Never inside a signal of an item (a rename): the items are rebuilt.
+    QTimer::singleShot(0, this, [this] {
+        // A name being edited: its editor lives on the list's viewport.
+        if (tree_->viewport()->findChild<QLineEdit*>()) {
+            QTimer::singleShot(200, this, [this] { FoldersChanged(); });
+            return;
+        }
+        Fill();
+    });
 }
 
 void FoldersDialog::UpdateAdd() {
@@ -107,12 +123,7 @@ void FoldersDialog::OnAdd() {
     CSmsFolder* folder = doc_.AddFolder(name);
     if (!folder)
         return;  // refused (the name exists) or not stored: the document said why
-    filling_ = true;
-    auto* item = new QTreeWidgetItem(tree_, QStringList{Q(folder->m_strName)});
-    item->setData(0, Qt::UserRole, folder->m_nId);
-    item->setFlags(item->flags() | Qt::ItemIsEditable);
-    tree_->setCurrentItem(item);
-    filling_ = false;
+    Fill(folder->m_nId);
     name_->clear();
 }
 
@@ -123,17 +134,19 @@ void FoldersDialog::OnDelete() {
         doc_.Ask(IDS_SELECT_FOLDER);
         return;
     }
-    if (!doc_.DeleteFolder(folder))
-        return;
-    delete item;
+    doc_.DeleteFolder(folder);
+    Fill();  // what is in the table now, whether it was deleted or not
 }
 
 void FoldersDialog::OnRenamed(QTreeWidgetItem* item) {
     if (filling_ || !item)
         return;
-    CSmsFolder* folder = doc_.Folders().ById(item->data(0, Qt::UserRole).toInt());
-    if (!folder)
+    const int32_t id = item->data(0, Qt::UserRole).toInt();
+    CSmsFolder* folder = doc_.Folders().ById(id);
+    if (!folder) {
+        FoldersChanged();  // another program deleted it
         return;
+    }
     const std::u16string name = item->text(0).toStdU16String();
     if (name == folder->m_strName)
         return;
@@ -147,16 +160,27 @@ void FoldersDialog::OnRenamed(QTreeWidgetItem* item) {
     }
     if (!doc_.RenameFolder(folder, name)) {
         // Refused (the name is taken, or the folder table could not be
-        // written): the old name comes back and the typed
-        // one stays in the name field to be changed.
+        // written): the name it has now comes back, and the typed one comes
+        // back in the editor to be changed. The folder may be gone meanwhile.
+        folder = doc_.Folders().ById(id);
+        if (!folder) {
+            FoldersChanged();
+            return;
+        }
         filling_ = true;
         item->setText(0, Q(folder->m_strName));
         filling_ = false;
-        // The typed name comes back in the editor to be changed.
         const QString typed = Q(name);
-        QTimer::singleShot(0, this, [this, item, typed] {
-            tree_->setCurrentItem(item);
-            tree_->editItem(item);
+        QTimer::singleShot(0, this, [this, id, typed] {
+            QTreeWidgetItem* again = nullptr;
+            for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+                if (tree_->topLevelItem(i)->data(0, Qt::UserRole).toInt() == id)
+                    again = tree_->topLevelItem(i);
+            }
+            if (!again)
+                return;
+            tree_->setCurrentItem(again);
+            tree_->editItem(again);
             if (auto* editor = tree_->viewport()->findChild<QLineEdit*>()) {
                 editor->setText(typed);
                 editor->selectAll();

@@ -18,13 +18,17 @@ class CParloDoc;
 class FoldersDialog : public QDialog {
   public:
     explicit FoldersDialog(CParloDoc& doc, QWidget* parent = nullptr);
+    // The folders changed (here or in another program): the list is filled
+    // anew once no name is being edited, keeping the selected folder.
+    void FoldersChanged();
 
   protected:
     // Delete deletes the selected folder; Return renames it.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void Fill();
+    // Fills the list, selecting folder `select` (else the one selected).
+    void Fill(int select = -1);
     void UpdateAdd();
     void OnAdd();
     void OnDelete();

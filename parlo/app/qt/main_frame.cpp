@@ -19,6 +19,7 @@
 #include "parlo/app/qt/interface_idle.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/qt/others_changes.h"
 #include "parlo/app/qt/window_state.h"
 #include "parlo/app/take_in_worker.h"
 #include "parlo/store/store_watcher.h"
@@ -137,6 +138,10 @@ MainFrame::MainFrame(CParloDoc& doc, IParloDialogs* dialogs, QWidget* parent)
             FinishExit();
     });
     WatchStore();
+    // The folder table, contacts, groups and phonebook that others change;
+    // the entries are read again only while no dialog holds them.
+    others_ = new OthersChanges(
+        doc_, [this] { return !QApplication::activeModalWidget() && !idle_->Held(); }, this);
     UpdateCommands();
 }
 
@@ -198,6 +203,7 @@ void MainFrame::CheckHandoffWhenPossible() {
 
 void MainFrame::Tick() {
     UpdateCommands();
+    others_->TakeInPending();  // what waited for a dialog to close
     idle_->Reassert();
     // The automatic thread clears its countdown only while the interface is
     // idle; switched off from a dialog, the text would stay.

@@ -24,6 +24,7 @@ class DesktopNotifier;
 class InterfaceIdleGuard;
 class IParloDialogs;
 class MainView;
+class OthersChanges;
 
 // Command ids of the command bar and the menu.
 enum Command : int {
@@ -122,6 +123,7 @@ class MainFrame : public QMainWindow {
     QTimer* take_in_timer_ = nullptr;
     // Takes in others' changes off the GUI thread.
     std::unique_ptr<CTakeInWorker> take_in_;
+    OthersChanges* others_ = nullptr;
     std::map<int, QAction*> actions_;
     std::map<int, bool> gated_;
     std::map<int, QString> tips_;

@@ -1,5 +1,6 @@
 #include "parlo/app/qt/main_view.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -8,8 +9,10 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -34,6 +37,8 @@ constexpr unsigned IDS_MOVE_MARKED = 65063;
 constexpr unsigned IDS_MOVE_ONE = 65064;
 constexpr unsigned IDS_NEW_SMS_DURING_SYNC = 65088;
 constexpr int kBlinkMs = 500;
+// How long a press is held before the context menu opens.
+constexpr int kHoldMs = 600;
 
 QString Str(unsigned id) {
     return ToQString(strings::parlo().Load(id));
@@ -76,6 +81,13 @@ MainView::MainView(CParloDoc& doc, QWidget* parent) : QWidget(parent), doc_(doc)
     connect(blink_, &QTimer::timeout, this, &MainView::OnErrorTimer);
 
     stack_ = new QStackedWidget(this);
+    hold_timer_ = new QTimer(this);
+    hold_timer_->setSingleShot(true);
+    hold_timer_->setInterval(kHoldMs);
+    connect(hold_timer_, &QTimer::timeout, this, [this] {
+        if (hold_list_)
+            emit hold_list_->customContextMenuRequested(hold_at_);
+    });
     BuildLists();
 
     auto* top = new QHBoxLayout;
@@ -113,6 +125,9 @@ DialogContext MainView::Context() {
     ctx.parent = window();
     ctx.doc = &doc_;
     ctx.selected = [this] { return SelectedRecord(); };
+    ctx.on_folders_changed = [this](QObject* receiver, std::function<void()> call) {
+        connect(this, &MainView::FoldersChanged, receiver, std::move(call));
+    };
     return ctx;
 }
 
@@ -127,7 +142,8 @@ void MainView::ChainTabOrder(QWidget* before) {
 
 void MainView::BuildLists() {
     MessageListModel::SetImages(QIcon(":/parlo/row_normal.png"), QIcon(":/parlo/row_marked.png"),
-                                QIcon(":/parlo/row_unread.png"));
+                                QIcon(":/parlo/row_unread.png"),
+                                style()->standardIcon(QStyle::SP_MessageBoxWarning));
     auto name_of = [this](const std::u16string& number) {
         return ToQString(doc_.DisplayName(number));
     };
@@ -150,6 +166,7 @@ void MainView::BuildLists() {
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setContextMenuPolicy(Qt::CustomContextMenu);
         list->installEventFilter(this);
+        list->viewport()->installEventFilter(this);
         QHeaderView* header = list->header();
         header->setSectionsClickable(true);
         header->setSectionsMovable(false);
@@ -288,6 +305,7 @@ void MainView::EnableFolderChooser(bool enabled) {
 void MainView::AddFolderEntry(int32_t id, const std::u16string& name) {
     if (FindChooserEntry(VIEW_USER_FOLDER, id) < 0)
         InsertChooserEntry(ToQString(name), VIEW_USER_FOLDER, id);
+    emit FoldersChanged();
 }
 
 void MainView::RenameFolderEntry(int32_t id, const std::u16string& old_name,
@@ -306,6 +324,7 @@ void MainView::RenameFolderEntry(int32_t id, const std::u16string& old_name,
         SelectChooserEntry(VIEW_USER_FOLDER, id);
     else
         SelectChooserEntry(current_code_, Model(VIEW_USER_FOLDER)->ShownFolder());
+    emit FoldersChanged();
 }
 
 void MainView::RemoveFolderEntry(int32_t id) {
@@ -322,6 +341,12 @@ void MainView::RemoveFolderEntry(int32_t id) {
         chooser_->removeItem(i);
     }
     SelectChooserEntry(current_code_, folder_list->ShownFolder());
+    emit FoldersChanged();
+}
+
+void MainView::RefreshNames() {
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
+        Model(code)->RefreshNames();
 }
 
 // --- rows -----------------------------------------------------------------------
@@ -590,7 +615,31 @@ QMenu* MainView::BuildContextMenu(int view_code, const QPoint& pos) {
         action->setObjectName(QString::number(id));
         connect(action, &QAction::triggered, this, [this, id] { OnMoveCommand(id); });
     }
+    // A held Outbox message: the user decides whether it goes out again.
+    CSmsMessage* key = marked ? nullptr : SelectedRecord();
+    const CSmsMessage* copy = key ? model->CopyAt(model->RowOf(key)) : nullptr;
+    if (view_code == VIEW_OUTBOX && copy && CParloDoc::IsHeld(*copy)) {
+        menu->addSeparator();
+        QAction* again = menu->addAction(QStringLiteral("Send again"));
+        again->setObjectName("SendAgain");
+        again->setToolTip(QStringLiteral("Send it once more now: it may have gone out already"));
+        connect(again, &QAction::triggered, this, [this, key] { SendHeldAgain(key); });
+        QAction* release = menu->addAction(QStringLiteral("Release"));
+        release->setObjectName("Release");
+        release->setToolTip(QStringLiteral("Have it sent at the next synchronisation"));
+        connect(release, &QAction::triggered, this, [this, key] { ReleaseHeld(key); });
+    }
     return menu;
+}
+
+void MainView::SendHeldAgain(CSmsMessage* key) {
+    if (!doc_.IsSyncBusy())
+        doc_.SendAgain(key);
+}
+
+void MainView::ReleaseHeld(CSmsMessage* key) {
+    if (!doc_.IsSyncBusy())
+        doc_.ReleaseHeld(key);
 }
 
 void MainView::OnMoveCommand(int id) {
@@ -634,7 +683,42 @@ void MainView::ContextMenuAtCurrentRow() {
     }
 }
 
+void MainView::HoldForMenu(QTreeView* list, QEvent* event) {
+    // Press and hold (a mouse button, or a finger: touch arrives as a mouse
+    // press) opens the context menu where it is held, as a right click does.
+    switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto* press = static_cast<QMouseEvent*>(event);
+            if (press->button() != Qt::LeftButton)
+                break;
+            hold_list_ = list;
+            hold_at_ = press->position().toPoint();
+            hold_timer_->start();
+            return;
+        }
+        case QEvent::MouseMove: {
+            auto* move = static_cast<QMouseEvent*>(event);
+            if ((move->position().toPoint() - hold_at_).manhattanLength() <
+                QApplication::startDragDistance())
+                return;
+            break;
+        }
+        default:
+            break;
+    }
+    hold_timer_->stop();
+}
+
 bool MainView::eventFilter(QObject* watched, QEvent* event) {
+    for (QTreeView* list : lists_) {
+        if (list && watched == list->viewport()) {
+            const QEvent::Type t = event->type();
+            if (t == QEvent::MouseButtonPress || t == QEvent::MouseMove ||
+                t == QEvent::MouseButtonRelease || t == QEvent::Leave || t == QEvent::Hide)
+                HoldForMenu(list, event);
+            return QWidget::eventFilter(watched, event);
+        }
+    }
     if (event->type() != QEvent::KeyPress || watched != CurrentList())
         return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);

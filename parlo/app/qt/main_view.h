@@ -74,6 +74,9 @@ class MainView : public QWidget {
     void AddFolderEntry(int32_t id, const std::u16string& name);
     void RenameFolderEntry(int32_t id, const std::u16string& old_name, const std::u16string& name);
     void RemoveFolderEntry(int32_t id);
+    // The names shown for numbers are looked up again (contacts or phonebook
+    // changed).
+    void RefreshNames();
 
     // --- what the frame's commands use -----------------------------------------
     int CurrentCode() const;
@@ -106,6 +109,9 @@ class MainView : public QWidget {
     // menu (to be executed by the caller) or null when none opens.
     QMenu* BuildContextMenu(int view_code, const QPoint& pos);
     void OnMoveCommand(int id);
+    // "Send again" and "Release" of a held Outbox message.
+    void SendHeldAgain(CSmsMessage* key);
+    void ReleaseHeld(CSmsMessage* key);
     bool AllMarked(int view_code) const { return all_marked_[static_cast<size_t>(view_code)]; }
     int SortColumn() const { return sort_column_; }
     bool SortDescending() const { return sort_descending_; }
@@ -125,6 +131,9 @@ class MainView : public QWidget {
   signals:
     // The Inbox's unread count changed.
     void UnreadChanged(int count);
+    // A user folder was added, renamed or removed (here or by another
+    // program).
+    void FoldersChanged();
     // An unread message came into the Inbox (a synchronisation, or another
     // program's).
     void MessageArrived(CSmsMessage* key, const QString& number, const QString& text);
@@ -145,6 +154,7 @@ class MainView : public QWidget {
     void InsertChooserEntry(const QString& text, int code, int32_t folder_id);
     void ShowSortIndicator(int view_code);
     void CountUnread();
+    void HoldForMenu(QTreeView* list, QEvent* event);
 
     CParloDoc& doc_;
     IParloDialogs* dialogs_ = nullptr;
@@ -162,6 +172,9 @@ class MainView : public QWidget {
     // How each list was last sorted: column (0 unsorted) and direction.
     std::array<std::pair<int, bool>, 8> list_sort_{};
     QTimer* unread_timer_ = nullptr;
+    QTimer* hold_timer_ = nullptr;
+    QTreeView* hold_list_ = nullptr;
+    QPoint hold_at_;
     int unread_ = -1;
     int current_code_ = VIEW_INBOX;
     int phase_ = 0;

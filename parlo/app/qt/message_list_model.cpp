@@ -11,7 +11,7 @@ namespace parlo {
 
 namespace {
 
-QIcon g_images[3];
+QIcon g_images[4];
 
 QString FormatTime(const platform::OleDate& date) {
     struct tm t {};
@@ -29,10 +29,18 @@ MessageListModel::MessageListModel(int view_code,
                                    QObject* parent)
     : QAbstractTableModel(parent), view_code_(view_code), name_of_(std::move(name_of)) {}
 
-void MessageListModel::SetImages(const QIcon& normal, const QIcon& marked, const QIcon& unread) {
+void MessageListModel::SetImages(const QIcon& normal, const QIcon& marked, const QIcon& unread,
+                                 const QIcon& held) {
     g_images[0] = normal;
     g_images[1] = marked;
     g_images[2] = unread;
+    g_images[3] = held;
+}
+
+QString MessageListModel::HeldText() {
+    return QStringLiteral(
+        "Held: it may have gone out already. \"Send again\" or \"Release\" in its context menu "
+        "has it sent.");
 }
 
 bool MessageListModel::Accepts(const CSmsMessage& copy) const {
@@ -66,10 +74,13 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
     // Templates lack the number column: their columns 1 and 2 show fields 2 and 3.
     const int field =
         view_code_ == VIEW_TEMPLATES && index.column() > 0 ? index.column() + 1 : index.column();
+    const bool held = CParloDoc::IsHeld(row.copy);
     if (role == Qt::DecorationRole && field == 0) {
-        int image = row.copy.m_bMarked ? 1 : (row.copy.m_nState == STATE_UNREAD ? 2 : 0);
+        int image = row.copy.m_bMarked ? 1 : row.copy.m_nState == STATE_UNREAD ? 2 : held ? 3 : 0;
         return g_images[image];
     }
+    if (held && role == Qt::ToolTipRole)
+        return HeldText();
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         if (field == 0)
             return {};
@@ -90,9 +101,10 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
         }
     }
     if (role == Qt::AccessibleTextRole && field == 0)
-        return row.copy.m_bMarked
-                   ? QStringLiteral("marked")
-                   : (row.copy.m_nState == STATE_UNREAD ? QStringLiteral("unread") : QString());
+        return row.copy.m_bMarked                  ? QStringLiteral("marked")
+               : row.copy.m_nState == STATE_UNREAD ? QStringLiteral("unread")
+               : held                              ? QStringLiteral("held")
+                                                   : QString();
     return {};
 }
 

@@ -38,8 +38,12 @@ class MessageListModel : public QAbstractTableModel {
         incomplete_of_ = std::move(test);
     }
 
-    // Row images: 0 normal, 1 marked, 2 unread.
-    static void SetImages(const QIcon& normal, const QIcon& marked, const QIcon& unread);
+    // Row images: 0 normal, 1 marked, 2 unread, 3 held in the Outbox (it
+    // may have gone out).
+    static void SetImages(const QIcon& normal, const QIcon& marked, const QIcon& unread,
+                          const QIcon& held);
+    // The tooltip of a held Outbox message's row.
+    static QString HeldText();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

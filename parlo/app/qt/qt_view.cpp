@@ -157,4 +157,8 @@ void QtParloView::FolderRemoved(const CSmsFolder& folder) {
     Post([id = folder.m_nId](MainView& v) { v.RemoveFolderEntry(id); });
 }
 
+void QtParloView::NamesChanged() {
+    Post([](MainView& v) { v.RefreshNames(); });
+}
+
 }  // namespace parlo

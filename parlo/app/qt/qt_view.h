@@ -49,6 +49,7 @@ class QtParloView : public QObject, public IParloView {
     void FolderAdded(const CSmsFolder& folder) override;
     void FolderRenamed(const CSmsFolder& folder, const std::u16string& old_name) override;
     void FolderRemoved(const CSmsFolder& folder) override;
+    void NamesChanged() override;
 
   private:
     // Runs `call` on the GUI thread with the main view: now when this is

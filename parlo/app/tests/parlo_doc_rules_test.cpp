@@ -8,6 +8,7 @@
 #include "parlo/app/tests/doc_inside.h"
 #include "parlo/sms/sms_operations.h"
 #include "parlo/store/tests/test_util.h"
+#include "parlo_strings.h"
 #include "platform/text.h"
 
 namespace parlo {
@@ -69,11 +70,18 @@ TEST(Options, RulesOfSetAreTheDocuments) {
     EXPECT_TRUE(CParloDoc::CheckOptions(s).empty());
 }
 
+// Records the error indicator's switching.
+class IndicatorView : public NullParloView {
+  public:
+    void SetErrorIndicator(bool on) override { indicator.push_back(on); }
+    std::vector<bool> indicator;
+};
+
 class DocRules : public ::testing::Test {
   protected:
     testing::TempDir dir;
     platform::ScriptedPrompt prompt;
-    NullParloView view;
+    IndicatorView view;
     std::unique_ptr<CParloDoc> doc;
 
     void SetUp() override {
@@ -133,6 +141,42 @@ TEST_F(DocRules, AHeldMessageIsReleasedOnceAndOthersAreNotTouched) {
     ASSERT_EQ(other.Store().Count(), 2u);
     EXPECT_EQ(other.Store().At(0)->m_nPhoneIndex, -1);
     EXPECT_EQ(other.Store().At(0)->m_nState, STATE_OUTBOX);
+}
+
+// The error that a synchronisation reported for a held message goes with
+// its release; errors about other messages, and about another held message
+// to the same number, stay.
+TEST_F(DocRules, ReleasingAHeldMessageTakesItsErrorOutOfTheList) {
+    auto hold = [&](const std::u16string& number) {
+        CSmsMessage* rec = doc->AddOutgoing(number, u"maybe sent", false).rec;
+        EXPECT_EQ(Inside(*doc).m_store.Change(
+                      rec, [](CSmsMessage& m) { m.m_nPhoneIndex = kFateUnknownIndex; }),
+                  StoreResult::kOk);
+        return rec;
+    };
+    CSmsMessage* a = hold(u"0815");
+    CSmsMessage* b1 = hold(u"0816");
+    CSmsMessage* b2 = hold(u"0816");
+    CErrorList& errors = doc->Errors();
+    errors.AddFormatted(IDS_HELD_IN_OUTBOX, {u"0815"});
+    errors.Add(IDS_SEND_FAILED);
+    errors.AddFormatted(IDS_FATE_UNKNOWN, {u"0816"});
+    const std::u16string other = errors.Format(IDS_FATE_UNKNOWN, {u"0816"});
+
+    ASSERT_EQ(doc->ReleaseHeld(a), 1);
+    EXPECT_EQ(errors.Text(), strings::parlo().Load(IDS_SEND_FAILED) + kErrorSeparator + other);
+    ASSERT_EQ(doc->ReleaseHeld(b1), 1);
+    EXPECT_NE(errors.Text().find(other), std::u16string::npos);  // b2 is still held
+    ASSERT_EQ(doc->ReleaseHeld(b2), 1);
+    EXPECT_EQ(errors.Text(), strings::parlo().Load(IDS_SEND_FAILED));
+    errors.Clear();
+    errors.AddFormatted(IDS_HELD_IN_OUTBOX, {u"0817"});
+    CSmsMessage* c = hold(u"0817");
+    view.indicator.clear();
+    ASSERT_EQ(doc->ReleaseHeld(c), 1);
+    EXPECT_TRUE(errors.Empty());
+    ASSERT_FALSE(view.indicator.empty());
+    EXPECT_FALSE(view.indicator.back());  // the indicator goes off with the last error
 }
 
 }  // namespace

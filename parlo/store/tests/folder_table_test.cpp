@@ -1,10 +1,16 @@
 #include "parlo/store/folder_table.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
 
 #include "parlo/store/sms_message.h"
 #include "parlo/store/tests/test_util.h"
 #include "parlo_strings.h"
+#include "platform/binio.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
@@ -166,6 +172,89 @@ TEST_F(FolderTableTest, SaveRemovesValuesOfDeletedFolders) {
     t.Remove(t.ById(2));
     ASSERT_EQ(t.Save(reg), FolderResult::kOk);
     EXPECT_TRUE(reg.Values(Hive::CurrentUser, platform::kProfileKey).empty());
+}
+
+// Two programs add folders at the same time, each from a table it read
+// long before: every folder survives, each with an id of its own.
+TEST_F(FolderTableTest, FoldersAddedByTwoProgramsAtOnceAllSurviveWithIdsOfTheirOwn) {
+    reg.CreateKey(Hive::CurrentUser, platform::kProfileKey);
+    const int kPerProcess = 15;
+    pid_t pids[2];
+    for (int p = 0; p < 2; ++p) {
+        pids[p] = fork();
+        ASSERT_GE(pids[p], 0);
+        if (pids[p] == 0) {
+            platform::Registry mine(dir / "registry.reg");
+            bool ok = true;
+            for (int i = 0; i < kPerProcess; ++i) {
+                CFolderTable t;
+                std::u16string name = u"p" + std::u16string(1, u'0' + p) + u"-" +
+                                      std::u16string(1, static_cast<char16_t>(u'a' + i));
+                ok &= t.Update(mine, strings, [&](CFolderTable& table) {
+                    return table.Add(name) != nullptr;
+                }) == FolderResult::kOk;
+            }
+            _exit(ok ? 0 : 1);
+        }
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    CFolderTable t;
+    ASSERT_EQ(t.Load(reg, strings), FolderResult::kOk);
+    ASSERT_EQ(t.UserFolders().size(), 2u * kPerProcess);
+    std::set<int32_t> ids;
+    for (CSmsFolder* f : t.UserFolders())
+        ids.insert(f->m_nId);
+    EXPECT_EQ(ids.size(), 2u * kPerProcess);
+}
+
+// A table read before another program added a folder: a change made through
+// Update starts from what is on disk, so the other folder and its id stay.
+TEST_F(FolderTableTest, UpdateStartsFromTheTableOnDiskAndAChangeNotMadeWritesNothing) {
+    reg.CreateKey(Hive::CurrentUser, platform::kProfileKey);
+    CFolderTable stale;
+    ASSERT_EQ(stale.Load(reg, strings), FolderResult::kOk);
+    CFolderTable other;
+    ASSERT_EQ(
+        other.Update(reg, strings, [](CFolderTable& t) { return t.Add(u"Receipts") != nullptr; }),
+        FolderResult::kOk);
+    const int32_t receipts = other.ByName(u"Receipts")->m_nId;
+
+    bool read = false;
+    int32_t jokes = 0;
+    ASSERT_EQ(stale.Update(
+                  reg, strings,
+                  [&](CFolderTable& t) {
+                      jokes = t.Add(u"Jokes")->m_nId;
+                      return true;
+                  },
+                  &read),
+              FolderResult::kOk);
+    EXPECT_TRUE(read);
+    EXPECT_NE(jokes, receipts);
+    CFolderTable now;
+    ASSERT_EQ(now.Load(reg, strings), FolderResult::kOk);
+    ASSERT_NE(now.ById(receipts), nullptr);
+    EXPECT_EQ(now.ById(receipts)->m_strName, u"Receipts");
+    EXPECT_EQ(now.ById(jokes)->m_strName, u"Jokes");
+
+    // Refused changes leave the file as it was.
+    const auto before = std::filesystem::last_write_time(dir / "registry.reg");
+    std::string text_before;
+    ASSERT_TRUE(platform::ReadFileBytes(dir / "registry.reg", &text_before));
+    EXPECT_EQ(now.Update(reg, strings,
+                         [](CFolderTable& t) {
+                             t.Add(u"Not kept");
+                             return false;
+                         }),
+              FolderResult::kOk);
+    std::string text_after;
+    ASSERT_TRUE(platform::ReadFileBytes(dir / "registry.reg", &text_after));
+    EXPECT_EQ(text_after, text_before);
+    EXPECT_EQ(std::filesystem::last_write_time(dir / "registry.reg"), before);
 }
 
 }  // namespace

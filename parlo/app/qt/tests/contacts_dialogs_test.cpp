@@ -322,8 +322,9 @@ TEST_F(ContactsDialogs, KeysAndWordsOfTheGroupsAndPhonebookDialogs) {
     EXPECT_EQ(Inside(*doc_).m_phonebook.m_entries[2]->m_bMarked, 1);
     // The command bar: Tab reaches it, the tooltips show the keys.
     for (QToolButton* b : book.findChildren<QToolButton*>()) {
-        if (b->defaultAction() && !b->defaultAction()->isSeparator())
+        if (b->defaultAction() && !b->defaultAction()->isSeparator()) {
             EXPECT_TRUE(b->focusPolicy() & Qt::TabFocus) << b->text().toStdString();
+        }
     }
     EXPECT_TRUE(book.findChild<QAction*>(ctl::kPhonebookSync)->toolTip().contains("F5"));
 }
