@@ -317,32 +317,6 @@ bool Registry::DeleteValue(Hive hive, const std::string& key, const std::string&
     });
 }
 
-bool Registry::ReplaceStrings(Hive hive, const std::string& key,
-                              const std::function<bool(const std::string& name)>& drop,
-                              const std::vector<std::pair<std::string, std::string>>& values) {
-    std::string path = FullPath(hive, key);
-    return Modify(file_, [&](RegDocument& doc) {
-        Create(doc, path);
-        RegKeyData* k = FindKey(doc, path);
-        if (!k) {
-            doc.keys.push_back({path, {}});
-            k = &doc.keys.back();
-        }
-        std::erase_if(k->values,
-                      [&](const RegValue& v) { return v.type == RegType::String && drop(v.name); });
-        for (const auto& [name, data] : values) {
-            auto same = [&](const RegValue& v) { return EqualsNoCase(v.name, name); };
-            std::erase_if(k->values, same);
-            RegValue v;
-            v.name = name;
-            v.type = RegType::String;
-            v.str = data;
-            k->values.push_back(std::move(v));
-        }
-        return true;
-    });
-}
-
 bool Registry::UpdateValues(Hive hive, const std::string& key,
                             const std::function<bool(std::vector<RegValue>& values)>& change) {
     std::string path = FullPath(hive, key);

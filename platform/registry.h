@@ -78,14 +78,6 @@ class Registry {
     bool SetDword(Hive hive, const std::string& key, const std::string& name, uint32_t data);
     // False when the value did not exist or the file could not be written.
     bool DeleteValue(Hive hive, const std::string& key, const std::string& name);
-    // One atomic change of a key's string values: deletes every REG_SZ value
-    // whose name `drop` accepts, then appends `values` (name, data) in order.
-    // The key is created when needed. Either the whole change is in the file
-    // or none of it.
-    bool ReplaceStrings(Hive hive, const std::string& key,
-                        const std::function<bool(const std::string& name)>& drop,
-                        const std::vector<std::pair<std::string, std::string>>& values);
-
     // One atomic read, change and write of a key's values under the
     // exclusive lock, so that a change computed from what is on disk (a new
     // id, say) cannot overwrite another program's change made meanwhile.
