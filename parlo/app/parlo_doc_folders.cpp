@@ -158,6 +158,9 @@ int CParloDoc::DeleteFolder(CSmsFolder* folder) {
     ReportStore(r);
     if (r != StoreResult::kOk)
         return 0;  // the folder and its records stay as they were
+    // The view leaves the folder before its rows go.
+    m_pParloView->FolderRemoved(*folder);
+    m_folders.Remove(folder);
     // The records are gone: the pointers are keys of the view's rows only.
     std::vector<CSmsMessage*> rows;
     rows.reserve(purged.size());
