@@ -97,6 +97,9 @@ bool CParloDoc::TakeInPhonebook() {
     std::string bytes;
     const std::filesystem::path file = PhonebookFile();
     CPhonebook now;
+    // A phonebook synchronisation on a worker replaces the copy under its
+    // lock; the comparison and the replacement here hold it too.
+    std::unique_lock lock(m_phonebookMutex);
     if (platform::ReadFileBytes(file, &bytes)) {
         if (bytes == m_phonebook.Serialize())
             return false;  // this program's own write
@@ -108,6 +111,7 @@ bool CParloDoc::TakeInPhonebook() {
             return false;
     }
     m_phonebook = std::move(now);
+    lock.unlock();
     m_pParloView->NamesChanged();
     return true;
 }
