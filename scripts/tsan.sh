@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build-tsan}
 jobs=${JOBS:-2}
 tests=(cordis_link_test parlo_store_test parlo_sms_engine_test parlo_app_doc_test
-       parlo_app_phonebook_test parlo_app_store_test parlo_cli_sync_test)
+       parlo_app_phonebook_test parlo_app_store_test parlo_cli_sync_test
+       parlo_cli_concurrency_test)
 
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
