@@ -284,8 +284,8 @@ std::filesystem::path CliPath() {
 // Runs `parlo-cli sync` while the event loop turns; its exit status.
 int RunCliSync() {
     const std::string cli = CliPath().string();
-    std::vector<char*> argv = {const_cast<char*>(cli.c_str()), const_cast<char*>("sync"),
-                               const_cast<char*>("--no"), nullptr};
+    std::vector<char*> argv = {const_cast<char*>(cli.c_str()), const_cast<char*>("--no"),
+                               const_cast<char*>("sync"), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -326,8 +326,10 @@ void SyncStall(benchmark::State& state, bool other_program) {
         meter.Start();
         state.ResumeTiming();
         if (other_program) {
-            if (RunCliSync() != 0)
+            if (RunCliSync() != 0) {
                 state.SkipWithError("parlo-cli sync failed");
+                break;
+            }
         } else {
             app->Frame()->RunCommand(ID_SYNCHRONIZE);
             QDeadlineTimer deadline(1200000);
@@ -338,6 +340,10 @@ void SyncStall(benchmark::State& state, bool other_program) {
         // After the run: what the window still does with it (taking in,
         // refilling the lists).
         meter.Start();
+        QDeadlineTimer shown(120000);
+        while (app->Frame()->View()->Model(VIEW_INBOX)->rowCount() < before + on_phone &&
+               !shown.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         Spin(2000);
         state.PauseTiming();
         worst_after = std::max(worst_after, meter.Stop());

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -225,8 +226,13 @@ class CSmsOperations {
     CPhoneSession* session_;
     ReadMap m_readMap;
     std::map<SlotKey, HeldSlot> m_held;
-    std::vector<CSmsMessage*> m_records;  // records with a phone copy, for the merge
-    std::set<CSmsMessage*> m_claimed;     // records matched with a slot in this run
+    // Records with a phone copy, for the merge, by the number and text that
+    // every match compares; each list in store order. A phone holds a few
+    // hundred messages and the store up to a million records.
+    std::unordered_map<size_t, std::vector<CSmsMessage*>> m_records;
+    void AddRecord(CSmsMessage* rec);
+    const std::vector<CSmsMessage*>& RecordsLike(const CSmsMessage& msg) const;
+    std::set<CSmsMessage*> m_claimed;  // records matched with a slot in this run
     bool m_bSaveFailed = false;
     bool m_bListRefused = false;  // the phone refused a listing in this run
     UnreadJournal m_unread;       // messages listed unread and perhaps not stored yet

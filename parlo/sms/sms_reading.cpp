@@ -93,7 +93,7 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
     m_unread.Load(UnreadJournal::PathIn(ctx_.dir));
     ctx_.store->ForEach([this](CSmsMessage& rec) {
         if (rec.m_nState != STATE_PURGED)
-            m_records.push_back(&rec);
+            AddRecord(&rec);
     });
     ctx_.view->ShowProgress(true);
     ctx_.view->SetProgressPos(0);
@@ -317,9 +317,31 @@ CSmsMessage* CSmsOperations::FindRecord(const CSmsMessage& msg, bool stamped) {
     return found;
 }
 
+namespace {
+
+size_t TextKey(const CSmsMessage& m) {
+    const std::hash<std::u16string> hash;
+    return hash(m.m_strNumber) * 31 + hash(m.m_strText);
+}
+
+}  // namespace
+
+void CSmsOperations::AddRecord(CSmsMessage* rec) {
+    m_records[TextKey(*rec)].push_back(rec);
+}
+
+const std::vector<CSmsMessage*>& CSmsOperations::RecordsLike(const CSmsMessage& msg) const {
+    static const std::vector<CSmsMessage*> none;
+    auto it = m_records.find(TextKey(msg));
+    return it == m_records.end() ? none : it->second;
+}
+
 CSmsMessage* CSmsOperations::FindRecordLocked(const CSmsMessage& msg, bool stamped) {
+    // Only records with the same number and text can match (a hash may
+    // bring others along: the comparisons below decide).
+    const std::vector<CSmsMessage*>& like = RecordsLike(msg);
     // The record attached to the slot itself.
-    for (CSmsMessage* rec : m_records) {
+    for (CSmsMessage* rec : like) {
         if (rec->m_nStorage == msg.m_nStorage && rec->m_nPhoneIndex == msg.m_nPhoneIndex &&
             !m_claimed.count(rec) && SameMessage(*rec, msg) && SamePhoneMessage(*rec, msg, stamped))
             return rec;
@@ -329,7 +351,7 @@ CSmsMessage* CSmsOperations::FindRecordLocked(const CSmsMessage& msg, bool stamp
     // A message with its own time stamp is recognised wherever its record
     // points: at another slot of the storage (read out of step before), or
     // nowhere (detached by a deletion whose answer never came).
-    for (CSmsMessage* rec : m_records) {
+    for (CSmsMessage* rec : like) {
         if (m_claimed.count(rec) || !SamePhoneMessage(*rec, msg, true))
             continue;
         if (rec->m_nState != STATE_UNREAD && rec->m_nState != STATE_READ &&
@@ -365,7 +387,7 @@ void CSmsOperations::OnSlotRead(int32_t storage, int slot, std::unique_ptr<CSmsM
             ctx_.view->MessageAdded(added);
         if (result == StoreResult::kOk && added) {
             rec = added;
-            m_records.push_back(added);
+            AddRecord(added);
         } else {
             m_bSaveFailed = true;
         }

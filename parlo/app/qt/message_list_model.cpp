@@ -22,6 +22,15 @@ QString FormatTime(const platform::OleDate& date) {
     return QLocale().toString(when, QLocale::ShortFormat);
 }
 
+// Every field a row shows or a command uses.
+bool SameCopy(const CSmsMessage& a, const CSmsMessage& b) {
+    return a.m_nState == b.m_nState && a.m_nFileOffset == b.m_nFileOffset &&
+           a.m_bMarked == b.m_bMarked && a.m_nStorage == b.m_nStorage &&
+           a.m_nPhoneIndex == b.m_nPhoneIndex && a.m_nFolderId == b.m_nFolderId &&
+           a.m_time.m_dt == b.m_time.m_dt && a.m_time.m_status == b.m_time.m_status &&
+           a.m_strNumber == b.m_strNumber && a.m_strText == b.m_strText;
+}
+
 }  // namespace
 
 MessageListModel::MessageListModel(int view_code,
@@ -224,6 +233,8 @@ void MessageListModel::UpsertMany(
             continue;
         }
         Row& row = rows_[static_cast<size_t>(it->second)];
+        if (SameCopy(row.copy, r->second))
+            continue;  // a refill after another program's change: most rows are as they were
         row.copy = r->second;
         row.formatted = false;
         first = first < 0 ? it->second : std::min(first, it->second);
@@ -248,14 +259,16 @@ void MessageListModel::Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> 
         Reset(std::move(rows));
         return;
     }
-    std::unordered_set<const CSmsMessage*> now;
-    now.reserve(rows.size());
-    for (const auto& r : rows)
-        now.insert(r.first);
+    std::vector<bool> stays(rows_.size(), false);
+    for (const auto& r : rows) {
+        auto it = index_.find(r.first);
+        if (it != index_.end())
+            stays[static_cast<size_t>(it->second)] = true;
+    }
     std::unordered_set<const CSmsMessage*> gone;
-    for (const Row& row : rows_) {
-        if (!now.count(row.key))
-            gone.insert(row.key);
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (!stays[i])
+            gone.insert(rows_[i].key);
     }
     RemoveMany(gone);
     std::vector<const std::pair<CSmsMessage*, CSmsMessage>*> all;
