@@ -68,7 +68,8 @@ class ParloApplication {
     // installation directory, so that separate installations do not meet.
     static QString InstanceName();
     // Hands `number` (may be empty) to a running instance. False when none
-    // is running.
+    // is running, or when it does not take the number within `timeout_ms`
+    // (it is ending, or hangs).
     static bool HandOver(const QString& number, int timeout_ms = 2000);
 
   private:

@@ -55,8 +55,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Parlo"));
     QApplication::setDesktopFileName(QStringLiteral("skyvane-parlo"));
     const QString number = parlo::CommandLineNumber(QApplication::arguments());
-    // A running client takes the number and comes forward.
-    if (parlo::ParloApplication::HandOver(number, 1000))
+    // A running client takes the number and comes forward. Without one the
+    // connection fails at once; a running one that is slow to answer (a busy
+    // machine) is waited for, since a second window on the same phone and
+    // store would be worse than a late one.
+    if (parlo::ParloApplication::HandOver(number, 15000))
         return 0;
     parlo::ParloApplication parlo;
     if (!parlo.Start(number))
