@@ -120,6 +120,7 @@ MainFrame::MainFrame(CParloDoc& doc, IParloDialogs* dialogs, QWidget* parent)
     notify_timer_->setInterval(kNotifyGatherMs);
     connect(notify_timer_, &QTimer::timeout, this, &MainFrame::NotifyArrived);
     connect(view_, &MainView::MessageArrived, this, &MainFrame::OnMessageArrived);
+    connect(view_, &MainView::SelectionChanged, this, &MainFrame::UpdateCommands);
     // Wide enough for every button of the command bar at the user's font.
     int bar_width = 0;
     for (QToolBar* bar : findChildren<QToolBar*>())

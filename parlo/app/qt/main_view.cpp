@@ -167,6 +167,8 @@ void MainView::BuildLists() {
         list->setContextMenuPolicy(Qt::CustomContextMenu);
         list->installEventFilter(this);
         list->viewport()->installEventFilter(this);
+        connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                [this] { emit SelectionChanged(); });
         QHeaderView* header = list->header();
         header->setSectionsClickable(true);
         header->setSectionsMovable(false);
@@ -658,10 +660,22 @@ void MainView::OnMoveCommand(int id) {
 
 // --- the keyboard --------------------------------------------------------------------
 
+void MainView::SelectCurrentRow() {
+    QTreeView* list = CurrentList();
+    const QModelIndex at = list->currentIndex();
+    if (at.isValid() && list->selectionModel() && !list->selectionModel()->hasSelection())
+        list->selectionModel()->select(
+            at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
 void MainView::OpenCurrentRow() {
     const QModelIndex at = CurrentList()->currentIndex();
-    if (at.isValid())
-        OnListDoubleClicked(current_code_, at.row(), 1);
+    if (!at.isValid())
+        return;
+    // As a double tap does, the row opened becomes the selected one, which
+    // Answer, Forward and Delete then take.
+    SelectCurrentRow();
+    OnListDoubleClicked(current_code_, at.row(), 1);
 }
 
 void MainView::MarkCurrentRow() {
@@ -740,6 +754,19 @@ bool MainView::eventFilter(QObject* watched, QEvent* event) {
         case Qt::Key_Menu:
             ContextMenuAtCurrentRow();
             return true;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            // A key that moves the cursor selects the row it lands on, also
+            // when the cursor stays (the only row, already at the top).
+            // Focus alone selects nothing: a row the user never chose is
+            // never the one a command takes.
+            if (mods == Qt::NoModifier)
+                QTimer::singleShot(0, this, [this] { SelectCurrentRow(); });
+            break;
         case Qt::Key_F10:
             if (mods == Qt::ShiftModifier) {
                 ContextMenuAtCurrentRow();

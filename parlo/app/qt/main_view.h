@@ -122,6 +122,8 @@ class MainView : public QWidget {
     // Return opens the current row, Space marks it, the Menu key (and
     // Shift+F10) opens the context menu at it. Delete is the window's command.
     void OpenCurrentRow();
+    // Selects the row with the keyboard's cursor when no row is selected.
+    void SelectCurrentRow();
     void MarkCurrentRow();
     void ContextMenuAtCurrentRow();
 
@@ -137,6 +139,9 @@ class MainView : public QWidget {
     // An unread message came into the Inbox (a synchronisation, or another
     // program's).
     void MessageArrived(CSmsMessage* key, const QString& number, const QString& text);
+    // The selected row of a list changed: the commands that take it follow
+    // at once, so that a key typed right after finds them enabled.
+    void SelectionChanged();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

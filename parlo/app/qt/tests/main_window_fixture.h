@@ -22,6 +22,7 @@
 #include <QTreeView>
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <thread>
 
 #include "parlo/app/qt/application.h"
@@ -29,8 +30,8 @@
 #include "parlo/app/qt/dialogs.h"
 #include "parlo/app/qt/main_frame.h"
 #include "parlo/app/qt/main_view.h"
-#include "parlo/app/tests/doc_inside.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/tests/doc_inside.h"
 #include "parlo/contacts/handoff_file.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -98,9 +99,13 @@ class MainWindow : public ::testing::Test {
         qtsupport::ScriptPromptsForTesting(nullptr);
     }
 
-    void StartPhone(const std::vector<std::string>& extra = {}) {
+    // `change` adjusts the phone's state before it starts (messages on it).
+    void StartPhone(const std::vector<std::string>& extra = {},
+                    const std::function<void(nlohmann::json&)>& change = {}) {
         nlohmann::json state = phonesim::testing::DefaultState();
         state["operator"]["name"] = "T-Mobile D";
+        if (change)
+            change(state);
         ASSERT_TRUE(phonesim::testing::WriteState(dir / "phone.json", state));
         phone = std::make_unique<phonesim::testing::PhonesimProcess>();
         std::vector<std::string> args = {"--register", "Phonesim",  "--alias",
