@@ -76,9 +76,14 @@ GroupDefineDialog::GroupDefineDialog(CParloDoc& doc, platform::Prompt& prompt,
     stack_->addWidget(phonebook_);
     list_ = MakeList(this, ctl::kDefineMembers, {Text(65090), Text(65089)}, {130, 90});
 
+    // The arrows say in words what they do.
     QToolButton* add = Arrow(this, ctl::kDefineAdd, Qt::DownArrow);
+    add->setText(tr("Add"));
+    add->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     add->setToolTip(tr("Add to the group"));
     QToolButton* remove = Arrow(this, ctl::kDefineRemove, Qt::UpArrow);
+    remove->setText(tr("Remove"));
+    remove->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     remove->setToolTip(tr("Remove from the group"));
     auto* save = new QPushButton(tr("Save"), this);
     save->setObjectName(ctl::kDefineSave);
