@@ -188,6 +188,10 @@ class CSmsOperations {
 
     // Reads one storage; 0 when the run must end (the error is listed).
     int ReadStorage(const std::string& storage, int show_progress);
+    // Selects a storage before it is read. kFailed: the line failed (the run
+    // ends); kSkipped: the phone would not select it (listed as skipped).
+    enum class Selection { kSelected, kSkipped, kFailed };
+    Selection SelectForReading(const std::string& storage, std::u16string* reply);
     ListOutcome ReadByListing(const std::string& storage, int used, int size, int show_progress,
                               std::map<int, std::string>* listed_unread);
     int ReadBySlot(const std::string& storage, int size, int used, bool stop_at_used,

@@ -124,16 +124,29 @@ int CSmsOperations::ReadPhoneMessages(int show_progress, int delete_after_readin
     return 1;
 }
 
+CSmsOperations::Selection CSmsOperations::SelectForReading(const std::string& storage,
+                                                           std::u16string* reply) {
+    if (!SelectStorage(storage, reply)) {
+        FailRead(IDS_COMM_ERROR);
+        return Selection::kFailed;
+    }
+    if (reply->compare(0, 6, u"+CPMS:") != 0) {
+        std::u16string why = reply->empty() ? ctx_.cordis->LastFinalResult() : *reply;
+        ctx_.errors->AddFormatted(IDS_STORAGE_SKIPPED, {StorageTitle(storage), why});
+        return Selection::kSkipped;
+    }
+    return Selection::kSelected;
+}
+
 int CSmsOperations::ReadStorage(const std::string& storage, int show_progress) {
     std::u16string reply;
-    if (!SelectStorage(storage, &reply)) {
-        FailRead(IDS_COMM_ERROR);
-        return 0;
-    }
-    if (reply.compare(0, 6, u"+CPMS:") != 0) {
-        std::u16string why = reply.empty() ? ctx_.cordis->LastFinalResult() : reply;
-        ctx_.errors->AddFormatted(IDS_STORAGE_SKIPPED, {StorageTitle(storage), why});
-        return 1;
+    switch (SelectForReading(storage, &reply)) {
+        case Selection::kFailed:
+            return 0;
+        case Selection::kSkipped:
+            return 1;
+        case Selection::kSelected:
+            break;
     }
     int size = StorageSize(reply);
     if (size == 0)
@@ -157,14 +170,13 @@ int CSmsOperations::ReadStorage(const std::string& storage, int show_progress) {
                 // The count is in doubt: every slot is read. The selection is
                 // made again, which also brings a late answer to light.
                 stop_at_used = false;
-                if (!SelectStorage(storage, &reply)) {
-                    FailRead(IDS_COMM_ERROR);
-                    return 0;
-                }
-                if (reply.compare(0, 6, u"+CPMS:") != 0) {
-                    std::u16string why = reply.empty() ? ctx_.cordis->LastFinalResult() : reply;
-                    ctx_.errors->AddFormatted(IDS_STORAGE_SKIPPED, {StorageTitle(storage), why});
-                    return 1;
+                switch (SelectForReading(storage, &reply)) {
+                    case Selection::kFailed:
+                        return 0;
+                    case Selection::kSkipped:
+                        return 1;
+                    case Selection::kSelected:
+                        break;
                 }
                 used = UsedCount(reply);
                 break;
