@@ -45,6 +45,7 @@
 #include "parlo/app/qt/main_frame.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/qt/testing/no_dialogs.h"
 #include "parlo/store/folder_table.h"
 #include "parlo/store/message_store.h"
 #include "platform/binio.h"
@@ -75,8 +76,9 @@ std::filesystem::path ScratchDir(const std::string& name) {
     return dir;
 }
 
-double RssMb() {
-    std::ifstream status("/proc/self/status");
+// A process's resident memory in MB (0 when it cannot be read).
+double RssMbOf(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string key;
     while (status >> key) {
         if (key == "VmRSS:") {
@@ -87,6 +89,10 @@ double RssMb() {
         std::getline(status, key);
     }
     return 0;
+}
+
+double RssMb() {
+    return RssMbOf(getpid());
 }
 
 CSmsMessage Record(int i, int32_t state) {
@@ -118,20 +124,14 @@ void WriteStore(const std::filesystem::path& dir, int n, bool purged) {
     platform::WriteFileAtomic(dir / "vok.sms", bytes);
 }
 
-class BenchDialogs : public IParloDialogs {
+// "Move to folder" goes to `destination`.
+class BenchDialogs : public parlo::testing::NoDialogs {
   public:
     int32_t destination = FOLDER_DRAFT;
-    void Compose(const DialogContext&, int, CSmsMessage*, const std::u16string&,
-                 const std::u16string&) override {}
-    void Folders(const DialogContext&) override {}
     bool DestinationFolder(const DialogContext&, int32_t* folder) override {
         *folder = destination;
         return true;
     }
-    void Options(const DialogContext&) override {}
-    void Phonebook(const DialogContext&) override {}
-    void Groups(const DialogContext&) override {}
-    bool PickRecipients(const DialogContext&, std::u16string*) override { return false; }
 };
 
 // The longest gap between two turns of the event loop while it runs.
@@ -408,20 +408,6 @@ BENCHMARK(BM_SortThroughView)->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
 
 std::filesystem::path BinPath(const std::string& name) {
     return CliPath().parent_path() / name;
-}
-
-double RssMbOf(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kb = 0;
-            status >> kb;
-            return kb / 1024.0;
-        }
-        std::getline(status, key);
-    }
-    return 0;
 }
 
 void BM_LaunchToRowsPainted(benchmark::State& state) {

@@ -26,6 +26,7 @@
 #include "parlo/app/qt/main_frame.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/qt/testing/no_dialogs.h"
 #include "parlo/store/message_store.h"
 #include "platform/binio.h"
 #include "tools/phonesim/testing/phonesim_process.h"
@@ -77,17 +78,7 @@ void WriteStore(const std::filesystem::path& dir) {
     platform::WriteFileAtomic(dir / "vok.sms", bytes);
 }
 
-class NoDialogs : public IParloDialogs {
-  public:
-    void Compose(const DialogContext&, int, CSmsMessage*, const std::u16string&,
-                 const std::u16string&) override {}
-    void Folders(const DialogContext&) override {}
-    bool DestinationFolder(const DialogContext&, int32_t*) override { return false; }
-    void Options(const DialogContext&) override {}
-    void Phonebook(const DialogContext&) override {}
-    void Groups(const DialogContext&) override {}
-    bool PickRecipients(const DialogContext&, std::u16string*) override { return false; }
-};
+using parlo::testing::NoDialogs;
 
 void BM_WindowUp(benchmark::State& state) {
     App();

@@ -19,6 +19,7 @@
 #include "parlo/app/qt/main_frame.h"
 #include "parlo/app/qt/main_view.h"
 #include "parlo/app/qt/message_list_model.h"
+#include "parlo/app/qt/testing/no_dialogs.h"
 #include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/message_ids.h"
 #include "platform/file_env.h"
@@ -35,17 +36,7 @@ namespace {
 using qtsupport::testing::App;
 using qtsupport::testing::WaitUntil;
 
-class NoDialogs : public IParloDialogs {
-  public:
-    void Compose(const DialogContext&, int, CSmsMessage*, const std::u16string&,
-                 const std::u16string&) override {}
-    void Folders(const DialogContext&) override {}
-    bool DestinationFolder(const DialogContext&, int32_t*) override { return false; }
-    bool PickRecipients(const DialogContext&, std::u16string*) override { return false; }
-    void Options(const DialogContext&) override {}
-    void Phonebook(const DialogContext&) override {}
-    void Groups(const DialogContext&) override {}
-};
+using testing::NoDialogs;
 
 bool RunCli(std::vector<std::string> args) {
     args.insert(args.begin(), "--yes");
