@@ -7,6 +7,7 @@
 
 #include "parlo/app/parlo_doc.h"
 #include "parlo/app/tests/doc_inside.h"
+#include "parlo/app/tests/started_doc_fixture.h"
 #include "parlo/contacts/handoff_file.h"
 #include "parlo/store/tests/test_util.h"
 #include "platform/ports.h"
@@ -16,23 +17,8 @@
 namespace parlo {
 namespace {
 
-class DocOps : public ::testing::Test {
+class DocOps : public testing::StartedDocTest<NullParloView> {
   protected:
-    testing::TempDir dir;
-    platform::ScriptedPrompt prompt;
-    NullParloView view;
-    std::unique_ptr<CParloDoc> doc;
-
-    void SetUp() override {
-        setenv("SKYVANE_HOME", dir.path().c_str(), 1);
-        setenv("SKYVANE_ROOT", dir.path().c_str(), 1);
-        doc = std::make_unique<CParloDoc>(&view, &prompt);
-        StartOptions opt;
-        opt.require_ports = false;
-        opt.auto_sync = false;
-        ASSERT_TRUE(doc->Start(nullptr, opt));
-        prompt.Clear();
-    }
     void TearDown() override { platform::SetProgramStarterForTesting(nullptr); }
 
     std::vector<CSmsMessage*> InState(int32_t state) {

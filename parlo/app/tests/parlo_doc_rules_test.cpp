@@ -6,6 +6,7 @@
 
 #include "parlo/app/parlo_doc.h"
 #include "parlo/app/tests/doc_inside.h"
+#include "parlo/app/tests/started_doc_fixture.h"
 #include "parlo/sms/sms_operations.h"
 #include "parlo/store/tests/test_util.h"
 #include "parlo_strings.h"
@@ -77,24 +78,7 @@ class IndicatorView : public NullParloView {
     std::vector<bool> indicator;
 };
 
-class DocRules : public ::testing::Test {
-  protected:
-    testing::TempDir dir;
-    platform::ScriptedPrompt prompt;
-    IndicatorView view;
-    std::unique_ptr<CParloDoc> doc;
-
-    void SetUp() override {
-        setenv("SKYVANE_HOME", dir.path().c_str(), 1);
-        setenv("SKYVANE_ROOT", dir.path().c_str(), 1);
-        doc = std::make_unique<CParloDoc>(&view, &prompt);
-        StartOptions opt;
-        opt.require_ports = false;
-        opt.auto_sync = false;
-        ASSERT_TRUE(doc->Start(nullptr, opt));
-        prompt.Clear();
-    }
-};
+using DocRules = testing::StartedDocTest<IndicatorView>;
 
 TEST_F(DocRules, SendRefusesTheWholeListWhenOneNumberCannotBeSentTo) {
     CParloDoc::SendResult r = doc->Send(u"0815;49+170", u"hi", false);

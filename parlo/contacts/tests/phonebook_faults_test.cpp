@@ -98,16 +98,9 @@ TEST_F(PhonebookSyncTest, AnswersThatStayOutOfStepFailTheRun) {
     stuck.storages["SM"].last = 30;
     stuck.storages["SM"].records[5] = {"5", 129, "Five"};
     AddLocal(STORAGE_FLAG_SIM | 5, u"Five", u"5", true);
-    PhonebookSyncContext ctx;
     PhonebookSyncReport report;
-    ctx.report = &report;
-    ctx.data_dir = tmp_.path();
-    ctx.link = &stuck;
-    ctx.prompt = &prompt_;
-    ctx.strings = &strings::parlo();
-    ctx.enabled_flags = STORAGE_FLAG_SIM;
-    ctx.identity = &identity_;
-    EXPECT_EQ(SynchronizePhonebook(&book_, ctx), PhonebookSyncResult::kFailed);
+    EXPECT_EQ(SynchronizePhonebook(&book_, Context(&stuck, STORAGE_FLAG_SIM, &report)),
+              PhonebookSyncResult::kFailed);
     EXPECT_EQ(stuck.CountRangeReads(), 3);
     ASSERT_NE(Local(STORAGE_FLAG_SIM | 5), nullptr);
     EXPECT_EQ(Local(STORAGE_FLAG_SIM | 29), nullptr);

@@ -17,16 +17,21 @@ namespace parlo::testing {
 
 class PhonebookSyncTest : public ::testing::Test {
   protected:
-    PhonebookSyncResult Sync(uint32_t enabled = STORAGE_FLAG_BOTH,
-                             PhonebookSyncReport* report = nullptr) {
+    // A run's context over `link`, without a settings save.
+    PhonebookSyncContext Context(PhoneLink* link, uint32_t enabled, PhonebookSyncReport* report) {
         PhonebookSyncContext ctx;
         ctx.report = report;
         ctx.data_dir = tmp_.path();
-        ctx.link = &phone_;
+        ctx.link = link;
         ctx.prompt = &prompt_;
         ctx.strings = &strings::parlo();
         ctx.enabled_flags = enabled;
         ctx.identity = &identity_;
+        return ctx;
+    }
+    PhonebookSyncResult Sync(uint32_t enabled = STORAGE_FLAG_BOTH,
+                             PhonebookSyncReport* report = nullptr) {
+        PhonebookSyncContext ctx = Context(&phone_, enabled, report);
         ctx.save_settings = [this] {
             ++settings_saved_;
             return true;
