@@ -32,6 +32,8 @@
 #include <thread>
 #include <vector>
 
+#include "parlo/cli/testing/cli_process.h"
+#include "parlo/cli/testing/sim_phonebook.h"
 #include "parlo/store/message_store.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -45,33 +47,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-pid_t Launch(const std::vector<std::string>& args, const fs::path& out) {
-    static const std::string cli = (platform::BinDir() / "parlo-cli").string();
-    std::vector<std::string> all = {cli};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&fa, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-}
+using parlo::clitest::Launch;
+using parlo::clitest::Slurp;
 
 // The exit status; -1 when killed or not started.
 int Wait(pid_t pid) {
@@ -82,7 +59,7 @@ int Wait(pid_t pid) {
 }
 
 int Run(const std::vector<std::string>& args, const fs::path& out) {
-    return Wait(Launch(args, out));
+    return Wait(Launch(args, out).pid);
 }
 
 // One installation and its phone.
@@ -105,13 +82,12 @@ class Trial {
     // Starts `args`, kills it after `after` (when still running); whether it
     // was killed while running.
     bool Kill(const std::vector<std::string>& args, Clock::duration after) {
-        pid_t pid = Launch(args, dir_ / "killed.out");
+        parlo::clitest::Program p = Launch(args, dir_ / "killed.out");
         std::this_thread::sleep_for(after);
-        siginfo_t info{};
-        bool running =
-            waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
-        kill(pid, SIGKILL);
-        Wait(pid);
+        bool running = parlo::clitest::Running(p);
+        if (p.pid > 0)  // kill(-1) would reach every process of the user
+            kill(p.pid, SIGKILL);
+        Wait(p.pid);
         return running;
     }
     // Runs `args` to the end; its length.
@@ -229,26 +205,9 @@ Counts CheckSms(Trial& t, int round, const std::vector<PhoneMessage>& messages, 
 
 // --- parlo-cli phonebook sync -------------------------------------------
 
-nlohmann::json PhonebookState() {
-    nlohmann::json state = phonesim::testing::DefaultState();
-    state["operator"]["name"] = "T-Mobile D";
-    nlohmann::json entries = nlohmann::json::array();
-    for (int i = 1; i <= 10; ++i) {
-        entries.push_back({{"index", i},
-                           {"number", "03010" + std::to_string(i)},
-                           {"type", 129},
-                           {"text", "Phone " + std::to_string(i)}});
-    }
-    state["phonebook"]["storages"]["SM"] = {{"first", 1},
-                                            {"last", 250},
-                                            {"number_length", 40},
-                                            {"text_length", 14},
-                                            {"entries", entries}};
-    return state;
-}
-
 bool PreparePhonebook(Trial& t, int delay_ms) {
-    if (!t.StartPhone(PhonebookState(), {}, delay_ms) || !t.Cli({"options", "phonebook", "sim"}))
+    if (!t.StartPhone(parlo::clitest::SimPhonebookState(), {}, delay_ms) ||
+        !t.Cli({"options", "phonebook", "sim"}))
         return false;
     for (int i = 1; i <= 15; ++i) {
         if (!t.Cli({"phonebook", "add", "New " + std::to_string(i),

@@ -23,7 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "parlo/cli/tests/cli_process.h"
+#include "parlo/cli/testing/cli_process.h"
+#include "parlo/cli/testing/sim_phonebook.h"
+#include "parlo/cli/tests/cli_procs_fixture.h"
 #include "parlo/store/message_store.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -40,28 +42,15 @@ std::string PhoneText(int round, int i) {
     return "p" + std::to_string(round) + "-" + std::to_string(i);
 }
 
-class CliConcurrencyTest : public ::testing::Test {
+class CliConcurrencyTest : public CliProcsTest {
   protected:
-    void SetUp() override {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "cli-procs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        base_ = tmpl;
-    }
-    void TearDown() override {
-        phone_.reset();
-        if (!HasFailure())
-            std::filesystem::remove_all(base_);
-    }
+    CliConcurrencyTest() : CliProcsTest("cli-procs") {}
 
     // A fresh installation with a phone that holds kPhoneMessages received
     // messages in its memory. Every answer is delayed a little, so that a
     // synchronisation lasts a few seconds.
     void NewRound(int round, int send_ms = 0) {
-        phone_.reset();
-        dir_ = base_ / ("round" + std::to_string(round));
-        std::filesystem::create_directories(dir_);
-        setenv("SKYVANE_HOME", dir_.c_str(), 1);
-        setenv("SKYVANE_ROOT", dir_.c_str(), 1);
+        NewInstallation("round" + std::to_string(round));
         nlohmann::json state = phonesim::testing::DefaultState();
         state["operator"]["name"] = "T-Mobile D";
         state["sms"]["storages"]["ME"]["size"] = kPhoneMessages + 10;
@@ -81,41 +70,7 @@ class CliConcurrencyTest : public ::testing::Test {
         round_ = round;
     }
 
-    Program Start(const std::vector<std::string>& args, const std::string& name) {
-        return Launch(args, dir_ / (name + ".out"));
-    }
-    // Runs parlo-cli to its end; its output in `out`.
-    int Run(const std::vector<std::string>& args, std::string* out = nullptr) {
-        static std::atomic<int> n{0};
-        Program p = Start(args, "run" + std::to_string(n++));
-        int status = Finish(p);
-        if (out)
-            *out = Slurp(p.out);
-        return status;
-    }
-
-    // Starts parlo-cli sync and waits until it holds the synchronisation
-    // lock, so that what the test does next overlaps the run.
-    Program StartSync(const std::string& name) {
-        Program sync = Start({"sync"}, name);
-        auto end = Clock::now() + 120s;
-        while (Clock::now() < end && Running(sync) &&
-               Slurp(dir_ / "vok.lock").find("Skyvane synchronisation") == std::string::npos)
-            std::this_thread::sleep_for(5ms);
-        return sync;
-    }
-
     // Records (texts in UTF-8) by state, as a fresh program reads the store.
-    std::vector<parlo::CSmsMessage> Records() {
-        parlo::CMessageStore store(dir_);
-        EXPECT_EQ(store.LoadMessages(), parlo::StoreResult::kOk);
-        std::vector<parlo::CSmsMessage> out;
-        store.ForEach([&](parlo::CSmsMessage& m) {
-            if (m.m_nState != parlo::STATE_PURGED)
-                out.push_back(m);
-        });
-        return out;
-    }
     std::map<std::string, std::vector<int32_t>> StatesByText() {
         std::map<std::string, std::vector<int32_t>> out;
         for (const parlo::CSmsMessage& m : Records())
@@ -167,9 +122,6 @@ class CliConcurrencyTest : public ::testing::Test {
         return out;
     }
 
-    std::filesystem::path base_;
-    std::filesystem::path dir_;
-    std::unique_ptr<phonesim::testing::PhonesimProcess> phone_;
     int round_ = 0;
 };
 
@@ -557,26 +509,8 @@ namespace {
 class PhonebookProcsTest : public CliConcurrencyTest {
   protected:
     void NewPhonebookRound(int round, int delay_ms) {
-        phone_.reset();
-        dir_ = base_ / ("pb" + std::to_string(round));
-        std::filesystem::create_directories(dir_);
-        setenv("SKYVANE_HOME", dir_.c_str(), 1);
-        setenv("SKYVANE_ROOT", dir_.c_str(), 1);
-        nlohmann::json state = phonesim::testing::DefaultState();
-        state["operator"]["name"] = "T-Mobile D";
-        nlohmann::json entries = nlohmann::json::array();
-        for (int i = 1; i <= 10; ++i) {
-            entries.push_back({{"index", i},
-                               {"number", "03010" + std::to_string(i)},
-                               {"type", 129},
-                               {"text", "Phone " + std::to_string(i)}});
-        }
-        state["phonebook"]["storages"]["SM"] = {{"first", 1},
-                                                {"last", 250},
-                                                {"number_length", 40},
-                                                {"text_length", 14},
-                                                {"entries", entries}};
-        ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", state));
+        NewInstallation("pb" + std::to_string(round));
+        ASSERT_TRUE(phonesim::testing::WriteState(dir_ / "phone.json", SimPhonebookState()));
         phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
         ASSERT_TRUE(phone_->Start(dir_ / "phone.json", {"--register", "Phonesim", "--delay-ms",
                                                         std::to_string(delay_ms)}));

@@ -17,7 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "parlo/cli/tests/cli_process.h"
+#include "parlo/cli/testing/cli_process.h"
+#include "parlo/cli/tests/cli_procs_fixture.h"
 #include "parlo/store/message_store.h"
 #include "parlo/store/parts_table.h"
 #include "platform/text.h"
@@ -63,19 +64,9 @@ struct SlotContent {
 };
 using PhoneSlots = std::map<std::pair<std::string, int>, SlotContent>;
 
-class ConcatProcsTest : public ::testing::Test {
+class ConcatProcsTest : public CliProcsTest {
   protected:
-    void SetUp() override {
-        std::string tmpl =
-            (std::filesystem::temp_directory_path() / "concat-procs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        base_ = tmpl;
-    }
-    void TearDown() override {
-        phone_.reset();
-        if (!HasFailure())
-            std::filesystem::remove_all(base_);
-    }
+    ConcatProcsTest() : CliProcsTest("concat-procs") {}
 
     // A fresh installation and a phone holding `longs` messages of 3 parts
     // (parts in reverse order, over phone memory and SIM) and `singles`
@@ -83,11 +74,7 @@ class ConcatProcsTest : public ::testing::Test {
     // on the phone. The phone answers each command after 8 ms.
     void NewRound(int round, int longs, int singles, bool listing,
                   const std::vector<int>& parts = {1, 2, 3}) {
-        phone_.reset();
-        dir_ = base_ / ("round" + std::to_string(round));
-        std::filesystem::create_directories(dir_);
-        setenv("SKYVANE_HOME", dir_.c_str(), 1);
-        setenv("SKYVANE_ROOT", dir_.c_str(), 1);
+        NewInstallation("round" + std::to_string(round));
         round_ = round;
         slots_.clear();
         nlohmann::json me = nlohmann::json::array(), sm = nlohmann::json::array();
@@ -125,37 +112,6 @@ class ConcatProcsTest : public ::testing::Test {
         phone_ = std::make_unique<phonesim::testing::PhonesimProcess>();
         ASSERT_TRUE(phone_->Start(dir_ / "phone.json", {"--register", "Phonesim", "--alias",
                                                         "COM3:", "--delay-ms", "8"}));
-    }
-
-    int Run(const std::vector<std::string>& args, std::string* out = nullptr) {
-        static int n = 0;
-        Program p = Launch(args, dir_ / ("run" + std::to_string(n++) + ".out"));
-        int status = Finish(p);
-        if (out)
-            *out = Slurp(p.out);
-        return status;
-    }
-
-    // Starts parlo-cli sync and waits until it holds the synchronisation lock.
-    Program StartSync(const std::string& name) {
-        Program sync = Launch({"sync"}, dir_ / (name + ".out"));
-        auto end = Clock::now() + 120s;
-        while (Clock::now() < end && Running(sync) &&
-               Slurp(dir_ / "vok.lock").find("Skyvane synchronisation") == std::string::npos)
-            std::this_thread::sleep_for(2ms);
-        return sync;
-    }
-
-    // The records not purged, as a program started now reads them.
-    std::vector<parlo::CSmsMessage> Records() const {
-        parlo::CMessageStore store(dir_);
-        EXPECT_EQ(store.LoadMessages(), parlo::StoreResult::kOk);
-        std::vector<parlo::CSmsMessage> out;
-        store.ForEach([&](parlo::CSmsMessage& m) {
-            if (m.m_nState != parlo::STATE_PURGED)
-                out.push_back(m);
-        });
-        return out;
     }
 
     PhoneSlots OnPhone() const {
@@ -225,8 +181,6 @@ class ConcatProcsTest : public ::testing::Test {
         }
     }
 
-    std::filesystem::path base_, dir_;
-    std::unique_ptr<phonesim::testing::PhonesimProcess> phone_;
     PhoneSlots slots_;
     int round_ = 0;
 };

@@ -1,6 +1,6 @@
-// parlo-cli processes for the tests that run the programs themselves: one
-// started with its output (stdout and stderr) in a file, waited for with a
-// bound, or asked whether it still runs.
+// parlo-cli processes for the tests and benches that run the program itself:
+// one started with its output (stdout and stderr) in a file, waited for with
+// a bound, or asked whether it still runs.
 #pragma once
 
 #include <fcntl.h>
