@@ -1050,11 +1050,17 @@ StoreResult CMessageStore::Change(CSmsMessage* rec, const std::function<void(CSm
     {
         Writing writing(this);
         Revive(rec);
+        const bool was_purged = rec->m_nState == STATE_PURGED;
         WriteScope scope(this, true);
-        // The change goes on top of what others changed.
-        change(*rec);
-        Bump();
-        r = scope.ok() ? StoreLocked(rec, &scope, superseded_state) : StoreResult::kSaveFailed;
+        if (scope.ok() && !was_purged && rec->m_nState == STATE_PURGED &&
+            superseded_state != STATE_PURGED) {
+            r = StoreResult::kGone;
+        } else {
+            // The change goes on top of what others changed.
+            change(*rec);
+            Bump();
+            r = scope.ok() ? StoreLocked(rec, &scope, superseded_state) : StoreResult::kSaveFailed;
+        }
     }
     Flush();
     return r;
@@ -1098,14 +1104,27 @@ StoreResult CMessageStore::ChangeMany(const std::vector<CSmsMessage*>& recs,
     StoreResult res;
     {
         Writing writing(this);
-        for (CSmsMessage* rec : recs)
+        std::vector<bool> was_purged;
+        was_purged.reserve(recs.size());
+        for (CSmsMessage* rec : recs) {
             Revive(rec);
+            was_purged.push_back(rec->m_nState == STATE_PURGED);
+        }
         WriteScope scope(this, true);
-        // The changes go on top of what others changed.
-        for (CSmsMessage* rec : recs)
-            change(*rec);
+        // The changes go on top of what others changed; records that
+        // another program purged meanwhile stay purged (see Change).
+        std::vector<CSmsMessage*> live;
+        live.reserve(recs.size());
+        for (size_t i = 0; i < recs.size(); ++i) {
+            if (!was_purged[i] && recs[i]->m_nState == STATE_PURGED)
+                continue;
+            change(*recs[i]);
+            live.push_back(recs[i]);
+        }
         Bump();
-        res = StoreManyLocked(recs, &scope);
+        res = StoreManyLocked(live, &scope);
+        if (res == StoreResult::kOk && live.size() != recs.size())
+            res = StoreResult::kGone;
     }
     Flush();
     return res;

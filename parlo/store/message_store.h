@@ -54,6 +54,7 @@ enum class StoreResult {
     kOk,
     kReadError,   // "Error reading datafile." (65023)
     kSaveFailed,  // "Save failed." (57346)
+    kGone,        // another program purged the record meanwhile: nothing written
 };
 
 // Longest number or text (in UTF-16 code units) that the store writes and
@@ -170,6 +171,11 @@ class CMessageStore {
     // the text or number changed, the stored copy that the new version
     // replaces gets `superseded_state`: a Recycle Bin entry by default,
     // STATE_PURGED where the old text is of no use (a message completed).
+    // A record that another program purged while the change waited (taken
+    // in under the lock) stays purged and the result is kGone: a move, a
+    // delete or a mark never brings back a copy that a newer version
+    // replaced. A completion (superseded_state STATE_PURGED) still does:
+    // its message comes back whole.
     StoreResult Change(CSmsMessage* rec, const std::function<void(CSmsMessage&)>& change,
                        int32_t superseded_state = STATE_DELETED);
     // Applies `change` to every record of `recs` under the lock and stores

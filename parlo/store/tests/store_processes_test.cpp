@@ -276,6 +276,46 @@ TEST(StoreProcesses, TakingInAnotherProgramsChanges) {
 // Another program compacts and then notes at least as many changes as this
 // one had seen before: the count of entries alone looks like news to follow,
 // yet every offset this program knows now points at another record.
+// Another program replaces a record with a newer version (a long message
+// completed: the old copy is purged) while this one is about to move or
+// delete the old copy: the old copy stays purged, the change says kGone, and
+// the newer version is the one message left. A completion itself brings its
+// message back even when another program purged it.
+TEST(StoreProcesses, AChangeNeverBringsBackACopyThatAnotherProgramReplaced) {
+    TempDir dir;
+    CMessageStore mine(dir.path());
+    ASSERT_EQ(mine.LoadMessages(), StoreResult::kOk);
+    mine.Add(NewRecord(u"part 1 [part 2 missing]", STATE_UNREAD));
+    mine.Add(NewRecord(u"another", STATE_UNREAD));
+    CMessageStore also(dir.path());  // a second program with the old copy
+    ASSERT_EQ(also.LoadMessages(), StoreResult::kOk);
+
+    pid_t other = Spawn([&] {
+        CMessageStore store(dir.path());
+        if (store.LoadMessages() != StoreResult::kOk)
+            return 1;
+        return store.Change(
+                   store.At(0), [](CSmsMessage& m) { m.m_strText = u"part 1 part 2"; },
+                   STATE_PURGED) == StoreResult::kOk
+                   ? 0
+                   : 1;
+    });
+    ASSERT_EQ(Wait(other), 0);
+    EXPECT_EQ(mine.ChangeMany({mine.At(0), mine.At(1)},
+                              [](CSmsMessage& m) { m.m_nState = STATE_DELETED; }),
+              StoreResult::kGone);
+    EXPECT_EQ(also.Change(also.At(0), [](CSmsMessage& m) { m.m_nState = STATE_IN_FOLDER; }),
+              StoreResult::kGone);
+    std::map<std::u16string, int> live;
+    for (int32_t state : {STATE_UNREAD, STATE_DELETED, STATE_IN_FOLDER}) {
+        for (const auto& [text, n] : Texts(dir.path(), state))
+            live[text] += n;
+    }
+    EXPECT_EQ(live.count(u"part 1 [part 2 missing]"), 0u);
+    EXPECT_EQ(live[u"part 1 part 2"], 1);
+    EXPECT_EQ(Texts(dir.path(), STATE_DELETED).count(u"another"), 1u);
+}
+
 TEST(StoreProcesses, CompactionFollowedByManyWritesIsNoticed) {
     TempDir dir;
     {
