@@ -18,6 +18,7 @@
 //   the rows (it says so on stdout when SKYVANE_REPORT_PAINTED is set);
 //   counter rss_mb there is that process's resident memory.
 // Counter rss_mb elsewhere: this process's resident memory at the end.
+// SKYVANE_STALL_TRACE=1 prints the stack of each stall (bench/stall_trace.h).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -48,6 +49,7 @@
 #include "parlo/app/qt/testing/no_dialogs.h"
 #include "parlo/store/folder_table.h"
 #include "parlo/store/message_store.h"
+#include "bench/stall_trace.h"
 #include "platform/binio.h"
 #include "tools/phonesim/testing/phonesim_process.h"
 
@@ -142,10 +144,12 @@ class StallMeter {
         QObject::connect(&tick_, &QTimer::timeout, [this] {
             worst_ = std::max(worst_, static_cast<double>(since_.nsecsElapsed()) / 1e6);
             since_.restart();
+            stall_trace::Beat();
         });
     }
     void Start() {
         worst_ = 0;
+        stall_trace::Arm();
         since_.start();
         tick_.start();
     }
@@ -153,6 +157,7 @@ class StallMeter {
     double Stop() {
         worst_ = std::max(worst_, static_cast<double>(since_.nsecsElapsed()) / 1e6);
         tick_.stop();
+        stall_trace::Disarm();
         return worst_;
     }
 

@@ -36,6 +36,7 @@ constexpr int kFolderRole = Qt::UserRole + 1;
 constexpr unsigned IDS_MOVE_MARKED = 65063;
 constexpr unsigned IDS_MOVE_ONE = 65064;
 constexpr unsigned IDS_NEW_SMS_DURING_SYNC = 65088;
+constexpr int kProgressMs = 40;
 constexpr int kBlinkMs = 500;
 // How long a press is held before the context menu opens.
 constexpr int kHoldMs = 600;
@@ -69,6 +70,10 @@ MainView::MainView(CParloDoc& doc, QWidget* parent) : QWidget(parent), doc_(doc)
     progress_->setObjectName("1021");
     progress_->setTextVisible(false);
     progress_->hide();
+    progress_timer_ = new QTimer(this);
+    progress_timer_->setSingleShot(true);
+    progress_timer_->setInterval(kProgressMs);
+    connect(progress_timer_, &QTimer::timeout, this, &MainView::ShowProgressValue);
     error_quiet_ = IndicatorButton("1026", ":/parlo/error_quiet.png", this);
     error_a_ = IndicatorButton("1027", ":/parlo/error_a.png", this);
     error_b_ = IndicatorButton("1028", ":/parlo/error_b.png", this);
@@ -470,20 +475,33 @@ void MainView::ShowStatusText(bool shown) {
 }
 
 void MainView::ShowProgress(bool shown) {
+    ShowProgressValue();
     progress_->setVisible(shown);
 }
 
 void MainView::SetProgressRange(int lower, int upper) {
+    progress_timer_->stop();
     progress_->setRange(lower, upper);
+    progress_value_ = progress_->value();
 }
 
 void MainView::SetProgressPos(int pos) {
-    progress_->setValue(pos);
+    progress_value_ = std::clamp(pos, progress_->minimum(), progress_->maximum());
+    if (!progress_timer_->isActive())
+        progress_timer_->start();
 }
 
 void MainView::StepProgress() {
-    if (progress_->value() < progress_->maximum())
-        progress_->setValue(progress_->value() + 1);
+    SetProgressPos(std::min(progress_value_ + 1, progress_->maximum()));
+}
+
+void MainView::ShowProgressValue() {
+    progress_timer_->stop();
+    // QProgressBar repaints at once on a new value, and with it every
+    // list waiting for its layout: one step per message made a sync of a
+    // large store lay out its list once per message.
+    if (progress_->value() != progress_value_)
+        progress_->setValue(progress_value_);
 }
 
 void MainView::SetErrorIndicator(bool on) {

@@ -159,6 +159,7 @@ class MainView : public QWidget {
     void InsertChooserEntry(const QString& text, int code, int32_t folder_id);
     void ShowSortIndicator(int view_code);
     void CountUnread();
+    void ShowProgressValue();
     void HoldForMenu(QTreeView* list, QEvent* event);
 
     CParloDoc& doc_;
@@ -177,6 +178,9 @@ class MainView : public QWidget {
     // How each list was last sorted: column (0 unsorted) and direction.
     std::array<std::pair<int, bool>, 8> list_sort_{};
     QTimer* unread_timer_ = nullptr;
+    // The progress bar shows its value at most once per kProgressMs.
+    QTimer* progress_timer_ = nullptr;
+    int progress_value_ = 0;
     QTimer* hold_timer_ = nullptr;
     QTreeView* hold_list_ = nullptr;
     QPoint hold_at_;

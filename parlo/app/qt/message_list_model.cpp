@@ -139,7 +139,7 @@ void MessageListModel::Reset(std::vector<std::pair<CSmsMessage*, CSmsMessage>> r
     beginResetModel();
     rows_.clear();
     index_.clear();
-    rows_.reserve(rows.size());
+    index_.reserve(rows.size() + rows.size() / 4);  // room for what comes next
     for (auto& [key, copy] : rows) {
         if (!Accepts(copy) || index_.count(key))
             continue;
@@ -246,7 +246,6 @@ void MessageListModel::UpsertMany(
         return;
     const int at = static_cast<int>(rows_.size());
     beginInsertRows({}, at, at + static_cast<int>(added.size()) - 1);
-    rows_.reserve(rows_.size() + added.size());
     for (const auto* r : added) {
         index_[r->first] = static_cast<int>(rows_.size());
         rows_.emplace_back(r->first, r->second);
@@ -360,8 +359,7 @@ void MessageListModel::SortRows(int column, bool descending) {
             return descending ? c > 0 : c < 0;
         return a < b;
     });
-    std::vector<Row> sorted;
-    sorted.reserve(n);
+    std::deque<Row> sorted;
     for (uint32_t i : order)
         sorted.push_back(std::move(rows_[i]));
     rows_.swap(sorted);

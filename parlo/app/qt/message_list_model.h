@@ -9,6 +9,7 @@
 
 #include <QAbstractTableModel>
 #include <QIcon>
+#include <deque>
 #include <functional>
 #include <unordered_map>
 #include <unordered_set>
@@ -99,7 +100,9 @@ class MessageListModel : public QAbstractTableModel {
     int32_t folder_id_ = -1;
     std::function<QString(const std::u16string&)> name_of_;
     std::function<bool(const CSmsMessage&)> incomplete_of_;
-    std::vector<Row> rows_;
+    // A deque: appending a row never moves the others (a vector would move
+    // every row of a 1,000,000-row list when it grows).
+    std::deque<Row> rows_;
     std::unordered_map<const CSmsMessage*, int> index_;
 };
 

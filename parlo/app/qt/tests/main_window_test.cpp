@@ -257,6 +257,26 @@ TEST_F(MainWindow, TheErrorIndicatorBlinksUntilTheListIsOpened) {
     EXPECT_TRUE(Doc().Errors().Empty());
 }
 
+TEST_F(MainWindow, TheProgressBarEndsOnItsLastStepAndStaysInItsRange) {
+    ASSERT_TRUE(Start());
+    auto* bar = View()->findChild<QProgressBar*>("1021");
+    ASSERT_NE(bar, nullptr);
+    IParloView& view = Doc().View();
+    view.SetProgressRange(0, 3);
+    view.ShowProgress(true);
+    for (int i = 0; i < 5; ++i)
+        view.StepProgress();  // two more than the range holds
+    ASSERT_TRUE(WaitUntil([&] { return bar->value() == 3; }));
+    view.SetProgressRange(0, 100);
+    view.SetProgressPos(40);
+    view.StepProgress();
+    ASSERT_TRUE(WaitUntil([&] { return bar->value() == 41; }));
+    // Hiding the bar shows its last value first: nothing is left pending.
+    view.SetProgressPos(70);
+    view.ShowProgress(false);
+    EXPECT_EQ(bar->value(), 70);
+}
+
 TEST_F(MainWindow, TheHandOffFileOpensANewMessageButNotDuringASynchronisation) {
     ASSERT_TRUE(Start());
     ASSERT_TRUE(WriteHandoffFile(dir.path(), u"+49 171 99"));
