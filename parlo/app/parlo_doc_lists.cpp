@@ -68,7 +68,7 @@ void CParloDoc::SetMarks(const std::vector<CSmsMessage*>& list, bool marked) {
     if (changed.size() == 1)
         m_pParloView->MessageUpdated(changed.front());
     else if (!changed.empty())
-        m_pParloView->MessagesChanged(changed);
+        m_pParloView->MarksChanged(changed, marked);
 }
 
 namespace {
@@ -111,7 +111,7 @@ int CParloDoc::MoveMarkedOrSelected(const std::vector<CSmsMessage*>& list, CSmsM
         m.m_nFolderId = state == STATE_IN_FOLDER ? folder_id : 0;
     });
     ReportStore(failed);  // once, not once per record
-    m_pParloView->MessagesChanged(marked);
+    m_pParloView->StatesChanged(marked);
     return failed == StoreResult::kOk;
 }
 
@@ -158,7 +158,7 @@ int CParloDoc::DeleteMarked(int mode, int view_code, const std::vector<CSmsMessa
         m.m_nState = m.m_nState == STATE_DELETED ? STATE_PURGED : STATE_DELETED;
     });
     ReportStore(failed);
-    m_pParloView->MessagesChanged(recs);
+    m_pParloView->StatesChanged(recs);
     return ok && failed == StoreResult::kOk;
 }
 

@@ -57,6 +57,15 @@ class IParloView : public CEngineView {
         for (CSmsMessage* rec : recs)
             MessageChanged(rec);
     }
+    // The state, folder or mark of these records changed, not their number
+    // or text (a bulk delete or move).
+    virtual void StatesChanged(const std::vector<CSmsMessage*>& recs) { MessagesChanged(recs); }
+    // Only the marked flag of these records changed, to `marked` ("mark
+    // all"): nothing else of them needs to be read again.
+    virtual void MarksChanged(const std::vector<CSmsMessage*>& recs, bool marked) {
+        (void)marked;
+        MessagesChanged(recs);
+    }
 
     // Folders: a user folder was added or renamed; a folder is about to be
     // destroyed (when it is on show, switch to the Inbox and set the

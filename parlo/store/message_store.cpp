@@ -923,15 +923,14 @@ StoreResult CMessageStore::StoreManyLocked(const std::vector<CSmsMessage*>& recs
     // While an unreadable tail could not be cut off, appends go over it:
     // nothing behind that point is a record.
     const int64_t readable = append_at_ >= 0 ? std::min(append_at_, file_size) : file_size;
-    InPlaceBatch batch = PlanInPlace(fd, readable, recs);
-    StoreResult res = StoreResult::kOk;
-    if (!batch.records.empty()) {
-        bool ok = scope->NoteRewrites(batch.records, std::max(file_size, log_.store_size));
-        for (size_t i = 0; ok && i < batch.spans.size(); ++i)
-            ok = fd.WriteAt(static_cast<uint64_t>(batch.spans[i].offset), batch.spans[i].bytes);
-        if (!ok)
-            res = StoreResult::kSaveFailed;
-    }
+    // Each span's records are noted in the change log before the span is
+    // written.
+    const int64_t size_after = std::max(file_size, log_.store_size);
+    InPlaceBatch batch = RewriteInPlace(fd, readable, recs, [&](const InPlaceBatch::Span& span) {
+        return scope->NoteRewrites(span.records, size_after) &&
+               fd.WriteAt(static_cast<uint64_t>(span.offset), span.bytes);
+    });
+    StoreResult res = batch.failed ? StoreResult::kSaveFailed : StoreResult::kOk;
     fd.Close();
     // After the spans: these may append, or mark a superseded copy that a
     // span holds.
@@ -982,6 +981,22 @@ bool CMessageStore::Read(const CSmsMessage* rec, CSmsMessage* out) const {
         return false;
     *out = *rec;
     return true;
+}
+
+void CMessageStore::ReadStates(const std::vector<CSmsMessage*>& recs,
+                               std::vector<std::pair<CSmsMessage*, CSmsMessage>>* states,
+                               std::vector<CSmsMessage*>* gone) const {
+    std::lock_guard lock(mutex_);
+    states->reserve(states->size() + recs.size());
+    for (CSmsMessage* rec : recs) {
+        if (!IsLive(rec)) {
+            gone->push_back(rec);
+            continue;
+        }
+        states->emplace_back(rec, CSmsMessage(rec->m_nState, {}, {}, rec->m_time, rec->m_bMarked,
+                                              rec->m_nStorage, rec->m_nPhoneIndex,
+                                              rec->m_nFileOffset, rec->m_nFolderId));
+    }
 }
 
 CSmsMessage CMessageStore::Copy(const CSmsMessage* rec) const {

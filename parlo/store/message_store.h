@@ -156,6 +156,12 @@ class CMessageStore {
     // destroyed it before the view heard of it; the pointer is only compared,
     // never followed, in that case.
     bool Read(const CSmsMessage* rec, CSmsMessage* out) const;
+    // Copies of `recs` without their number and text (every other field),
+    // under one hold of the lock, for a change of state, folder or mark;
+    // records no longer in the list go to `gone`.
+    void ReadStates(const std::vector<CSmsMessage*>& recs,
+                    std::vector<std::pair<CSmsMessage*, CSmsMessage>>* states,
+                    std::vector<CSmsMessage*>* gone) const;
     // A copy of any record this store ever held (in the list or dropped from
     // it), taken under the lock.
     CSmsMessage Copy(const CSmsMessage* rec) const;

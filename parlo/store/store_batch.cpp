@@ -24,26 +24,26 @@ bool Storable(const CSmsMessage& rec) {
            rec.m_strText.size() <= static_cast<size_t>(kMaxStoredUnits);
 }
 
-// Plans one group of records (sorted by offset, [first, last) of `recs`)
-// that share one read.
-void PlanGroup(const Fd& fd, const std::vector<CSmsMessage*>& recs, size_t first, size_t last,
-               InPlaceBatch* out) {
+// Rewrites one group of records (sorted by offset, [first, last) of
+// `recs`) that share one read, in `span`.
+void RewriteGroup(const Fd& fd, const std::vector<CSmsMessage*>& recs, size_t first, size_t last,
+                  const std::function<bool(const InPlaceBatch::Span&)>& write,
+                  InPlaceBatch::Span* span, InPlaceBatch* out) {
     const int64_t start = recs[first]->m_nFileOffset;
     int64_t end = start;
     for (size_t i = first; i < last; ++i) {
         end = std::max(end, static_cast<int64_t>(recs[i]->m_nFileOffset) +
                                 static_cast<int64_t>(RecordSize(*recs[i])));
     }
-    InPlaceBatch::Span span;
-    span.offset = start;
-    span.bytes.resize(static_cast<size_t>(end - start));
-    if (fd.ReadAt(static_cast<uint64_t>(start), span.bytes.data(), span.bytes.size()) !=
-        static_cast<int64_t>(span.bytes.size())) {
+    span->offset = start;
+    span->bytes.resize(static_cast<size_t>(end - start));
+    span->records.clear();
+    if (fd.ReadAt(static_cast<uint64_t>(start), span->bytes.data(), span->bytes.size()) !=
+        static_cast<int64_t>(span->bytes.size())) {
         out->rest.insert(out->rest.end(), recs.begin() + static_cast<ptrdiff_t>(first),
                          recs.begin() + static_cast<ptrdiff_t>(last));
         return;
     }
-    bool any = false;
     std::string bytes;
     for (size_t i = first; i < last; ++i) {
         CSmsMessage* rec = recs[i];
@@ -53,21 +53,21 @@ void PlanGroup(const Fd& fd, const std::vector<CSmsMessage*>& recs, size_t first
         // The stored copy must have the same number and text (so the same
         // length): its strings lie between the state and the fixed tail.
         const size_t strings = bytes.size() - 4 - kTailBytes;
-        if (std::memcmp(span.bytes.data() + at + 4, bytes.data() + 4, strings) != 0) {
+        if (std::memcmp(span->bytes.data() + at + 4, bytes.data() + 4, strings) != 0) {
             out->rest.push_back(rec);
             continue;
         }
-        std::memcpy(span.bytes.data() + at, bytes.data(), bytes.size());
-        out->records.emplace_back(rec->m_nFileOffset, bytes.size());
-        any = true;
+        std::memcpy(span->bytes.data() + at, bytes.data(), bytes.size());
+        span->records.emplace_back(rec->m_nFileOffset, bytes.size());
     }
-    if (any)
-        out->spans.push_back(std::move(span));
+    if (!span->records.empty() && !write(*span))
+        out->failed = true;
 }
 
 }  // namespace
 
-InPlaceBatch PlanInPlace(const Fd& fd, int64_t file_size, const std::vector<CSmsMessage*>& recs) {
+InPlaceBatch RewriteInPlace(const Fd& fd, int64_t file_size, const std::vector<CSmsMessage*>& recs,
+                            const std::function<bool(const InPlaceBatch::Span&)>& write) {
     InPlaceBatch out;
     std::vector<CSmsMessage*> sorted;
     sorted.reserve(recs.size());
@@ -96,20 +96,21 @@ InPlaceBatch PlanInPlace(const Fd& fd, int64_t file_size, const std::vector<CSms
             static_cast<int64_t>(rec->m_nFileOffset) + static_cast<int64_t>(RecordSize(*rec));
         plain.push_back(rec);
     }
+    InPlaceBatch::Span span;
     size_t first = 0;
     int64_t group_end = -1;
-    for (size_t i = 0; i < plain.size(); ++i) {
+    for (size_t i = 0; i < plain.size() && !out.failed; ++i) {
         const int64_t offset = plain[i]->m_nFileOffset;
         const int64_t end = offset + static_cast<int64_t>(RecordSize(*plain[i]));
         if (i > first &&
             (offset - group_end > kGap || end - plain[first]->m_nFileOffset > kMaxSpan)) {
-            PlanGroup(fd, plain, first, i, &out);
+            RewriteGroup(fd, plain, first, i, write, &span, &out);
             first = i;
         }
         group_end = end;
     }
-    if (first < plain.size())
-        PlanGroup(fd, plain, first, plain.size(), &out);
+    if (first < plain.size() && !out.failed)
+        RewriteGroup(fd, plain, first, plain.size(), write, &span, &out);
     return out;
 }
 

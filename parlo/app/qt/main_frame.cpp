@@ -375,6 +375,7 @@ void MainFrame::Dispatch(int id) {
         return;
     if (gated_[id] && doc_.IsSyncBusy())
         return;  // the handler itself does nothing while a run is busy
+    view_->Settle();  // a command sees the lists as they are
     CommandScope scope(*idle_);
     const DialogContext ctx = view_->Context();
     switch (id) {

@@ -37,6 +37,8 @@ constexpr unsigned IDS_MOVE_MARKED = 65063;
 constexpr unsigned IDS_MOVE_ONE = 65064;
 constexpr unsigned IDS_NEW_SMS_DURING_SYNC = 65088;
 constexpr int kProgressMs = 40;
+// A batch of this many records or more reaches the lists one list per turn.
+constexpr size_t kStepRecords = 5000;
 constexpr int kBlinkMs = 500;
 // How long a press is held before the context menu opens.
 constexpr int kHoldMs = 600;
@@ -70,6 +72,10 @@ MainView::MainView(CParloDoc& doc, QWidget* parent) : QWidget(parent), doc_(doc)
     progress_->setObjectName("1021");
     progress_->setTextVisible(false);
     progress_->hide();
+    step_timer_ = new QTimer(this);
+    step_timer_->setSingleShot(true);
+    step_timer_->setInterval(0);
+    connect(step_timer_, &QTimer::timeout, this, &MainView::RunStep);
     progress_timer_ = new QTimer(this);
     progress_timer_->setSingleShot(true);
     progress_timer_->setInterval(kProgressMs);
@@ -288,6 +294,7 @@ void MainView::OnFolderChosen(int index) {
 }
 
 void MainView::ShowFolder(int code, int32_t folder_id) {
+    Settle();
     if (!Model(code))
         return;
     if (code == VIEW_USER_FOLDER) {
@@ -352,6 +359,7 @@ void MainView::RemoveFolderEntry(int32_t id) {
 }
 
 void MainView::RefreshNames() {
+    Settle();
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
         Model(code)->RefreshNames();
 }
@@ -359,11 +367,13 @@ void MainView::RefreshNames() {
 // --- rows -----------------------------------------------------------------------
 
 void MainView::FillAllLists() {
+    Settle();
     // One pass under the store's lock; the models are filled afterwards.
     FillLists(doc_.CopyLists(Model(VIEW_USER_FOLDER)->ShownFolder()));
 }
 
 void MainView::FillAllListsFrom(CParloDoc::ListCopies rows, uint64_t generation) {
+    Settle();
     if (doc_.Store().Generation() != generation) {
         // Something changed after the copies were taken: they could bring
         // back a row the user just deleted, or drop a mark.
@@ -390,6 +400,7 @@ void MainView::FillLists(CParloDoc::ListCopies rows) {
 }
 
 void MainView::ShowRecord(CSmsMessage* key, const CSmsMessage& copy) {
+    Settle();
     const int target = CParloDoc::ListOf(copy.m_nState);
     if (copy.m_nState == STATE_UNREAD && Model(VIEW_INBOX)->RowOf(key) < 0)
         emit MessageArrived(key, ToQString(copy.m_strNumber), ToQString(copy.m_strText));
@@ -402,6 +413,7 @@ void MainView::ShowRecord(CSmsMessage* key, const CSmsMessage& copy) {
 }
 
 void MainView::RemoveRecord(CSmsMessage* key) {
+    Settle();
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
         Model(code)->Remove(key);
 }
@@ -410,25 +422,130 @@ void MainView::RemoveRecords(const std::vector<CSmsMessage*>& keys) {
     ShowRecords({}, keys);
 }
 
-void MainView::ShowRecords(const std::vector<std::pair<CSmsMessage*, CSmsMessage>>& copies,
-                           const std::vector<CSmsMessage*>& gone) {
+void MainView::ShowRecords(std::vector<std::pair<CSmsMessage*, CSmsMessage>> copies,
+                           std::vector<CSmsMessage*> gone) {
     if (copies.empty() && gone.empty())
         return;
+    Settle();  // an earlier batch's lists first
     CSmsMessage* selected = SelectedRecord();
-    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
-        MessageListModel* model = Model(code);
-        std::unordered_set<const CSmsMessage*> leaving(gone.begin(), gone.end());
-        std::vector<const std::pair<CSmsMessage*, CSmsMessage>*> staying;
-        for (const auto& c : copies) {
-            if (model->Accepts(c.second))
-                staying.push_back(&c);
-            else if (model->RowOf(c.first) >= 0)
-                leaving.insert(c.first);
-        }
-        model->RemoveMany(leaving);
-        model->UpsertMany(staying);
+    auto batch = std::make_shared<RecordBatch>(RecordBatch{std::move(copies), std::move(gone)});
+    ApplyRecords(std::move(batch), selected);
+}
+
+void MainView::ShowStates(const std::vector<CSmsMessage*>& keys) {
+    if (keys.empty())
+        return;
+    Settle();
+    CSmsMessage* selected = SelectedRecord();
+    auto show = [this, keys, selected] {
+        auto batch = std::make_shared<RecordBatch>();
+        doc_.Store().ReadStates(keys, &batch->copies, &batch->gone);
+        TakeTexts(batch.get());
+        ApplyRecords(std::move(batch), selected);
+    };
+    if (keys.size() < kStepRecords) {
+        show();
+        return;
     }
-    KeepSelection(selected);
+    // The command's own turn ends here; the rows follow in the next ones.
+    steps_.push_back(std::move(show));
+    step_timer_->start();
+}
+
+void MainView::TakeTexts(RecordBatch* batch) {
+    // A row that leaves its list hands its number and text over and goes
+    // at once; a row that stays lends a copy of them; a record no list
+    // shows is read whole. Copies left without texts (a record gone, or
+    // listed twice) are dropped.
+    std::array<std::unordered_set<const CSmsMessage*>, VIEW_RECYCLE + 1> leaving;
+    std::vector<bool> dropped(batch->copies.size(), false);
+    for (size_t i = 0; i < batch->copies.size(); ++i) {
+        auto& [key, copy] = batch->copies[i];
+        bool shown = false;
+        for (int code = VIEW_INBOX; code <= VIEW_RECYCLE && !shown; ++code) {
+            MessageListModel* model = Model(code);
+            const int row = model->RowOf(key);
+            if (row < 0)
+                continue;
+            shown = true;
+            auto& going = leaving[static_cast<size_t>(code)];
+            if (going.count(key)) {
+                dropped[i] = true;  // its texts went with the first
+                break;
+            }
+            const bool stays = model->Accepts(copy);
+            model->GiveTexts(row, &copy, /*keep=*/stays);
+            if (!stays)
+                going.insert(key);
+        }
+        if (!shown && !doc_.Store().Read(key, &copy)) {
+            batch->gone.push_back(key);
+            dropped[i] = true;
+        }
+    }
+    size_t i = 0;
+    std::erase_if(batch->copies, [&](const auto&) { return dropped[i++]; });
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
+        Model(code)->RemoveMany(leaving[static_cast<size_t>(code)]);
+}
+
+void MainView::ApplyRecords(std::shared_ptr<RecordBatch> batch, CSmsMessage* selected) {
+    if (batch->copies.size() + batch->gone.size() < kStepRecords) {
+        for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
+            ApplyBatch(code, batch.get());
+        KeepSelection(selected);
+        return;
+    }
+    // Many rows (a bulk delete or move of 100,000): one list per turn of
+    // the event loop, so that the window answers in between.
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
+        steps_.push_back([this, batch, code, selected] {
+            ApplyBatch(code, batch.get());
+            KeepSelection(selected);
+        });
+    }
+    step_timer_->start();
+}
+
+void MainView::ShowMarks(const std::vector<CSmsMessage*>& keys, bool marked) {
+    Settle();
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code)
+        Model(code)->SetMarked(keys, marked);
+}
+
+void MainView::ApplyBatch(int code, RecordBatch* batch) {
+    MessageListModel* model = Model(code);
+    std::unordered_set<const CSmsMessage*> leaving(batch->gone.begin(), batch->gone.end());
+    std::vector<std::pair<CSmsMessage*, CSmsMessage>*> staying;
+    for (auto& c : batch->copies) {
+        // A list takes its copies over (each record belongs to one list);
+        // what a taken copy leaves behind still tells its state and folder.
+        if (model->Accepts(c.second))
+            staying.push_back(&c);
+        else if (model->RowOf(c.first) >= 0)
+            leaving.insert(c.first);
+    }
+    model->RemoveMany(leaving);
+    model->UpsertMany(staying);
+}
+
+void MainView::RunStep() {
+    if (steps_.empty())
+        return;
+    auto step = std::move(steps_.front());
+    steps_.pop_front();
+    step();
+    if (!steps_.empty())
+        step_timer_->start();
+}
+
+void MainView::Settle() {
+    step_timer_->stop();
+    while (!steps_.empty()) {
+        auto step = std::move(steps_.front());
+        steps_.pop_front();
+        step();
+    }
 }
 
 void MainView::KeepSelection(CSmsMessage* selected) {
@@ -450,6 +567,7 @@ void MainView::KeepSelection(CSmsMessage* selected) {
 }
 
 void MainView::ClearList(int view_code) {
+    Settle();
     if (MessageListModel* model = Model(view_code))
         model->Clear();
 }
@@ -544,6 +662,7 @@ void MainView::OnErrorClicked() {
 // --- list events --------------------------------------------------------------------
 
 void MainView::OnListClicked(int view_code, int row, int column) {
+    Settle();
     if (doc_.IsSyncBusy() || column != 0)
         return;
     if (CSmsMessage* key = Model(view_code)->KeyAt(row))
@@ -551,6 +670,7 @@ void MainView::OnListClicked(int view_code, int row, int column) {
 }
 
 void MainView::OnListDoubleClicked(int view_code, int row, int column) {
+    Settle();
     if (doc_.IsSyncBusy())
         return;
     MessageListModel* model = Model(view_code);
@@ -571,6 +691,7 @@ void MainView::OnListDoubleClicked(int view_code, int row, int column) {
 }
 
 void MainView::OnHeaderClicked(int view_code, int column) {
+    Settle();
     if (doc_.IsSyncBusy())
         return;
     MessageListModel* model = Model(view_code);
@@ -591,6 +712,7 @@ void MainView::OnHeaderClicked(int view_code, int column) {
 }
 
 void MainView::SetSort(int column, bool descending) {
+    Settle();
     if (column <= 0 || column >= Model(VIEW_INBOX)->columnCount())
         return;
     sort_column_ = column;
@@ -613,6 +735,7 @@ void MainView::ShowSortIndicator(int view_code) {
 }
 
 QMenu* MainView::BuildContextMenu(int view_code, const QPoint& pos) {
+    Settle();
     if (doc_.IsSyncBusy())
         return nullptr;
     MessageListModel* model = Model(view_code);
@@ -663,6 +786,7 @@ void MainView::ReleaseHeld(CSmsMessage* key) {
 }
 
 void MainView::OnMoveCommand(int id) {
+    Settle();
     if (doc_.IsSyncBusy())
         return;
     MessageListModel* model = CurrentModel();
@@ -798,6 +922,7 @@ bool MainView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainView::ShowMessage(CSmsMessage* key) {
+    Settle();
     for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
         const int row = Model(code)->RowOf(key);
         if (row < 0)

@@ -8,6 +8,9 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,8 +62,20 @@ class MainView : public QWidget {
     // Many records at once: each list removes the rows that left it and
     // takes in the others in one pass. The selection stays on its record;
     // a selected record that left the list leaves nothing selected.
-    void ShowRecords(const std::vector<std::pair<CSmsMessage*, CSmsMessage>>& copies,
-                     const std::vector<CSmsMessage*>& gone);
+    // A batch of thousands reaches the lists one list per turn of the event
+    // loop; every other call on the lists (and Settle) applies what is
+    // still pending first.
+    void ShowRecords(std::vector<std::pair<CSmsMessage*, CSmsMessage>> copies,
+                     std::vector<CSmsMessage*> gone);
+    // The same after a change of state, folder or mark of `keys` (GUI
+    // thread): their new states are read from the store, number and text
+    // come from the rows shown.
+    void ShowStates(const std::vector<CSmsMessage*>& keys);
+    // The rows of `keys` shown marked or not; nothing else of them changed.
+    void ShowMarks(const std::vector<CSmsMessage*>& keys, bool marked);
+    // Applies what a batch still has pending, now.
+    void Settle();
+    bool ListsPending() const { return !steps_.empty(); }
     void EnableFolderChooser(bool enabled);
     void ClearList(int view_code);
     // Every list refilled from the store (one reset per list).
@@ -147,6 +162,16 @@ class MainView : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    struct RecordBatch {
+        std::vector<std::pair<CSmsMessage*, CSmsMessage>> copies;
+        std::vector<CSmsMessage*> gone;
+    };
+    void ApplyBatch(int code, RecordBatch* batch);
+    // Copies without number and text (ShowStates) get them.
+    void TakeTexts(RecordBatch* batch);
+    // The batch now, or one list per turn when it is large.
+    void ApplyRecords(std::shared_ptr<RecordBatch> batch, CSmsMessage* selected);
+    void RunStep();
     void BuildLists();
     void KeepSelection(CSmsMessage* selected);
     void FillLists(
@@ -177,6 +202,8 @@ class MainView : public QWidget {
     std::array<bool, 8> all_marked_{};
     // How each list was last sorted: column (0 unsorted) and direction.
     std::array<std::pair<int, bool>, 8> list_sort_{};
+    std::deque<std::function<void()>> steps_;
+    QTimer* step_timer_ = nullptr;
     QTimer* unread_timer_ = nullptr;
     // The progress bar shows its value at most once per kProgressMs.
     QTimer* progress_timer_ = nullptr;

@@ -222,11 +222,10 @@ void MessageListModel::RemoveMany(const std::unordered_set<const CSmsMessage*>& 
     Reindex(runs.front().first);
 }
 
-void MessageListModel::UpsertMany(
-    const std::vector<const std::pair<CSmsMessage*, CSmsMessage>*>& rows) {
+void MessageListModel::UpsertMany(const std::vector<std::pair<CSmsMessage*, CSmsMessage>*>& rows) {
     int first = -1, last = -1;
-    std::vector<const std::pair<CSmsMessage*, CSmsMessage>*> added;
-    for (const auto* r : rows) {
+    std::vector<std::pair<CSmsMessage*, CSmsMessage>*> added;
+    for (auto* r : rows) {
         auto it = index_.find(r->first);
         if (it == index_.end()) {
             added.push_back(r);
@@ -235,7 +234,7 @@ void MessageListModel::UpsertMany(
         Row& row = rows_[static_cast<size_t>(it->second)];
         if (SameCopy(row.copy, r->second))
             continue;  // a refill after another program's change: most rows are as they were
-        row.copy = r->second;
+        row.copy = std::move(r->second);
         row.formatted = false;
         first = first < 0 ? it->second : std::min(first, it->second);
         last = std::max(last, it->second);
@@ -246,11 +245,39 @@ void MessageListModel::UpsertMany(
         return;
     const int at = static_cast<int>(rows_.size());
     beginInsertRows({}, at, at + static_cast<int>(added.size()) - 1);
-    for (const auto* r : added) {
+    for (auto* r : added) {
         index_[r->first] = static_cast<int>(rows_.size());
-        rows_.emplace_back(r->first, r->second);
+        rows_.emplace_back(r->first, std::move(r->second));
     }
     endInsertRows();
+}
+
+void MessageListModel::GiveTexts(int row, CSmsMessage* copy, bool keep) {
+    CSmsMessage& from = rows_[static_cast<size_t>(row)].copy;
+    if (keep) {
+        copy->m_strNumber = from.m_strNumber;
+        copy->m_strText = from.m_strText;
+    } else {
+        copy->m_strNumber = std::move(from.m_strNumber);
+        copy->m_strText = std::move(from.m_strText);
+    }
+}
+
+void MessageListModel::SetMarked(const std::vector<CSmsMessage*>& keys, bool marked) {
+    int first = -1, last = -1;
+    for (const CSmsMessage* key : keys) {
+        auto it = index_.find(key);
+        if (it == index_.end())
+            continue;
+        Row& row = rows_[static_cast<size_t>(it->second)];
+        if (static_cast<bool>(row.copy.m_bMarked) == marked)
+            continue;
+        row.copy.m_bMarked = marked ? 1 : 0;
+        first = first < 0 ? it->second : std::min(first, it->second);
+        last = std::max(last, it->second);
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, 0), index(last, 0));
 }
 
 void MessageListModel::Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> rows) {
@@ -270,9 +297,9 @@ void MessageListModel::Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> 
             gone.insert(rows_[i].key);
     }
     RemoveMany(gone);
-    std::vector<const std::pair<CSmsMessage*, CSmsMessage>*> all;
+    std::vector<std::pair<CSmsMessage*, CSmsMessage>*> all;
     all.reserve(rows.size());
-    for (const auto& r : rows)
+    for (auto& r : rows)
         all.push_back(&r);
     UpsertMany(all);
 }

@@ -62,8 +62,14 @@ class MessageListModel : public QAbstractTableModel {
     // reset when the rows are scattered over many runs).
     void RemoveMany(const std::unordered_set<const CSmsMessage*>& keys);
     // Many at once: listed rows refreshed in place, the others appended in
-    // one insertion (the caller checked that they belong here).
-    void UpsertMany(const std::vector<const std::pair<CSmsMessage*, CSmsMessage>*>& rows);
+    // one insertion (the caller checked that they belong here). The copies
+    // are taken over: moved from.
+    void UpsertMany(const std::vector<std::pair<CSmsMessage*, CSmsMessage>*>& rows);
+    // Row `row`'s number and text into `copy`: copied when `keep`, else
+    // moved (the row is about to go).
+    void GiveTexts(int row, CSmsMessage* copy, bool keep);
+    // The listed rows of `keys` shown marked or not (others are ignored).
+    void SetMarked(const std::vector<CSmsMessage*>& keys, bool marked);
     // The whole list anew, keeping the rows that stay where they are (their
     // order, so a sort stays sorted) and appending the new ones.
     void Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> rows);

@@ -58,7 +58,9 @@ void QtParloView::PostRecords(const std::vector<CSmsMessage*>& recs) {
         else
             gone.push_back(rec);
     }
-    Post([copies, gone = std::move(gone)](MainView& v) { v.ShowRecords(*copies, gone); });
+    Post([copies, gone = std::move(gone)](MainView& v) mutable {
+        v.ShowRecords(std::move(*copies), std::move(gone));
+    });
 }
 
 void QtParloView::MessagesChanged(const std::vector<CSmsMessage*>& recs) {
@@ -67,6 +69,22 @@ void QtParloView::MessagesChanged(const std::vector<CSmsMessage*>& recs) {
 
 void QtParloView::MessagesAdded(const std::vector<CSmsMessage*>& recs) {
     PostRecords(recs);
+}
+
+void QtParloView::StatesChanged(const std::vector<CSmsMessage*>& recs) {
+    if (recs.empty() || !store_)
+        return;
+    if (QThread::currentThread() != thread()) {
+        PostRecords(recs);  // copies taken now, on the worker
+        return;
+    }
+    // No copies: the window reads the new states and takes number and text
+    // from the rows it shows.
+    Post([recs](MainView& v) { v.ShowStates(recs); });
+}
+
+void QtParloView::MarksChanged(const std::vector<CSmsMessage*>& recs, bool marked) {
+    Post([recs, marked](MainView& v) { v.ShowMarks(recs, marked); });
 }
 
 void QtParloView::SetStatusText(const std::u16string& text) {

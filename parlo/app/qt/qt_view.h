@@ -46,6 +46,8 @@ class QtParloView : public QObject, public IParloView {
     void MessagesRemoved(const std::vector<CSmsMessage*>& recs) override;
     void MessagesChanged(const std::vector<CSmsMessage*>& recs) override;
     void MessagesAdded(const std::vector<CSmsMessage*>& recs) override;
+    void StatesChanged(const std::vector<CSmsMessage*>& recs) override;
+    void MarksChanged(const std::vector<CSmsMessage*>& recs, bool marked) override;
     void FolderAdded(const CSmsFolder& folder) override;
     void FolderRenamed(const CSmsFolder& folder, const std::u16string& old_name) override;
     void FolderRemoved(const CSmsFolder& folder) override;

@@ -130,6 +130,59 @@ TEST_F(WindowBatches, MarkAllAndDeleteMovesEveryRowInOneBatchAndKeepsNothingSele
     EXPECT_EQ(View()->SelectedRecord(), nullptr);
 }
 
+// Thousands of rows reach their new list over several turns of the event
+// loop, each with its own number and text; a command waits for them.
+TEST_F(WindowBatches, ALargeDeleteOrMoveArrivesWholeOverSeveralTurns) {
+    constexpr int kRows = 6000;  // more than one turn's share
+    for (int i = 0; i < kRows; ++i) {
+        Doc().AddReceived(STATE_READ, u"+49" + platform::FromUtf8(std::to_string(100000 + i)),
+                          u"text " + platform::FromUtf8(std::to_string(i)),
+                          platform::OleDate{45000.0 + i * 1e-3, platform::OleDate::kValid},
+                          STORAGE_POCKETPC, -1);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Model(VIEW_INBOX)->rowCount() == kRows; }));
+    MessageListModel* inbox = Model(VIEW_INBOX);
+    MessageListModel* bin = Model(VIEW_RECYCLE);
+    Doc().SetMarks(inbox->Keys(), true);
+    EXPECT_EQ(inbox->MarkedCount(), kRows);
+    Select(VIEW_INBOX, 17);
+    ASSERT_TRUE(Doc().DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_INBOX, inbox->Keys(), nullptr));
+    EXPECT_TRUE(View()->ListsPending());  // the command's turn ends first
+    ASSERT_TRUE(WaitUntil([&] { return !View()->ListsPending(); }));
+    EXPECT_EQ(inbox->rowCount(), 0);
+    ASSERT_EQ(bin->rowCount(), kRows);
+    EXPECT_EQ(bin->MarkedCount(), 0);
+    EXPECT_EQ(View()->SelectedRecord(), nullptr);
+    for (int row = 0; row < kRows; ++row) {
+        const CSmsMessage* copy = bin->CopyAt(row);
+        CSmsMessage stored;
+        ASSERT_TRUE(Doc().Store().Read(bin->KeyAt(row), &stored));
+        ASSERT_EQ(copy->m_strText, stored.m_strText) << row;
+        ASSERT_EQ(copy->m_strNumber, stored.m_strNumber) << row;
+        ASSERT_EQ(copy->m_nState, STATE_DELETED) << row;
+    }
+    // Back to a folder the window does not show, and a command right after:
+    // it finds the lists settled.
+    const int32_t kept = Doc().AddFolder(u"Kept")->m_nId;
+    Doc().SetMarks(bin->Keys(), true);
+    Doc().MoveMarkedOrSelected(bin->Keys(), nullptr, kept);
+    app->Frame()->RunCommand(ID_NEW_SMS);
+    EXPECT_FALSE(View()->ListsPending());
+    EXPECT_EQ(bin->rowCount(), 0);
+    View()->ShowFolder(VIEW_USER_FOLDER, kept);
+    ASSERT_EQ(Model(VIEW_USER_FOLDER)->rowCount(), kRows);
+    // A record no list shows is read whole from the store.
+    CSmsMessage* one = Model(VIEW_USER_FOLDER)->KeyAt(5);
+    const std::u16string text = Model(VIEW_USER_FOLDER)->CopyAt(5)->m_strText;
+    View()->ShowFolder(VIEW_INBOX);
+    Doc().AddFolder(u"Other");
+    View()->ShowFolder(VIEW_USER_FOLDER, Doc().AddFolder(u"Empty")->m_nId);
+    ASSERT_TRUE(Doc().DeleteMarked(DELETE_POCKETPC_ONLY, VIEW_USER_FOLDER, {}, one));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(bin->rowCount(), 1);
+    EXPECT_EQ(bin->CopyAt(0)->m_strText, text);
+}
+
 // Another program's synchronisation compacts the store; the window takes
 // the whole store in again. The user's marks, selection and sort stay.
 TEST_F(WindowBatches, AnotherProgramsCompactionKeepsMarksSelectionAndSort) {
