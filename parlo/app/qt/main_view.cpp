@@ -39,6 +39,8 @@ constexpr unsigned IDS_NEW_SMS_DURING_SYNC = 65088;
 constexpr int kProgressMs = 40;
 // A batch of this many records or more reaches the lists one list per turn.
 constexpr size_t kStepRecords = 5000;
+// A refill of this many rows or more goes in chunks of this size.
+constexpr size_t kRefillChunk = 100000;
 constexpr int kBlinkMs = 500;
 // How long a press is held before the context menu opens.
 constexpr int kHoldMs = 600;
@@ -369,7 +371,7 @@ void MainView::RefreshNames() {
 void MainView::FillAllLists() {
     Settle();
     // One pass under the store's lock; the models are filled afterwards.
-    FillLists(doc_.CopyLists(Model(VIEW_USER_FOLDER)->ShownFolder()));
+    FillLists(doc_.CopyLists(Model(VIEW_USER_FOLDER)->ShownFolder()), /*in_parts=*/false);
 }
 
 void MainView::FillAllListsFrom(CParloDoc::ListCopies rows, uint64_t generation) {
@@ -383,20 +385,61 @@ void MainView::FillAllListsFrom(CParloDoc::ListCopies rows, uint64_t generation)
     auto& folder_rows = rows[static_cast<size_t>(VIEW_USER_FOLDER)];
     const int32_t shown = Model(VIEW_USER_FOLDER)->ShownFolder();
     std::erase_if(folder_rows, [shown](const auto& r) { return r.second.m_nFolderId != shown; });
-    FillLists(std::move(rows));
+    FillLists(std::move(rows), /*in_parts=*/true);
 }
 
-void MainView::FillLists(CParloDoc::ListCopies rows) {
+void MainView::FillLists(CParloDoc::ListCopies rows, bool in_parts) {
     // Rows that stay keep their place, marks and selection.
     CSmsMessage* selected = SelectedRecord();
-    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
-        Model(code)->Refill(std::move(rows[static_cast<size_t>(code)]));
-        // A sorted list stays sorted as its header says.
-        const auto [column, descending] = list_sort_[static_cast<size_t>(code)];
-        if (column > 0)
-            Model(code)->SortBy(column, descending);
+    size_t total = 0;
+    for (const auto& list : rows)
+        total += list.size();
+    if (!in_parts || total < kRefillChunk) {
+        for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
+            Model(code)->Refill(std::move(rows[static_cast<size_t>(code)]));
+            SortAsShown(code);
+        }
+        KeepSelection(selected);
+        return;
     }
-    KeepSelection(selected);
+    // Another program's compaction of a store of a million messages: each
+    // list in parts, one per turn of the event loop (what leaves first,
+    // then the rest in chunks).
+    auto all = std::make_shared<CParloDoc::ListCopies>(std::move(rows));
+    for (int code = VIEW_INBOX; code <= VIEW_RECYCLE; ++code) {
+        auto& list = (*all)[static_cast<size_t>(code)];
+        MessageListModel* model = Model(code);
+        steps_.push_back([this, all, model, &list, selected] {
+            model->KeepOnly(list);
+            KeepSelection(selected);
+        });
+        auto added = std::make_shared<int>(0);
+        for (size_t from = 0; from < list.size(); from += kRefillChunk) {
+            steps_.push_back([this, all, model, &list, from, added, selected] {
+                const size_t to = std::min(list.size(), from + kRefillChunk);
+                std::vector<std::pair<CSmsMessage*, CSmsMessage>*> part;
+                part.reserve(to - from);
+                for (size_t i = from; i < to; ++i)
+                    part.push_back(&list[i]);
+                *added += model->UpsertMany(part);
+                for (size_t i = from; i < to; ++i)
+                    list[i].second = CSmsMessage();  // freed here, not all at the end
+                KeepSelection(selected);
+            });
+        }
+        steps_.push_back([this, code, added] {
+            if (*added > 0)
+                SortAsShown(code);
+        });
+    }
+    step_timer_->start();
+}
+
+void MainView::SortAsShown(int code) {
+    // A sorted list stays sorted as its header says.
+    const auto [column, descending] = list_sort_[static_cast<size_t>(code)];
+    if (column > 0)
+        Model(code)->SortBy(column, descending);
 }
 
 void MainView::ShowRecord(CSmsMessage* key, const CSmsMessage& copy) {

@@ -174,8 +174,11 @@ class MainView : public QWidget {
     void RunStep();
     void BuildLists();
     void KeepSelection(CSmsMessage* selected);
+    void SortAsShown(int code);
+    // In parts: large lists over several turns of the event loop.
     void FillLists(
-        std::array<std::vector<std::pair<CSmsMessage*, CSmsMessage>>, VIEW_RECYCLE + 1> rows);
+        std::array<std::vector<std::pair<CSmsMessage*, CSmsMessage>>, VIEW_RECYCLE + 1> rows,
+        bool in_parts);
     void OnFolderChosen(int index);
     void OnErrorTimer();
     void OnErrorClicked();

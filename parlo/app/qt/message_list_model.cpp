@@ -12,6 +12,8 @@ namespace parlo {
 namespace {
 
 QIcon g_images[4];
+// More changed rows than this in one batch are announced as a new layout.
+constexpr int kManyChanged = 2000;
 
 QString FormatTime(const platform::OleDate& date) {
     struct tm t {};
@@ -22,10 +24,10 @@ QString FormatTime(const platform::OleDate& date) {
     return QLocale().toString(when, QLocale::ShortFormat);
 }
 
-// Every field a row shows or a command uses.
+// Every field a row shows or a command uses (a record's place in the file
+// is neither: a compaction moves most records).
 bool SameCopy(const CSmsMessage& a, const CSmsMessage& b) {
-    return a.m_nState == b.m_nState && a.m_nFileOffset == b.m_nFileOffset &&
-           a.m_bMarked == b.m_bMarked && a.m_nStorage == b.m_nStorage &&
+    return a.m_nState == b.m_nState && a.m_bMarked == b.m_bMarked && a.m_nStorage == b.m_nStorage &&
            a.m_nPhoneIndex == b.m_nPhoneIndex && a.m_nFolderId == b.m_nFolderId &&
            a.m_time.m_dt == b.m_time.m_dt && a.m_time.m_status == b.m_time.m_status &&
            a.m_strNumber == b.m_strNumber && a.m_strText == b.m_strText;
@@ -222,8 +224,8 @@ void MessageListModel::RemoveMany(const std::unordered_set<const CSmsMessage*>& 
     Reindex(runs.front().first);
 }
 
-void MessageListModel::UpsertMany(const std::vector<std::pair<CSmsMessage*, CSmsMessage>*>& rows) {
-    int first = -1, last = -1;
+int MessageListModel::UpsertMany(const std::vector<std::pair<CSmsMessage*, CSmsMessage>*>& rows) {
+    int first = -1, last = -1, changed = 0;
     std::vector<std::pair<CSmsMessage*, CSmsMessage>*> added;
     for (auto* r : rows) {
         auto it = index_.find(r->first);
@@ -232,17 +234,27 @@ void MessageListModel::UpsertMany(const std::vector<std::pair<CSmsMessage*, CSms
             continue;
         }
         Row& row = rows_[static_cast<size_t>(it->second)];
-        if (SameCopy(row.copy, r->second))
-            continue;  // a refill after another program's change: most rows are as they were
+        if (SameCopy(row.copy, r->second)) {
+            // a refill after another program's change: most rows are as they were
+            row.copy.m_nFileOffset = r->second.m_nFileOffset;
+            continue;
+        }
         row.copy = std::move(r->second);
         row.formatted = false;
         first = first < 0 ? it->second : std::min(first, it->second);
         last = std::max(last, it->second);
+        ++changed;
     }
-    if (first >= 0)
+    if (changed > kManyChanged) {
+        // A view works through a changed range row by row; this many rows
+        // are laid out and painted anew at less cost.
+        emit layoutAboutToBeChanged();
+        emit layoutChanged();
+    } else if (first >= 0) {
         emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+    }
     if (added.empty())
-        return;
+        return 0;
     const int at = static_cast<int>(rows_.size());
     beginInsertRows({}, at, at + static_cast<int>(added.size()) - 1);
     for (auto* r : added) {
@@ -250,6 +262,7 @@ void MessageListModel::UpsertMany(const std::vector<std::pair<CSmsMessage*, CSms
         rows_.emplace_back(r->first, std::move(r->second));
     }
     endInsertRows();
+    return static_cast<int>(added.size());
 }
 
 void MessageListModel::GiveTexts(int row, CSmsMessage* copy, bool keep) {
@@ -285,6 +298,15 @@ void MessageListModel::Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> 
         Reset(std::move(rows));
         return;
     }
+    KeepOnly(rows);
+    std::vector<std::pair<CSmsMessage*, CSmsMessage>*> all;
+    all.reserve(rows.size());
+    for (auto& r : rows)
+        all.push_back(&r);
+    UpsertMany(all);
+}
+
+void MessageListModel::KeepOnly(const std::vector<std::pair<CSmsMessage*, CSmsMessage>>& rows) {
     std::vector<bool> stays(rows_.size(), false);
     for (const auto& r : rows) {
         auto it = index_.find(r.first);
@@ -297,11 +319,6 @@ void MessageListModel::Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> 
             gone.insert(rows_[i].key);
     }
     RemoveMany(gone);
-    std::vector<std::pair<CSmsMessage*, CSmsMessage>*> all;
-    all.reserve(rows.size());
-    for (auto& r : rows)
-        all.push_back(&r);
-    UpsertMany(all);
 }
 
 void MessageListModel::Clear() {

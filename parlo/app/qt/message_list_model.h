@@ -63,8 +63,8 @@ class MessageListModel : public QAbstractTableModel {
     void RemoveMany(const std::unordered_set<const CSmsMessage*>& keys);
     // Many at once: listed rows refreshed in place, the others appended in
     // one insertion (the caller checked that they belong here). The copies
-    // are taken over: moved from.
-    void UpsertMany(const std::vector<std::pair<CSmsMessage*, CSmsMessage>*>& rows);
+    // are taken over: moved from. Returns the number of rows appended.
+    int UpsertMany(const std::vector<std::pair<CSmsMessage*, CSmsMessage>*>& rows);
     // Row `row`'s number and text into `copy`: copied when `keep`, else
     // moved (the row is about to go).
     void GiveTexts(int row, CSmsMessage* copy, bool keep);
@@ -73,6 +73,8 @@ class MessageListModel : public QAbstractTableModel {
     // The whole list anew, keeping the rows that stay where they are (their
     // order, so a sort stays sorted) and appending the new ones.
     void Refill(std::vector<std::pair<CSmsMessage*, CSmsMessage>> rows);
+    // Its first half: the rows whose key `rows` does not hold go.
+    void KeepOnly(const std::vector<std::pair<CSmsMessage*, CSmsMessage>>& rows);
     void Clear();
     // The names changed (contacts or phonebook read again).
     void RefreshNames();
