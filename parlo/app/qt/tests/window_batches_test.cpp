@@ -22,6 +22,8 @@
 #include "parlo/app/qt/testing/no_dialogs.h"
 #include "parlo/app/tests/doc_inside.h"
 #include "parlo/store/message_ids.h"
+#include "parlo/store/message_store.h"
+#include "platform/binio.h"
 #include "platform/file_env.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -209,6 +211,52 @@ TEST_F(WindowBatches, AnotherProgramsCompactionKeepsMarksSelectionAndSort) {
     EXPECT_EQ(inbox->KeyAt(2), c);
     EXPECT_EQ(inbox->CopyAt(1)->m_bMarked, 1);
     EXPECT_EQ(View()->SelectedRecord(), c);
+}
+
+// The same on a store large enough that the window takes it in over several
+// turns of the event loop.
+TEST_F(WindowBatches, ALargeStoreTakenInInPartsKeepsMarksSelectionAndSort) {
+    app.reset();
+    constexpr int kRecords = 120000;
+    std::string bytes;
+    for (int i = 0; i < kRecords; ++i) {
+        const std::string n = std::to_string(1000000 + (i * 7919) % 1000000);
+        AppendRecordBytes(CSmsMessage(STATE_READ, u"+49" + platform::FromUtf8(n),
+                                      u"text " + platform::FromUtf8(std::to_string(i)),
+                                      platform::OleDate{45000.0 + i * 1e-5, 0}, 0,
+                                      STORAGE_POCKETPC, -1, -1, 0),
+                          &bytes);
+    }
+    platform::WriteFileAtomic(dir.path() / "vok.sms", bytes);
+    app = std::make_unique<ParloApplication>(&dialogs);
+    StartOptions options;
+    options.require_ports = false;
+    ASSERT_TRUE(app->Start({}, options));
+    MessageListModel* inbox = Model(VIEW_INBOX);
+    ASSERT_EQ(inbox->rowCount(), kRecords);
+    inbox->SortBy(1, false);
+    CSmsMessage* marked = inbox->KeyAt(1000);
+    Doc().ToggleMark(marked);
+    Select(VIEW_INBOX, 500);
+    CSmsMessage* selected = View()->SelectedRecord();
+    CSmsMessage* gone = inbox->KeyAt(7);
+    QCoreApplication::processEvents();
+
+    ASSERT_TRUE(RunCli({"delete", CMessageIds(Doc().Store().Snapshot()).IdOf(gone)}));
+    ASSERT_TRUE(RunCli({"empty-recycle-bin"}));
+    ASSERT_TRUE(WaitUntil([&] { return inbox->RowOf(gone) < 0 && !View()->ListsPending(); }));
+    ASSERT_EQ(inbox->rowCount(), kRecords - 1);
+    for (int row = 1; row < inbox->rowCount(); ++row)
+        ASSERT_LE(inbox->CopyAt(row - 1)->m_strNumber, inbox->CopyAt(row)->m_strNumber) << row;
+    EXPECT_EQ(inbox->MarkedCount(), 1);
+    EXPECT_EQ(inbox->CopyAt(inbox->RowOf(marked))->m_bMarked, 1);
+    EXPECT_EQ(View()->SelectedRecord(), selected);
+    // Every row shows its own record.
+    for (int row = 0; row < inbox->rowCount(); row += 997) {
+        CSmsMessage stored;
+        ASSERT_TRUE(Doc().Store().Read(inbox->KeyAt(row), &stored));
+        ASSERT_EQ(inbox->CopyAt(row)->m_strText, stored.m_strText) << row;
+    }
 }
 
 TEST_F(WindowBatches, MarksAreNeverWrittenToTheStore) {
