@@ -855,11 +855,19 @@ StoreResult CMessageStore::CompactLocked(const std::function<bool(const CSmsMess
         return StoreResult::kSaveFailed;
     std::vector<char> keep(list_.size(), 0);
     size_t total = 0;
+    bool as_on_disk = append_at_ < 0;  // every record stored, nothing dropped
     for (size_t i = 0; i < list_.size(); ++i) {
         keep[i] = !drop(*list_[i]);
         if (keep[i])
             total += RecordSize(*list_[i]);
+        if (!keep[i] || list_[i]->m_nFileOffset < 0)
+            as_on_disk = false;
     }
+    // Nothing to drop, and the file holds just the records listed: it stays
+    // as it is (a rewrite would make every other program load it again).
+    std::error_code ec;
+    if (as_on_disk && std::filesystem::file_size(StorePath(), ec) == total && !ec)
+        return StoreResult::kOk;
     if (total > INT32_MAX)
         return StoreResult::kSaveFailed;
     std::string bytes;

@@ -224,6 +224,35 @@ TEST(MessageStoreCompactionCost, WritesTheNewStoreOnceWithOneSync) {
     EXPECT_EQ(store.Count(), 29u);
 }
 
+// With nothing purged the store stays as it is: no rewrite, no new epoch,
+// so other programs have nothing to load again. A record that could not be
+// stored still gets its compaction.
+TEST(MessageStoreCompactionCost, NothingPurgedWritesNothing) {
+    TempDir dir;
+    CMessageStore store(dir.path());
+    store.LoadMessages();
+    std::vector<CSmsMessage*> recs = Fill(store, 30);
+    CMessageStore other(dir.path());
+    other.LoadMessages();
+    bool reset = false;
+    other.SetTakenInListener([&](const TakenIn& taken) { reset = reset || taken.reset; });
+    {
+        CountingEnv env;
+        ASSERT_EQ(store.CompactStore(), StoreResult::kOk);
+        EXPECT_EQ(env.Of("vok.tmp").writes, 0);
+        EXPECT_EQ(env.Of("vok.sms").writes, 0);
+        EXPECT_EQ(env.renames(), 0);
+    }
+    ASSERT_EQ(other.TakeInChanges(), StoreResult::kOk);
+    EXPECT_FALSE(reset);
+    EXPECT_EQ(store.Count(), 30u);
+    // Purged by the other program: the next compaction drops it.
+    other.Change(other.At(3), [](CSmsMessage& m) { m.m_nState = STATE_PURGED; });
+    ASSERT_EQ(store.CompactStore(), StoreResult::kOk);
+    EXPECT_EQ(store.Count(), 29u);
+    (void)recs;
+}
+
 // A reader of the list (the user interface) does not wait for the file work
 // of a compaction: the write and the sync happen without the list lock.
 TEST(MessageStoreCompactionCost, ReadersOfTheListDoNotWaitForTheCompactionsFileWork) {
